@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds Vendrix into build/ (program folder: build/bin).
+# Extra arguments go to CMake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
+GEN=()
+if command -v ninja >/dev/null 2>&1; then GEN=(-G Ninja); fi
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  cmake -S . -B "$BUILD_DIR" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+elif [ "$#" -gt 0 ]; then
+  cmake -S . -B "$BUILD_DIR" "$@"
+fi
+cmake --build "$BUILD_DIR" -j"$(nproc)"

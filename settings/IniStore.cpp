@@ -1,0 +1,235 @@
+#include "IniStore.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vx {
+
+namespace {
+
+bool fileStamp(const QString &path, qint64 *ns, qint64 *size)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    *ns = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    *size = static_cast<qint64>(st.st_size);
+    return true;
+}
+
+QByteArray keyOf(const QByteArray &line)
+{
+    const int eq = line.indexOf('=');
+    return eq < 0 ? QByteArray() : line.left(eq).trimmed();
+}
+
+bool sameName(const QByteArray &stored, const QString &wanted)
+{
+    return QString::fromUtf8(stored).compare(wanted.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+IniStore::IniStore(QString path) : m_path(std::move(path))
+{
+    reloadIfChanged();
+}
+
+void IniStore::reloadIfChanged() const
+{
+    // Unsaved writes of an open batch win over the file.
+    if (m_dirty)
+        return;
+    qint64 ns = -1;
+    qint64 size = -1;
+    if (!fileStamp(m_path, &ns, &size)) {
+        // No file (yet): keep what is in memory.
+        return;
+    }
+    if (ns == m_stampNs && size == m_stampSize)
+        return;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    parse(file.readAll());
+    m_stampNs = ns;
+    m_stampSize = size;
+}
+
+void IniStore::parse(const QByteArray &content) const
+{
+    m_sections.clear();
+    m_sections.push_back(Section{});
+    const QList<QByteArray> lines = content.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray raw = lines.at(i);
+        if (i == lines.size() - 1 && raw.isEmpty())
+            break; // the final line end
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        const QByteArray trimmed = raw.trimmed();
+        if (trimmed.startsWith('[') && trimmed.endsWith(']') && trimmed.size() >= 2) {
+            Section s;
+            s.header = raw;
+            s.name = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
+            m_sections.push_back(std::move(s));
+            continue;
+        }
+        Line line;
+        line.raw = raw;
+        const QByteArray key = keyOf(raw);
+        // A key line needs a name; comments and junk stay plain lines.
+        if (!key.isEmpty() && !key.startsWith(';') && !key.startsWith('#') && !key.startsWith('[')) {
+            line.key = key;
+            line.isKey = true;
+        }
+        m_sections.back().lines.push_back(std::move(line));
+    }
+}
+
+const IniStore::Section *IniStore::findSection(const QString &name) const
+{
+    for (std::size_t i = 1; i < m_sections.size(); ++i)
+        if (m_sections[i].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+            return &m_sections[i];
+    return nullptr;
+}
+
+IniStore::Section *IniStore::findSection(const QString &name)
+{
+    return const_cast<Section *>(static_cast<const IniStore *>(this)->findSection(name));
+}
+
+const IniStore::Line *IniStore::findKey(const Section &s, const QString &key)
+{
+    for (const Line &line : s.lines)
+        if (line.isKey && sameName(line.key, key))
+            return &line;
+    return nullptr;
+}
+
+IniStore::Line *IniStore::findKey(Section &s, const QString &key)
+{
+    return const_cast<Line *>(findKey(static_cast<const Section &>(s), key));
+}
+
+QString IniStore::read(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    reloadIfChanged();
+    const Section *s = findSection(section);
+    if (!s)
+        return defaultValue;
+    const Line *line = findKey(*s, key);
+    if (!line)
+        return defaultValue;
+    return QString::fromUtf8(line->raw.mid(line->raw.indexOf('=') + 1));
+}
+
+bool IniStore::contains(const QString &section, const QString &key) const
+{
+    reloadIfChanged();
+    const Section *s = findSection(section);
+    return s && findKey(*s, key);
+}
+
+void IniStore::write(const QString &section, const QString &key, const QString &value)
+{
+    reloadIfChanged();
+    if (m_sections.empty())
+        m_sections.push_back(Section{});
+    Section *s = findSection(section);
+    if (!s) {
+        Section fresh;
+        fresh.name = section.trimmed();
+        fresh.header = '[' + fresh.name.toUtf8() + ']';
+        m_sections.push_back(std::move(fresh));
+        s = &m_sections.back();
+    }
+    // A value never holds a line end: it would split the line.
+    QByteArray bytes = value.toUtf8();
+    bytes.replace('\r', ' ').replace('\n', ' ');
+    if (Line *line = findKey(*s, key)) {
+        const int eq = line->raw.indexOf('=');
+        line->raw = line->raw.left(eq + 1) + bytes;
+    } else {
+        Line fresh;
+        fresh.key = key.trimmed().toUtf8();
+        fresh.raw = fresh.key + '=' + bytes;
+        fresh.isKey = true;
+        // After the section's last key line, so trailing blank lines and
+        // comments stay where they were.
+        auto at = s->lines.end();
+        for (auto it = s->lines.begin(); it != s->lines.end(); ++it)
+            if (it->isKey)
+                at = it + 1;
+        if (at == s->lines.end() || s->lines.empty())
+            s->lines.push_back(std::move(fresh));
+        else
+            s->lines.insert(at, std::move(fresh));
+    }
+    m_dirty = true;
+    if (m_batch == 0)
+        save();
+}
+
+void IniStore::beginBatch()
+{
+    reloadIfChanged();
+    ++m_batch;
+}
+
+bool IniStore::endBatch()
+{
+    if (m_batch > 0 && --m_batch == 0 && m_dirty)
+        return save();
+    return true;
+}
+
+bool IniStore::save()
+{
+    QByteArray out;
+    for (std::size_t i = 0; i < m_sections.size(); ++i) {
+        const Section &s = m_sections[i];
+        if (i > 0)
+            out += s.header + '\n';
+        for (const Line &line : s.lines)
+            out += line.raw + '\n';
+    }
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_error = file.errorString();
+        qWarning().noquote() << "Cannot write the settings file" << m_path << ":" << m_error;
+        return false;
+    }
+    ::fchmod(file.handle(), 0600);
+    file.write(out);
+    file.flush();
+    ::fsync(file.handle());
+    if (!file.commit()) {
+        m_error = file.errorString();
+        qWarning().noquote() << "Cannot write the settings file" << m_path << ":" << m_error;
+        return false;
+    }
+    m_error.clear();
+    m_dirty = false;
+    fileStamp(m_path, &m_stampNs, &m_stampSize);
+    return true;
+}
+
+int IniStore::keyCount() const
+{
+    reloadIfChanged();
+    int count = 0;
+    for (std::size_t i = 1; i < m_sections.size(); ++i)
+        for (const Line &line : m_sections[i].lines)
+            count += line.isKey ? 1 : 0;
+    return count;
+}
+
+} // namespace vx

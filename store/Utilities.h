@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTime>
+#include <QVariant>
+#include <array>
+
+namespace vx {
+
+// Small file and text routines that the collector, the record store and the
+// transfer code share.
+
+// Opens the file for reading and closes it again: true when that worked.
+bool FileExists(const QString &path);
+// Opens the file for appending (creating it, empty, when missing) and closes
+// it again: true when that worked.
+bool CanOpenForAppend(const QString &path);
+
+struct SplitPathResult {
+    bool found = false;
+    QString folder; // up to and including the last separator
+    QString file;   // the rest
+};
+// Splits at the last path separator ("/"); nothing found gives empty parts.
+SplitPathResult SplitPath(const QString &path);
+
+// Slot 0 holds the whole record, slots 1 to 21 its fields.
+using SplitRecordFields = std::array<QByteArray, 22>;
+// Splits a record at every character equal to the whole separator text: a
+// separator of more or less than one character never matches, and the whole
+// record lands in slot 1. Consecutive separators give empty fields. Text
+// after the 20th separator stays in slot 21, separators included.
+SplitRecordFields SplitRecord(const QByteArray &record, const QByteArray &separator);
+
+// Every occurrence of search (exact, from the left, not searched again)
+// replaced by replacement; an empty search leaves the text unchanged.
+QByteArray ReplaceAll(const QByteArray &text, const QByteArray &search, const QByteArray &replacement);
+
+// The name without its last 4 characters (taken to be the extension with its
+// dot), "_", the time as HHMMSS, then those 4 characters:
+// /data/VdxPC.txt at 14:05:09 gives /data/VdxPC_140509.txt.
+QString TimeStampedName(const QString &name, const QTime &time);
+// The same, but never the name of an existing file: when the stamped name
+// is taken, "_2", "_3", ... is added before the extension.
+QString UniqueTimeStampedName(const QString &name, const QTime &time);
+
+// Waits at least the given number of seconds on the event loop (no
+// spinning), so other events run meanwhile.
+void WaitSeconds(double seconds);
+
+// The value of a database field; empty when the field is Null.
+QString FieldValue(const QVariant &field);
+
+} // namespace vx

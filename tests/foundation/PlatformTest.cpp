@@ -1,0 +1,67 @@
+#include "Clock.h"
+#include "Messenger.h"
+#include "Paths.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace vx;
+
+TEST(Platform, FoldersFollowVendrixHome)
+{
+    test::TempHome home;
+    EXPECT_EQ(Paths::configDir(), home.path());
+    EXPECT_EQ(Paths::dataDir(), home.path());
+    EXPECT_EQ(Paths::settingsFile(), home.file("Vendrix.ini"));
+    EXPECT_EQ(Paths::dataFile("LOG.txt"), home.file("LOG.txt"));
+}
+
+TEST(Platform, ComPortsMapToDevices)
+{
+    test::TempHome home;
+    qunsetenv("VENDRIX_COM3");
+    EXPECT_EQ(Paths::comDevice("Com1"), "/dev/ttyS0");
+    EXPECT_EQ(Paths::comDevice("com9"), "/dev/ttyS8");
+    EXPECT_EQ(Paths::comDevice("None"), "");
+    EXPECT_EQ(Paths::comDevice("Com10"), "");
+    test::writeFile(Paths::portsFile(), "# my ports\nCom3 = /dev/ttyUSB0\n");
+    EXPECT_EQ(Paths::comDevice("Com3"), "/dev/ttyUSB0");
+    qputenv("VENDRIX_COM3", "/tmp/pty-a");
+    EXPECT_EQ(Paths::comDevice(3), "/tmp/pty-a");
+    qunsetenv("VENDRIX_COM3");
+}
+
+TEST(Platform, MessengersGiveDefaultAnswers)
+{
+    QStringList logged;
+    HeadlessMessenger headless([&](const QString &line) { logged << line; });
+    EXPECT_EQ(headless.message("a\r\nb", MsgIcon::Critical, MsgButtons::Ok, {}), MsgAnswer::Ok);
+    EXPECT_EQ(headless.message("q", MsgIcon::Exclamation, MsgButtons::OkCancel, {}), MsgAnswer::Cancel);
+    EXPECT_EQ(headless.message("q", MsgIcon::Question, MsgButtons::YesNo, {}), MsgAnswer::No);
+    EXPECT_FALSE(headless.prompt("Enter Password", "", "").has_value());
+    EXPECT_TRUE(headless.openFileName("Open", "X (*.x)|*.x", "").isEmpty());
+    ASSERT_EQ(logged.size(), 5);
+    EXPECT_EQ(logged[0], "[error] a / b");
+
+    ScriptedMessenger scripted;
+    scripted.answers.push_back(MsgAnswer::Ok);
+    EXPECT_EQ(scripted.message("first", MsgIcon::None, MsgButtons::OkCancel, {}), MsgAnswer::Ok);
+    EXPECT_EQ(scripted.message("second", MsgIcon::None, MsgButtons::OkCancel, {}), MsgAnswer::Cancel);
+    EXPECT_EQ(scripted.texts(), QStringList({"first", "second"}));
+
+    EXPECT_EQ(Messenger::qtFilter("Vendrix Profiles (*.VDX)|*.VDX"), "Vendrix Profiles (*.VDX)");
+    EXPECT_EQ(Messenger::qtFilter("Tutti i file|*.*"), "Tutti i file (*.*)");
+}
+
+TEST(Platform, ManualClockIsInjectable)
+{
+    ManualClock manual;
+    Clock::setCurrent(&manual);
+    const qint64 before = Clock::current().nowMs();
+    manual.advanceMs(1500);
+    EXPECT_EQ(Clock::current().nowMs() - before, 1500);
+    Clock::setCurrent(nullptr);
+    const qint64 a = Clock::current().nowMs();
+    EXPECT_GE(Clock::current().nowMs(), a);
+}

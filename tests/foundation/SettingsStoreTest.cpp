@@ -1,0 +1,181 @@
+#include "IniStore.h"
+#include "Paths.h"
+#include "Settings.h"
+#include "TestSupport.h"
+
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace vx;
+
+TEST(SettingsStore, FreshHomeGetsEveryKeyWithDefaults)
+{
+    test::TempHome home;
+    IniStore store(Paths::settingsFile());
+    Settings s;
+    LoadSettings(store, s);
+
+    EXPECT_EQ(store.keyCount(), 4 * 17 + 4 * 5 + 5 * 4 + 7);
+    IniStore reread(Paths::settingsFile());
+    EXPECT_EQ(reread.keyCount(), 115);
+    EXPECT_EQ(reread.read("Com(1)", "Port", "?"), "Com1");
+    for (int n = 2; n <= 4; ++n)
+        EXPECT_EQ(reread.read(ComSection(n), "Port", "?"), "None");
+    EXPECT_EQ(reread.read("Com(3)", "InitModem", "?"), "ATE0V1S0=1L0");
+    EXPECT_EQ(reread.read("Com(3)", "AutoSec", "?"), "00");
+    EXPECT_EQ(reread.read("DBMS(2)", "Name", "?"), home.file("VdxPC.txt"));
+    EXPECT_EQ(reread.read("ExtFile(4)", "Name", "?"), home.file("ReceivGo.txt"));
+    EXPECT_EQ(reread.read("ExtFile(1)", "DelAfterSend", "?"), " 1");
+    EXPECT_EQ(reread.read("ExtFile(1)", "IsZucchetti", "?"), " 0");
+    EXPECT_EQ(reread.read("Misc", "ProfileMode", "?"), "1");
+    EXPECT_EQ(reread.read("Misc", "ChiavePC", "?"), "HKEY_CURRENT_USER");
+    EXPECT_EQ(reread.read("Misc", "Password", "?"), "");
+
+    // The file itself: literal section names, owner-only, keys in save order.
+    const QByteArray text = test::readFile(Paths::settingsFile());
+    EXPECT_TRUE(text.startsWith("[Com(1)]\nConnProtocol=ACK/NAK\nAuto=0\nAutoSec=00\nConnType=Serial\n"));
+    EXPECT_TRUE(text.contains("[ExtFile(5)]\nName="));
+    EXPECT_TRUE(text.contains("\nDelAfterSend= 1\nisZucchetti= 0\nMaxLenght=0\n"));
+    EXPECT_TRUE(text.endsWith("ChiavePC=HKEY_CURRENT_USER\nPercorsoChiave=DataExchange\n"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(Paths::settingsFile()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(SettingsStore, ValuesAndRulesSurviveRoundTrip)
+{
+    test::TempHome home;
+    test::writeFile(Paths::settingsFile(),
+                    "; kept comment\n"
+                    "[com(1)]\n"
+                    "ip5=0\n"
+                    "Speed= 19200 \n"
+                    "OtherProgramKey=keep me\n"
+                    "[ExtFile(2)]\n"
+                    "DelAfterSend= 1\n"
+                    "isZucchetti=1\n"
+                    "[Misc]\n"
+                    "ProfileMode= 1 \n"
+                    "Password=  secret  \n"
+                    "[Unknown Section]\n"
+                    "x=y=z\n");
+    IniStore store(Paths::settingsFile());
+    Settings s;
+    LoadSettings(store, s);
+
+    EXPECT_EQ(s.Com[1].IP5, "3000");
+    EXPECT_EQ(s.Com[1].Speed, " 19200 "); // used exactly as read
+    EXPECT_EQ(s.ExtFile[2].DelAfterSend, " 1");
+    EXPECT_EQ(s.ExtFile[2].IsZucchetti, "1"); // "isZucchetti" found as "IsZucchetti"
+    EXPECT_EQ(s.Misc.ProfileMode, 1);
+    EXPECT_EQ(s.Misc.Password, "secret");
+
+    const QByteArray text = test::readFile(Paths::settingsFile());
+    EXPECT_TRUE(text.startsWith("; kept comment\n[com(1)]\n"));
+    EXPECT_TRUE(text.contains("\nip5=3000\n"));
+    EXPECT_TRUE(text.contains("OtherProgramKey=keep me\n"));
+    EXPECT_TRUE(text.contains("[Unknown Section]\nx=y=z\n"));
+    EXPECT_TRUE(text.contains("DelAfterSend= 1\n"));
+    EXPECT_TRUE(text.contains("Password=secret\n"));
+    EXPECT_TRUE(text.contains("ProfileMode=1\n"));
+    EXPECT_EQ(text.count("sZucchetti"), 5); // one per look-up file, no duplicate key
+
+    // A second load changes nothing more.
+    Settings again;
+    LoadSettings(store, again);
+    EXPECT_EQ(test::readFile(Paths::settingsFile()), text);
+}
+
+TEST(SettingsStore, ProfileModeParsing)
+{
+    test::TempHome home;
+    IniStore store(Paths::settingsFile());
+    const std::pair<const char *, int> cases[] = {{" 1 ", 1}, {"abc", 0}, {"0", 0},
+                                                  {"1.4", 1}, {"2x", 2}, {"99999", 0}};
+    for (const auto &[text, expected] : cases) {
+        store.write("Misc", "ProfileMode", text);
+        Settings s;
+        LoadSettings(store, s);
+        EXPECT_EQ(s.Misc.ProfileMode, expected) << text;
+        EXPECT_EQ(store.read("Misc", "ProfileMode", "?"), QString::number(expected));
+    }
+}
+
+TEST(SettingsStore, DamagedFilesLoadWhatTheyCan)
+{
+    test::TempHome home;
+    const QByteArray damaged[] = {
+        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"),                // cut off in a header
+        QByteArray("[Com(1)]\nPort=Com4\nSpee", 27),              // cut off in a key
+        QByteArray("\0\xff\xfe[Com(1)]\n=\n==\n[]\n[Com(1)]\nPort=Com4\n\x01junk\n", 40),
+        QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"),          // CR LF, key before any section
+    };
+    for (const QByteArray &content : damaged) {
+        test::writeFile(Paths::settingsFile(), content);
+        IniStore store(Paths::settingsFile());
+        Settings s;
+        LoadSettings(store, s);
+        EXPECT_EQ(s.Com[1].Port, "Com4");
+        EXPECT_EQ(s.Com[2].Port, "None");
+        // The result loads again to the same records.
+        IniStore reread(Paths::settingsFile());
+        Settings t;
+        LoadSettings(reread, t);
+        EXPECT_EQ(t.Com[1].Port, "Com4");
+        EXPECT_EQ(reread.keyCount() >= 115, true);
+    }
+}
+
+TEST(SettingsStore, SeesChangesMadeByOthersAndNeverSplitsLines)
+{
+    test::TempHome home;
+    IniStore store(Paths::settingsFile());
+    store.write("Misc", "ChiavePC", "HKEY_USERS");
+    EXPECT_EQ(store.read("misc", "chiavepc", ""), "HKEY_USERS");
+
+    IniStore other(Paths::settingsFile());
+    other.write("Misc", "ChiavePC", "HKEY_CURRENT_USER");
+    EXPECT_EQ(store.read("Misc", "ChiavePC", ""), "HKEY_CURRENT_USER");
+
+    store.write("Misc", "Multi", "one\ntwo");
+    IniStore reread(Paths::settingsFile());
+    EXPECT_EQ(reread.read("Misc", "Multi", ""), "one two");
+    EXPECT_FALSE(reread.contains("", "two"));
+}
+
+TEST(SettingsFlags, NumbersAndBooleans)
+{
+    EXPECT_TRUE(DelAfterSendOn(" 1"));
+    EXPECT_TRUE(DelAfterSendOn("1"));
+    EXPECT_FALSE(DelAfterSendOn("0"));
+    EXPECT_FALSE(DelAfterSendOn("True"));
+    EXPECT_FALSE(DelAfterSendOn("12"));
+
+    EXPECT_FALSE(IsZucchettiOn(" 0"));
+    EXPECT_FALSE(IsZucchettiOn("0 "));
+    EXPECT_TRUE(IsZucchettiOn("1"));
+    EXPECT_TRUE(IsZucchettiOn(""));
+    EXPECT_TRUE(IsZucchettiOn("abc"));
+
+    EXPECT_TRUE(BoolText("1"));
+    EXPECT_TRUE(BoolText("True"));
+    EXPECT_TRUE(BoolText("-1"));
+    EXPECT_FALSE(BoolText("0"));
+    EXPECT_FALSE(BoolText("False"));
+    EXPECT_FALSE(BoolText(""));
+
+    ChannelSettings c;
+    c.Auto = "1";
+    c.AutoSec = "00";
+    EXPECT_FALSE(AutoCollectionOn(c));
+    c.AutoSec = "30";
+    EXPECT_TRUE(AutoCollectionOn(c));
+    c.Auto = "0";
+    EXPECT_FALSE(AutoCollectionOn(c));
+
+    EXPECT_EQ(NumericValue("  12.5abc"), 12.5);
+    EXPECT_EQ(NumericValue("-3"), -3.0);
+    EXPECT_EQ(NumericValue("x1"), 0.0);
+    EXPECT_EQ(NumericValue("."), 0.0);
+}

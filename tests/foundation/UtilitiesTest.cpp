@@ -1,0 +1,112 @@
+#include "TestSupport.h"
+#include "Utilities.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace vx;
+
+TEST(Utilities, SplitRecordRules)
+{
+    auto f = SplitRecord("1;22;;4", ";");
+    EXPECT_EQ(f[0], "1;22;;4");
+    EXPECT_EQ(f[1], "1");
+    EXPECT_EQ(f[2], "22");
+    EXPECT_EQ(f[3], "");
+    EXPECT_EQ(f[4], "4");
+    for (int i = 5; i <= 21; ++i)
+        EXPECT_TRUE(f[i].isEmpty()) << i;
+
+    // Multi-character and empty separators never match.
+    EXPECT_EQ(SplitRecord("a<TAB>b", "<TAB>")[1], "a<TAB>b");
+    EXPECT_EQ(SplitRecord("a b", "")[1], "a b");
+    EXPECT_EQ(SplitRecord("a b", "Space")[1], "a b");
+    // Leading and trailing separators give empty fields.
+    f = SplitRecord(";x;", ";");
+    EXPECT_EQ(f[1], "");
+    EXPECT_EQ(f[2], "x");
+    EXPECT_EQ(f[3], "");
+
+    // More than 21 fields: nothing is lost or written out of bounds.
+    QByteArray many;
+    for (int i = 1; i <= 25; ++i)
+        many += QByteArray::number(i) + (i < 25 ? ";" : "");
+    f = SplitRecord(many, ";");
+    EXPECT_EQ(f[20], "20");
+    EXPECT_EQ(f[21], "21;22;23;24;25");
+}
+
+TEST(Utilities, ReplaceAllRules)
+{
+    EXPECT_EQ(ReplaceAll("A B  C", " ", ","), "A,B,,C");
+    EXPECT_EQ(ReplaceAll("abc", "", ","), "abc");
+    EXPECT_EQ(ReplaceAll("a<TAB>b\tc", "<TAB>", ","), "a,b\tc");
+    EXPECT_EQ(ReplaceAll("aaa", "aa", "a"), "aa");  // not searched again
+    EXPECT_EQ(ReplaceAll("xAx", "a", "-"), "xAx");  // case counts
+    EXPECT_EQ(ReplaceAll("ababab", "ab", "abab"), "abababababab");
+}
+
+TEST(Utilities, TimeStampedNames)
+{
+    EXPECT_EQ(TimeStampedName("/data/VdxPC.txt", QTime(14, 5, 9)), "/data/VdxPC_140509.txt");
+    EXPECT_EQ(TimeStampedName("/x/VdxPC.txt", QTime(9, 3, 7)), "/x/VdxPC_090307.txt");
+    EXPECT_EQ(TimeStampedName("abc", QTime(0, 0, 0)), "_000000abc");
+
+    test::TempHome home;
+    const QString name = home.file("VdxPC.txt");
+    EXPECT_EQ(UniqueTimeStampedName(name, QTime(14, 5, 9)), home.file("VdxPC_140509.txt"));
+    test::writeFile(home.file("VdxPC_140509.txt"), "earlier");
+    EXPECT_EQ(UniqueTimeStampedName(name, QTime(14, 5, 9)), home.file("VdxPC_140509_2.txt"));
+    test::writeFile(home.file("VdxPC_140509_2.txt"), "earlier too");
+    EXPECT_EQ(UniqueTimeStampedName(name, QTime(14, 5, 9)), home.file("VdxPC_140509_3.txt"));
+}
+
+TEST(Utilities, SplitPathRules)
+{
+    auto r = SplitPath("/data/db/table.dbf");
+    EXPECT_TRUE(r.found);
+    EXPECT_EQ(r.folder, "/data/db/");
+    EXPECT_EQ(r.file, "table.dbf");
+    r = SplitPath("table.dbf");
+    EXPECT_FALSE(r.found);
+    EXPECT_TRUE(r.folder.isEmpty());
+    EXPECT_TRUE(r.file.isEmpty());
+    r = SplitPath("/data/");
+    EXPECT_TRUE(r.found);
+    EXPECT_EQ(r.file, "");
+}
+
+TEST(Utilities, FileChecks)
+{
+    test::TempHome home;
+    const QString path = home.file("new.txt");
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(CanOpenForAppend(path)); // creates it, empty
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_FALSE(CanOpenForAppend(home.file("no/such/dir/x.txt")));
+    EXPECT_FALSE(FileExists(home.path()));
+    EXPECT_FALSE(CanOpenForAppend(home.path()));
+
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
+    if (::geteuid() != 0) { // root ignores permissions
+        EXPECT_FALSE(CanOpenForAppend(path));
+    }
+
+    EXPECT_EQ(FieldValue(QVariant()), "");
+    EXPECT_EQ(FieldValue(QVariant(QStringLiteral("x"))), "x");
+}
+
+TEST(Utilities, WaitSecondsRunsTheEventLoop)
+{
+    bool fired = false;
+    QTimer::singleShot(20, [&] { fired = true; });
+    QElapsedTimer t;
+    t.start();
+    WaitSeconds(0.1);
+    EXPECT_GE(t.elapsed(), 95);
+    EXPECT_TRUE(fired);
+}
