@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Settings.h"
+#include "Utilities.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace vx {
+
+class IniStore;
+class Messenger;
+class Clock;
+
+// What the record store needs from the data exchange: whether a collection
+// started through it is running, and the File(n) value for text targets.
+class ExchangeFiles {
+public:
+    virtual ~ExchangeFiles() = default;
+    virtual bool ExchangeActive() const = 0;
+    // The File(n) value (read with the root and path from the settings
+    // store); empty when missing.
+    virtual QString ExchangeFile(int channel) const = 0;
+};
+
+// Where a "Zucchetti" target's records go: the ERP inventory tables.
+class ZucchettiWriter {
+public:
+    virtual ~ZucchettiWriter() = default;
+    // Writes one record (check characters already dropped) into the ERP
+    // database at dbPath; false when it was refused.
+    virtual bool WriteRecord(const QByteArray &record, const QString &dbPath, int channel) = 0;
+};
+
+// Writes accepted records into each channel's target (text, CSV, SQLite for
+// "Access 2.0 (*.mdb)", dBase, or the ERP) under its write policy. One
+// instance serves the four channels; files are opened and closed for every
+// record.
+class RecordStore {
+public:
+    struct Context {
+        Settings &settings;           // program-wide records (DBMS(n) reloaded under "NewFile")
+        IniStore &store;              // the settings store
+        Messenger &messenger;         // failure messages
+        Clock &clock;                 // time of day for time-stamped names
+        QString programDir;           // where the templates are
+        ExchangeFiles *exchange = nullptr;      // File(n) override; none: never active
+        ZucchettiWriter *zucchetti = nullptr;   // none: "Zucchetti" records are refused
+        // Ends the program (the ERP database is missing). None: exit(1).
+        std::function<void(int exitCode)> terminate;
+        // One log line (the channel log); none: qWarning.
+        std::function<void(const QString &line, int channel)> log;
+    };
+
+    explicit RecordStore(Context context);
+    ~RecordStore();
+
+    bool StoreRecord(const QByteArray &record, int n);
+    void BeginTransfer(int n);
+    void EndTransfer(int n);
+    bool CreaDB(int n);
+    bool SetDB(int n);
+    void CloseDB(int n);
+    void AddRek(int n);
+    void UpdateRek(int n);
+
+    // Flushes channel n's target to stable storage (fsync of the file, or a
+    // committed database). Called before a terminal's "EOF" is answered, so
+    // an acknowledged transfer survives a crash.
+    bool SyncTarget(int n);
+
+    // True for every channel at start-up: the next record (re)creates the
+    // target first where the policy asks for it.
+    std::array<bool, 5> FirstRecord{{true, true, true, true, true}};
+    // Gates AlwaysOverwrite; maintained by the reception.
+    bool OverwriteAllowed = true;
+
+    // The 21 values of the last row written on channel n: AllRek (cut to
+    // 255) and Field1..Field20 (cut to 50). The window shows them.
+    const std::array<QString, 21> &DBMSField(int n) const;
+    // The last split record (program-wide).
+    const SplitRecordFields &LastSplit() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace vx
