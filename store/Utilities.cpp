@@ -103,6 +103,16 @@ void WaitSeconds(double seconds)
     loop.exec();
 }
 
+QByteArray XorChecksum(const QByteArray &text)
+{
+    unsigned char x = 0;
+    for (const char c : text)
+        x ^= static_cast<unsigned char>(c);
+    static const char digits[] = "0123456789ABCDEF";
+    const char out[2] = {digits[x >> 4], digits[x & 0x0F]};
+    return QByteArray(out, 2);
+}
+
 QString FieldValue(const QVariant &field)
 {
     if (field.isNull() || !field.isValid())

@@ -110,3 +110,12 @@ TEST(Utilities, WaitSecondsRunsTheEventLoop)
     EXPECT_GE(t.elapsed(), 95);
     EXPECT_TRUE(fired);
 }
+
+TEST(Utilities, XorChecksumIsTwoUpperCaseDigits)
+{
+    EXPECT_EQ(XorChecksum("abc"), "60");
+    EXPECT_EQ(XorChecksum("xyz"), "7B");
+    EXPECT_EQ(XorChecksum(""), "00");
+    EXPECT_EQ(XorChecksum("\x01"), "01");
+    EXPECT_EQ(XorChecksum("\xff"), "FF");
+}
