@@ -45,6 +45,30 @@ public:
     static void setCurrent(Messenger *messenger);
 };
 
+// Passes every call on to Messenger::current() at the time of the call, so
+// an engine built before the window existed uses the window's dialogs.
+class CurrentMessenger : public Messenger {
+public:
+    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons,
+                      const QString &title) override
+    {
+        return current().message(text, icon, buttons, title);
+    }
+    std::optional<QString> prompt(const QString &title, const QString &label,
+                                  const QString &initial) override
+    {
+        return current().prompt(title, label, initial);
+    }
+    QString openFileName(const QString &title, const QString &filter, const QString &start) override
+    {
+        return current().openFileName(title, filter, start);
+    }
+    QString saveFileName(const QString &title, const QString &filter, const QString &start) override
+    {
+        return current().saveFileName(title, filter, start);
+    }
+};
+
 // No window: every message goes to the log sink and to standard error, and
 // gets the default answer; prompts and file dialogs are cancelled.
 class HeadlessMessenger : public Messenger {

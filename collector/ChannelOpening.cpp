@@ -1,0 +1,280 @@
+// Opening a channel on the transport its settings ask for.
+#include "Clock.h"
+#include "Collector.h"
+#include "IrLib.h"
+#include "Messenger.h"
+#include "SerialPort.h"
+#include "Socket.h"
+
+#include <QEventLoop>
+
+namespace vx {
+
+namespace {
+
+// The number after "Com" ("Com3" gives 3); 0 for "None" and anything else.
+int portNumber(const QString &port)
+{
+    const QString p = port.trimmed();
+    if (p.isEmpty())
+        return 0;
+    const QChar last = p.at(p.size() - 1);
+    return last.isDigit() ? last.digitValue() : 0;
+}
+
+} // namespace
+
+// Parity words to the letters of the settings text. "Pari" is even parity,
+// "Dispari" odd.
+QString ParityLetter(const QString &parity)
+{
+    const QString p = parity.trimmed();
+    if (p == QLatin1String("Pari"))
+        return QStringLiteral("E");
+    if (p == QLatin1String("Dispari"))
+        return QStringLiteral("O");
+    if (p == QLatin1String("Mark"))
+        return QStringLiteral("M");
+    if (p == QLatin1String("Spazio"))
+        return QStringLiteral("S");
+    return QStringLiteral("N");
+}
+
+QString LineSettingsText(const ChannelSettings &c)
+{
+    return c.Speed.trimmed() + QLatin1Char(',') + ParityLetter(c.Parity) + QLatin1Char(',')
+           + c.DataBits.trimmed() + QLatin1Char(',') + c.StopBits.trimmed();
+}
+
+int HandshakingOf(const QString &flowControl)
+{
+    if (flowControl == QLatin1String("Xon/Xoff"))
+        return 1;
+    if (flowControl == QLatin1String("RTS/CTS"))
+        return 2;
+    return 0;
+}
+
+void Collector::SetComm(int n)
+{
+    const ChannelSettings &c = m_settings.Com[n];
+    const QString type = c.ConnType.trimmed();
+    if (type == QLatin1String("TCP")) {
+        connectTcp(n);
+        return;
+    }
+    if (type == QLatin1String("InfraRed")) {
+        // Switches the adapter on at the channel's port and speed; the
+        // terminal then talks through the serial port.
+        IrLib::vbOpenIrCom(portNumber(c.Port), static_cast<int>(NumericValue(c.Speed)));
+        IrLib::CloseIrCom();
+    } else if (type == QLatin1String("IRCradle")) {
+        if (!setupIrCradle(n)) {
+            channelFailed(n);
+            return;
+        }
+    }
+    if (!openSerialKind(n, type == QLatin1String("Modem")))
+        channelFailed(n);
+}
+
+// Serial, IrDa, Modem, and the serial part of InfraRed and IRCradle. False
+// only when configuring or opening the port failed.
+bool Collector::openSerialKind(int n, bool modem)
+{
+    const ChannelSettings &c = m_settings.Com[n];
+    SerialPort *port = m_serial[n];
+    if (port->PortOpen())
+        port->setPortOpen(false);
+    port->setInputLen(0);
+    const int number = portNumber(c.Port);
+    if (number <= 0) {
+        setStatusPanel(n, c.Port);
+        return true;
+    }
+    port->setHandshaking(HandshakingOf(c.FlowControl));
+    port->setCommPort(number);
+    port->setSettings(LineSettingsText(c));
+    port->setRThreshold(1);
+    port->setSThreshold(1);
+    port->setRTSEnable(true);
+    if (!port->setPortOpen(true)) {
+        PLog(QStringLiteral("Port %1 (%2) cannot be opened: %3")
+                 .arg(c.Port, LineSettingsText(c), port->errorString()),
+             n);
+        return false;
+    }
+
+    ChannelState &s = m_state[n];
+    if (AutoCollectionOn(c)) {
+        s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
+        s.StepActive = true;
+        s.StepStart = now();
+    }
+    if (modem) {
+        port->setInputLen(0);
+        s.ModemSetup = true;
+        s.ModemConnected = false;
+        bool ok = SendModemCommand(n, c.ResetModem);
+        if (ok)
+            ok = SendModemCommand(n, c.InitModem);
+        s.ModemSetup = false;
+        s.AckWait = false;
+        if (port->PortOpen() && ok)
+            setStatusPanel(n, c.Port + QStringLiteral(" Modem "));
+        else
+            setStatusPanel(n, c.Port == QLatin1String("None") ? c.Port : QStringLiteral(" Error/n.d."));
+        scheduleSerialRescan();
+        return true;
+    }
+    setStatusPanel(n, port->PortOpen() ? c.Port + QStringLiteral(" Run/Wait") : QStringLiteral(" Error/n.d."));
+    return true;
+}
+
+void Collector::channelFailed(int n)
+{
+    m_serial[n]->setPortOpen(false);
+    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    const QString text = QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
+                         + QStringLiteral("\r\n")
+                         + QStringLiteral("non c'è alcun terminale IR collegato alla porta com selezionata.")
+                         + QStringLiteral("\r\n\r\n") + QStringLiteral("Andare alla schermata Opzioni?");
+    if (m_messenger.message(text, MsgIcon::Exclamation, MsgButtons::OkCancel) != MsgAnswer::Ok)
+        return;
+    CloseComm(n);
+    if (m_hooks.showOptions) {
+        m_hooks.showOptions();
+    } else {
+        PLog(QStringLiteral("The options screen is not available here; channel %1 stays closed.").arg(n), n);
+        return;
+    }
+    if (m_hooks.openChannelWait)
+        m_hooks.openChannelWait(n);
+    else
+        SetComm(n);
+}
+
+void Collector::connectTcp(int n)
+{
+    const ChannelSettings &c = m_settings.Com[n];
+    ChannelState &s = m_state[n];
+    Socket *socket = m_socket[n];
+    s.Connecting = true;
+    const QString host = c.IP1.trimmed() + QLatin1Char('.') + c.IP2.trimmed() + QLatin1Char('.')
+                         + c.IP3.trimmed() + QLatin1Char('.') + c.IP4.trimmed();
+    const int remotePort = static_cast<int>(NumericValue(c.IP5.trimmed()));
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (socket->State() != Socket::sckClosed)
+            socket->Close();
+        socket->setRemoteHost(host);
+        socket->setRemotePort(remotePort);
+        socket->Connect();
+        resetTimerTimeout(n);
+        // Wait on the event loop for the connection, an error (then try
+        // again at once) or the reply time-out, which the step timer fires.
+        while (socket->State() != Socket::sckConnected && !s.TimedOut) {
+            QEventLoop loop;
+            const auto a = connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
+            QTimer::singleShot(100, &loop, &QEventLoop::quit);
+            loop.exec();
+            disconnect(a);
+            if (!m_timer.isActive())
+                TimerStep_Timer(); // time-outs are checked even before the timer runs
+            if (socket->State() == Socket::sckError) {
+                socket->Close();
+                socket->Connect();
+            }
+        }
+        s.TimedOut = false;
+        if (socket->State() == Socket::sckConnected || OpeningCancelled)
+            break;
+    }
+    s.Connecting = false;
+    s.AckWait = false;
+    if (AutoCollectionOn(c)) {
+        s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
+        s.StepActive = true;
+        s.StepStart = now();
+    }
+    const bool connected = socket->State() == Socket::sckConnected;
+    setStatusPanel(n, connected ? QStringLiteral("TCP Ready") : QStringLiteral(" Error/n.d."));
+    if (connected && !socket->PeekData().isEmpty())
+        SocketDataArrival(n);
+}
+
+// The cradle answers the probe byte (15) with something; the speed it
+// answers at is the speed it runs at.
+bool Collector::probeCradle(int n, const QString &setting)
+{
+    SerialPort *port = m_serial[n];
+    if (port->PortOpen())
+        port->setPortOpen(false);
+    CaptureBuffer.clear();
+    port->setSettings(setting);
+    if (!port->setPortOpen(true))
+        return false;
+    port->Output(QByteArray(1, '\x0F'));
+    for (int waited = 0; waited < 1000 && CaptureBuffer.isEmpty(); waited += 50)
+        waitEvents(50);
+    return !CaptureBuffer.isEmpty();
+}
+
+bool Collector::setupIrCradle(int n)
+{
+    const ChannelSettings &c = m_settings.Com[n];
+    SerialPort *port = m_serial[n];
+    CaptureMode = true;
+    if (port->PortOpen())
+        port->setPortOpen(false);
+    port->setCommPort(portNumber(c.Port));
+    port->setInputLen(0);
+
+    static const char *const probes[] = {"9600,n,8,1", "38400,n,8,1", "115200,n,8,1", "57600,n,8,1",
+                                         "19200,n,8,1"};
+    bool answered = false;
+    for (const char *probe : probes) {
+        if (probeCradle(n, QLatin1String(probe))) {
+            answered = true;
+            break;
+        }
+    }
+    if (!answered) {
+        CaptureMode = false;
+        port->setPortOpen(false);
+        PLog(QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port), n);
+        return false;
+    }
+
+    const QString speed = c.Speed.trimmed();
+    QByteArray code;
+    if (speed == QLatin1String("9600"))
+        code = "2";
+    else if (speed == QLatin1String("19200"))
+        code = "3";
+    else if (speed == QLatin1String("38400"))
+        code = "4";
+    else if (speed == QLatin1String("57600"))
+        code = "5";
+    else if (speed == QLatin1String("115200"))
+        code = "6";
+
+    port->setRTSEnable(false);
+    port->Output(QByteArray(1, '\x07'));
+    waitEvents(1000);
+    port->Output(code);
+    waitEvents(1000);
+    port->Output("Q");
+    waitEvents(1000);
+    port->setRTSEnable(true);
+    waitEvents(1000);
+
+    // Success only when the cradle answers at the configured speed.
+    const bool ok = probeCradle(n, speed + QStringLiteral(",n,8,1"));
+    CaptureMode = false;
+    port->setPortOpen(false);
+    if (!ok)
+        PLog(QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed), n);
+    return ok;
+}
+
+} // namespace vx

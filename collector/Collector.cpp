@@ -1,0 +1,245 @@
+#include "Collector.h"
+
+#include "Clock.h"
+#include "IniStore.h"
+#include "IrLib.h"
+#include "LookupFile.h"
+#include "Messenger.h"
+#include "Paths.h"
+#include "RegistryExchange.h"
+#include "SerialPort.h"
+#include "Socket.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QFile>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace vx {
+
+const QByteArray Collector::ACK(1, '\x06');
+const QByteArray Collector::NAK(1, '\x15');
+
+// Forwards a "Zucchetti" record to the ERP writer the program installed;
+// without one the record is refused and the log says why.
+struct Collector::ZucchettiForward : ZucchettiWriter {
+    Collector *owner = nullptr;
+    ZucchettiWriter *target = nullptr;
+    bool WriteRecord(const QByteArray &record, const QString &dbPath, int channel) override
+    {
+        if (target)
+            return target->WriteRecord(record, dbPath, channel);
+        owner->PLog(QStringLiteral("No ERP writer is installed: record refused"), channel);
+        return false;
+    }
+};
+
+// LOG.txt in the data folder. It stays open in append mode between entries
+// (every entry is written through at once), and is opened again when the
+// file was moved or deleted meanwhile.
+struct Collector::LogFile {
+    QString path;
+    FILE *file = nullptr;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    ~LogFile() { close(); }
+    void close()
+    {
+        if (file)
+            std::fclose(file);
+        file = nullptr;
+    }
+    bool stillSame() const
+    {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device
+               && st.st_ino == inode;
+    }
+    void append(const QByteArray &bytes)
+    {
+        if (file && !stillSame())
+            close();
+        if (!file) {
+            file = std::fopen(QFile::encodeName(path).constData(), "ab");
+            if (!file) {
+                qWarning().noquote() << "Cannot write the log" << path;
+                return;
+            }
+            struct stat st {};
+            if (::fstat(fileno(file), &st) == 0) {
+                device = st.st_dev;
+                inode = st.st_ino;
+            }
+        }
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+        std::fflush(file);
+    }
+};
+
+Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
+                     TransportFactory &transports, QObject *parent)
+    : QObject(parent), m_settings(settings), m_store(store), m_messenger(messenger), m_clock(clock),
+      m_transports(transports), m_programDir(Paths::programDir()), m_log(std::make_unique<LogFile>()),
+      m_zucchetti(std::make_unique<ZucchettiForward>())
+{
+    m_zucchetti->owner = this;
+    m_log->path = Paths::dataFile(QStringLiteral("LOG.txt"));
+    for (int n = 1; n <= kChannels; ++n) {
+        m_status[n] = QStringLiteral("Paused");
+        m_lookup[n] = std::make_unique<LookupFile>();
+        m_serial[n] = m_transports.createSerialPort(this);
+        m_socket[n] = m_transports.createSocket(this);
+        connect(m_serial[n], &SerialPort::OnComm, this, [this, n] { SerialOnComm(n); });
+        connect(m_socket[n], &Socket::DataArrival, this, [this, n](int) { SocketDataArrival(n); });
+    }
+    setProgramDir(m_programDir);
+    m_timer.setInterval(100);
+    m_timer.setTimerType(Qt::CoarseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &Collector::TimerStep_Timer);
+}
+
+Collector::~Collector() = default;
+
+void Collector::setProgramDir(const QString &dir)
+{
+    m_programDir = dir;
+    RecordStore::Context context{m_settings, m_store, m_messenger, m_clock, m_programDir};
+    context.exchange = this;
+    context.zucchetti = m_zucchetti.get();
+    context.terminate = [this](int code) {
+        if (m_hooks.terminate)
+            m_hooks.terminate(code);
+        else
+            std::exit(code);
+    };
+    context.log = [this](const QString &line, int n) { PLog(line, n); };
+    m_recordStore = std::make_unique<RecordStore>(std::move(context));
+}
+
+void Collector::setZucchettiWriter(ZucchettiWriter *writer)
+{
+    m_zucchetti->target = writer;
+}
+
+qint64 Collector::now() const
+{
+    return m_clock.nowMs();
+}
+
+void Collector::setStatusPanel(int n, const QString &text)
+{
+    m_status[n] = text;
+    emit statusChanged(n, text);
+}
+
+void Collector::Startup()
+{
+    IrLib::CloseIrCom();
+    for (int n = 1; n <= kChannels; ++n) {
+        m_state[n] = ChannelState();
+        m_status[n] = QStringLiteral("Paused");
+    }
+    LoadSettings(m_store, m_settings);
+    OpenChannels();
+    for (int n = 1; n <= kChannels; ++n) {
+        const QString name = m_settings.DBMS[n].Name.trimmed();
+        if (!name.isEmpty() && !FileExists(m_settings.DBMS[n].Name))
+            m_recordStore->CreaDB(n);
+    }
+    m_recordStore->OverwriteAllowed = true;
+    m_exchangeActive = false;
+}
+
+void Collector::OpenChannels()
+{
+    OpeningCancelled = false;
+    for (int n = 1; n <= kChannels; ++n) {
+        if (m_hooks.openChannelWait) {
+            m_hooks.openChannelWait(n);
+        } else if (!OpeningCancelled) {
+            SetComm(n);
+        }
+    }
+}
+
+void Collector::startTimer()
+{
+    m_timer.start();
+}
+
+void Collector::stopTimer()
+{
+    m_timer.stop();
+}
+
+void Collector::PLog(const QString &message, int index)
+{
+    if (index < 0 || index > kChannels)
+        index = 0;
+    const QString entry = message + QStringLiteral("\r\n");
+    const bool cleared = m_pane[index].size() > 1024;
+    if (cleared)
+        m_pane[index].clear();
+    m_pane[index] += entry;
+    // The file gets the entry and the line end of its own line: an empty
+    // line after each entry.
+    m_log->append(entry.toLocal8Bit() + "\r\n");
+    emit logAppended(index, message, cleared);
+}
+
+void Collector::CloseComm(int index)
+{
+    SerialPort *port = m_serial[index];
+    if (port->PortOpen()) {
+        port->setPortOpen(false);
+        port->setInputLen(0);
+    }
+    m_state[index].StepActive = false;
+    setStatusPanel(index, QStringLiteral("Paused"));
+}
+
+bool Collector::channelOpen(int n) const
+{
+    return m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
+}
+
+void Collector::sendToChannel(int n, const QByteArray &text)
+{
+    if (m_serial[n]->PortOpen())
+        m_serial[n]->Output(text);
+    else if (m_socket[n]->State() == Socket::sckConnected)
+        m_socket[n]->SendData(text);
+}
+
+void Collector::waitEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QString Collector::exchangeRoot() const
+{
+    return m_store.read(MiscSection(), QStringLiteral("ChiavePC"), QString());
+}
+
+QString Collector::exchangePath() const
+{
+    return m_store.read(MiscSection(), QStringLiteral("PercorsoChiave"), QString());
+}
+
+QString Collector::ExchangeFile(int channel) const
+{
+    return RegistryExchange::ReadRegistryValue(exchangeRoot(), exchangePath(),
+                                               QStringLiteral("File(%1)").arg(channel), QString());
+}
+
+void Collector::writeExchange(const QString &key, const QString &value)
+{
+    RegistryExchange::WriteRegistryValue(m_settings.Misc.ChiavePC, m_settings.Misc.PercorsoChiave, key,
+                                         value, m_messenger);
+}
+
+} // namespace vx

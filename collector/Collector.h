@@ -1,0 +1,201 @@
+#pragma once
+
+#include "ChannelState.h"
+#include "RecordStore.h"
+#include "Settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace vx {
+
+class Clock;
+class IniStore;
+class LookupFile;
+class Messenger;
+class SerialPort;
+class Socket;
+
+// Line settings of a serial channel: "19200,E,7,2". "Pari" is even parity
+// (E), "Dispari" odd (O).
+QString ParityLetter(const QString &parity);
+QString LineSettingsText(const ChannelSettings &channel);
+// "None" 0, "Xon/Xoff" 1, "RTS/CTS" 2, anything else 0.
+int HandshakingOf(const QString &flowControl);
+
+// Makes the transports of the four channels; tests hand in fakes.
+class TransportFactory {
+public:
+    virtual ~TransportFactory() = default;
+    virtual SerialPort *createSerialPort(QObject *parent) = 0;
+    virtual Socket *createSocket(QObject *parent) = 0;
+};
+// Qt serial ports and TCP sockets.
+std::unique_ptr<TransportFactory> makeQtTransportFactory();
+
+// The lines of an article list that a look-up file flagged for the ERP sends.
+class ArticleLines {
+public:
+    virtual ~ArticleLines() = default;
+    // Starts a new list from the ERP database at dbPath.
+    virtual void Reset(const QString &dbPath) = 0;
+    // Line lineNo (from 1) with its check characters, or "EOF" after the last.
+    virtual QByteArray Line(const QString &dbPath, int lineNo) = 0;
+};
+
+// The collector: four channels, their transports, the reception protocol,
+// the step timer with its time-outs, the data exchange and the collector-
+// driven file exchange. No widgets: the window shows the state panels and
+// log panes through the signals, and offers its dialogs through the hooks.
+class Collector : public QObject, public ExchangeFiles {
+    Q_OBJECT
+public:
+    static constexpr int kChannels = 4;
+    // A line longer than this is dropped up to its CR and answered as a
+    // rejected record; memory stays bounded whatever a peer sends.
+    static constexpr int kMaxLine = 64 * 1024;
+
+    struct Hooks {
+        // Opens channel n (the window shows its wait window around SetComm;
+        // headless calls SetComm directly).
+        std::function<void(int n)> openChannelWait;
+        // Shows the options dialog modally (after a failed opening).
+        std::function<void()> showOptions;
+        // Ends the program (the ERP database is missing).
+        std::function<void(int exitCode)> terminate;
+    };
+
+    Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
+              TransportFactory &transports, QObject *parent = nullptr);
+    ~Collector() override;
+
+    void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    void setArticleLines(ArticleLines *lines) { m_articles = lines; }
+    void setZucchettiWriter(ZucchettiWriter *writer);
+    // Where the templates are (default: the program folder).
+    void setProgramDir(const QString &dir);
+
+    // Start-up without the window's parts: ACK/NAK, infrared link closed,
+    // state reset, settings loaded, channels opened one after another,
+    // missing targets created, flags reset.
+    void Startup();
+    // The step timer runs every 100 ms from here on.
+    void startTimer();
+    void stopTimer();
+
+    // Channel log: the channel's pane (cleared when it holds more than 1024
+    // characters) and LOG.txt in the data folder, an empty line after each.
+    void PLog(const QString &message, int index);
+    void CloseComm(int index);
+    void SetComm(int n);
+    void OpenChannels(); // OpeningCancelled = false, then every channel through openChannelWait
+
+    // Reception.
+    void SerialOnComm(int n);
+    void SocketDataArrival(int n);
+    void LineDispatcher(QByteArray &line, QByteArray &answer, int n);
+    static bool CheckRecord(const QByteArray &line);
+
+    // Step timer, time-outs and modem.
+    void TimerStep_Timer();
+    void resetTimerTimeout(int n);
+    void HandleReplyTimeout(int n);
+    bool SendModemCommand(int n, const QString &command);
+
+    // Collector-driven file exchange.
+    void timerComAuto_Timer(int n);
+
+    // ExchangeFiles.
+    bool ExchangeActive() const override { return m_exchangeActive; }
+    QString ExchangeFile(int channel) const override;
+
+    // State, for the window and for tests.
+    ChannelState &state(int n) { return m_state.at(n); }
+    const ChannelState &state(int n) const { return m_state.at(n); }
+    QString StatusPanel(int n) const { return m_status.at(n); }
+    void setStatusPanel(int n, const QString &text);
+    QString LogPane(int n) const { return m_pane.at(n); }
+    RecordStore &store() { return *m_recordStore; }
+    Settings &settings() { return m_settings; }
+    SerialPort *serialPort(int n) const { return m_serial.at(n); }
+    Socket *socket(int n) const { return m_socket.at(n); }
+    bool OverwriteAllowed() const { return m_recordStore->OverwriteAllowed; }
+    void setExchangeActive(bool on) { m_exchangeActive = on; }
+    QString RequestKey() const { return m_requestKey; }
+    bool OpeningCancelled = false;
+    bool CaptureMode = false;
+    QByteArray CaptureBuffer;
+    int SkippedSerialEvents = 0;
+
+    static const QByteArray ACK;
+    static const QByteArray NAK;
+
+signals:
+    // entry is the message with CR LF; cleared says the pane was emptied first.
+    void logAppended(int index, const QString &message, bool cleared);
+    void statusChanged(int n, const QString &text);
+
+private:
+    bool openSerialKind(int n, bool modem);
+    bool setupIrCradle(int n);
+    bool probeCradle(int n, const QString &setting);
+    void channelFailed(int n);
+    void connectTcp(int n);
+    void waitEvents(int ms);
+
+    void handleSerialLine(int n, QByteArray line, bool modem);
+    void handleTcpLine(int n, QByteArray line);
+    void afterAnswer(int n, const QByteArray &answer);
+    void logIncoming(int n, const QByteArray &line);
+    void logAnswer(int n, const QByteArray &answer);
+    void sendToChannel(int n, const QByteArray &text);
+    bool channelOpen(int n) const;
+    void scheduleSerialRescan();
+    void restartStepIfExchange(int n);
+
+    void acknowledgementStep(QByteArray &answer, int n);
+    void refusalStep(QByteArray &answer, int n);
+    void endOfDataStep(QByteArray &answer, int n);
+    void lookupFileStep(QByteArray &line, QByteArray &answer, int n);
+    QByteArray nextLookupLine(int n);
+    QString exchangeRoot() const;
+    QString exchangePath() const;
+    void writeExchange(const QString &key, const QString &value);
+
+    qint64 now() const;
+
+    Settings &m_settings;
+    IniStore &m_store;
+    Messenger &m_messenger;
+    Clock &m_clock;
+    TransportFactory &m_transports;
+    Hooks m_hooks;
+    std::unique_ptr<RecordStore> m_recordStore;
+    ArticleLines *m_articles = nullptr;
+    QString m_programDir;
+
+    std::array<ChannelState, kChannels + 1> m_state;
+    std::array<QString, kChannels + 1> m_status;
+    std::array<QString, kChannels + 1> m_pane;
+    std::array<SerialPort *, kChannels + 1> m_serial{};
+    std::array<Socket *, kChannels + 1> m_socket{};
+    std::array<std::unique_ptr<LookupFile>, kChannels + 1> m_lookup;
+
+    bool m_exchangeActive = false;
+    QString m_requestKey;
+    bool m_serialBusy = false;
+    bool m_rescanQueued = false;
+    QTimer m_timer;
+
+    struct LogFile;
+    std::unique_ptr<LogFile> m_log;
+    struct ZucchettiForward;
+    std::unique_ptr<ZucchettiForward> m_zucchetti;
+};
+
+} // namespace vx

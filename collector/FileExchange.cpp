@@ -1,0 +1,214 @@
+// The collector-driven exchange: GETDATA / RMVDATA / PUTFILE, and the
+// look-up files sent line by line on GETFILE.
+#include "Clock.h"
+#include "Collector.h"
+#include "IniStore.h"
+#include "LookupFile.h"
+#include "Paths.h"
+#include "RegistryExchange.h"
+#include "SerialPort.h"
+#include "Socket.h"
+#include "Utilities.h"
+
+#include <QFile>
+
+namespace vx {
+
+namespace {
+
+QByteArray number(int n)
+{
+    return QByteArray::number(n);
+}
+
+} // namespace
+
+void Collector::timerComAuto_Timer(int n)
+{
+    ChannelState &s = m_state[n];
+    const QString v = RegistryExchange::ReadRegistryValue(
+        exchangeRoot(), exchangePath(), QStringLiteral("Profilo(%1)").arg(n), QStringLiteral("0"));
+    if (!s.StepActive)
+        return;
+    const bool open = m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
+    if (!v.isEmpty() && m_exchangeActive) {
+        // One data file, as the outside program asked.
+        if (open) {
+            if (s.LastCommand.startsWith("PUTFILE"))
+                s.FileNo = s.FileNo >= 5 ? 1 : s.FileNo + 1;
+            const QByteArray c = "GETDATA" + v.toLatin1();
+            PLog(QStringLiteral(" OUT -> ") + QString::fromLatin1(c), n);
+            s.StepActive = false;
+            s.FileNo = static_cast<int>(NumericValue(v));
+            sendToChannel(n, c + "\r");
+            s.LastCommand = c;
+            s.Exchange = true;
+        }
+        s.StepStart = now();
+        return;
+    }
+    // Automatic collection: the next data file, and the period goes on.
+    if (open) {
+        if (s.LastCommand.startsWith("PUTFILE"))
+            s.FileNo = s.FileNo >= 5 ? 1 : s.FileNo + 1;
+        const QByteArray c = "GETDATA" + number(s.FileNo);
+        sendToChannel(n, c + "\r");
+        s.LastCommand = c;
+        s.Exchange = true;
+    }
+    s.StepStart = now();
+}
+
+void Collector::acknowledgementStep(QByteArray &answer, int n)
+{
+    ChannelState &s = m_state[n];
+    if (s.Exchange && s.LastCommand == "putfile") {
+        // A look-up file was completed: on to the next data file.
+        if (s.FileNo < 5) {
+            ++s.FileNo;
+            timerComAuto_Timer(n);
+        } else {
+            s.FileNo = 1;
+            s.LastCommand.clear();
+            s.Exchange = false;
+            s.StepActive = true;
+        }
+    }
+    if (s.Exchange && s.LastCommand.startsWith("PUTFILE"))
+        answer = "NOP";
+    if (s.Exchange && s.LastCommand.startsWith("GETDATA"))
+        answer = "NOP";
+    if (s.Exchange && s.LastCommand.startsWith("RMVDATA")) {
+        answer = "PUTFILE" + number(s.FileNo) + "\r";
+        s.LastCommand = answer;
+    }
+}
+
+void Collector::refusalStep(QByteArray &answer, int n)
+{
+    ChannelState &s = m_state[n];
+    if (s.LastCommand.startsWith("GETDATA")) {
+        if (s.FileNo > 1)
+            --s.FileNo;
+        s.Exchange = false;
+        answer = NAK;
+    }
+    if (s.LastCommand.startsWith("PUTFILE") || s.LastCommand.startsWith("putfile")) {
+        if (s.FileNo < 5) {
+            s.LastCommand.clear();
+            ++s.FileNo;
+            timerComAuto_Timer(n);
+        } else {
+            s.LastCommand.clear();
+            s.FileNo = 1;
+            s.Exchange = false;
+            s.StepActive = true;
+            s.StepStart = now();
+        }
+    }
+}
+
+void Collector::endOfDataStep(QByteArray &answer, int n)
+{
+    ChannelState &s = m_state[n];
+    const QByteArray c = "RMVDATA" + number(s.FileNo) + "\r";
+    s.LastCommand = c;
+    answer = ACK + c;
+    if (m_exchangeActive) {
+        if (!m_requestKey.isEmpty())
+            writeExchange(m_requestKey, QStringLiteral("3"));
+        m_requestKey.clear();
+        s.StepActive = false;
+        s.Exchange = false;
+        s.FileNo = 1;
+        m_exchangeActive = false;
+    }
+    if (m_settings.DBMS[n].Policy == QLatin1String("NewFile"))
+        m_recordStore->EndTransfer(n);
+}
+
+void Collector::lookupFileStep(QByteArray &line, QByteArray &answer, int n)
+{
+    ChannelState &s = m_state[n];
+    if (line.size() > 7 && line.startsWith("GETFILE")) {
+        s.LastCommand = "putfile";
+        s.FileIndex = qBound(0, static_cast<int>(NumericValue(QString::fromLatin1(line.mid(7)))), 5);
+        line = "GETFILE";
+        // A new sending starts from the first line of a freshly read file.
+        m_lookup[n]->close();
+        s.LineNo = 1;
+        s.FileEnd = false;
+        if (m_articles && IsZucchettiOn(m_settings.ExtFile[qMax(1, s.FileIndex)].IsZucchetti))
+            m_articles->Reset(m_settings.ExtFile[qMax(1, s.FileIndex)].Name);
+    }
+    if (line == "GETFILE") {
+        answer = ACK + "BOF\r";
+        return;
+    }
+    if (line == ACK) {
+        if (s.FileEnd) {
+            const int k = s.FileIndex;
+            const ExtFileSettings ext = k >= 1 ? m_settings.ExtFile[k] : ExtFileSettings{};
+            if (k >= 1 && !IsZucchettiOn(ext.IsZucchetti)) {
+                s.AckWait = false;
+                m_lookup[n]->close();
+                if (DelAfterSendOn(ext.DelAfterSend)) {
+                    const QString name = m_store.read(ExtFileSection(k), QStringLiteral("Name"),
+                                                      Paths::dataFile(QStringLiteral("toTerm.txt")));
+                    if (QFile::exists(name))
+                        QFile::remove(name);
+                }
+            }
+            answer.clear();
+            s.SendingFile = false;
+            s.FileEnd = false;
+            if (s.Exchange) {
+                QByteArray ack = ACK;
+                LineDispatcher(ack, answer, n);
+            }
+            return;
+        }
+        s.NextLine = nextLookupLine(n);
+        ++s.LineNo;
+        answer = s.NextLine + "\r";
+        s.PrevLine = s.NextLine;
+        return;
+    }
+    // A refused line, or anything else: the last line again.
+    answer = s.PrevLine + "\r";
+}
+
+// The line LineNo of the requested look-up file with its check characters,
+// or "EOF" after the last one.
+QByteArray Collector::nextLookupLine(int n)
+{
+    ChannelState &s = m_state[n];
+    const int k = s.FileIndex;
+    const bool erp = k < 1 || IsZucchettiOn(m_settings.ExtFile[k].IsZucchetti);
+    if (erp) {
+        // Look-up file 0 has no settings of its own: nothing to send.
+        if (k < 1 || !m_articles)
+            return "EOF";
+        return m_articles->Line(m_settings.ExtFile[k].Name, s.LineNo);
+    }
+    const QString section = ExtFileSection(k);
+    const int maxLength = static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
+    const QString name = m_store.read(section, QStringLiteral("Name"), Paths::dataFile(QStringLiteral("toTerm.txt")));
+    LookupFile &file = *m_lookup[n];
+    if (!file.isOpen() || file.path() != name) {
+        if (!file.open(name))
+            return "EOF";
+    }
+    QByteArray text;
+    if (!file.line(s.LineNo, &text))
+        return "EOF";
+    if (maxLength > 0) {
+        if (text.size() > maxLength)
+            text.truncate(maxLength);
+        else
+            text += QByteArray(maxLength - text.size(), ' ');
+    }
+    return text + XorChecksum(text);
+}
+
+} // namespace vx

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <vector>
+
+namespace vx {
+
+// A look-up file read line by line while it is sent to a terminal. The file
+// stays open for the whole sending and the start of every line is noted as
+// the reading goes, so line k costs the same whatever k is. Lines end with
+// CR LF or LF; a last line without a line end counts.
+class LookupFile {
+public:
+    // Opens path; false when it cannot be read.
+    bool open(const QString &path);
+    void close();
+    bool isOpen() const { return m_file.isOpen(); }
+    QString path() const { return m_path; }
+
+    // Line lineNo (from 1) without its line end; false after the last line.
+    bool line(int lineNo, QByteArray *text);
+
+private:
+    bool scanTo(int lineNo);
+
+    QString m_path;
+    QFile m_file;
+    std::vector<qint64> m_starts; // start offsets of the lines found so far
+    bool m_complete = false;      // the whole file has been scanned
+};
+
+} // namespace vx

@@ -1,0 +1,22 @@
+#include "Collector.h"
+#include "QtSerialPort.h"
+#include "QtSocket.h"
+
+namespace vx {
+
+namespace {
+
+class QtTransportFactory : public TransportFactory {
+public:
+    SerialPort *createSerialPort(QObject *parent) override { return new QtSerialPort(parent); }
+    Socket *createSocket(QObject *parent) override { return new QtSocket(parent); }
+};
+
+} // namespace
+
+std::unique_ptr<TransportFactory> makeQtTransportFactory()
+{
+    return std::make_unique<QtTransportFactory>();
+}
+
+} // namespace vx

@@ -1,0 +1,318 @@
+// Turning the characters of a channel into lines, answering each line, and
+// handing records to the record store.
+#include "Clock.h"
+#include "Collector.h"
+#include "Messenger.h"
+#include "SerialPort.h"
+#include "Socket.h"
+#include "Utilities.h"
+
+#include <QTimer>
+
+namespace vx {
+
+namespace {
+
+const char kCR = '\r';
+const char kLF = '\n';
+const char kAck = '\x06';
+const char kNak = '\x15';
+const QByteArray kGreeting("Connection OK!");
+
+QString latin1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+bool Collector::CheckRecord(const QByteArray &line)
+{
+    if (line.size() < 3)
+        return false;
+    return XorChecksum(line.left(line.size() - 2)).compare(line.right(2), Qt::CaseInsensitive) == 0;
+}
+
+void Collector::restartStepIfExchange(int n)
+{
+    ChannelState &s = m_state[n];
+    if (s.Exchange) {
+        s.StepActive = true;
+        s.StepStart = now();
+    }
+}
+
+void Collector::logIncoming(int n, const QByteArray &line)
+{
+    if (!line.isEmpty() && static_cast<unsigned char>(line.at(0)) >= 32 && !line.trimmed().isEmpty())
+        PLog(QStringLiteral("IN   <- ") + latin1(line), n);
+}
+
+void Collector::logAnswer(int n, const QByteArray &answer)
+{
+    if (answer.isEmpty())
+        return;
+    if (answer == ACK)
+        PLog(QStringLiteral(" OUT -> ACK, Record accepted"), n);
+    if (answer == NAK)
+        PLog(QStringLiteral(" OUT -> NAK, Record rejected"), n);
+    if (answer == ACK + "BOF\r")
+        PLog(QStringLiteral(" OUT -> ACK , BOF - Begin of File Transmission"), n);
+    if (static_cast<unsigned char>(answer.at(0)) > 32)
+        PLog(QStringLiteral(" OUT -> ") + latin1(answer), n);
+}
+
+// After an answer went out: a look-up line must be acknowledged in time;
+// "EOF" ends the sending.
+void Collector::afterAnswer(int n, const QByteArray &answer)
+{
+    ChannelState &s = m_state[n];
+    if (!s.SendingFile || answer.startsWith("PUTFILE"))
+        return;
+    if (answer == "EOF\r") {
+        s.LineNo = 1;
+        s.FileEnd = true;
+        s.AckWait = false;
+    } else {
+        resetTimerTimeout(n);
+    }
+}
+
+void Collector::SerialOnComm(int n)
+{
+    SerialPort *port = m_serial[n];
+    if (CaptureMode) {
+        port->setInputLen(0);
+        CaptureBuffer += port->Input();
+        return;
+    }
+    if (port->InBufferCount() == 0)
+        return;
+    if (m_serialBusy) {
+        // Handled as soon as the running handler ends.
+        ++SkippedSerialEvents;
+        return;
+    }
+    m_serialBusy = true;
+    ChannelState &s = m_state[n];
+    const bool modem = m_settings.Com[n].ConnType.trimmed() == QLatin1String("Modem");
+    while (port->PortOpen() && port->InBufferCount() >= 1) {
+        if (modem && s.ModemSetup) {
+            // The running modem command reads the replies itself.
+            resetTimerTimeout(n);
+            break;
+        }
+        if (port->CommEvent() != SerialPort::comEvReceive)
+            break;
+        restartStepIfExchange(n);
+        port->setInputLen(1);
+        const QByteArray in = port->Input();
+        if (in.isEmpty())
+            break;
+        const char c = in.at(0);
+        if (c == kLF)
+            continue;
+        // A modem channel's lines end with CR only; elsewhere a lone ACK or
+        // NAK is a complete line.
+        if (c == kCR || (!modem && (c == kAck || c == kNak))) {
+            QByteArray line = s.LineBuffer;
+            if (c != kCR)
+                line += c;
+            s.LineBuffer.clear();
+            handleSerialLine(n, line, modem);
+            continue;
+        }
+        if (s.Overlong)
+            continue;
+        if (s.LineBuffer.size() >= kMaxLine) {
+            s.LineBuffer.clear();
+            s.Overlong = true;
+            continue;
+        }
+        s.LineBuffer += c;
+    }
+    m_serialBusy = false;
+    scheduleSerialRescan();
+}
+
+// Characters that arrived while a handler ran (on any serial channel) are
+// handled right after it, not at the next arrival.
+void Collector::scheduleSerialRescan()
+{
+    if (m_rescanQueued)
+        return;
+    bool pending = false;
+    for (int k = 1; k <= kChannels; ++k)
+        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup)
+            pending = true;
+    if (!pending)
+        return;
+    m_rescanQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_rescanQueued = false;
+        for (int k = 1; k <= kChannels; ++k)
+            if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup)
+                SerialOnComm(k);
+    });
+}
+
+void Collector::handleSerialLine(int n, QByteArray line, bool modem)
+{
+    ChannelState &s = m_state[n];
+    if (s.Overlong) {
+        s.Overlong = false;
+        PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
+        if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
+            m_serial[n]->Output(NAK);
+            logAnswer(n, NAK);
+        }
+        return;
+    }
+    logIncoming(n, line);
+    QByteArray answer;
+    if (modem) {
+        if (line.size() < 3)
+            return;
+        if (line.trimmed().startsWith("CONNECT")) {
+            s.ModemConnected = true;
+            return;
+        }
+        LineDispatcher(line, answer, n);
+    } else {
+        // A lone NAK from the terminal is taken as ACK on serial channels.
+        if (line == NAK)
+            line = ACK;
+        LineDispatcher(line, answer, n);
+    }
+    if (answer != "NOP") {
+        const QByteArray tag = answer.mid(3, 5);
+        if (tag == "FILE1")
+            m_recordStore->OverwriteAllowed = false;
+        else if (tag == "FILE5")
+            m_recordStore->OverwriteAllowed = true;
+        if (!answer.isEmpty())
+            m_serial[n]->Output(answer);
+        logAnswer(n, answer);
+    }
+    afterAnswer(n, answer);
+}
+
+void Collector::SocketDataArrival(int n)
+{
+    Socket *socket = m_socket[n];
+    ChannelState &s = m_state[n];
+    if (s.Connecting) {
+        socket->GetData();
+        return;
+    }
+    if (socket->State() != Socket::sckConnected)
+        return;
+    const QByteArray peek = socket->PeekData();
+    if (peek.isEmpty())
+        return;
+    restartStepIfExchange(n);
+    // A network adapter greets with "Connection OK!" + CR (possibly behind
+    // two characters): it is not a line of the terminal.
+    if (peek.size() >= 14) {
+        if (peek.startsWith(kGreeting)) {
+            socket->GetData(15);
+            s.LineBuffer.clear();
+        } else if (peek.mid(2, 14) == kGreeting) {
+            socket->GetData(18);
+            s.LineBuffer.clear();
+        }
+    }
+    const QByteArray data = socket->GetData();
+    // Every CR-ended line of the arrival on its own.
+    int from = 0;
+    while (from < data.size()) {
+        const int cr = data.indexOf(kCR, from);
+        const int end = cr < 0 ? data.size() : cr;
+        for (int i = from; i < end; ++i) {
+            const char c = data.at(i);
+            if (c == kLF || s.Overlong)
+                continue;
+            if (s.LineBuffer.size() >= kMaxLine) {
+                s.LineBuffer.clear();
+                s.Overlong = true;
+                continue;
+            }
+            s.LineBuffer += c;
+        }
+        if (cr < 0)
+            break;
+        from = cr + 1;
+        QByteArray line = s.LineBuffer;
+        s.LineBuffer.clear();
+        if (s.Overlong) {
+            s.Overlong = false;
+            PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
+            if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
+                socket->SendData(NAK);
+                logAnswer(n, NAK);
+            }
+            continue;
+        }
+        if (line.isEmpty())
+            continue; // a CR alone does not complete a line
+        handleTcpLine(n, line);
+        if (socket->State() != Socket::sckConnected)
+            break;
+    }
+}
+
+void Collector::handleTcpLine(int n, QByteArray line)
+{
+    logIncoming(n, line);
+    QByteArray answer;
+    LineDispatcher(line, answer, n);
+    if (answer != "NOP") {
+        if (!answer.isEmpty())
+            m_socket[n]->SendData(answer);
+        logAnswer(n, answer);
+    }
+    afterAnswer(n, answer);
+}
+
+void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
+{
+    ChannelState &s = m_state[n];
+    if (line == "BOF")
+        m_recordStore->BeginTransfer(n);
+    if (line.size() > 7 && line.startsWith("GETFILE"))
+        s.SendingFile = true;
+    if (s.SendingFile) {
+        lookupFileStep(line, answer, n);
+        return;
+    }
+    if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
+        if (line == "BOF") {
+            answer = ACK;
+        } else if (line == "EOF") {
+            // What was acknowledged before reaches stable storage before the
+            // terminal hears that the transfer is complete.
+            m_recordStore->SyncTarget(n);
+            answer = ACK;
+        } else if (line == ACK) {
+            acknowledgementStep(answer, n);
+        } else if (line == NAK && s.Exchange) {
+            refusalStep(answer, n);
+        } else if (CheckRecord(line) && m_recordStore->StoreRecord(line, n)) {
+            answer = ACK;
+        } else {
+            answer = NAK;
+        }
+    } else {
+        answer = "NOP";
+        if (line == "EOF")
+            m_recordStore->SyncTarget(n);
+        if (line != "BOF" && line != "EOF" && line != ACK && line != NAK) {
+            if (m_recordStore->StoreRecord(line, n))
+                PLog(QStringLiteral("IN   <-") + latin1(line), n);
+        }
+    }
+    if (s.Exchange && line == "EOF")
+        endOfDataStep(answer, n);
+}
+
+} // namespace vx
