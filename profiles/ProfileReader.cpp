@@ -1,0 +1,698 @@
+// Reading a profile file back into a ProfileSet. Keys are recognised the way
+// the terminal side lays them out: by a few letters at the fixed column where
+// the writer puts each part of the key, with single-digit indices at fixed
+// columns; the value starts right after the writer's "=".
+#include "ProfileFile.h"
+
+#include "Messenger.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cstring>
+#include <limits>
+
+namespace vx {
+
+namespace {
+
+enum class Outcome { Used, Skipped, Error };
+
+// The column at which the value of a key laid out like `example` begins.
+constexpr int valueColumn(const char *example)
+{
+    int n = 0;
+    while (example[n] != '\0')
+        ++n;
+    return n;
+}
+
+class Line {
+public:
+    explicit Line(const QByteArray &text) : m_text(text) {}
+
+    bool at(int column, const char *letters) const
+    {
+        const int n = int(std::strlen(letters));
+        return column + n <= m_text.size() && std::memcmp(m_text.constData() + column, letters, n) == 0;
+    }
+    char ch(int column) const { return column < m_text.size() ? m_text[column] : '\0'; }
+    // The digit at a column, -1 when there is none.
+    int digit(int column) const
+    {
+        const char c = ch(column);
+        return c >= '0' && c <= '9' ? c - '0' : -1;
+    }
+    QByteArray from(int column) const { return column < m_text.size() ? m_text.mid(column) : QByteArray(); }
+    QByteArray value(const char *example) const { return from(valueColumn(example)); }
+
+private:
+    const QByteArray &m_text;
+};
+
+QString text(const QByteArray &value) { return QString::fromLatin1(value); }
+
+// The leading decimal number: blanks, an optional sign, digits; 0 when there
+// are no digits. Magnitudes beyond what any member holds saturate.
+long long leadingNumber(const QByteArray &value)
+{
+    int i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '-' || value[i] == '+'))
+        negative = value[i++] == '-';
+    long long n = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+        n = qMin(n * 10 + (value[i] - '0'), 10000000000LL);
+    return negative ? -n : n;
+}
+
+// A whole integer: blanks around it allowed, nothing else.
+std::optional<long long> wholeNumber(const QByteArray &value)
+{
+    const QByteArray t = value.trimmed();
+    int i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+        ++i;
+    if (i == t.size())
+        return std::nullopt;
+    for (int j = i; j < t.size(); ++j) {
+        if (t[j] < '0' || t[j] > '9')
+            return std::nullopt;
+    }
+    return leadingNumber(t);
+}
+
+struct Reader {
+    ProfileSet &set;
+    QString detail;
+    // COMPORT seen for the automatic port and for each function, so that
+    // COMTYPE decodes the pair the writer wrote.
+    std::optional<int> autoComPort;
+    std::optional<int> comPort[5];
+
+    Outcome fail(const QString &why)
+    {
+        detail = why;
+        return Outcome::Error;
+    }
+
+    template <typename T>
+    Outcome store(long long value, T &member, const QByteArray &raw)
+    {
+        if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
+            return fail(QStringLiteral("the value \"%1\" is out of range").arg(text(raw)));
+        member = T(value);
+        return Outcome::Used;
+    }
+    // The whole value must be an integer.
+    Outcome strict(const QByteArray &value, qint16 &member)
+    {
+        const auto n = wholeNumber(value);
+        if (!n)
+            return fail(QStringLiteral("the value \"%1\" is not a whole number").arg(text(value)));
+        return store(*n, member, value);
+    }
+    // Its first character must be a digit.
+    Outcome strictDigit(const QByteArray &value, qint16 &member) { return strict(value.left(1), member); }
+    // The leading number, plus `add`.
+    template <typename T>
+    Outcome lead(const QByteArray &value, T &member, int add = 0)
+    {
+        return store(leadingNumber(value) + add, member, value);
+    }
+    Outcome leadDigit(const QByteArray &value, qint16 &member) { return lead(value.left(1), member); }
+
+    Outcome readMisc(const Line &l);
+    Outcome readConstant(const Line &l);
+    Outcome readLayout(const Line &l);
+    Outcome readFunction(const Line &l);
+    Outcome readField(const Line &l, ProfileFunction &f);
+    Outcome readComm(const Line &l, ProfileFunction &f, int n);
+    Outcome readLink(const Line &l, ProfileFunction &f);
+    Outcome readLineSettings(const QByteArray &key, const Line &l, int column, qint16 &speed,
+                             qint16 &dataBits, qint16 &parity, qint16 &flowControl);
+};
+
+// BAUD, DATABIT, PARITY, HANDSHAKE, at `column` of the line.
+Outcome Reader::readLineSettings(const QByteArray &key, const Line &l, int column, qint16 &speed,
+                                 qint16 &dataBits, qint16 &parity, qint16 &flowControl)
+{
+    if (l.at(column, "BAU"))
+        return lead(l.value((key + "BAUD=").constData()), speed);
+    if (l.at(column, "DAT")) {
+        dataBits = l.value((key + "DATABIT=").constData()).trimmed() == "0" ? 0 : 1;
+        return Outcome::Used;
+    }
+    if (l.at(column, "PAR")) {
+        qint32 code = 0;
+        const QByteArray v = l.value((key + "PARITY=").constData());
+        if (lead(v, code) == Outcome::Error)
+            return Outcome::Error;
+        if (const auto decoded = DecodeParity(code))
+            parity = qint16(*decoded);
+        return Outcome::Used;
+    }
+    if (l.at(column, "HAN")) {
+        qint32 code = 0;
+        const QByteArray v = l.value((key + "HANDSHAKE=").constData());
+        if (lead(v, code) == Outcome::Error)
+            return Outcome::Error;
+        if (const auto decoded = DecodeFlowControl(code))
+            flowControl = qint16(*decoded);
+        return Outcome::Used;
+    }
+    return Outcome::Skipped;
+}
+
+Outcome Reader::readMisc(const Line &l)
+{
+    TerminalOptions &o = set.TerminalOptions;
+    if (l.at(5, "TER")) {
+        set.TerminalFamily = l.value("MISC.TERMTYPE=").startsWith('8') ? QStringLiteral("8000")
+                                                                          : QStringLiteral("711");
+        return Outcome::Used;
+    }
+    if (l.at(5, "LAN"))
+        return strict(l.value("MISC.LANGUAGE="), o.Language);
+    if (l.at(5, "OIDE"))
+        return strict(l.value("MISC.OIDE="), o.OperatorIdEnabled);
+    if (l.at(5, "OIDV")) {
+        o.OperatorIdValue = text(l.value("MISC.OIDV="));
+        return Outcome::Used;
+    }
+    if (l.at(5, "TIDE"))
+        return strict(l.value("MISC.TIDE="), o.TerminalIdEnabled);
+    if (l.at(5, "TIDV")) {
+        o.TerminalIdValue = text(l.value("MISC.TIDV="));
+        return Outcome::Used;
+    }
+    if (l.at(5, "BEEPE"))
+        return strict(l.value("MISC.BEEPERROR="), o.BeepOnError);
+    if (l.at(5, "BEEPR"))
+        return strict(l.value("MISC.BEEPREADER="), o.BeepOnRead);
+    if (l.at(5, "BAC"))
+        return strict(l.value("MISC.BACKLIT="), o.AutoBackLight);
+    if (!l.at(5, "COMAUTO."))
+        return Outcome::Skipped;
+
+    const bool eight = set.IsEightFamily();
+    if (l.at(13, "COMPORT=")) {
+        qint16 p = 0;
+        if (lead(l.value("MISC.COMAUTO.COMPORT="), p) == Outcome::Error)
+            return Outcome::Error;
+        autoComPort = p;
+        o.AutoTransmit = p >= 1 ? 1 : 0;
+        const auto current = EncodePort(o.AutoPort, eight);
+        o.AutoPort = qint16(DecodePort(p, current ? current->ComType : 0, eight));
+        return Outcome::Used;
+    }
+    if (l.at(13, "COMTYPE=")) {
+        qint16 t = 0;
+        if (lead(l.value("MISC.COMAUTO.COMTYPE="), t) == Outcome::Error)
+            return Outcome::Error;
+        const auto current = EncodePort(o.AutoPort, eight);
+        const int p = autoComPort ? *autoComPort : (current ? current->ComPort : 0);
+        o.AutoPort = qint16(DecodePort(p, t, eight));
+        return Outcome::Used;
+    }
+    if (l.at(13, "COMPORTS"))
+        return readLineSettings("MISC.COMAUTO.COMPORTSETTINGS.", l, 29, o.AutoPortSpeed,
+                                o.AutoPortDataBits, o.AutoPortParity, o.AutoPortFlowControl);
+    return Outcome::Skipped;
+}
+
+Outcome Reader::readConstant(const Line &l)
+{
+    const int c = l.digit(5);
+    if (c < 0)
+        return Outcome::Skipped;
+    const QByteArray v = l.value("CONST0=");
+    ProfileConstant constant;
+    int count = 0;
+    for (int offset = 0; offset < v.size() && count < 10; offset += 4) {
+        const QByteArray group = v.mid(offset, 3);
+        const long long code = leadingNumber(group);
+        if (code < 0 || code > 255)
+            return fail(QStringLiteral("the character code \"%1\" is not 0..255").arg(text(group)));
+        constant.Codes[count++] = QString::number(code);
+        constant.Text += QChar(char16_t(code));
+    }
+    set.Constants[c] = constant;
+    return Outcome::Used;
+}
+
+Outcome Reader::readLayout(const Line &l)
+{
+    const int e = l.digit(7);
+    if (e < 0 || e > 4)
+        return Outcome::Skipped;
+    ExtFileLayout &layout = set.ExtFileLayouts[e];
+    const int i = l.digit(17);
+    QString *from = nullptr;
+    QString *to = nullptr;
+    if (l.at(9, "KEY") && i >= 0 && i <= 4) {
+        from = &layout.KeyFrom[i];
+        to = &layout.KeyTo[i];
+    } else if (l.at(9, "USR") && i >= 0 && i <= 7) {
+        from = &layout.UserFrom[i];
+        to = &layout.UserTo[i];
+    } else {
+        return Outcome::Skipped;
+    }
+    QString *member = nullptr;
+    QByteArray v;
+    if (l.at(19, "FRO")) {
+        member = from;
+        v = l.value("EXTFILE0.KEYFIELD0.FROM=");
+    } else if (l.at(19, "TO")) {
+        member = to;
+        v = l.value("EXTFILE0.KEYFIELD0.TO=");
+    } else {
+        return Outcome::Skipped;
+    }
+    *member = v == "-1" ? QString() : text(v);
+    return Outcome::Used;
+}
+
+Outcome Reader::readField(const Line &l, ProfileFunction &f)
+{
+    const int m = l.digit(14);
+    if (m < 0 || m > 7)
+        return Outcome::Skipped;
+    ProfileField &d = f.Fields[m];
+    if (l.at(16, "DES")) {
+        d.Name = text(l.value("PROFILE0.FIELD0.DESC="));
+        return Outcome::Used;
+    }
+    if (l.at(16, "EXI"))
+        return strictDigit(l.value("PROFILE0.FIELD0.EXIST="), d.Enabled);
+    if (l.at(16, "MAS")) {
+        d.Mask = text(l.value("PROFILE0.FIELD0.MASK="));
+        return Outcome::Used;
+    }
+    if (l.at(16, "MIN")) {
+        d.MinLength = text(l.value("PROFILE0.FIELD0.MINLENGTH="));
+        return Outcome::Used;
+    }
+    if (l.at(16, "DEFAULTE")) {
+        switch (leadingNumber(l.value("PROFILE0.FIELD0.DEFAULTE="))) {
+        case 0: d.DefaultEnabled = 0; d.DefaultAutomatic = 0; break;
+        case 1: d.DefaultEnabled = 1; d.DefaultAutomatic = 0; break;
+        case 2: d.DefaultEnabled = 1; d.DefaultAutomatic = 1; break;
+        default: break;
+        }
+        return Outcome::Used;
+    }
+    if (l.at(16, "DEFAULTV")) {
+        d.DefaultValue = text(l.value("PROFILE0.FIELD0.DEFAULTV="));
+        return Outcome::Used;
+    }
+    if (l.at(16, "INP")) {
+        const char c = l.value("PROFILE0.FIELD0.INPUTTYPE=").left(1).constData()[0];
+        const int bits = c >= '0' && c <= '6' ? c - '0' : 7;
+        d.InputKeyboard = bits & 1 ? 1 : 0;
+        d.InputReader = bits & 2 ? 1 : 0;
+        d.InputReaderAutoCR = bits & 4 ? 1 : 0;
+        return Outcome::Used;
+    }
+    if (l.at(16, "BAR")) {
+        // BARCODEi= or BARCODEii=: "=" right after the first digit tells.
+        const int first = l.digit(23);
+        if (first < 0)
+            return Outcome::Skipped;
+        int i = first;
+        QByteArray v;
+        if (l.ch(24) == '=') {
+            v = l.value("PROFILE0.FIELD0.BARCODE0=");
+        } else {
+            const int second = l.digit(24);
+            if (second < 0)
+                return Outcome::Skipped;
+            i = first * 10 + second;
+            v = l.value("PROFILE0.FIELD0.BARCODE00=");
+        }
+        if (i >= int(d.Barcode.size()))
+            return Outcome::Skipped;
+        return lead(v, d.Barcode[i]);
+    }
+    if (l.at(16, "ALI"))
+        return lead(l.value("PROFILE0.FIELD0.ALIGN="), d.Align, -1);
+    if (l.at(16, "TRI")) {
+        // TRIM follows ALIGN in the file.
+        if (l.value("PROFILE0.FIELD0.TRIM=").trimmed() != "0")
+            d.Align = 2;
+        return Outcome::Used;
+    }
+    if (l.at(16, "LEV"))
+        return lead(l.value("PROFILE0.FIELD0.LEVEL="), d.Level, -1);
+    return Outcome::Skipped;
+}
+
+Outcome Reader::readComm(const Line &l, ProfileFunction &f, int n)
+{
+    FunctionCommSettings &c = f.Comm;
+    if (l.at(13, "MODEM")) {
+        ModemSettings &mo = f.Modem;
+        if (l.at(19, "PRE")) {
+            mo.Present = l.value("PROFILE0.COM.MODEM.PRESENCE=").trimmed() == "1" ? 1 : 0;
+            return Outcome::Used;
+        }
+        if (l.at(19, "DIALN")) {
+            mo.DialNumber = text(l.value("PROFILE0.COM.MODEM.DIALNUM=").left(20));
+            return Outcome::Used;
+        }
+        if (l.at(19, "RES")) {
+            mo.ResetString = text(l.value("PROFILE0.COM.MODEM.RESET=").left(10));
+            return Outcome::Used;
+        }
+        if (l.at(19, "INI")) {
+            mo.InitString = text(l.value("PROFILE0.COM.MODEM.INIT=").left(60));
+            return Outcome::Used;
+        }
+        if (l.at(19, "DIAL=")) {
+            mo.DialCommand = text(l.value("PROFILE0.COM.MODEM.DIAL=").left(10));
+            return Outcome::Used;
+        }
+        if (l.at(19, "TOU"))
+            return lead(l.value("PROFILE0.COM.MODEM.TOUT=").left(6), mo.Timeout);
+        return Outcome::Skipped;
+    }
+
+    const bool eight = set.IsEightFamily();
+    if (l.at(13, "COMPORT=")) {
+        qint16 p = 0;
+        if (lead(l.value("PROFILE0.COM.COMPORT="), p) == Outcome::Error)
+            return Outcome::Error;
+        comPort[n] = p;
+        const auto current = EncodePort(c.Port, eight);
+        c.Port = qint16(DecodePort(p, current ? current->ComType : 0, eight));
+        return Outcome::Used;
+    }
+    if (l.at(13, "COMTYPE=")) {
+        qint16 t = 0;
+        if (lead(l.value("PROFILE0.COM.COMTYPE="), t) == Outcome::Error)
+            return Outcome::Error;
+        const auto current = EncodePort(c.Port, eight);
+        const int p = comPort[n] ? *comPort[n] : (current ? current->ComPort : 0);
+        c.Port = qint16(DecodePort(p, t, eight));
+        return Outcome::Used;
+    }
+    if (l.at(13, "COMPORTS"))
+        return readLineSettings("PROFILE0.COM.COMPORTSETTINGS.", l, 29, c.Speed, c.DataBits, c.Parity,
+                                c.FlowControl);
+    if (l.at(13, "PROTOCOL")) {
+        c.Protocol = l.value("PROFILE0.COM.PROTOCOL=").trimmed() == "0" ? 0 : 1;
+        return Outcome::Used;
+    }
+    if (l.at(13, "RECDELAY"))
+        return strict(l.value("PROFILE0.COM.RECDELAY="), c.RecordDelay);
+    if (l.at(13, "FIELDELAY"))
+        return strict(l.value("PROFILE0.COM.FIELDELAY="), c.FieldDelay);
+    if (l.at(13, "RECBLOCK"))
+        return strict(l.value("PROFILE0.COM.RECBLOCK="), c.RecordBlock);
+    if (l.at(13, "RECSTRUC")) {
+        // RECSTRUCTi= or RECSTRUCTii=.
+        const int first = l.digit(22);
+        if (first < 0)
+            return Outcome::Skipped;
+        int i = first;
+        QByteArray v;
+        if (l.ch(23) == '=') {
+            v = l.value("PROFILE0.COM.RECSTRUCT0=");
+        } else {
+            const int second = l.digit(23);
+            if (second < 0)
+                return Outcome::Skipped;
+            i = first * 10 + second;
+            v = l.value("PROFILE0.COM.RECSTRUCT00=");
+        }
+        if (i > 25)
+            return Outcome::Skipped;
+        const long long code = leadingNumber(v);
+        if (code < 0 || code > 25)
+            c.RecordStructure[i].clear();
+        else
+            c.RecordStructure[i] = QStringLiteral("%1").arg(code + 1, 2, 10, QLatin1Char('0'));
+        return Outcome::Used;
+    }
+    if (l.at(13, "RECFSEPA"))
+        return lead(l.value("PROFILE0.COM.RECFSEPARATOR="), c.FieldSeparatorCode);
+    if (l.at(13, "RECDSEPA"))
+        return lead(l.value("PROFILE0.COM.RECDSEPARATOR="), c.DecimalSeparatorCode);
+    if (l.at(13, "TXIMMEDI"))
+        return lead(l.value("PROFILE0.COM.TXIMMEDIATE="), c.TxImmediate);
+    if (l.at(13, "BLOCKWAI")) {
+        qint16 ms = 0;
+        if (lead(l.value("PROFILE0.COM.BLOCKWAIT="), ms) == Outcome::Error)
+            return Outcome::Error;
+        if (ms == -13) {
+            c.BlockWaitCR = -1;
+            c.BlockWaitTime = 0;
+            c.BlockWaitMs = 0;
+        } else {
+            c.BlockWaitCR = 0;
+            c.BlockWaitTime = -1;
+            c.BlockWaitMs = ms;
+        }
+        return Outcome::Used;
+    }
+    if (l.at(13, "BLOCKTER"))
+        return lead(l.value("PROFILE0.COM.BLOCKTERM="), c.BlockTerminator, 1);
+    if (l.at(13, "CHECKCAB"))
+        return leadDigit(l.value("PROFILE0.COM.CHECKCABLE="), c.CheckCable);
+    return Outcome::Skipped;
+}
+
+Outcome Reader::readLink(const Line &l, ProfileFunction &f)
+{
+    ExtFileLink &x = f.ExtLink;
+    if (l.at(17, "IDX"))
+        return lead(l.value("PROFILE0.EXTFILE.IDX="), x.FileNumber, 1);
+    if (l.at(17, "KEY")) {
+        const int k = l.digit(20);
+        if (k < 0 || k > 4)
+            return Outcome::Skipped;
+        return lead(l.value("PROFILE0.EXTFILE.KEY0="), x.KeyField[k], 1);
+    }
+    if (l.at(17, "QUE")) {
+        if (l.at(23, "ACT"))
+            return leadDigit(l.value("PROFILE0.EXTFILE.QUERY.ACTIVE="), x.QueryActive);
+        if (l.at(23, "STO"))
+            return leadDigit(l.value("PROFILE0.EXTFILE.QUERY.STOP="), x.QueryStop);
+        const int u = l.digit(31);
+        if (l.at(23, "DSP") && u >= 0 && u <= 7)
+            return lead(l.value("PROFILE0.EXTFILE.QUERY.DSPFIELD0="), x.QueryShowField[u]);
+        return Outcome::Skipped;
+    }
+    if (l.at(17, "RET")) {
+        if (l.at(22, "ACT"))
+            return leadDigit(l.value("PROFILE0.EXTFILE.RETR.ACTIVE="), x.RetrieveActive);
+        if (l.at(22, "STO"))
+            return leadDigit(l.value("PROFILE0.EXTFILE.RETR.STOP="), x.RetrieveStop);
+        const int u = l.digit(30);
+        if (l.at(22, "USR") && u >= 0 && u <= 7) {
+            x.RetrieveInto[u] = QString::number(leadingNumber(l.value("PROFILE0.EXTFILE.RETR.USRFIELD0=")) + 1);
+            return Outcome::Used;
+        }
+        return Outcome::Skipped;
+    }
+    if (l.at(17, "UPD")) {
+        if (l.at(21, "ACTIVE="))
+            return leadDigit(l.value("PROFILE0.EXTFILE.UPD.ACTIVE="), x.UpdateActive);
+        if (l.at(21, "ACTIVEF")) {
+            const int u = l.digit(32);
+            if (u < 0 || u > 7)
+                return Outcome::Skipped;
+            return lead(l.value("PROFILE0.EXTFILE.UPD.ACTIVEFIELD0="), x.UpdateEnabled[u]);
+        }
+        if (l.at(21, "STO"))
+            return leadDigit(l.value("PROFILE0.EXTFILE.UPD.STOP="), x.UpdateStop);
+        if (l.at(21, "UPD")) {
+            const int u = l.digit(29);
+            if (u < 0 || u > 7)
+                return Outcome::Skipped;
+            return lead(l.value("PROFILE0.EXTFILE.UPD.UPDFIELD0="), x.UpdateWithField[u], 1);
+        }
+        if (l.at(21, "OP")) {
+            const int u = l.digit(23);
+            if (u < 0 || u > 7)
+                return Outcome::Skipped;
+            const QByteArray v = l.value("PROFILE0.EXTFILE.UPD.OP0=");
+            static const char operators[] = "+-*/U";
+            const char *hit = v.isEmpty() || v[0] == '\0' ? nullptr : std::strchr(operators, v[0]);
+            if (hit)
+                x.UpdateOperator[u] = qint16(hit - operators);
+            return Outcome::Used;
+        }
+        if (l.at(21, "VAL")) {
+            const int u = l.digit(24);
+            if (u < 0 || u > 7)
+                return Outcome::Skipped;
+            x.UpdateValue[u] = text(l.value("PROFILE0.EXTFILE.UPD.VAL0="));
+            return Outcome::Used;
+        }
+    }
+    return Outcome::Skipped;
+}
+
+Outcome Reader::readFunction(const Line &l)
+{
+    const int n = l.digit(7);
+    if (n < 0 || n > 4)
+        return Outcome::Skipped;
+    ProfileFunction &f = set.Functions[n];
+    if (l.at(9, "NAM")) {
+        const QByteArray v = l.value("PROFILE0.NAME=");
+        f.Name = v.isEmpty() ? QStringLiteral("N/A") : text(v);
+        return Outcome::Used;
+    }
+    if (l.at(9, "EXI"))
+        return strictDigit(l.value("PROFILE0.EXIST="), f.Enabled);
+    if (l.at(9, "SAV"))
+        return strictDigit(l.value("PROFILE0.SAVEDATA="), f.SaveData);
+    if (l.at(9, "FIE"))
+        return readField(l, f);
+    if (l.at(9, "KEY") || l.at(9, "SUM")) {
+        // A field number 1..8 flags that field; the slot number and 0 do not matter.
+        const long long field = leadingNumber(l.value("PROFILE0.KEYREC0="));
+        if (field >= 1 && field <= 8) {
+            ProfileField &d = f.Fields[field - 1];
+            (l.at(9, "KEY") ? d.IsKey : d.IsSum) = 1;
+        }
+        return Outcome::Used;
+    }
+    if (l.at(9, "DUA")) {
+        int column = 0;
+        qint16 *rule = nullptr;
+        if (l.at(13, "C")) {
+            column = valueColumn("PROFILE0.DUALC.");
+            rule = &f.DualConsecutive;
+        } else if (l.at(13, "NC")) {
+            column = valueColumn("PROFILE0.DUALNC.");
+            rule = &f.DualNotConsecutive;
+        } else {
+            return Outcome::Skipped;
+        }
+        qint16 value = 0;
+        int valueAt = 0;
+        if (l.at(column, "NON")) {
+            value = DualIgnore;
+            valueAt = column + valueColumn("NONE=");
+        } else if (l.at(column, "REFUSEK")) {
+            value = DualRejectOnKey;
+            valueAt = column + valueColumn("REFUSEKEY=");
+        } else if (l.at(column, "REFUSER")) {
+            value = DualRejectOnRecord;
+            valueAt = column + valueColumn("REFUSEREC=");
+        } else if (l.at(column, "SUM")) {
+            value = DualSumUp;
+            valueAt = column + valueColumn("SUM=");
+        } else {
+            return Outcome::Skipped;
+        }
+        if (l.from(valueAt).trimmed() == "1")
+            *rule = value;
+        return Outcome::Used;
+    }
+    if (l.at(9, "COM"))
+        return readComm(l, f, n);
+    if (l.at(9, "EXT"))
+        return readLink(l, f);
+    return Outcome::Skipped;
+}
+
+} // namespace
+
+ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
+{
+    ProfileReadResult result;
+    for (ProfileFunction &f : set.Functions) {
+        for (ProfileField &d : f.Fields) {
+            d.IsKey = 0;
+            d.IsSum = 0;
+        }
+    }
+    if (content.isEmpty()) {
+        result.status = ProfileReadResult::Status::Empty;
+        result.lineNumber = 1;
+        result.detail = QStringLiteral("the file holds no line");
+        return result;
+    }
+
+    Reader reader{set, {}, {}, {}};
+    const int size = int(content.size());
+    int start = 0;
+    QByteArray last;
+    while (start < size) {
+        int end = start;
+        while (end < size && content[end] != '\r' && content[end] != '\n')
+            ++end;
+        const QByteArray text = content.mid(start, end - start);
+        if (end < size && content[end] == '\r' && end + 1 < size && content[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+
+        ++result.linesRead;
+        const Line line(text);
+        Outcome outcome = Outcome::Skipped;
+        if (line.at(0, "PRO"))
+            outcome = reader.readFunction(line);
+        else if (line.at(0, "EXT"))
+            outcome = reader.readLayout(line);
+        else if (line.at(0, "MIS"))
+            outcome = reader.readMisc(line);
+        else if (line.at(0, "CON"))
+            outcome = reader.readConstant(line);
+        else if (text == "FLAG=17")
+            outcome = Outcome::Used;
+
+        if (outcome == Outcome::Error) {
+            result.status = ProfileReadResult::Status::BadValue;
+            result.lineNumber = result.linesRead;
+            result.line = text;
+            result.detail = reader.detail;
+            return result;
+        }
+        if (outcome == Outcome::Skipped)
+            ++result.linesSkipped;
+        last = text;
+    }
+    result.endsWithFlag = last == "FLAG=17";
+    return result;
+}
+
+ProfileReadResult ReadProfile(const QString &path, ProfileSet &set)
+{
+    ProfileReadResult result;
+    QFile file(path);
+    if (path.isEmpty() || QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        result.status = ProfileReadResult::Status::CannotOpen;
+        result.detail = path.isEmpty() ? QStringLiteral("no file name") : file.errorString();
+        return result;
+    }
+    return ParseProfileText(file.readAll(), set);
+}
+
+bool ReadProfileFile(const QString &path, ProfileSet &set, Messenger &messenger)
+{
+    const ProfileReadResult result = ReadProfile(path, set);
+    switch (result.status) {
+    case ProfileReadResult::Status::Ok:
+        return true;
+    case ProfileReadResult::Status::CannotOpen:
+        return false;
+    case ProfileReadResult::Status::Empty:
+    case ProfileReadResult::Status::BadValue:
+        break;
+    }
+    messenger.message(ProfileReadErrorText(), MsgIcon::Critical);
+    return false;
+}
+
+bool ReadProfileFile(const QString &path)
+{
+    return ReadProfileFile(path, profileWorkspace().Profile, Messenger::current());
+}
+
+} // namespace vx
