@@ -50,9 +50,9 @@ public:
         ExchangeFiles *exchange = nullptr;      // File(n) override; none: never active
         ZucchettiWriter *zucchetti = nullptr;   // none: "Zucchetti" records are refused
         // Ends the program (the ERP database is missing). None: exit(1).
-        std::function<void(int exitCode)> terminate;
+        std::function<void(int exitCode)> terminate = {};
         // One log line (the channel log); none: qWarning.
-        std::function<void(const QString &line, int channel)> log;
+        std::function<void(const QString &line, int channel)> log = {};
     };
 
     explicit RecordStore(Context context);
@@ -83,6 +83,18 @@ public:
     const std::array<QString, 21> &DBMSField(int n) const;
     // The last split record (program-wide).
     const SplitRecordFields &LastSplit() const;
+
+    // Channel n's database binding as the last SetDB made it: connect kind
+    // ("Access", "dBASE III", "dBASE IV", "dBASE 5.0"), database name (the
+    // file for "Access", the folder with its trailing "/" for dBase) and
+    // record source ("Vendrix", or the table's file name). All empty for
+    // the text kinds, and for a dBase name without a folder part.
+    struct DatabaseBinding {
+        QString Connect;
+        QString DatabaseName;
+        QString RecordSource;
+    };
+    DatabaseBinding Binding(int n) const;
 
 private:
     struct Impl;

@@ -1,0 +1,572 @@
+#include "RecordStore.h"
+
+#include "Clock.h"
+#include "DbaseTable.h"
+#include "FileSync.h"
+#include "IniStore.h"
+#include "Messenger.h"
+#include "SqliteTable.h"
+#include "TargetLayout.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vx {
+
+namespace {
+
+const QString kNotAvailable =
+    QStringLiteral("WARNING, the requested file is not available. Change the settings, please.");
+const QString kCannotCreate = QStringLiteral("Warning: requested file cannot be created.\r\n"
+                                             "Select another one and start application again.");
+const QString kErpMissing = QStringLiteral("WARNING, database ZUCCHETTI does not exist.\r\n"
+                                           "Create database and re-run program!");
+
+QString DownloadFileNotAvailable(int n)
+{
+    // The channel number keeps the blank that a number's text form reserves
+    // for its sign: "(index =  2)".
+    return QStringLiteral("Warning, selected download file (index = ") + QLatin1Char(' ') + QString::number(n)
+           + QStringLiteral(") not available. Choose another one.");
+}
+
+enum class Kind { Txt, Csv, Access, Dbase3, Dbase4, Dbase5, Zucchetti, Other };
+
+Kind KindOf(const QString &type)
+{
+    if (type.trimmed() == QLatin1String("Zucchetti"))
+        return Kind::Zucchetti;
+    if (type == QLatin1String("TXT (*.txt)"))
+        return Kind::Txt;
+    if (type == QLatin1String("CSV (*.csv)"))
+        return Kind::Csv;
+    if (type == QLatin1String("Access 2.0 (*.mdb)"))
+        return Kind::Access;
+    if (type == QLatin1String("Dbase III (*.dbf)"))
+        return Kind::Dbase3;
+    if (type == QLatin1String("Dbase IV (*.dbf)"))
+        return Kind::Dbase4;
+    if (type == QLatin1String("Dbase 5 (*.dbf)"))
+        return Kind::Dbase5;
+    return Kind::Other;
+}
+
+bool IsDbase(Kind k) { return k == Kind::Dbase3 || k == Kind::Dbase4 || k == Kind::Dbase5; }
+bool IsDatabase(Kind k) { return k == Kind::Access || IsDbase(k); }
+
+QString TemplateName(Kind k)
+{
+    switch (k) {
+    case Kind::Access: return QStringLiteral("mdb2.mdb");
+    case Kind::Dbase3: return QStringLiteral("db3.dbf");
+    case Kind::Dbase4: return QStringLiteral("db4.dbf");
+    case Kind::Dbase5: return QStringLiteral("db5.dbf");
+    default: return {};
+    }
+}
+
+QString ConnectKind(Kind k)
+{
+    switch (k) {
+    case Kind::Access: return QStringLiteral("Access");
+    case Kind::Dbase3: return QStringLiteral("dBASE III");
+    case Kind::Dbase4: return QStringLiteral("dBASE IV");
+    case Kind::Dbase5: return QStringLiteral("dBASE 5.0");
+    default: return {};
+    }
+}
+
+// Appends bytes at the end of the file (created when missing) and closes it.
+bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, p, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            ::close(fd);
+            return false;
+        }
+        p += written;
+        left -= written;
+    }
+    if (::close(fd) < 0 && errno != EINTR) {
+        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+// The ERP database is checked without ever creating a file in its place.
+bool ExistingFileWritable(const QString &path)
+{
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly);
+}
+
+QString FolderOf(const QString &path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+} // namespace
+
+struct RecordStore::Impl {
+    enum class Bound { None, Sqlite, Dbase };
+
+    struct Channel {
+        DatabaseBinding binding;
+        Bound bound = Bound::None;
+        QString boundFile;
+        std::unique_ptr<SqliteTable> sqlite;
+        DbaseTable dbase;
+        std::array<QString, 21> fields;
+        bool rowPending = false;
+        bool rowWritten = false;
+        // Files written on this channel since its last sync.
+        QSet<QString> unsynced;
+    };
+
+    explicit Impl(Context c) : ctx(std::move(c)) {}
+
+    Context ctx;
+    std::array<Channel, 5> ch;
+    SplitRecordFields lastSplit;
+
+    static bool Valid(int n) { return n >= 1 && n <= 4; }
+
+    void Log(const QString &line, int n) const
+    {
+        if (ctx.log)
+            ctx.log(line, n);
+        else
+            qWarning().noquote() << QStringLiteral("Channel %1: %2").arg(n).arg(line);
+    }
+
+    void Terminate() const
+    {
+        if (ctx.terminate)
+            ctx.terminate(1);
+        else
+            std::exit(1);
+    }
+
+    void CloseBinding(int n)
+    {
+        Channel &c = ch[n];
+        if (c.sqlite)
+            c.sqlite->Close();
+        c.dbase.Close();
+        c.bound = Bound::None;
+        c.boundFile.clear();
+    }
+
+    // A target that is being deleted or moved: every channel that writes
+    // the same file lets go of it first.
+    void ReleaseFile(const QString &path)
+    {
+        for (int k = 1; k <= 4; ++k) {
+            if (ch[k].bound != Bound::None && ch[k].boundFile == path)
+                CloseBinding(k);
+        }
+    }
+
+    void ForgetUnsynced(const QString &path)
+    {
+        for (int k = 1; k <= 4; ++k)
+            ch[k].unsynced.remove(path);
+    }
+
+    // Re-reads the four DBMS(n) sections into the settings records.
+    void ReloadStoreSettings()
+    {
+        for (int k = 1; k <= 4; ++k) {
+            StoreSettings &s = ctx.settings.DBMS[k];
+            const QString section = DbmsSection(k);
+            s.Type = ctx.store.read(section, QStringLiteral("Type"), QStringLiteral("TXT (*.txt)"));
+            s.Name = ctx.store.read(section, QStringLiteral("Name"), DefaultStoreName());
+            s.Policy = ctx.store.read(section, QStringLiteral("Policy"), QStringLiteral("Append"));
+            s.AlwaysOverwrite = ctx.store.read(section, QStringLiteral("AlwaysOverwrite"), QStringLiteral("0"));
+            s.SepCode = ctx.store.read(section, QStringLiteral("SepCode"), QStringLiteral("None"));
+        }
+    }
+
+    bool AppendLine(const QString &path, const QByteArray &text, int n)
+    {
+        QString error;
+        if (!AppendToFile(path, text + "\r\n", &error)) {
+            Log(QStringLiteral("Record not written: %1").arg(error), n);
+            return false;
+        }
+        ch[n].unsynced.insert(path);
+        return true;
+    }
+};
+
+RecordStore::RecordStore(Context context) : d(std::make_unique<Impl>(std::move(context)))
+{
+    const QString base = QStringLiteral("vx.store.%1.").arg(reinterpret_cast<quintptr>(this), 0, 16);
+    for (int n = 1; n <= 4; ++n)
+        d->ch[n].sqlite = std::make_unique<SqliteTable>(base + QString::number(n));
+}
+
+RecordStore::~RecordStore()
+{
+    for (int n = 1; n <= 4; ++n)
+        d->CloseBinding(n);
+}
+
+bool RecordStore::StoreRecord(const QByteArray &record, int n)
+{
+    if (!Impl::Valid(n)) {
+        d->Log(QStringLiteral("Record not stored: there is no channel %1").arg(n), n);
+        return false;
+    }
+    QByteArray rec = record;
+    if (d->ctx.settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK"))
+        rec.chop(2);
+
+    {
+        const StoreSettings &db = d->ctx.settings.DBMS[n];
+        if (db.Policy == QLatin1String("OverWrite") && FirstRecord[n] && KindOf(db.Type) != Kind::Zucchetti) {
+            if (!CreaDB(n))
+                return false;
+        }
+        if (FirstRecord[n] && db.Policy == QLatin1String("NewFile")) {
+            d->ReloadStoreSettings();
+            if (!CreaDB(n))
+                return false;
+        }
+    }
+
+    if (!SetDB(n))
+        return false;
+
+    const StoreSettings &db = d->ctx.settings.DBMS[n];
+    const Kind kind = KindOf(db.Type);
+    const bool openable = kind == Kind::Zucchetti ? ExistingFileWritable(db.Name) : CanOpenForAppend(db.Name);
+    if (!openable) {
+        d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
+        CloseDB(n);
+        return false;
+    }
+
+    FirstRecord[n] = false;
+
+    bool ok = false;
+    switch (kind) {
+    case Kind::Txt: {
+        QString path = db.Name;
+        if (d->ctx.exchange && d->ctx.exchange->ExchangeActive()) {
+            const QString file = d->ctx.exchange->ExchangeFile(n);
+            if (!file.isEmpty())
+                path = file;
+        }
+        if (path != db.Name && !CanOpenForAppend(path)) {
+            d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
+            ok = false;
+        } else {
+            ok = d->AppendLine(path, rec, n);
+        }
+        break;
+    }
+    case Kind::Csv: {
+        QByteArray separator;
+        if (db.SepCode == QLatin1String("Space"))
+            separator = " ";
+        else if (db.SepCode != QLatin1String("None"))
+            separator = db.SepCode.toLatin1();
+        ok = d->AppendLine(db.Name, ReplaceAll(rec, separator, ","), n);
+        break;
+    }
+    case Kind::Access:
+    case Kind::Dbase3:
+    case Kind::Dbase4:
+    case Kind::Dbase5: {
+        d->lastSplit = SplitRecord(rec, db.SepCode.toLatin1());
+        AddRek(n);
+        auto &fields = d->ch[n].fields;
+        fields[0] = QString::fromLatin1(d->lastSplit[0].left(TargetLayout::AllRekWidth));
+        for (int i = 1; i <= 20; ++i)
+            fields[i] = QString::fromLatin1(d->lastSplit[i].left(TargetLayout::FieldWidth));
+        UpdateRek(n);
+        ok = d->ch[n].rowWritten;
+        break;
+    }
+    case Kind::Zucchetti:
+        if (d->ctx.zucchetti) {
+            ok = d->ctx.zucchetti->WriteRecord(rec, db.Name, n);
+            if (ok)
+                d->ch[n].unsynced.insert(db.Name);
+        } else {
+            d->Log(QStringLiteral("Record refused: no ERP bridge is available for the target type \"Zucchetti\" (%1)")
+                       .arg(db.Name),
+                   n);
+            ok = false;
+        }
+        break;
+    case Kind::Other:
+        ok = d->AppendLine(db.Name, rec, n);
+        break;
+    }
+
+    CloseDB(n);
+    return ok;
+}
+
+void RecordStore::BeginTransfer(int n)
+{
+    if (!Impl::Valid(n))
+        return;
+    const StoreSettings &db = d->ctx.settings.DBMS[n];
+    const bool overwrite = db.AlwaysOverwrite == QLatin1String("1") && KindOf(db.Type) != Kind::Zucchetti
+                           && OverwriteAllowed;
+    if (overwrite || db.Policy == QLatin1String("NewFile")) {
+        if (!CreaDB(n))
+            FirstRecord[n] = true;
+    }
+}
+
+void RecordStore::EndTransfer(int n)
+{
+    if (!Impl::Valid(n))
+        return;
+    // The records of the transfer reach the disk before anything else
+    // happens to the file.
+    SyncTarget(n);
+
+    const StoreSettings &db = d->ctx.settings.DBMS[n];
+    // The ERP database is never moved, whatever the policy says.
+    if (db.Policy != QLatin1String("NewFile") || KindOf(db.Type) == Kind::Zucchetti)
+        return;
+    if (!FileExists(db.Name))
+        return;
+    d->ReleaseFile(db.Name);
+    // An earlier transfer moved within the same second keeps its file: the
+    // new name gets a counter instead of replacing it.
+    const QString moved = UniqueTimeStampedName(db.Name, d->ctx.clock.timeOfDay());
+    if (!QFile::rename(db.Name, moved)) {
+        d->Log(QStringLiteral("Cannot move %1 to %2").arg(db.Name, moved), n);
+        return;
+    }
+    d->ForgetUnsynced(db.Name);
+    QString error;
+    if (!SyncFolder(FolderOf(moved), &error))
+        d->Log(QStringLiteral("Cannot sync %1").arg(error), n);
+}
+
+bool RecordStore::CreaDB(int n)
+{
+    if (!Impl::Valid(n))
+        return false;
+    const ChannelSettings &com = d->ctx.settings.Com[n];
+    const StoreSettings &db = d->ctx.settings.DBMS[n];
+
+    // A channel not in use touches nothing. A TCP channel does not use its
+    // port setting, so it is in use whatever "Port" says.
+    if (com.ConnType != QLatin1String("TCP") && com.Port == QLatin1String("None"))
+        return false;
+
+    const Kind kind = KindOf(db.Type);
+    if (kind == Kind::Zucchetti) {
+        // The ERP database is never deleted or recreated, and a missing one
+        // is never replaced by an empty file.
+        if (!ExistingFileWritable(db.Name)) {
+            d->ctx.messenger.message(kErpMissing);
+            d->Terminate();
+            return false;
+        }
+        return true;
+    }
+
+    if (!CanOpenForAppend(db.Name)) {
+        d->ctx.messenger.message(DownloadFileNotAvailable(n), MsgIcon::Critical);
+        return false;
+    }
+
+    d->ReleaseFile(db.Name);
+    QFile::remove(db.Name);
+    d->ForgetUnsynced(db.Name);
+    if (!IsDatabase(kind))
+        return true;
+
+    // A journal left beside the old file would be played back into the new
+    // one.
+    if (kind == Kind::Access) {
+        for (const QString &side : SqliteSideFiles(db.Name))
+            QFile::remove(side);
+    }
+    const QString source = d->ctx.programDir + QLatin1Char('/') + TemplateName(kind);
+    bool ok = QFile::copy(source, db.Name);
+    if (ok) {
+        // An installed template may be read-only; the copy must be writable.
+        QFile copy(db.Name);
+        ok = copy.setPermissions(copy.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    if (!ok) {
+        d->Log(QStringLiteral("Cannot copy the template %1 to %2").arg(source, db.Name), n);
+        d->ctx.messenger.message(kCannotCreate, MsgIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
+bool RecordStore::SetDB(int n)
+{
+    if (!Impl::Valid(n))
+        return false;
+    if (!FileExists(d->ctx.settings.DBMS[n].Name)) {
+        if (!CreaDB(n))
+            return false;
+    }
+    const StoreSettings &db = d->ctx.settings.DBMS[n];
+    Impl::Channel &c = d->ch[n];
+    d->CloseBinding(n);
+    const Kind kind = KindOf(db.Type);
+    c.binding = DatabaseBinding();
+    if (kind == Kind::Access) {
+        c.binding = {ConnectKind(kind), db.Name, QString::fromLatin1(TargetLayout::SqliteTable)};
+        if (!c.sqlite->Open(db.Name, c.binding.RecordSource)) {
+            d->Log(QStringLiteral("Cannot open the database %1: %2").arg(db.Name, c.sqlite->ErrorText()), n);
+            return false;
+        }
+        c.bound = Impl::Bound::Sqlite;
+        c.boundFile = db.Name;
+    } else if (IsDbase(kind)) {
+        c.binding.Connect = ConnectKind(kind);
+        const SplitPathResult parts = SplitPath(db.Name);
+        if (parts.found) {
+            c.binding.DatabaseName = parts.folder;
+            c.binding.RecordSource = parts.file;
+            const QString table = parts.folder + parts.file;
+            if (!c.dbase.Open(table)) {
+                d->Log(QStringLiteral("Cannot open the table: %1").arg(c.dbase.ErrorText()), n);
+                return false;
+            }
+            c.bound = Impl::Bound::Dbase;
+            c.boundFile = table;
+        }
+    }
+    return true;
+}
+
+void RecordStore::CloseDB(int n)
+{
+    if (!Impl::Valid(n))
+        return;
+    d->CloseBinding(n);
+}
+
+void RecordStore::AddRek(int n)
+{
+    if (!Impl::Valid(n))
+        return;
+    Impl::Channel &c = d->ch[n];
+    c.fields.fill(QString());
+    c.rowPending = true;
+    c.rowWritten = false;
+}
+
+void RecordStore::UpdateRek(int n)
+{
+    if (!Impl::Valid(n))
+        return;
+    Impl::Channel &c = d->ch[n];
+    if (!c.rowPending)
+        return;
+    c.rowPending = false;
+    c.rowWritten = false;
+
+    TargetRow row;
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+        row[i] = c.fields[i].toLatin1().left(TargetLayout::ColumnWidth(i));
+
+    QString error;
+    switch (c.bound) {
+    case Impl::Bound::Sqlite:
+        c.rowWritten = c.sqlite->AppendRow(row);
+        error = c.sqlite->ErrorText();
+        break;
+    case Impl::Bound::Dbase:
+        c.rowWritten = c.dbase.AppendRow(row);
+        error = c.dbase.ErrorText();
+        break;
+    case Impl::Bound::None:
+        error = QStringLiteral("no table is bound to %1").arg(d->ctx.settings.DBMS[n].Name);
+        break;
+    }
+    if (c.rowWritten)
+        c.unsynced.insert(c.boundFile);
+    else
+        d->Log(QStringLiteral("Record not written: %1").arg(error), n);
+}
+
+bool RecordStore::SyncTarget(int n)
+{
+    if (!Impl::Valid(n))
+        return false;
+    Impl::Channel &c = d->ch[n];
+    bool ok = true;
+    QSet<QString> folders;
+    const QSet<QString> files = c.unsynced;
+    // A file that cannot be synced is reported once; syncing it again could
+    // not bring back what the first failure lost.
+    c.unsynced.clear();
+    for (const QString &file : files) {
+        QString error;
+        if (!SyncFile(file, &error)) {
+            d->Log(QStringLiteral("Cannot sync %1").arg(error), n);
+            ok = false;
+        }
+        folders.insert(FolderOf(file));
+    }
+    for (const QString &folder : folders) {
+        QString error;
+        if (!SyncFolder(folder, &error)) {
+            d->Log(QStringLiteral("Cannot sync %1").arg(error), n);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+const std::array<QString, 21> &RecordStore::DBMSField(int n) const
+{
+    static const std::array<QString, 21> none;
+    return Impl::Valid(n) ? d->ch[n].fields : none;
+}
+
+const SplitRecordFields &RecordStore::LastSplit() const
+{
+    return d->lastSplit;
+}
+
+RecordStore::DatabaseBinding RecordStore::Binding(int n) const
+{
+    return Impl::Valid(n) ? d->ch[n].binding : DatabaseBinding();
+}
+
+} // namespace vx

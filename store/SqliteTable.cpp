@@ -1,0 +1,144 @@
+#include "SqliteTable.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QUuid>
+#include <QVariant>
+
+namespace vx {
+
+namespace {
+
+QString QuotedName(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString InsertStatement(const QString &table)
+{
+    QStringList columns;
+    QStringList marks;
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
+        columns << QString::fromLatin1(TargetLayout::ColumnName(i));
+        marks << QStringLiteral("?");
+    }
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(QuotedName(table), columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+}
+
+} // namespace
+
+QStringList SqliteSideFiles(const QString &path)
+{
+    return {path + QStringLiteral("-journal"), path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
+}
+
+SqliteTable::SqliteTable(QString connectionName) : m_connection(std::move(connectionName)) {}
+
+SqliteTable::~SqliteTable()
+{
+    Close();
+    if (QSqlDatabase::contains(m_connection))
+        QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool SqliteTable::Create(const QString &path, const QString &table, QString *error)
+{
+    QString ignored;
+    QString &err = error ? *error : ignored;
+    err.clear();
+    QFile::remove(path);
+    for (const QString &side : SqliteSideFiles(path))
+        QFile::remove(side);
+    const QString name = QStringLiteral("vx.template.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QStringList columns;
+            for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+                columns << QString::fromLatin1(TargetLayout::ColumnName(i)) + QStringLiteral(" TEXT");
+            QSqlQuery query(db);
+            ok = query.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                                .arg(QuotedName(table), columns.join(QLatin1String(", "))));
+            if (!ok)
+                err = query.lastError().text();
+        } else {
+            err = db.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!ok)
+        QFile::remove(path);
+    return ok;
+}
+
+bool SqliteTable::Open(const QString &path, const QString &table)
+{
+    Close();
+    m_error.clear();
+    m_path = path;
+    m_table = table;
+    QSqlDatabase db = QSqlDatabase::contains(m_connection)
+                          ? QSqlDatabase::database(m_connection, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    if (!db.isValid()) {
+        m_error = QStringLiteral("the SQLite driver is not available");
+        return false;
+    }
+    db.setDatabaseName(path);
+    if (!db.open()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    // Commits do not wait for the disk; durability comes from an explicit
+    // sync at the end of a transfer. The rollback journal stays on, so a
+    // crash of the program never leaves a half-written row behind.
+    QSqlQuery pragma(db);
+    if (!pragma.exec(QStringLiteral("PRAGMA synchronous=OFF"))) {
+        m_error = pragma.lastError().text();
+        db.close();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+bool SqliteTable::AppendRow(const TargetRow &row)
+{
+    if (!m_open) {
+        m_error = QStringLiteral("no database is open");
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    if (!query.prepare(InsertStatement(m_table))) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, query.lastError().text());
+        return false;
+    }
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+        query.addBindValue(QString::fromLatin1(row[i]));
+    if (!query.exec()) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, query.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+void SqliteTable::Close()
+{
+    if (!QSqlDatabase::contains(m_connection))
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.close();
+    m_open = false;
+}
+
+} // namespace vx

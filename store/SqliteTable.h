@@ -1,0 +1,47 @@
+#pragma once
+
+#include "TargetLayout.h"
+
+#include <QString>
+
+namespace vx {
+
+// An SQLite database file holding the record-store table (text columns
+// AllRek, Field1..Field20), written through Qt SQL. Each instance owns one
+// named connection; the file itself is open only between Open and Close.
+//
+// Rows are committed one by one without waiting for the disk (the rollback
+// journal still protects the file against a crash of the program); Sync
+// makes everything committed so far durable, see FileSync.h.
+class SqliteTable {
+public:
+    explicit SqliteTable(QString connectionName);
+    ~SqliteTable();
+    SqliteTable(const SqliteTable &) = delete;
+    SqliteTable &operator=(const SqliteTable &) = delete;
+
+    // Writes a new database file holding the empty table (the file is
+    // replaced).
+    static bool Create(const QString &path, const QString &table, QString *error = nullptr);
+
+    bool Open(const QString &path, const QString &table);
+    bool IsOpen() const { return m_open; }
+    // Inserts and commits one row.
+    bool AppendRow(const TargetRow &row);
+    void Close();
+
+    QString ErrorText() const { return m_error; }
+
+private:
+    QString m_connection;
+    QString m_table;
+    QString m_path;
+    QString m_error;
+    bool m_open = false;
+};
+
+// The side files SQLite may keep beside a database file (rollback journal,
+// write-ahead log and its index).
+QStringList SqliteSideFiles(const QString &path);
+
+} // namespace vx
