@@ -179,8 +179,10 @@ void Collector::handleSerialLine(int n, QByteArray line, bool modem)
         }
         LineDispatcher(line, answer, n);
     } else {
-        // A lone NAK from the terminal is taken as ACK on serial channels.
-        if (line == NAK)
+        // A lone NAK from the terminal is taken as ACK on serial channels,
+        // except for a look-up line, which it refuses: that line is sent
+        // again rather than skipped.
+        if (line == NAK && !s.SendingFile)
             line = ACK;
         LineDispatcher(line, answer, n);
     }

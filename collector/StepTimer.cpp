@@ -22,6 +22,9 @@ void Collector::TimerStep_Timer()
             const QString panel = m_status[n].trimmed().toUpper();
             if (panel.contains(QLatin1String("RUN/WAIT"))) {
                 if (m_requestKey.isEmpty()) {
+                    // The request goes out one step period from now.
+                    if (!s.StepActive || s.StepInterval != 2000)
+                        s.StepStart = now();
                     s.StepActive = true;
                     s.Exchange = true;
                     s.StepInterval = 2000;
