@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace vx {
 
@@ -12,13 +13,18 @@ namespace IrLib {
 
 // Opens the device that ComN maps to, raw, at speed; above 0 on success.
 int vbOpenIrCom(int port, int speed);
-// Writes every byte of text.
+// Writes every byte of text (the library takes a NUL-terminated text, so a
+// NUL byte ends it).
 void WriteIrCom(const QByteArray &text);
 // What has arrived since the last call (up to 250 bytes), at once; the
 // count is its size, 0 when nothing arrived.
 QByteArray vbReadIrCom();
 // Closes the link; harmless when nothing is open.
 void CloseIrCom();
+
+// Binds to another library file from the next call on, as if no call had
+// been made yet (tests; the program uses libIrLib.so in the program folder).
+void setLibraryPath(const QString &path);
 
 } // namespace IrLib
 } // namespace vx

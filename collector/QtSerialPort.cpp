@@ -1,0 +1,472 @@
+#include "QtSerialPort.h"
+
+#include "Paths.h"
+
+#include <QDebug>
+#include <QStringList>
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+namespace vx {
+
+namespace {
+
+// One NUL-terminated text per byte value: Input() with InputLen 1 hands out
+// one of these without allocating, since it runs once per received character.
+struct SingleCharTexts {
+    char text[256][2];
+    SingleCharTexts()
+    {
+        for (int i = 0; i < 256; ++i) {
+            text[i][0] = static_cast<char>(i);
+            text[i][1] = '\0';
+        }
+    }
+};
+const SingleCharTexts singleChars;
+
+QByteArray singleChar(char c)
+{
+    return QByteArray::fromRawData(singleChars.text[static_cast<unsigned char>(c)], 1);
+}
+
+speed_t standardSpeed(qint32 speed)
+{
+    switch (speed) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return B0;
+    }
+}
+
+bool isPseudoTerminal(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // The terminal ends of Unix98 pseudo-terminals (/dev/pts/N).
+    const unsigned int maj = major(st.st_rdev);
+    return maj >= 136 && maj <= 143;
+}
+
+// What the device kept differently from line, or empty when it took all of
+// it. Speeds outside the standard table are not read back; nor are data
+// bits and parity on a pseudo-terminal, which has neither.
+QString keptDifference(int fd, const SerialLineSettings &line, bool pseudoTerminal)
+{
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return {};
+    const speed_t wanted = standardSpeed(line.speed);
+    if (wanted != B0 && cfgetospeed(&t) != wanted)
+        return QStringLiteral("speed %1 not taken").arg(line.speed);
+    int bits = 8;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: bits = 5; break;
+    case CS6: bits = 6; break;
+    case CS7: bits = 7; break;
+    default: bits = 8; break;
+    }
+    if (!pseudoTerminal && bits != int(line.dataBits))
+        return QStringLiteral("it keeps %1 data bits").arg(bits);
+    const bool parity = t.c_cflag & PARENB;
+    const bool odd = t.c_cflag & PARODD;
+    const bool sticky = t.c_cflag & CMSPAR;
+    bool parityKept = false;
+    switch (line.parity) {
+    case QSerialPort::NoParity: parityKept = !parity; break;
+    case QSerialPort::EvenParity: parityKept = parity && !odd && !sticky; break;
+    case QSerialPort::OddParity: parityKept = parity && odd && !sticky; break;
+    case QSerialPort::MarkParity: parityKept = parity && odd && sticky; break;
+    case QSerialPort::SpaceParity: parityKept = parity && !odd && sticky; break;
+    }
+    if (!pseudoTerminal && !parityKept)
+        return QStringLiteral("parity not taken");
+    const bool two = t.c_cflag & CSTOPB;
+    if (two != (line.stopBits == QSerialPort::TwoStop))
+        return QStringLiteral("stop bits not taken");
+    return {};
+}
+
+} // namespace
+
+bool parseSerialSettings(const QString &text, SerialLineSettings *out, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    QStringList parts = text.split(QLatin1Char(','));
+    for (QString &part : parts)
+        part = part.trimmed();
+    // "1,5" stop bits: the decimal comma makes two parts of one value.
+    if (parts.size() == 5 && parts.at(3) == QLatin1String("1") && parts.at(4) == QLatin1String("5")) {
+        parts[3] = QStringLiteral("1.5");
+        parts.removeLast();
+    }
+    if (parts.size() != 4)
+        return fail(QStringLiteral("expected speed, parity, data bits and stop bits separated by commas"));
+
+    SerialLineSettings line;
+    bool ok = false;
+    const qint64 speed = parts.at(0).toLongLong(&ok);
+    if (!ok || speed <= 0 || speed > 0x7fffffff)
+        return fail(QStringLiteral("the speed \"%1\" is not a number of bits per second").arg(parts.at(0)));
+    line.speed = static_cast<qint32>(speed);
+
+    const QString parity = parts.at(1).toUpper();
+    if (parity == QLatin1String("N"))
+        line.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("O"))
+        line.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("E"))
+        line.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("M"))
+        line.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        line.parity = QSerialPort::SpaceParity;
+    else
+        return fail(QStringLiteral("the parity \"%1\" is none of N, O, E, M, S").arg(parts.at(1)));
+
+    const int dataBits = parts.at(2).toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        return fail(QStringLiteral("%1 data bits are not supported (5 to 8)").arg(parts.at(2)));
+    line.dataBits = static_cast<QSerialPort::DataBits>(dataBits);
+
+    const QString stop = parts.at(3);
+    if (stop == QLatin1String("1")) {
+        line.stopBits = QSerialPort::OneStop;
+    } else if (stop == QLatin1String("2")) {
+        line.stopBits = QSerialPort::TwoStop;
+    } else if (stop == QLatin1String("1.5")) {
+        if (dataBits != 5)
+            return fail(QStringLiteral("1,5 stop bits need 5 data bits"));
+        // A UART sends 1.5 stop bits when asked for two in 5-bit mode.
+        line.stopBits = QSerialPort::TwoStop;
+    } else {
+        return fail(QStringLiteral("the stop bits \"%1\" are none of 1, 1,5, 2").arg(stop));
+    }
+    *out = line;
+    return true;
+}
+
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onPortError);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    if (m_open)
+        setPortOpen(false);
+}
+
+void QtSerialPort::setCommPort(int port)
+{
+    if (m_open)
+        qWarning().noquote() << QStringLiteral("Com%1 is open: the port number %2 takes effect at the next opening.")
+                                    .arg(m_commPort)
+                                    .arg(port);
+    m_commPort = port;
+}
+
+void QtSerialPort::setSettings(const QString &settings)
+{
+    m_settings = settings;
+    if (!m_open)
+        return;
+    SerialLineSettings line;
+    QString why;
+    if (!parseSerialSettings(settings, &line, &why) || !applyLineSettings(line)) {
+        if (!why.isEmpty())
+            m_error = QStringLiteral("Com%1 (%2): the settings \"%3\" are refused: %4.")
+                          .arg(m_commPort)
+                          .arg(m_device, settings, why);
+        qWarning().noquote() << m_error;
+    }
+}
+
+void QtSerialPort::setHandshaking(int mode)
+{
+    m_handshaking = mode;
+    if (m_open)
+        applyFlowControl();
+}
+
+void QtSerialPort::setRTSEnable(bool on)
+{
+    m_rts = on;
+    if (m_open)
+        applyModemLines();
+}
+
+void QtSerialPort::setDTREnable(bool on)
+{
+    m_dtr = on;
+    if (m_open)
+        applyModemLines();
+}
+
+bool QtSerialPort::applyLineSettings(const SerialLineSettings &line)
+{
+    // A pseudo-terminal always carries 8-bit bytes without parity (the
+    // kernel forces it): there is no wire for data bits or parity to act on.
+    const bool ok = m_port->setBaudRate(line.speed)
+        && (m_pseudoTerminal || (m_port->setDataBits(line.dataBits) && m_port->setParity(line.parity)))
+        && m_port->setStopBits(line.stopBits);
+    // Leaving mark or space parity for even or odd must drop the sticky
+    // parity flag too.
+    if (ok && !m_pseudoTerminal && line.parity != QSerialPort::MarkParity
+        && line.parity != QSerialPort::SpaceParity) {
+        termios t{};
+        if (tcgetattr(m_port->handle(), &t) == 0 && (t.c_cflag & CMSPAR)) {
+            t.c_cflag &= ~CMSPAR;
+            tcsetattr(m_port->handle(), TCSANOW, &t);
+        }
+    }
+    if (!ok) {
+        m_error = QStringLiteral("Com%1 (%2): the settings \"%3\" are refused by the device: %4.")
+                      .arg(m_commPort)
+                      .arg(m_device, m_settings, m_port->errorString());
+        m_port->clearError();
+    }
+    return ok;
+}
+
+void QtSerialPort::applyFlowControl()
+{
+    QSerialPort::FlowControl flow = QSerialPort::NoFlowControl;
+    if (m_handshaking == 1)
+        flow = QSerialPort::SoftwareControl;
+    else if (m_handshaking >= 2) // 3 (both) has no Qt equivalent: RTS/CTS covers it
+        flow = QSerialPort::HardwareControl;
+    if (!m_port->setFlowControl(flow)) {
+        qWarning().noquote() << QStringLiteral("Com%1 (%2): handshaking %3 is refused: %4")
+                                    .arg(m_commPort)
+                                    .arg(m_device)
+                                    .arg(m_handshaking)
+                                    .arg(m_port->errorString());
+        m_port->clearError();
+    }
+    applyModemLines();
+}
+
+void QtSerialPort::applyModemLines()
+{
+    // Pseudo-terminals and some adapters have no modem lines; the port works
+    // without them, so a refusal is not an error. Under RTS/CTS handshaking
+    // the driver owns RTS.
+    if (m_port->flowControl() != QSerialPort::HardwareControl)
+        m_port->setRequestToSend(m_rts);
+    m_port->setDataTerminalReady(m_dtr);
+    m_port->clearError();
+}
+
+bool QtSerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_open) {
+            // Let what was queued last leave before the port goes.
+            if (m_port->bytesToWrite() > 0) {
+                m_port->flush();
+                if (m_port->bytesToWrite() > 0)
+                    m_port->waitForBytesWritten(500);
+            }
+            m_open = false;
+            m_port->close();
+            m_port->clearError();
+        }
+        m_commEvent = 0;
+        return true;
+    }
+    if (m_open)
+        return true;
+
+    m_error.clear();
+    m_device = Paths::comDevice(m_commPort);
+    if (m_device.isEmpty()) {
+        m_error = QStringLiteral("Com%1 is not a serial port (ports are Com1 to Com9).").arg(m_commPort);
+        return false;
+    }
+    SerialLineSettings line;
+    QString why;
+    if (!parseSerialSettings(m_settings, &line, &why)) {
+        m_error = QStringLiteral("Com%1 (%2): the settings \"%3\" are refused: %4.")
+                      .arg(m_commPort)
+                      .arg(m_device, m_settings, why);
+        return false;
+    }
+    m_port->setPortName(m_device);
+    m_port->setReadBufferSize(0);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
+                      .arg(m_commPort)
+                      .arg(m_device, m_port->errorString());
+        m_port->clearError();
+        return false;
+    }
+    m_pseudoTerminal = isPseudoTerminal(m_port->handle());
+    if (!applyLineSettings(line)) {
+        m_port->close();
+        m_port->clearError();
+        return false;
+    }
+    // A driver may quietly keep part of its old line settings (an adapter
+    // without 5-bit or mark parity support, say): read back what it kept.
+    const QString kept = keptDifference(m_port->handle(), line, m_pseudoTerminal);
+    if (!kept.isEmpty()) {
+        m_error = QStringLiteral("Com%1 (%2): the settings \"%3\" are refused by the device (%4).")
+                      .arg(m_commPort)
+                      .arg(m_device, m_settings, kept);
+        m_port->close();
+        m_port->clearError();
+        return false;
+    }
+    m_open = true;
+    m_consumed = 0;
+    m_commEvent = 0;
+    applyFlowControl();
+    // Characters that were waiting when the port opened announce themselves
+    // like any arrival.
+    if (m_port->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &QtSerialPort::onReadyRead, Qt::QueuedConnection);
+    return true;
+}
+
+qint64 QtSerialPort::receivedTotal() const
+{
+    return m_consumed + m_port->bytesAvailable();
+}
+
+QByteArray QtSerialPort::Input()
+{
+    if (!m_open)
+        return {};
+    if (m_inputLen == 1) {
+        char c;
+        if (!m_port->getChar(&c))
+            return {};
+        ++m_consumed;
+        return singleChar(c);
+    }
+    const QByteArray text = m_inputLen == 0 ? m_port->readAll() : m_port->read(m_inputLen);
+    m_consumed += text.size();
+    return text;
+}
+
+void QtSerialPort::Output(const QByteArray &text)
+{
+    if (!m_open) {
+        qWarning().noquote() << QStringLiteral("Com%1 is not open: %2 characters not sent.")
+                                    .arg(m_commPort)
+                                    .arg(text.size());
+        return;
+    }
+    m_port->write(text);
+    // Hand it to the driver now rather than at the next event loop turn: an
+    // answer should leave as soon as it is decided.
+    m_port->flush();
+}
+
+int QtSerialPort::InBufferCount() const
+{
+    return m_open ? static_cast<int>(m_port->bytesAvailable()) : 0;
+}
+
+void QtSerialPort::setInBufferCount(int count)
+{
+    if (!m_open || count != 0)
+        return;
+    m_consumed += m_port->bytesAvailable();
+    m_port->clear(QSerialPort::Input);
+}
+
+int QtSerialPort::OutBufferCount() const
+{
+    if (!m_open)
+        return 0;
+    qint64 pending = m_port->bytesToWrite();
+    // Characters the driver holds but the line has not sent yet.
+    int queued = 0;
+    if (ioctl(m_port->handle(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        pending += queued;
+    return static_cast<int>(pending);
+}
+
+void QtSerialPort::onReadyRead()
+{
+    if (m_rThreshold > 0)
+        raiseReceive();
+}
+
+void QtSerialPort::raiseReceive()
+{
+    m_reraiseQueued = false;
+    if (!m_open || m_raising || m_port->bytesAvailable() == 0)
+        return;
+    const qint64 receivedBefore = receivedTotal();
+    const qint64 consumedBefore = m_consumed;
+    QPointer<QtSerialPort> self(this);
+    m_raising = true;
+    m_commEvent = comEvReceive;
+    emit OnComm();
+    if (!self)
+        return;
+    m_raising = false;
+    if (!m_open || m_port->bytesAvailable() == 0 || m_reraiseQueued)
+        return;
+    if (receivedTotal() > receivedBefore || m_consumed > consumedBefore) {
+        m_reraiseQueued = true;
+        QMetaObject::invokeMethod(this, &QtSerialPort::raiseReceive, Qt::QueuedConnection);
+    }
+}
+
+void QtSerialPort::onPortError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError || !m_open)
+        return;
+    // The device went away (an adapter unplugged): the port is closed so
+    // the program sees it as such.
+    m_error = QStringLiteral("Com%1 (%2) stopped working: %3.")
+                  .arg(m_commPort)
+                  .arg(m_device, m_port->errorString());
+    qWarning().noquote() << m_error;
+    m_open = false;
+    m_port->close();
+    m_port->clearError();
+}
+
+} // namespace vx
