@@ -1,0 +1,186 @@
+// The socket over Qt TCP, against a server on the loopback address.
+#include "QtSocket.h"
+#include "TestSupport.h"
+#include "TransportTestSupport.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using namespace vx;
+using namespace vx::test;
+
+namespace {
+
+struct SocketFixture : ::testing::Test {
+    QTcpServer server;
+    QtSocket socket;
+    QTcpSocket *peer = nullptr;
+    QList<int> states;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        QObject::connect(&socket, &Socket::StateChanged, [this](int s) { states.append(s); });
+    }
+
+    // Connects the socket and takes the server's end of the connection.
+    void connectPeer()
+    {
+        socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+        socket.setRemotePort(server.serverPort());
+        socket.Connect();
+        ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckConnected && server.hasPendingConnections(); }));
+        peer = server.nextPendingConnection();
+        ASSERT_NE(peer, nullptr);
+    }
+};
+
+} // namespace
+
+TEST_F(SocketFixture, ConnectsAndReportsItsStates)
+{
+    EXPECT_EQ(socket.State(), Socket::sckClosed);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.serverPort());
+    EXPECT_EQ(socket.RemoteHost(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(socket.RemotePort(), int(server.serverPort()));
+    socket.Connect();
+    // Connect() does not wait: the state is intermediate or already there.
+    const int first = socket.State();
+    EXPECT_TRUE(first == QtSocket::sckConnecting || first == Socket::sckConnected) << first;
+    ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckConnected; }));
+    ASSERT_FALSE(states.isEmpty());
+    EXPECT_EQ(states.last(), Socket::sckConnected);
+
+    socket.Close();
+    EXPECT_EQ(socket.State(), Socket::sckClosed);
+    EXPECT_EQ(states.last(), Socket::sckClosed);
+}
+
+TEST_F(SocketFixture, NagleIsOffOnceConnected)
+{
+    connectPeer();
+    // The socket's descriptor is not exposed; find it through the peer's
+    // address among this process's descriptors.
+    bool checked = false;
+    for (int fd = 3; fd < 1024 && !checked; ++fd) {
+        sockaddr_in local{};
+        socklen_t len = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0 || local.sin_family != AF_INET)
+            continue;
+        if (ntohs(local.sin_port) != peer->peerPort())
+            continue;
+        int flag = 0;
+        socklen_t flagLen = sizeof flag;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &flag, &flagLen), 0);
+        EXPECT_NE(flag, 0);
+        checked = true;
+    }
+    EXPECT_TRUE(checked);
+}
+
+TEST_F(SocketFixture, PeekLeavesDataAndGetTakesAllOrSome)
+{
+    connectPeer();
+    QList<int> totals;
+    QObject::connect(&socket, &Socket::DataArrival, [&](int total) { totals.append(total); });
+    peer->write("Connection OK!\rabc60\r");
+    ASSERT_TRUE(waitUntil([&] { return socket.PeekData().size() == 21; }));
+    ASSERT_FALSE(totals.isEmpty());
+    EXPECT_EQ(totals.last(), 21);
+
+    EXPECT_EQ(socket.PeekData(), QByteArray("Connection OK!\rabc60\r"));
+    EXPECT_EQ(socket.PeekData(), QByteArray("Connection OK!\rabc60\r"));
+    EXPECT_EQ(socket.GetData(15), QByteArray("Connection OK!\r"));
+    EXPECT_EQ(socket.PeekData(), QByteArray("abc60\r"));
+    EXPECT_EQ(socket.GetData(100), QByteArray("abc60\r"));
+    EXPECT_TRUE(socket.PeekData().isEmpty());
+    EXPECT_TRUE(socket.GetData().isEmpty());
+
+    peer->write(allByteValues());
+    ASSERT_TRUE(waitUntil([&] { return socket.PeekData().size() == 256; }));
+    EXPECT_EQ(socket.GetData(), allByteValues());
+}
+
+TEST_F(SocketFixture, SendsEveryByteUnchanged)
+{
+    connectPeer();
+    const QByteArray text = allByteValues() + QByteArray("\x06\r");
+    socket.SendData(text);
+    QByteArray got;
+    ASSERT_TRUE(waitUntil([&] {
+        got += peer->readAll();
+        return got.size() >= text.size();
+    }));
+    EXPECT_EQ(got, text);
+}
+
+TEST_F(SocketFixture, DataThatArrivesDuringAHandlerGetsItsOwnEvent)
+{
+    connectPeer();
+    QByteArray received;
+    int events = 0;
+    QObject::connect(&socket, &Socket::DataArrival, [&](int) {
+        ++events;
+        if (events == 1) {
+            // The handler lets the event loop turn; more data comes in.
+            const int before = socket.PeekData().size();
+            peer->write("EOF\r");
+            waitUntil([&] { return socket.PeekData().size() > before; }, 2000);
+            received += socket.GetData(before);
+            return;
+        }
+        received += socket.GetData();
+    });
+    peer->write("BOF\r");
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 8; }));
+    EXPECT_EQ(received, QByteArray("BOF\rEOF\r"));
+    EXPECT_EQ(events, 2);
+}
+
+TEST_F(SocketFixture, APeerThatClosesLeavesItsLastDataReadable)
+{
+    connectPeer();
+    peer->write("EOF\r");
+    peer->flush();
+    peer->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return socket.State() == QtSocket::sckClosing; }));
+    EXPECT_EQ(socket.GetData(), QByteArray("EOF\r"));
+    socket.SendData("lost"); // not connected: logged, nothing sent
+    socket.Close();
+    EXPECT_EQ(socket.State(), Socket::sckClosed);
+}
+
+TEST_F(SocketFixture, ARefusedConnectionIsAnErrorUntilClosed)
+{
+    // A port nobody listens on: take a free one and give it back.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = probe.serverPort();
+    probe.close();
+
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(deadPort);
+    socket.Connect();
+    ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckError; }));
+    EXPECT_EQ(states.last(), Socket::sckError);
+    EXPECT_FALSE(socket.errorString().isEmpty());
+    // It stays in error until the program closes it or connects again.
+    waitUntil([] { return false; }, 50);
+    EXPECT_EQ(socket.State(), Socket::sckError);
+    socket.Close();
+    EXPECT_EQ(socket.State(), Socket::sckClosed);
+    EXPECT_TRUE(socket.errorString().isEmpty());
+
+    // Connecting again to a listening port works after an error.
+    socket.Connect();
+    ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckError; }));
+    socket.setRemotePort(server.serverPort());
+    socket.Connect();
+    ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckConnected; }));
+}
