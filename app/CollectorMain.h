@@ -19,8 +19,6 @@ struct CollectorApp {
     Settings settings;
     std::unique_ptr<TransportFactory> transports;
     std::unique_ptr<Collector> collector;
-    std::unique_ptr<ZucchettiWriter> erpWriter;
-    std::unique_ptr<ArticleLines> articleLines;
     int exitCode = 0;
 };
 

@@ -1,6 +1,8 @@
 #include "Collector.h"
 
 #include "Clock.h"
+#include "ErpArticleExport.h"
+#include "ErpWriter.h"
 #include "IniStore.h"
 #include "IrLib.h"
 #include "LookupFile.h"
@@ -21,19 +23,6 @@ namespace vx {
 const QByteArray Collector::ACK(1, '\x06');
 const QByteArray Collector::NAK(1, '\x15');
 
-// Forwards a "Zucchetti" record to the ERP writer the program installed;
-// without one the record is refused and the log says why.
-struct Collector::ZucchettiForward : ZucchettiWriter {
-    Collector *owner = nullptr;
-    ZucchettiWriter *target = nullptr;
-    bool WriteRecord(const QByteArray &record, const QString &dbPath, int channel) override
-    {
-        if (target)
-            return target->WriteRecord(record, dbPath, channel);
-        owner->PLog(QStringLiteral("No ERP writer is installed: record refused"), channel);
-        return false;
-    }
-};
 
 // LOG.txt in the data folder. It stays open in append mode between entries
 // (every entry is written through at once), and is opened again when the
@@ -81,10 +70,12 @@ struct Collector::LogFile {
 Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
                      TransportFactory &transports, QObject *parent)
     : QObject(parent), m_settings(settings), m_store(store), m_messenger(messenger), m_clock(clock),
-      m_transports(transports), m_programDir(Paths::programDir()), m_log(std::make_unique<LogFile>()),
-      m_zucchetti(std::make_unique<ZucchettiForward>())
+      m_transports(transports), m_programDir(Paths::programDir()), m_log(std::make_unique<LogFile>())
 {
-    m_zucchetti->owner = this;
+    ErpContext erp{m_messenger, [this](int code) { terminateProgram(code); },
+                   [this](const QString &line, int n) { PLog(line, n); }};
+    m_erpWriter = std::make_unique<ErpWriter>(erp);
+    m_articles = std::make_unique<ErpArticleExport>(erp);
     m_log->path = Paths::dataFile(QStringLiteral("LOG.txt"));
     for (int n = 1; n <= kChannels; ++n) {
         m_status[n] = QStringLiteral("Paused");
@@ -107,20 +98,18 @@ void Collector::setProgramDir(const QString &dir)
     m_programDir = dir;
     RecordStore::Context context{m_settings, m_store, m_messenger, m_clock, m_programDir};
     context.exchange = this;
-    context.zucchetti = m_zucchetti.get();
-    context.terminate = [this](int code) {
-        if (m_hooks.terminate)
-            m_hooks.terminate(code);
-        else
-            std::exit(code);
-    };
+    context.zucchetti = m_erpWriter.get();
+    context.terminate = [this](int code) { terminateProgram(code); };
     context.log = [this](const QString &line, int n) { PLog(line, n); };
     m_recordStore = std::make_unique<RecordStore>(std::move(context));
 }
 
-void Collector::setZucchettiWriter(ZucchettiWriter *writer)
+void Collector::terminateProgram(int code)
 {
-    m_zucchetti->target = writer;
+    if (m_hooks.terminate)
+        m_hooks.terminate(code);
+    else
+        std::exit(code);
 }
 
 qint64 Collector::now() const

@@ -15,6 +15,8 @@
 namespace vx {
 
 class Clock;
+class ErpArticleExport;
+class ErpWriter;
 class IniStore;
 class LookupFile;
 class Messenger;
@@ -37,16 +39,6 @@ public:
 };
 // Qt serial ports and TCP sockets.
 std::unique_ptr<TransportFactory> makeQtTransportFactory();
-
-// The lines of an article list that a look-up file flagged for the ERP sends.
-class ArticleLines {
-public:
-    virtual ~ArticleLines() = default;
-    // Starts a new list from the ERP database at dbPath.
-    virtual void Reset(const QString &dbPath) = 0;
-    // Line lineNo (from 1) with its check characters, or "EOF" after the last.
-    virtual QByteArray Line(const QString &dbPath, int lineNo) = 0;
-};
 
 // The collector: four channels, their transports, the reception protocol,
 // the step timer with its time-outs, the data exchange and the collector-
@@ -75,8 +67,6 @@ public:
     ~Collector() override;
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
-    void setArticleLines(ArticleLines *lines) { m_articles = lines; }
-    void setZucchettiWriter(ZucchettiWriter *writer);
     // Where the templates are (default: the program folder).
     void setProgramDir(const QString &dir);
 
@@ -147,6 +137,7 @@ private:
     void channelFailed(int n);
     void connectTcp(int n);
     void waitEvents(int ms);
+    void terminateProgram(int code);
 
     void handleSerialLine(int n, QByteArray line, bool modem);
     void handleTcpLine(int n, QByteArray line);
@@ -175,8 +166,9 @@ private:
     Clock &m_clock;
     TransportFactory &m_transports;
     Hooks m_hooks;
+    std::unique_ptr<ErpWriter> m_erpWriter;
+    std::unique_ptr<ErpArticleExport> m_articles;
     std::unique_ptr<RecordStore> m_recordStore;
-    ArticleLines *m_articles = nullptr;
     QString m_programDir;
 
     std::array<ChannelState, kChannels + 1> m_state;
@@ -194,8 +186,6 @@ private:
 
     struct LogFile;
     std::unique_ptr<LogFile> m_log;
-    struct ZucchettiForward;
-    std::unique_ptr<ZucchettiForward> m_zucchetti;
 };
 
 } // namespace vx

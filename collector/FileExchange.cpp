@@ -2,6 +2,7 @@
 // look-up files sent line by line on GETFILE.
 #include "Clock.h"
 #include "Collector.h"
+#include "ErpArticleExport.h"
 #include "IniStore.h"
 #include "LookupFile.h"
 #include "Paths.h"
@@ -138,8 +139,7 @@ void Collector::lookupFileStep(QByteArray &line, QByteArray &answer, int n)
         m_lookup[n]->close();
         s.LineNo = 1;
         s.FileEnd = false;
-        if (m_articles && IsZucchettiOn(m_settings.ExtFile[qMax(1, s.FileIndex)].IsZucchetti))
-            m_articles->Reset(m_settings.ExtFile[qMax(1, s.FileIndex)].Name);
+        m_articles->Reset(n);
     }
     if (line == "GETFILE") {
         answer = ACK + "BOF\r";
@@ -187,9 +187,9 @@ QByteArray Collector::nextLookupLine(int n)
     const bool erp = k < 1 || IsZucchettiOn(m_settings.ExtFile[k].IsZucchetti);
     if (erp) {
         // Look-up file 0 has no settings of its own: nothing to send.
-        if (k < 1 || !m_articles)
+        if (k < 1)
             return "EOF";
-        return m_articles->Line(m_settings.ExtFile[k].Name, s.LineNo);
+        return m_articles->ArticleLine(m_settings.ExtFile[k].Name, s.LineNo, n);
     }
     const QString section = ExtFileSection(k);
     const int maxLength = static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
