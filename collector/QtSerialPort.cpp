@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QStringList>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -359,10 +360,6 @@ bool QtSerialPort::setPortOpen(bool open)
     m_consumed = 0;
     m_commEvent = 0;
     applyFlowControl();
-    // Characters that were waiting when the port opened announce themselves
-    // like any arrival.
-    if (m_port->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &QtSerialPort::onReadyRead, Qt::QueuedConnection);
     return true;
 }
 
@@ -456,13 +453,21 @@ void QtSerialPort::raiseReceive()
 
 void QtSerialPort::onPortError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || !m_open)
+    if (!m_open)
         return;
+    if (error == QSerialPort::ReadError) {
+        // A line that hung up (the far end of a pseudo-terminal gone) reads
+        // as end of file again and again: only a closed port stops that.
+        pollfd p{m_port->handle(), POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return;
+    } else if (error != QSerialPort::ResourceError) {
+        return;
+    }
     // The device went away (an adapter unplugged): the port is closed so
     // the program sees it as such.
-    m_error = QStringLiteral("Com%1 (%2) stopped working: %3.")
-                  .arg(m_commPort)
-                  .arg(m_device, m_port->errorString());
+    const QString why = error == QSerialPort::ReadError ? QStringLiteral("the line hung up") : m_port->errorString();
+    m_error = QStringLiteral("Com%1 (%2) stopped working: %3.").arg(m_commPort).arg(m_device, why);
     qWarning().noquote() << m_error;
     m_open = false;
     m_port->close();

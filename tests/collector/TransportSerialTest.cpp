@@ -271,6 +271,12 @@ TEST_F(SerialFixture, MissingBusyAndUnmappedPortsFailTheOpening)
     EXPECT_FALSE(second.errorString().isEmpty());
     port.setPortOpen(false);
     EXPECT_TRUE(second.setPortOpen(true)) << qPrintable(second.errorString());
+
+    // A device that goes away (an adapter unplugged) leaves the port closed
+    // with the reason.
+    pty.stop();
+    EXPECT_TRUE(waitUntil([&] { return !second.PortOpen(); }));
+    EXPECT_TRUE(second.errorString().contains(pty.pcEnd())) << qPrintable(second.errorString());
 }
 
 TEST_F(SerialFixture, PortsFileMapsAPortWhenNoVariableDoes)
