@@ -87,7 +87,8 @@ int runCheck(const QString &path)
                           .arg(functions)
                           .arg(fields);
     if (result.linesSkipped > 0)
-        summary += QStringLiteral(", %1 lines not recognised").arg(result.linesSkipped);
+        summary += result.linesSkipped == 1 ? QStringLiteral(", 1 line not recognised")
+                                            : QStringLiteral(", %1 lines not recognised").arg(result.linesSkipped);
     if (!result.endsWithFlag)
         summary += QStringLiteral(", no closing FLAG=17");
     out(summary);

@@ -54,6 +54,10 @@ std::optional<int> DecodeFlowControl(int code);
 
 // ---- Writer ---------------------------------------------------------------
 
+// The text without leading and trailing blanks (spaces), as strings are
+// written to the file.
+QString TrimBlanks(const QString &text);
+
 // The lines of the file for this set, in file order, without line ends.
 // Strings are written without leading and trailing blanks; a line break
 // inside a string is written as a blank, so a value never spills into a line

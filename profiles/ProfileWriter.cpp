@@ -75,6 +75,17 @@ std::optional<int> DecodeFlowControl(int code)
     }
 }
 
+QString TrimBlanks(const QString &text)
+{
+    int from = 0;
+    int to = int(text.size());
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    return text.mid(from, to - from);
+}
+
 namespace {
 
 // The leading decimal number of a text (0 when there is none).
@@ -101,7 +112,7 @@ public:
         QString clean = value;
         clean.replace(QLatin1Char('\r'), QLatin1Char(' '));
         clean.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        m_lines.append(key + clean.trimmed().toLatin1());
+        m_lines.append(key + TrimBlanks(clean).toLatin1());
     }
     void number(const QByteArray &key, long long value) { m_lines.append(key + QByteArray::number(value)); }
     void raw(const QByteArray &line) { m_lines.append(line); }
@@ -225,7 +236,7 @@ void writeFunction(LineWriter &w, const ProfileFunction &f, int n, bool eightFam
     for (int i = 0; i <= 25; ++i) {
         // The item code is the slot's first two characters; anything that is
         // not a code 01..26 counts as a free slot.
-        const QString slot = c.RecordStructure[i].trimmed();
+        const QString slot = TrimBlanks(c.RecordStructure[i]);
         const long long code = slot.isEmpty() ? 0 : leadingNumber(slot.left(2));
         QByteArray value = "-1";
         if (code >= 1 && code <= 26) {
@@ -304,7 +315,7 @@ QList<QByteArray> ProfileLines(const ProfileSet &set)
         const ExtFileLayout &l = set.ExtFileLayouts[e];
         const QByteArray p = "EXTFILE" + QByteArray::number(e) + '.';
         auto position = [&](const QByteArray &key, const QString &value) {
-            if (value.trimmed().isEmpty())
+            if (TrimBlanks(value).isEmpty())
                 w.raw(key + "-1");
             else
                 w.text(key, value);
