@@ -156,6 +156,7 @@ bool openTerminal(SimTerminal &term, const Transport &t)
 int runSend(QCoreApplication &, const QCommandLineParser &p, const Transport &t)
 {
     SimTerminal term;
+    term.setRecordTraffic(false);
     term.setGreeting(p.isSet("greeting"));
     if (!openTerminal(term, t))
         return 3;
@@ -207,6 +208,7 @@ int runSend(QCoreApplication &, const QCommandLineParser &p, const Transport &t)
 int runRespond(QCoreApplication &app, const QCommandLineParser &p, const Transport &t)
 {
     SimTerminal term;
+    term.setRecordTraffic(false);
     term.setGreeting(p.isSet("greeting"));
     SimTerminal::Rules &rules = term.rules();
     rules.dataSend.answerTimeoutMs = p.value("timeout").toInt();

@@ -319,8 +319,10 @@ void SimTerminal::onReadyRead()
     const QByteArray bytes = m_device->readAll();
     if (bytes.isEmpty())
         return;
-    m_arrivals.push_back({nowNs(), bytes});
-    m_received += bytes;
+    if (m_record) {
+        m_arrivals.push_back({nowNs(), bytes});
+        m_received += bytes;
+    }
 
     const char *p = bytes.constData();
     const char *end = p + bytes.size();
@@ -356,7 +358,8 @@ void SimTerminal::onReadyRead()
 
 void SimTerminal::handleToken(const QByteArray &token)
 {
-    m_events.push_back({nowNs(), true, token});
+    if (m_record)
+        m_events.push_back({nowNs(), true, token});
     emit pcToken(token);
     if (token.size() == 1 && (token[0] == kAck || token[0] == kNak)) {
         if (m_tx.active && m_tx.awaitingAnswer)
@@ -479,16 +482,17 @@ void SimTerminal::requestLookupFile(int j)
 
 void SimTerminal::write(const QByteArray &bytes)
 {
-    noteOut(bytes);
     if (!m_device)
-        return;
+        return; // no connection: nothing goes out, and nothing is noted
+    noteOut(bytes);
     m_device->write(bytes);
     flushDevice(m_device);
 }
 
 void SimTerminal::noteOut(const QByteArray &bytes)
 {
-    m_events.push_back({nowNs(), false, bytes});
+    if (m_record)
+        m_events.push_back({nowNs(), false, bytes});
 }
 
 QList<QByteArray> SimTerminal::pcTokens() const
@@ -680,10 +684,10 @@ void SimTerminal::txSendCurrent()
     if (m_tx.bofAwaiting) {
         write(QByteArrayLiteral("BOF\r"));
     } else {
-        write(m_tx.lines[m_tx.index] + kCr);
         ++m_tx.attempts;
         r.attempts = m_tx.attempts;
-        r.sentNs = nowNs();
+        r.sentNs = nowNs(); // the latency includes the write itself
+        write(m_tx.lines[m_tx.index] + kCr);
     }
     m_tx.awaitingAnswer = true;
     m_answerTimer.start(m_tx.options.answerTimeoutMs);

@@ -190,6 +190,10 @@ public:
     // The conversation, one token a line: "PC  RMVDATA1", "TRM <ACK>", ...
     QStringList transcript() const;
     void clearRecording();
+    // Keep arrivals, received bytes and events (default). A benchmark that
+    // needs none of them turns this off to spare the memory; the results of
+    // transfers, look-up files and the exchange are kept either way.
+    void setRecordTraffic(bool on) { m_record = on; }
     qint64 nowNs() const { return m_clock.nsecsElapsed(); }
 
     // Runs the event loop until pred() holds (checked after every arrival,
@@ -299,6 +303,7 @@ private:
     QByteArray m_suffix;
     QString m_error;
 
+    bool m_record = true;
     std::vector<Arrival> m_arrivals;
     QByteArray m_received;
     std::vector<Event> m_events;
