@@ -436,6 +436,10 @@ int main(int argc, char **argv)
     t.waitConnectMs = p.value("wait-connect").toInt();
 
     const QString mode = pos.front();
+    if (mode != QLatin1String("send") && mode != QLatin1String("respond") && mode != QLatin1String("ackpeer")) {
+        err(QStringLiteral("unknown mode '%1' (send, respond or ackpeer)").arg(mode));
+        return 2;
+    }
     if (mode == QLatin1String("ackpeer"))
         return runAckPeer(app, p, t);
     if (t.listen == !t.serial.isEmpty()) {
@@ -444,8 +448,5 @@ int main(int argc, char **argv)
     }
     if (mode == QLatin1String("send"))
         return runSend(app, p, t);
-    if (mode == QLatin1String("respond"))
-        return runRespond(app, p, t);
-    err(QStringLiteral("unknown mode '%1' (send, respond or ackpeer)").arg(mode));
-    return 2;
+    return runRespond(app, p, t);
 }
