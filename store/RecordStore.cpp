@@ -402,25 +402,34 @@ bool RecordStore::CreaDB(int n)
         return true;
     }
 
+    const bool existed = QFileInfo::exists(db.Name);
     if (!CanOpenForAppend(db.Name)) {
         d->ctx.messenger.message(DownloadFileNotAvailable(n), MsgIcon::Critical);
         return false;
     }
 
-    d->ReleaseFile(db.Name);
-    QFile::remove(db.Name);
-    d->ForgetUnsynced(db.Name);
+    const QString source =
+        IsDatabase(kind) ? d->ctx.programDir + QLatin1Char('/') + TemplateName(kind) : QString();
+    // Without its template a database target cannot be made again: an old
+    // file is then kept rather than deleted for nothing, and only the empty
+    // file that the append test may just have created is removed.
+    const bool templateThere = !IsDatabase(kind) || FileExists(source);
+
+    if (templateThere || !existed) {
+        d->ReleaseFile(db.Name);
+        QFile::remove(db.Name);
+        d->ForgetUnsynced(db.Name);
+    }
     if (!IsDatabase(kind))
         return true;
 
     // A journal left beside the old file would be played back into the new
     // one.
-    if (kind == Kind::Access) {
+    if (templateThere && kind == Kind::Access) {
         for (const QString &side : SqliteSideFiles(db.Name))
             QFile::remove(side);
     }
-    const QString source = d->ctx.programDir + QLatin1Char('/') + TemplateName(kind);
-    bool ok = QFile::copy(source, db.Name);
+    bool ok = templateThere && QFile::copy(source, db.Name);
     if (ok) {
         // An installed template may be read-only; the copy must be writable.
         QFile copy(db.Name);

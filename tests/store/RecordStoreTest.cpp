@@ -402,6 +402,10 @@ TEST_F(RecordStoreTest, FailuresShowTheirMessageAndReportFalse)
     EXPECT_FALSE(bare.CreaDB(1));
     EXPECT_EQ(messenger.texts(), QStringList{kCannotCreate});
     EXPECT_EQ(messenger.shown[0].icon, MsgIcon::Critical);
+    EXPECT_FALSE(QFile::exists(Name()));
+    writeFile(Name(), "earlier rows"); // not deleted for nothing
+    EXPECT_FALSE(bare.CreaDB(1));
+    EXPECT_EQ(readFile(Name()), "earlier rows");
 
     // A read-only installed template still gives a writable target.
     QFile::copy(test::programDir() + "/mdb2.mdb", emptyProgramDir.path() + "/mdb2.mdb");
