@@ -85,6 +85,8 @@ bool SqliteTable::Open(const QString &path, const QString &table)
     Close();
     m_error.clear();
     m_path = path;
+    if (m_insert.isEmpty() || m_table != table)
+        m_insert = InsertStatement(table);
     m_table = table;
     QSqlDatabase db = QSqlDatabase::contains(m_connection)
                           ? QSqlDatabase::database(m_connection, false)
@@ -119,7 +121,7 @@ bool SqliteTable::AppendRow(const TargetRow &row)
     }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery query(db);
-    if (!query.prepare(InsertStatement(m_table))) {
+    if (!query.prepare(m_insert)) {
         m_error = QStringLiteral("%1: %2").arg(m_path, query.lastError().text());
         return false;
     }

@@ -35,6 +35,7 @@ public:
 private:
     QString m_connection;
     QString m_table;
+    QString m_insert;
     QString m_path;
     QString m_error;
     bool m_open = false;
