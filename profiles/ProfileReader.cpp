@@ -6,6 +6,7 @@
 
 #include "Messenger.h"
 
+#include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
 #include <cstring>
@@ -26,9 +27,10 @@ constexpr int valueColumn(const char *example)
     return n;
 }
 
+// A view of one line; the values are views into it.
 class Line {
 public:
-    explicit Line(const QByteArray &text) : m_text(text) {}
+    explicit Line(QByteArrayView text) : m_text(text) {}
 
     bool at(int column, const char *letters) const
     {
@@ -42,18 +44,24 @@ public:
         const char c = ch(column);
         return c >= '0' && c <= '9' ? c - '0' : -1;
     }
-    QByteArray from(int column) const { return column < m_text.size() ? m_text.mid(column) : QByteArray(); }
-    QByteArray value(const char *example) const { return from(valueColumn(example)); }
+    QByteArrayView from(int column) const
+    {
+        return column < m_text.size() ? m_text.sliced(column) : QByteArrayView();
+    }
+    QByteArrayView value(const char *example) const { return from(valueColumn(example)); }
 
 private:
-    const QByteArray &m_text;
+    QByteArrayView m_text;
 };
 
-QString text(const QByteArray &value) { return QString::fromLatin1(value); }
+QString text(QByteArrayView value) { return QString::fromLatin1(value); }
+
+// The first n characters (all of them when there are fewer).
+QByteArrayView head(QByteArrayView value, qsizetype n) { return value.first(qMin(n, value.size())); }
 
 // The leading decimal number: blanks, an optional sign, digits; 0 when there
 // are no digits. Magnitudes beyond what any member holds saturate.
-long long leadingNumber(const QByteArray &value)
+long long leadingNumber(QByteArrayView value)
 {
     int i = 0;
     while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
@@ -68,9 +76,9 @@ long long leadingNumber(const QByteArray &value)
 }
 
 // A whole integer: blanks around it allowed, nothing else.
-std::optional<long long> wholeNumber(const QByteArray &value)
+std::optional<long long> wholeNumber(QByteArrayView value)
 {
-    const QByteArray t = value.trimmed();
+    const QByteArrayView t = value.trimmed();
     int i = 0;
     if (i < t.size() && (t[i] == '-' || t[i] == '+'))
         ++i;
@@ -98,7 +106,7 @@ struct Reader {
     }
 
     template <typename T>
-    Outcome store(long long value, T &member, const QByteArray &raw)
+    Outcome store(long long value, T &member, QByteArrayView raw)
     {
         if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
             return fail(QStringLiteral("the value \"%1\" is out of range").arg(text(raw)));
@@ -106,7 +114,7 @@ struct Reader {
         return Outcome::Used;
     }
     // The whole value must be an integer.
-    Outcome strict(const QByteArray &value, qint16 &member)
+    Outcome strict(QByteArrayView value, qint16 &member)
     {
         const auto n = wholeNumber(value);
         if (!n)
@@ -114,14 +122,14 @@ struct Reader {
         return store(*n, member, value);
     }
     // Its first character must be a digit.
-    Outcome strictDigit(const QByteArray &value, qint16 &member) { return strict(value.left(1), member); }
+    Outcome strictDigit(QByteArrayView value, qint16 &member) { return strict(head(value, 1), member); }
     // The leading number, plus `add`.
     template <typename T>
-    Outcome lead(const QByteArray &value, T &member, int add = 0)
+    Outcome lead(QByteArrayView value, T &member, int add = 0)
     {
         return store(leadingNumber(value) + add, member, value);
     }
-    Outcome leadDigit(const QByteArray &value, qint16 &member) { return lead(value.left(1), member); }
+    Outcome leadDigit(QByteArrayView value, qint16 &member) { return lead(head(value, 1), member); }
 
     Outcome readMisc(const Line &l);
     Outcome readConstant(const Line &l);
@@ -130,24 +138,23 @@ struct Reader {
     Outcome readField(const Line &l, ProfileFunction &f);
     Outcome readComm(const Line &l, ProfileFunction &f, int n);
     Outcome readLink(const Line &l, ProfileFunction &f);
-    Outcome readLineSettings(const QByteArray &key, const Line &l, int column, qint16 &speed,
-                             qint16 &dataBits, qint16 &parity, qint16 &flowControl);
+    Outcome readLineSettings(const Line &l, int column, qint16 &speed, qint16 &dataBits, qint16 &parity,
+                             qint16 &flowControl);
 };
 
 // BAUD, DATABIT, PARITY, HANDSHAKE, at `column` of the line.
-Outcome Reader::readLineSettings(const QByteArray &key, const Line &l, int column, qint16 &speed,
-                                 qint16 &dataBits, qint16 &parity, qint16 &flowControl)
+Outcome Reader::readLineSettings(const Line &l, int column, qint16 &speed, qint16 &dataBits,
+                                 qint16 &parity, qint16 &flowControl)
 {
     if (l.at(column, "BAU"))
-        return lead(l.value((key + "BAUD=").constData()), speed);
+        return lead(l.from(column + valueColumn("BAUD=")), speed);
     if (l.at(column, "DAT")) {
-        dataBits = l.value((key + "DATABIT=").constData()).trimmed() == "0" ? 0 : 1;
+        dataBits = l.from(column + valueColumn("DATABIT=")).trimmed() == "0" ? 0 : 1;
         return Outcome::Used;
     }
     if (l.at(column, "PAR")) {
         qint32 code = 0;
-        const QByteArray v = l.value((key + "PARITY=").constData());
-        if (lead(v, code) == Outcome::Error)
+        if (lead(l.from(column + valueColumn("PARITY=")), code) == Outcome::Error)
             return Outcome::Error;
         if (const auto decoded = DecodeParity(code))
             parity = qint16(*decoded);
@@ -155,8 +162,7 @@ Outcome Reader::readLineSettings(const QByteArray &key, const Line &l, int colum
     }
     if (l.at(column, "HAN")) {
         qint32 code = 0;
-        const QByteArray v = l.value((key + "HANDSHAKE=").constData());
-        if (lead(v, code) == Outcome::Error)
+        if (lead(l.from(column + valueColumn("HANDSHAKE=")), code) == Outcome::Error)
             return Outcome::Error;
         if (const auto decoded = DecodeFlowControl(code))
             flowControl = qint16(*decoded);
@@ -217,7 +223,7 @@ Outcome Reader::readMisc(const Line &l)
         return Outcome::Used;
     }
     if (l.at(13, "COMPORTS"))
-        return readLineSettings("MISC.COMAUTO.COMPORTSETTINGS.", l, 29, o.AutoPortSpeed,
+        return readLineSettings(l, valueColumn("MISC.COMAUTO.COMPORTSETTINGS."), o.AutoPortSpeed,
                                 o.AutoPortDataBits, o.AutoPortParity, o.AutoPortFlowControl);
     return Outcome::Skipped;
 }
@@ -227,11 +233,11 @@ Outcome Reader::readConstant(const Line &l)
     const int c = l.digit(5);
     if (c < 0)
         return Outcome::Skipped;
-    const QByteArray v = l.value("CONST0=");
+    const QByteArrayView v = l.value("CONST0=");
     ProfileConstant constant;
     int count = 0;
     for (int offset = 0; offset < v.size() && count < 10; offset += 4) {
-        const QByteArray group = v.mid(offset, 3);
+        const QByteArrayView group = head(v.sliced(offset), 3);
         const long long code = leadingNumber(group);
         if (code < 0 || code > 255)
             return fail(QStringLiteral("the character code \"%1\" is not 0..255").arg(text(group)));
@@ -261,7 +267,7 @@ Outcome Reader::readLayout(const Line &l)
         return Outcome::Skipped;
     }
     QString *member = nullptr;
-    QByteArray v;
+    QByteArrayView v;
     if (l.at(19, "FRO")) {
         member = from;
         v = l.value("EXTFILE0.KEYFIELD0.FROM=");
@@ -309,7 +315,8 @@ Outcome Reader::readField(const Line &l, ProfileFunction &f)
         return Outcome::Used;
     }
     if (l.at(16, "INP")) {
-        const char c = l.value("PROFILE0.FIELD0.INPUTTYPE=").left(1).constData()[0];
+        const QByteArrayView v = l.value("PROFILE0.FIELD0.INPUTTYPE=");
+        const char c = v.isEmpty() ? '\0' : v[0];
         const int bits = c >= '0' && c <= '6' ? c - '0' : 7;
         d.InputKeyboard = bits & 1 ? 1 : 0;
         d.InputReader = bits & 2 ? 1 : 0;
@@ -322,7 +329,7 @@ Outcome Reader::readField(const Line &l, ProfileFunction &f)
         if (first < 0)
             return Outcome::Skipped;
         int i = first;
-        QByteArray v;
+        QByteArrayView v;
         if (l.ch(24) == '=') {
             v = l.value("PROFILE0.FIELD0.BARCODE0=");
         } else {
@@ -359,23 +366,23 @@ Outcome Reader::readComm(const Line &l, ProfileFunction &f, int n)
             return Outcome::Used;
         }
         if (l.at(19, "DIALN")) {
-            mo.DialNumber = text(l.value("PROFILE0.COM.MODEM.DIALNUM=").left(20));
+            mo.DialNumber = text(head(l.value("PROFILE0.COM.MODEM.DIALNUM="), 20));
             return Outcome::Used;
         }
         if (l.at(19, "RES")) {
-            mo.ResetString = text(l.value("PROFILE0.COM.MODEM.RESET=").left(10));
+            mo.ResetString = text(head(l.value("PROFILE0.COM.MODEM.RESET="), 10));
             return Outcome::Used;
         }
         if (l.at(19, "INI")) {
-            mo.InitString = text(l.value("PROFILE0.COM.MODEM.INIT=").left(60));
+            mo.InitString = text(head(l.value("PROFILE0.COM.MODEM.INIT="), 60));
             return Outcome::Used;
         }
         if (l.at(19, "DIAL=")) {
-            mo.DialCommand = text(l.value("PROFILE0.COM.MODEM.DIAL=").left(10));
+            mo.DialCommand = text(head(l.value("PROFILE0.COM.MODEM.DIAL="), 10));
             return Outcome::Used;
         }
         if (l.at(19, "TOU"))
-            return lead(l.value("PROFILE0.COM.MODEM.TOUT=").left(6), mo.Timeout);
+            return lead(head(l.value("PROFILE0.COM.MODEM.TOUT="), 6), mo.Timeout);
         return Outcome::Skipped;
     }
 
@@ -399,8 +406,8 @@ Outcome Reader::readComm(const Line &l, ProfileFunction &f, int n)
         return Outcome::Used;
     }
     if (l.at(13, "COMPORTS"))
-        return readLineSettings("PROFILE0.COM.COMPORTSETTINGS.", l, 29, c.Speed, c.DataBits, c.Parity,
-                                c.FlowControl);
+        return readLineSettings(l, valueColumn("PROFILE0.COM.COMPORTSETTINGS."), c.Speed, c.DataBits,
+                                c.Parity, c.FlowControl);
     if (l.at(13, "PROTOCOL")) {
         c.Protocol = l.value("PROFILE0.COM.PROTOCOL=").trimmed() == "0" ? 0 : 1;
         return Outcome::Used;
@@ -417,7 +424,7 @@ Outcome Reader::readComm(const Line &l, ProfileFunction &f, int n)
         if (first < 0)
             return Outcome::Skipped;
         int i = first;
-        QByteArray v;
+        QByteArrayView v;
         if (l.ch(23) == '=') {
             v = l.value("PROFILE0.COM.RECSTRUCT0=");
         } else {
@@ -518,7 +525,7 @@ Outcome Reader::readLink(const Line &l, ProfileFunction &f)
             const int u = l.digit(23);
             if (u < 0 || u > 7)
                 return Outcome::Skipped;
-            const QByteArray v = l.value("PROFILE0.EXTFILE.UPD.OP0=");
+            const QByteArrayView v = l.value("PROFILE0.EXTFILE.UPD.OP0=");
             static const char operators[] = "+-*/U";
             const char *hit = v.isEmpty() || v[0] == '\0' ? nullptr : std::strchr(operators, v[0]);
             if (hit)
@@ -543,7 +550,7 @@ Outcome Reader::readFunction(const Line &l)
         return Outcome::Skipped;
     ProfileFunction &f = set.Functions[n];
     if (l.at(9, "NAM")) {
-        const QByteArray v = l.value("PROFILE0.NAME=");
+        const QByteArrayView v = l.value("PROFILE0.NAME=");
         f.Name = v.isEmpty() ? QStringLiteral("N/A") : text(v);
         return Outcome::Used;
     }
@@ -621,15 +628,16 @@ ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
     }
 
     Reader reader{set, {}, {}, {}};
-    const int size = int(content.size());
-    int start = 0;
-    QByteArray last;
+    const QByteArrayView all(content);
+    const qsizetype size = all.size();
+    qsizetype start = 0;
+    QByteArrayView last;
     while (start < size) {
-        int end = start;
-        while (end < size && content[end] != '\r' && content[end] != '\n')
+        qsizetype end = start;
+        while (end < size && all[end] != '\r' && all[end] != '\n')
             ++end;
-        const QByteArray text = content.mid(start, end - start);
-        if (end < size && content[end] == '\r' && end + 1 < size && content[end + 1] == '\n')
+        const QByteArrayView text = all.sliced(start, end - start);
+        if (end < size && all[end] == '\r' && end + 1 < size && all[end + 1] == '\n')
             ++end;
         start = end + 1;
 
@@ -650,7 +658,7 @@ ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
         if (outcome == Outcome::Error) {
             result.status = ProfileReadResult::Status::BadValue;
             result.lineNumber = result.linesRead;
-            result.line = text;
+            result.line = text.toByteArray();
             result.detail = reader.detail;
             return result;
         }

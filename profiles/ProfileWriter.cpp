@@ -4,6 +4,7 @@
 #include "Utilities.h"
 
 #include <QSaveFile>
+#include <charconv>
 
 namespace vx {
 
@@ -99,38 +100,70 @@ long long leadingNumber(const QString &text)
         negative = text[i++] == QLatin1Char('-');
     long long value = 0;
     for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
-        value = qMin(value * 10 + (text[i].unicode() - '0'), 1000000000LL);
+        value = qMin(value * 10 + (text[i].unicode() - '0'), 10000000000LL);
     return negative ? -value : value;
 }
 
+// Appends lines, each ended by CR LF, to one buffer. A line is given as the
+// parts of its key (texts and indices) followed by its value.
 class LineWriter {
 public:
-    explicit LineWriter(QList<QByteArray> &lines) : m_lines(lines) {}
+    explicit LineWriter(QByteArray &out) : m_out(out) {}
 
-    void text(const QByteArray &key, const QString &value)
+    template <typename... Key>
+    void number(long long value, const Key &...key)
     {
+        put(key...);
+        putNumber(value);
+        end();
+    }
+    // Strings lose their surrounding blanks; a line break inside becomes a
+    // blank, so a value never starts a line of its own.
+    template <typename... Key>
+    void text(const QString &value, const Key &...key)
+    {
+        put(key...);
         QString clean = value;
         clean.replace(QLatin1Char('\r'), QLatin1Char(' '));
         clean.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        m_lines.append(key + TrimBlanks(clean).toLatin1());
+        m_out.append(TrimBlanks(clean).toLatin1());
+        end();
     }
-    void number(const QByteArray &key, long long value) { m_lines.append(key + QByteArray::number(value)); }
-    void raw(const QByteArray &line) { m_lines.append(line); }
+    template <typename... Parts>
+    void line(const Parts &...parts)
+    {
+        put(parts...);
+        end();
+    }
 
 private:
-    QList<QByteArray> &m_lines;
+    void put() {}
+    template <typename First, typename... Rest>
+    void put(const First &first, const Rest &...rest)
+    {
+        putOne(first);
+        put(rest...);
+    }
+    void putOne(const char *s) { m_out.append(s); }
+    void putOne(const QByteArray &s) { m_out.append(s); }
+    void putOne(char c) { m_out.append(c); }
+    void putOne(int i) { putNumber(i); }
+    void putNumber(long long value)
+    {
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, value);
+        m_out.append(digits, int(r.ptr - digits));
+    }
+    void end() { m_out.append("\r\n", 2); }
+
+    QByteArray &m_out;
 };
 
-QByteArray idx(const char *prefix, int i, const char *suffix)
-{
-    return QByteArray(prefix) + QByteArray::number(i) + suffix;
-}
-
-void writePort(LineWriter &w, const QByteArray &prefix, int port, bool eightFamily)
+void writePort(LineWriter &w, const char *prefix, int port, bool eightFamily)
 {
     if (const auto pair = EncodePort(port, eightFamily)) {
-        w.number(prefix + "COMPORT=", pair->ComPort);
-        w.number(prefix + "COMTYPE=", pair->ComType);
+        w.number(pair->ComPort, prefix, "COMPORT=");
+        w.number(pair->ComType, prefix, "COMTYPE=");
     }
 }
 
@@ -138,13 +171,13 @@ void writePort(LineWriter &w, const QByteArray &prefix, int port, bool eightFami
 void writeLineSettings(LineWriter &w, const QByteArray &prefix, int speed, int dataBits, int parity,
                        int flowControl)
 {
-    w.number(prefix + "BAUD=", speed);
+    w.number(speed, prefix, "BAUD=");
     if (dataBits == 0 || dataBits == 1)
-        w.number(prefix + "DATABIT=", dataBits == 0 ? 0 : 8);
+        w.number(dataBits == 0 ? 0 : 8, prefix, "DATABIT=");
     if (const auto code = EncodeParity(parity))
-        w.number(prefix + "PARITY=", *code);
+        w.number(*code, prefix, "PARITY=");
     if (const auto code = EncodeFlowControl(flowControl))
-        w.number(prefix + "HANDSHAKE=", *code);
+        w.number(*code, prefix, "HANDSHAKE=");
 }
 
 // A constant's codes: three digits each, followed by one blank.
@@ -162,188 +195,187 @@ QByteArray constantCodes(const ProfileConstant &constant)
     return out;
 }
 
-void writeDualRule(LineWriter &w, const QByteArray &prefix, int rule)
+void writeDualRule(LineWriter &w, const QByteArray &prefix, const char *rule, int value)
 {
-    if (rule < 0 || rule > 3)
+    if (value < 0 || value > 3)
         return;
-    w.raw(prefix + "NONE=1");
-    w.number(prefix + "REFUSEKEY=", rule == DualRejectOnKey ? 1 : 0);
-    w.number(prefix + "REFUSEREC=", rule == DualRejectOnRecord ? 1 : 0);
-    w.number(prefix + "SUM=", rule == DualSumUp ? 1 : 0);
+    w.line(prefix, rule, "NONE=1");
+    w.number(value == DualRejectOnKey ? 1 : 0, prefix, rule, "REFUSEKEY=");
+    w.number(value == DualRejectOnRecord ? 1 : 0, prefix, rule, "REFUSEREC=");
+    w.number(value == DualSumUp ? 1 : 0, prefix, rule, "SUM=");
 }
 
 // KEYREC / SUMREC: the 1-based numbers of the flagged fields, at most four,
 // then 0 up to slot 3.
 template <typename Flag>
-void writeFieldList(LineWriter &w, const QByteArray &prefix, const ProfileFunction &f, Flag flag)
+void writeFieldList(LineWriter &w, const QByteArray &prefix, const char *key, const ProfileFunction &f,
+                    Flag flag)
 {
     int slot = 0;
     for (int m = 0; m < 8 && slot < 4; ++m) {
         if (flag(f.Fields[m]) != 0)
-            w.number(prefix + QByteArray::number(slot++) + '=', m + 1);
+            w.number(m + 1, prefix, key, slot++, '=');
     }
     for (; slot < 4; ++slot)
-        w.number(prefix + QByteArray::number(slot) + '=', 0);
+        w.number(0, prefix, key, slot, '=');
 }
 
 void writeFunction(LineWriter &w, const ProfileFunction &f, int n, bool eightFamily)
 {
     const QByteArray p = "PROFILE" + QByteArray::number(n) + '.';
-    w.text(p + "NAME=", f.Name);
-    w.number(p + "EXIST=", f.Enabled);
-    w.number(p + "SAVEDATA=", f.SaveData);
+    w.text(f.Name, p, "NAME=");
+    w.number(f.Enabled, p, "EXIST=");
+    w.number(f.SaveData, p, "SAVEDATA=");
 
     for (int m = 0; m < 8; ++m) {
         const ProfileField &d = f.Fields[m];
         const QByteArray fp = p + "FIELD" + QByteArray::number(m) + '.';
-        w.text(fp + "DESC=", d.Name);
-        w.number(fp + "EXIST=", d.Enabled);
-        w.text(fp + "MASK=", d.Mask);
-        w.text(fp + "MINLENGTH=", d.MinLength);
-        w.number(fp + "DEFAULTE=", d.DefaultEnabled + d.DefaultAutomatic);
-        w.text(fp + "DEFAULTV=", d.DefaultValue);
-        w.number(fp + "INPUTTYPE=", d.InputKeyboard + 2 * d.InputReader + 4 * d.InputReaderAutoCR);
-        w.number(fp + "ALIGN=", d.Align == 1 ? 2 : 1);
-        w.number(fp + "TRIM=", d.Align == 2 ? 3 : 0);
-        w.number(fp + "LEVEL=", d.Level + 1);
+        w.text(d.Name, fp, "DESC=");
+        w.number(d.Enabled, fp, "EXIST=");
+        w.text(d.Mask, fp, "MASK=");
+        w.text(d.MinLength, fp, "MINLENGTH=");
+        w.number(d.DefaultEnabled + d.DefaultAutomatic, fp, "DEFAULTE=");
+        w.text(d.DefaultValue, fp, "DEFAULTV=");
+        w.number(d.InputKeyboard + 2 * d.InputReader + 4 * d.InputReaderAutoCR, fp, "INPUTTYPE=");
+        w.number(d.Align == 1 ? 2 : 1, fp, "ALIGN=");
+        w.number(d.Align == 2 ? 3 : 0, fp, "TRIM=");
+        w.number(d.Level + 1, fp, "LEVEL=");
     }
     for (int m = 0; m < 8; ++m) {
-        const QByteArray fp = p + "FIELD" + QByteArray::number(m) + ".BARCODE";
+        const QByteArray fp = p + "FIELD" + QByteArray::number(m) + '.';
         for (int i = 0; i < int(f.Fields[m].Barcode.size()); ++i) {
             if (f.Fields[m].Barcode[i] != -1)
-                w.number(fp + QByteArray::number(i) + '=', f.Fields[m].Barcode[i]);
+                w.number(f.Fields[m].Barcode[i], fp, "BARCODE", i, '=');
         }
     }
-    writeFieldList(w, p + "KEYREC", f, [](const ProfileField &d) { return d.IsKey; });
-    writeFieldList(w, p + "SUMREC", f, [](const ProfileField &d) { return d.IsSum; });
-    writeDualRule(w, p + "DUALC.", f.DualConsecutive);
-    writeDualRule(w, p + "DUALNC.", f.DualNotConsecutive);
+    writeFieldList(w, p, "KEYREC", f, [](const ProfileField &d) { return d.IsKey; });
+    writeFieldList(w, p, "SUMREC", f, [](const ProfileField &d) { return d.IsSum; });
+    writeDualRule(w, p, "DUALC.", f.DualConsecutive);
+    writeDualRule(w, p, "DUALNC.", f.DualNotConsecutive);
 
     const FunctionCommSettings &c = f.Comm;
     const QByteArray cp = p + "COM.";
-    writePort(w, cp, c.Port, eightFamily);
-    w.number(cp + "PROTOCOL=", c.Protocol == 0 ? 0 : 3);
-    w.number(cp + "RECDELAY=", c.RecordDelay);
-    w.number(cp + "FIELDELAY=", c.FieldDelay);
-    w.number(cp + "RECBLOCK=", c.RecordBlock);
-    w.number(cp + "RECFSEPARATOR=", c.FieldSeparatorCode);
-    w.number(cp + "RECDSEPARATOR=", c.DecimalSeparatorCode);
-    w.number(cp + "TXIMMEDIATE=", c.TxImmediate);
-    w.number(cp + "BLOCKWAIT=", c.BlockWaitCR != 0 ? -13 : c.BlockWaitMs);
-    w.number(cp + "BLOCKTERM=", c.BlockTerminator - 1);
-    w.number(cp + "CHECKCABLE=", c.CheckCable);
+    writePort(w, cp.constData(), c.Port, eightFamily);
+    w.number(c.Protocol == 0 ? 0 : 3, cp, "PROTOCOL=");
+    w.number(c.RecordDelay, cp, "RECDELAY=");
+    w.number(c.FieldDelay, cp, "FIELDELAY=");
+    w.number(c.RecordBlock, cp, "RECBLOCK=");
+    w.number(c.FieldSeparatorCode, cp, "RECFSEPARATOR=");
+    w.number(c.DecimalSeparatorCode, cp, "RECDSEPARATOR=");
+    w.number(c.TxImmediate, cp, "TXIMMEDIATE=");
+    w.number(c.BlockWaitCR != 0 ? -13 : c.BlockWaitMs, cp, "BLOCKWAIT=");
+    w.number(c.BlockTerminator - 1, cp, "BLOCKTERM=");
+    w.number(c.CheckCable, cp, "CHECKCABLE=");
     writeLineSettings(w, cp + "COMPORTSETTINGS.", c.Speed, c.DataBits, c.Parity, c.FlowControl);
     for (int i = 0; i <= 25; ++i) {
         // The item code is the slot's first two characters; anything that is
         // not a code 01..26 counts as a free slot.
         const QString slot = TrimBlanks(c.RecordStructure[i]);
         const long long code = slot.isEmpty() ? 0 : leadingNumber(slot.left(2));
-        QByteArray value = "-1";
-        if (code >= 1 && code <= 26) {
-            value = QByteArray::number(code - 1);
-            if (value.size() < 2)
-                value.prepend('0');
-        }
-        w.raw(cp + "RECSTRUCT" + QByteArray::number(i) + '=' + value);
+        if (code >= 1 && code <= 26)
+            w.line(cp, "RECSTRUCT", i, '=', code <= 10 ? "0" : "", int(code - 1));
+        else
+            w.line(cp, "RECSTRUCT", i, "=-1");
     }
 
     const ExtFileLink &x = f.ExtLink;
     const QByteArray xp = p + "EXTFILE.";
-    w.number(xp + "IDX=", x.FileNumber - 1);
+    w.number(x.FileNumber - 1, xp, "IDX=");
     for (int k = 0; k < 4; ++k)
-        w.number(idx(xp + "KEY", k, "="), x.KeyField[k] - 1);
-    w.number(xp + "QUERY.ACTIVE=", x.QueryActive);
+        w.number(x.KeyField[k] - 1, xp, "KEY", k, '=');
+    w.number(x.QueryActive, xp, "QUERY.ACTIVE=");
     for (int u = 0; u < 8; ++u)
-        w.number(idx(xp + "QUERY.DSPFIELD", u, "="), x.QueryShowField[u]);
-    w.number(xp + "RETR.ACTIVE=", x.RetrieveActive);
+        w.number(x.QueryShowField[u], xp, "QUERY.DSPFIELD", u, '=');
+    w.number(x.RetrieveActive, xp, "RETR.ACTIVE=");
     for (int u = 0; u < 8; ++u)
-        w.number(idx(xp + "RETR.USRFIELD", u, "="), leadingNumber(x.RetrieveInto[u]) - 1);
-    w.number(xp + "UPD.ACTIVE=", x.UpdateActive);
+        w.number(leadingNumber(x.RetrieveInto[u]) - 1, xp, "RETR.USRFIELD", u, '=');
+    w.number(x.UpdateActive, xp, "UPD.ACTIVE=");
     for (int u = 0; u < 8; ++u)
-        w.number(idx(xp + "UPD.ACTIVEFIELD", u, "="), x.UpdateEnabled[u]);
-    w.number(xp + "QUERY.STOP=", x.QueryStop);
-    w.number(xp + "RETR.STOP=", x.RetrieveStop);
-    w.number(xp + "UPD.STOP=", x.UpdateStop);
+        w.number(x.UpdateEnabled[u], xp, "UPD.ACTIVEFIELD", u, '=');
+    w.number(x.QueryStop, xp, "QUERY.STOP=");
+    w.number(x.RetrieveStop, xp, "RETR.STOP=");
+    w.number(x.UpdateStop, xp, "UPD.STOP=");
     for (int u = 0; u < 8; ++u)
-        w.number(idx(xp + "UPD.UPDFIELD", u, "="), x.UpdateWithField[u] - 1);
+        w.number(x.UpdateWithField[u] - 1, xp, "UPD.UPDFIELD", u, '=');
     static const char operators[] = {'+', '-', '*', '/', 'U'};
     for (int u = 0; u < 8; ++u) {
         const int op = x.UpdateOperator[u];
-        w.raw(idx(xp + "UPD.OP", u, "=") + (op >= 0 && op <= 4 ? operators[op] : '+'));
+        w.line(xp, "UPD.OP", u, '=', op >= 0 && op <= 4 ? operators[op] : '+');
     }
 
     const ModemSettings &mo = f.Modem;
     const QByteArray mp = cp + "MODEM.";
-    w.number(mp + "PRESENCE=", mo.Present);
-    w.text(mp + "DIALNUM=", mo.DialNumber);
-    w.text(mp + "RESET=", mo.ResetString);
-    w.text(mp + "INIT=", mo.InitString);
-    w.text(mp + "DIAL=", mo.DialCommand);
-    w.number(mp + "TOUT=", mo.Timeout);
+    w.number(mo.Present, mp, "PRESENCE=");
+    w.text(mo.DialNumber, mp, "DIALNUM=");
+    w.text(mo.ResetString, mp, "RESET=");
+    w.text(mo.InitString, mp, "INIT=");
+    w.text(mo.DialCommand, mp, "DIAL=");
+    w.number(mo.Timeout, mp, "TOUT=");
 
     for (int u = 0; u < 8; ++u)
-        w.text(idx(xp + "UPD.VAL", u, "="), x.UpdateValue[u]);
+        w.text(x.UpdateValue[u], xp, "UPD.VAL", u, '=');
 }
 
 } // namespace
 
-QList<QByteArray> ProfileLines(const ProfileSet &set)
+QByteArray ProfileFileContent(const ProfileSet &set)
 {
-    QList<QByteArray> lines;
-    lines.reserve(1936);
-    LineWriter w(lines);
+    QByteArray out;
+    out.reserve(64 * 1024);
+    LineWriter w(out);
     const bool eight = set.IsEightFamily();
     const TerminalOptions &o = set.TerminalOptions;
 
-    w.raw(eight ? "MISC.TERMTYPE=8xxx" : "MISC.TERMTYPE=7xxx");
-    w.number("MISC.LANGUAGE=", o.Language);
-    w.number("MISC.OIDE=", o.OperatorIdEnabled);
-    w.text("MISC.OIDV=", o.OperatorIdValue);
-    w.number("MISC.TIDE=", o.TerminalIdEnabled);
-    w.text("MISC.TIDV=", o.TerminalIdValue);
-    w.number("MISC.BEEPERROR=", o.BeepOnError);
-    w.number("MISC.BEEPREADER=", o.BeepOnRead);
-    w.number("MISC.BACKLIT=", o.AutoBackLight);
+    w.line(eight ? "MISC.TERMTYPE=8xxx" : "MISC.TERMTYPE=7xxx");
+    w.number(o.Language, "MISC.LANGUAGE=");
+    w.number(o.OperatorIdEnabled, "MISC.OIDE=");
+    w.text(o.OperatorIdValue, "MISC.OIDV=");
+    w.number(o.TerminalIdEnabled, "MISC.TIDE=");
+    w.text(o.TerminalIdValue, "MISC.TIDV=");
+    w.number(o.BeepOnError, "MISC.BEEPERROR=");
+    w.number(o.BeepOnRead, "MISC.BEEPREADER=");
+    w.number(o.AutoBackLight, "MISC.BACKLIT=");
     writePort(w, "MISC.COMAUTO.", o.AutoPort, eight);
     writeLineSettings(w, "MISC.COMAUTO.COMPORTSETTINGS.", o.AutoPortSpeed, o.AutoPortDataBits,
                       o.AutoPortParity, o.AutoPortFlowControl);
 
     for (int c = 0; c < 10; ++c)
-        w.raw(idx("CONST", c, "=") + constantCodes(set.Constants[c]));
+        w.line("CONST", c, '=', constantCodes(set.Constants[c]));
 
     for (int e = 0; e < 5; ++e) {
         const ExtFileLayout &l = set.ExtFileLayouts[e];
         const QByteArray p = "EXTFILE" + QByteArray::number(e) + '.';
-        auto position = [&](const QByteArray &key, const QString &value) {
+        auto position = [&](const char *kind, int i, const char *end, const QString &value) {
             if (TrimBlanks(value).isEmpty())
-                w.raw(key + "-1");
+                w.line(p, kind, i, end, "-1");
             else
-                w.text(key, value);
+                w.text(value, p, kind, i, end);
         };
         for (int k = 0; k < 4; ++k) {
-            position(idx(p + "KEYFIELD", k, ".FROM="), l.KeyFrom[k]);
-            position(idx(p + "KEYFIELD", k, ".TO="), l.KeyTo[k]);
+            position("KEYFIELD", k, ".FROM=", l.KeyFrom[k]);
+            position("KEYFIELD", k, ".TO=", l.KeyTo[k]);
         }
         for (int u = 0; u < 8; ++u) {
-            position(idx(p + "USRFIELD", u, ".FROM="), l.UserFrom[u]);
-            position(idx(p + "USRFIELD", u, ".TO="), l.UserTo[u]);
+            position("USRFIELD", u, ".FROM=", l.UserFrom[u]);
+            position("USRFIELD", u, ".TO=", l.UserTo[u]);
         }
     }
 
     for (int n = 0; n < 5; ++n)
         writeFunction(w, set.Functions[n], n, eight);
 
-    w.raw("FLAG=17");
-    return lines;
+    w.line("FLAG=17");
+    return out;
 }
 
-QByteArray ProfileFileContent(const ProfileSet &set)
+QList<QByteArray> ProfileLines(const ProfileSet &set)
 {
-    QByteArray out;
-    out.reserve(64 * 1024);
-    for (const QByteArray &line : ProfileLines(set))
-        out += line + "\r\n";
-    return out;
+    // Values never hold a line break, so the file splits back into its lines.
+    QList<QByteArray> lines = ProfileFileContent(set).split('\n');
+    lines.removeLast(); // after the last line end
+    for (QByteArray &line : lines)
+        line.chop(1); // its CR
+    return lines;
 }
 
 bool WriteProfileFile(const ProfileSet &set, const QString &path, QString *error)
