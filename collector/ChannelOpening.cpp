@@ -173,14 +173,19 @@ void Collector::connectTcp(int n)
         // Wait on the event loop for the connection, an error (then try
         // again at once) or the reply time-out, which the step timer fires.
         while (socket->State() != Socket::sckConnected && !s.TimedOut) {
+            const bool failed = socket->State() == Socket::sckError;
             QEventLoop loop;
-            const auto a = connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
+            // A refused connection fails within milliseconds: the next try
+            // waits for the rest of the 100 ms slice instead of spinning.
+            const auto a = failed ? QMetaObject::Connection()
+                                  : connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
             QTimer::singleShot(100, &loop, &QEventLoop::quit);
             loop.exec();
-            disconnect(a);
+            if (a)
+                disconnect(a);
             if (!m_timer.isActive())
                 TimerStep_Timer(); // time-outs are checked even before the timer runs
-            if (socket->State() == Socket::sckError) {
+            if (failed && !s.TimedOut) {
                 socket->Close();
                 socket->Connect();
             }

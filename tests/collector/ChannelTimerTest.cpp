@@ -186,7 +186,7 @@ TEST_F(CollectorTest, DataExchangeRequestsAreAnsweredByChannelState)
     // The terminal answers: records go to File(1); EOF ends the request.
     serial(1).receive("BOF\r" + record("r1") + record("r2") + "EOF\r");
     settle();
-    EXPECT_EQ(serial(1).written(), kAck + kAck + kAck + kAck + "RMVDATA0\r");
+    EXPECT_EQ(serial(1).written(), kAckLine + kAckLine + kAckLine + kAckLine + "RMVDATA0\r");
     EXPECT_EQ(readFile(home.file("requested.txt")), QByteArray("r1\r\nr2\r\n"));
     EXPECT_FALSE(readFile(settings.DBMS[1].Name).contains("r1"));
     EXPECT_EQ(exchange("ID(1)"), "3");

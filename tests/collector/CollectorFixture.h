@@ -34,8 +34,8 @@ public:
     std::vector<FakeSocket *> sockets;
 };
 
-inline const QByteArray kAck(1, '\x06');
-inline const QByteArray kNak(1, '\x15');
+inline const QByteArray kAckLine(1, '\x06');
+inline const QByteArray kNakLine(1, '\x15');
 
 // A collector over fake transports, in a fresh home, on a manual clock.
 class CollectorTest : public ::testing::Test {

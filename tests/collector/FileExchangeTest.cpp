@@ -37,16 +37,16 @@ protected:
         transcript << out;
         if (out.startsWith("GETDATA")) {
             if (refuseGetData)
-                return kNak + "\r";
+                return kNakLine + "\r";
             const QByteArray k = out.mid(7, 1);
             return "BOF\r" + line(k + "-data") + "EOF\r";
         }
-        if (out.startsWith(kAck + "RMVDATA"))
-            return kAck + "\r";
+        if (out.startsWith(kAckLine + "RMVDATA"))
+            return kAckLine + "\r";
         if (out.startsWith("PUTFILE"))
-            return out == "PUTFILE1\r" ? QByteArray("GETFILE3\r") : kNak + "\r";
-        if (out == kAck + "BOF\r" || (out.endsWith("\r") && out.size() > 3 && !out.startsWith(kAck)))
-            return kAck + "\r"; // every look-up line and the EOF
+            return out == "PUTFILE1\r" ? QByteArray("GETFILE3\r") : kNakLine + "\r";
+        if (out == kAckLine + "BOF\r" || (out.endsWith("\r") && out.size() > 3 && !out.startsWith(kAckLine)))
+            return kAckLine + "\r"; // every look-up line and the EOF
         return {};
     }
 
@@ -62,7 +62,7 @@ TEST_F(ExchangeTest, FullAutomaticCycleOverFiveFiles)
     settle();
 
     const QList<QByteArray> expectedStart = {
-        "GETDATA1\r", kAck, kAck, kAck + "RMVDATA1\r", "PUTFILE1\r", kAck + "BOF\r",
+        "GETDATA1\r", kAckLine, kAckLine, kAckLine + "RMVDATA1\r", "PUTFILE1\r", kAckLine + "BOF\r",
         line("ART1"), line("ART22"), "EOF\r", "GETDATA2\r",
     };
     ASSERT_GE(transcript.size(), expectedStart.size());
@@ -70,7 +70,7 @@ TEST_F(ExchangeTest, FullAutomaticCycleOverFiveFiles)
     // Files 2..5: data, remove, an offer that is refused, and on.
     for (int k = 2; k <= 5; ++k) {
         EXPECT_TRUE(transcript.contains("RMVDATA" + QByteArray::number(k) + "\r") ||
-                    transcript.contains(kAck + "RMVDATA" + QByteArray::number(k) + "\r"));
+                    transcript.contains(kAckLine + "RMVDATA" + QByteArray::number(k) + "\r"));
         EXPECT_TRUE(transcript.contains("PUTFILE" + QByteArray::number(k) + "\r"));
     }
     EXPECT_EQ(collector->state(1).FileNo, 1);
@@ -88,7 +88,7 @@ TEST_F(ExchangeTest, RefusedGetDataLowersTheFileNumberAndEndsTheExchange)
     collector->TimerStep_Timer();
     ASSERT_TRUE(waitUntil([&] { return transcript.size() >= 2; }));
     EXPECT_EQ(transcript.at(0), "GETDATA3\r");
-    EXPECT_EQ(transcript.at(1), kNak);
+    EXPECT_EQ(transcript.at(1), kNakLine);
     EXPECT_EQ(collector->state(1).FileNo, 2);
     EXPECT_FALSE(collector->state(1).Exchange);
 }
@@ -119,16 +119,16 @@ TEST_F(LookupTest, LinesArePaddedCutResentAndEndWithEof)
 {
     writeFile(home.file("lookup5.txt"), "ABC\r\nABCDEFGHIJKL\nX");
     store.write("ExtFile(5)", "MaxLenght", "10");
-    EXPECT_EQ(say("GETFILE9\r"), kAck + "BOF\r"); // 9 selects file 5
+    EXPECT_EQ(say("GETFILE9\r"), kAckLine + "BOF\r"); // 9 selects file 5
     EXPECT_EQ(collector->state(1).FileIndex, 5);
-    EXPECT_EQ(say(kAck), line("ABC       "));
-    EXPECT_EQ(say(kNak), line("ABC       ")); // refused: sent again
+    EXPECT_EQ(say(kAckLine), line("ABC       "));
+    EXPECT_EQ(say(kNakLine), line("ABC       ")); // refused: sent again
     EXPECT_EQ(say("garbage\r"), line("ABC       "));
-    EXPECT_EQ(say(kAck), line("ABCDEFGHIJ"));
-    EXPECT_EQ(say(kAck), line("X         "));
-    EXPECT_EQ(say(kAck), "EOF\r");
+    EXPECT_EQ(say(kAckLine), line("ABCDEFGHIJ"));
+    EXPECT_EQ(say(kAckLine), line("X         "));
+    EXPECT_EQ(say(kAckLine), "EOF\r");
     EXPECT_TRUE(collector->state(1).FileEnd);
-    EXPECT_EQ(say(kAck), "");
+    EXPECT_EQ(say(kAckLine), "");
     EXPECT_FALSE(collector->state(1).SendingFile);
     EXPECT_TRUE(QFile::exists(home.file("lookup5.txt")));
 }
@@ -139,16 +139,16 @@ TEST_F(LookupTest, LinesOfDifferentLengthsAreSentAsLines)
     say("GETFILE2\r");
     QList<QByteArray> sent;
     for (int i = 0; i < 6; ++i)
-        sent << say(kAck);
+        sent << say(kAckLine);
     EXPECT_EQ(sent, QList<QByteArray>({line("A"), line("BBBBBBBBBB"), line("CC"), line(""), line("DDD"), "EOF\r"}));
 }
 
 TEST_F(LookupTest, MissingFileIsBofThenEofAndGetfileAloneStartsNothing)
 {
-    EXPECT_EQ(say("GETFILE\r"), kNak); // 7 characters: a record failing its check
+    EXPECT_EQ(say("GETFILE\r"), kNakLine); // 7 characters: a record failing its check
     EXPECT_FALSE(collector->state(1).SendingFile);
-    EXPECT_EQ(say("GETFILE4\r"), kAck + "BOF\r");
-    EXPECT_EQ(say(kAck), "EOF\r");
+    EXPECT_EQ(say("GETFILE4\r"), kAckLine + "BOF\r");
+    EXPECT_EQ(say(kAckLine), "EOF\r");
 }
 
 TEST_F(LookupTest, DelAfterSendDeletesAfterTheFinalAck)
@@ -157,10 +157,10 @@ TEST_F(LookupTest, DelAfterSendDeletesAfterTheFinalAck)
     store.write("ExtFile(1)", "DelAfterSend", " 1");
     settings.ExtFile[1].DelAfterSend = " 1";
     say("GETFILE1\r");
-    EXPECT_EQ(say(kAck), line("ONE"));
-    EXPECT_EQ(say(kAck), "EOF\r");
+    EXPECT_EQ(say(kAckLine), line("ONE"));
+    EXPECT_EQ(say(kAckLine), "EOF\r");
     EXPECT_TRUE(QFile::exists(home.file("lookup1.txt")));
-    say(kAck);
+    say(kAckLine);
     EXPECT_FALSE(QFile::exists(home.file("lookup1.txt")));
 }
 
@@ -168,7 +168,7 @@ TEST_F(LookupTest, SilentTerminalAbandonsTheSending)
 {
     writeFile(home.file("lookup1.txt"), "ONE\r\nTWO\r\n");
     say("GETFILE1\r");
-    say(kAck);
+    say(kAckLine);
     EXPECT_TRUE(collector->state(1).AckWait);
     clock.advanceMs(30000);
     collector->TimerStep_Timer();

@@ -12,14 +12,14 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
     EXPECT_EQ(collector->StatusPanel(1), "Com1 Run/Wait");
 
     const std::pair<QByteArray, QByteArray> exchanges[] = {
-        {"BOF\r", kAck},
-        {"abc60\r", kAck},   // good check characters
-        {"abc61\r", kNak},   // wrong ones
-        {"ab\r", kNak},      // too short to carry them
-        {"xyz7b\r", kAck},   // compared without regard to case
-        {"\r", kNak},        // an empty line
-        {"d\nef\n67\r", kAck}, // LF dropped on serial ("def" + 67)
-        {"EOF\r", kAck},
+        {"BOF\r", kAckLine},
+        {"abc60\r", kAckLine},   // good check characters
+        {"abc61\r", kNakLine},   // wrong ones
+        {"ab\r", kNakLine},      // too short to carry them
+        {"xyz7b\r", kAckLine},   // compared without regard to case
+        {"\r", kNakLine},        // an empty line
+        {"d\nef\n67\r", kAckLine}, // LF dropped on serial ("def" + 67)
+        {"EOF\r", kAckLine},
     };
     for (const auto &[in, answer] : exchanges) {
         serial(1).takeWritten();
@@ -52,7 +52,7 @@ TEST_F(CollectorTest, LoneNakOnSerialIsTakenAsAck)
     serialChannel(1);
     make();
     collector->SetComm(1);
-    serial(1).receive(kNak);
+    serial(1).receive(kNakLine);
     settle();
     EXPECT_TRUE(serial(1).written().isEmpty()); // an ACK outside an exchange gets no answer
 }
@@ -68,7 +68,7 @@ TEST_F(CollectorTest, TcpLinesArrivingTogetherAreSeparateRecords)
 
     socket(1).receive("Connection OK!\r" + record("first") + record("second"));
     settle();
-    EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kAck, kAck}));
+    EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kAckLine, kAckLine}));
     EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("first\r\nsecond\r\n"));
 
     // A line split over arrivals is joined; a CR alone completes nothing.
@@ -77,12 +77,12 @@ TEST_F(CollectorTest, TcpLinesArrivingTogetherAreSeparateRecords)
     socket(1).receive("thi");
     socket(1).receive("rd" + XorChecksum("third") + "\r");
     settle();
-    EXPECT_EQ(socket(1).sent(), kAck);
+    EXPECT_EQ(socket(1).sent(), kAckLine);
     // A NAK line on TCP is a record that fails its check.
     socket(1).takeSent();
-    socket(1).receive(kNak + "\r");
+    socket(1).receive(kNakLine + "\r");
     settle();
-    EXPECT_EQ(socket(1).sent(), kNak);
+    EXPECT_EQ(socket(1).sent(), kNakLine);
 }
 
 TEST_F(CollectorTest, OverlongLinesAreDroppedWithBoundedMemory)
@@ -99,13 +99,13 @@ TEST_F(CollectorTest, OverlongLinesAreDroppedWithBoundedMemory)
     }
     socket(1).receive("tail\r" + record("good"));
     settle();
-    EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kNak, kAck}));
+    EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kNakLine, kAckLine}));
     EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("good\r\n"));
 
     serial(2).receive(QByteArray(100 * 1024, 'y') + "\r" + record("fine"));
     settle();
     EXPECT_LE(collector->state(2).LineBuffer.size(), Collector::kMaxLine);
-    EXPECT_EQ(serial(2).written(), kNak + kAck);
+    EXPECT_EQ(serial(2).written(), kNakLine + kAckLine);
     EXPECT_EQ(readFile(settings.DBMS[2].Name), QByteArray("fine\r\n"));
 }
 
@@ -127,10 +127,10 @@ TEST_F(CollectorTest, SerialCharactersWaitingBehindAnotherHandlerAreHandledRight
     };
     serial(1).receive(record("from one"));
     messenger.onMessage = nullptr;
-    EXPECT_EQ(serial(1).written(), kNak);
+    EXPECT_EQ(serial(1).written(), kNakLine);
     EXPECT_GE(collector->SkippedSerialEvents, 1);
     // No further arrival on channel 2: its record is answered anyway.
-    EXPECT_TRUE(waitUntil([&] { return serial(2).written() == kAck; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return serial(2).written() == kAckLine; }, 2000));
     EXPECT_EQ(readFile(settings.DBMS[2].Name), QByteArray("from two\r\n"));
 }
 
