@@ -1,0 +1,151 @@
+// The settings transfer over real pseudo-terminals (socat): the program's Qt
+// serial port or libIrLib.so on one end, the simulated terminal on the other.
+#include "CrcLibrary.h"
+#include "Messenger.h"
+#include "ProfileFile.h"
+#include "PtyPair.h"
+#include "QtSerialPort.h"
+#include "SettingsImport.h"
+#include "SettingsLinks.h"
+#include "SettingsReceiver.h"
+#include "SettingsSender.h"
+#include "SettingsTerminal.h"
+#include "TestSupport.h"
+#include "TransferMessages.h"
+#include "frmSettingsSend.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace vx;
+using vx::test::SettingsTerminal;
+
+namespace {
+
+// Com5 is the PC's end of a fresh pair; the terminal sits on the other end.
+struct PtyRig {
+    test::TempHome home;
+    test::PtyPair pair;
+    SettingsTerminal terminal;
+
+    PtyRig()
+    {
+        if (!pair.isReady())
+            return;
+        qputenv("VENDRIX_COM5", pair.pcEnd().toLocal8Bit());
+        EXPECT_TRUE(terminal.openSerial(pair.terminalEnd())) << terminal.errorText().toStdString();
+    }
+    ~PtyRig() { qunsetenv("VENDRIX_COM5"); }
+
+    SendOutcome send(SettingsSendLink &link, const QString &path)
+    {
+        SettingsSender sender(&link, CrcLibrary::instance());
+        std::optional<SendOutcome> outcome;
+        QObject::connect(&sender, &SettingsSender::finished, [&](SendOutcome o) { outcome = o; });
+        sender.start(path);
+        EXPECT_TRUE(test::waitUntil([&] { return outcome.has_value(); }, 20000));
+        return outcome.value_or(SendOutcome::Stopped);
+    }
+
+    // Starts the reception, lets the terminal echo what it got, imports.
+    ImportResult receiveEcho(const std::function<void(SettingsReceiver &)> &start, const QString &target,
+                             ProfileSet *set)
+    {
+        SettingsReceiver receiver(CrcLibrary::instance());
+        std::optional<ReceiveOutcome> outcome;
+        QObject::connect(&receiver, &SettingsReceiver::finished, [&](ReceiveOutcome o) { outcome = o; });
+        start(receiver);
+        EXPECT_TRUE(receiver.isRunning());
+        terminal.echo();
+        EXPECT_TRUE(test::waitUntil([&] { return outcome.has_value(); }, 20000));
+        ScriptedMessenger messenger;
+        return CompleteSettingsReception(outcome.value_or(ReceiveOutcome::Cancelled), receiver.tempPath(), target,
+                                         set, messenger, false);
+    }
+};
+
+#define REQUIRE_PTY(rig)                                                                 \
+    if (!(rig).pair.isReady())                                                           \
+    GTEST_SKIP() << "no pseudo-terminal pair: " << (rig).pair.errorText().toStdString()
+
+// A profile that differs from the defaults in several places.
+ProfileSet changedProfile()
+{
+    ProfileSet set;
+    set.TerminalFamily = QStringLiteral("711");
+    set.TerminalOptions.Language = 3;
+    set.TerminalOptions.OperatorIdValue = QStringLiteral("42");
+    set.Functions[1].Name = QStringLiteral("Inventario");
+    set.Functions[1].Fields[2].Name = QStringLiteral("Quantita");
+    set.Functions[1].Fields[2].Mask = QStringLiteral("99999");
+    set.Functions[4].Enabled = 0;
+    return set;
+}
+
+} // namespace
+
+TEST(TransferOverPty, DefaultProfileThroughTheSendWindow)
+{
+    PtyRig rig;
+    REQUIRE_PTY(rig);
+    const QString path = rig.home.file("Default.VDX");
+    ASSERT_TRUE(WriteProfileFile(ProfileSet(), path));
+    const QList<QByteArray> lines = test::readFile(path).split('\n').mid(0, 1936);
+    ASSERT_EQ(test::readFile(path).count('\n'), 1936);
+
+    ScriptedMessenger messenger;
+    frmSettingsSend window(path, nullptr, nullptr, nullptr, &messenger); // the real Qt serial port
+    window.show();
+    window.cmbCommPort->setCurrentIndex(4); // Com5
+    window.Start->click();
+    ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }, 30000));
+    EXPECT_EQ(messenger.texts(), QStringList({TransferText::sendSuccess()}));
+    EXPECT_TRUE(rig.terminal.crcAgreed());
+    EXPECT_EQ(rig.terminal.badChecks(), 0);
+    ASSERT_EQ(rig.terminal.items().size(), 1936);
+    EXPECT_EQ(rig.terminal.items().first(), "MISC.TERMTYPE=8xxx");
+    EXPECT_EQ(rig.terminal.items().last(), "FLAG=17");
+}
+
+TEST(TransferOverPty, SerialRoundTripReproducesTheProfile)
+{
+    PtyRig rig;
+    REQUIRE_PTY(rig);
+    const ProfileSet changed = changedProfile();
+    const QString source = rig.home.file("Changed.VDX");
+    ASSERT_TRUE(WriteProfileFile(changed, source));
+
+    QtSerialPort port;
+    SerialSendLink link(&port, 5, QStringLiteral("115200"));
+    ASSERT_EQ(rig.send(link, source), SendOutcome::Success);
+    EXPECT_TRUE(rig.terminal.crcAgreed());
+
+    const QString target = rig.home.file("Back.VDX");
+    ProfileSet back;
+    EXPECT_EQ(rig.receiveEcho([&](SettingsReceiver &r) { r.startSerial(&port, 5, QStringLiteral("115200")); },
+                              target, &back),
+              ImportResult::Imported);
+    EXPECT_EQ(test::readFile(target), test::readFile(source));
+    EXPECT_EQ(ProfileLines(back), ProfileLines(changed));
+}
+
+TEST(TransferOverPty, InfraredLibraryBothWays)
+{
+    PtyRig rig;
+    REQUIRE_PTY(rig);
+    const QString source = rig.home.file("Ir.VDX");
+    test::writeFile(source, "MISC.TERMTYPE=8xxx\r\nMISC.LANGUAGE=1\r\nPROFILE0.NAME=Vendite\r\nFLAG=17\r\n");
+
+    IrLibDevice ir;
+    InfraredSendLink link(&ir, 5, 38400);
+    ASSERT_EQ(rig.send(link, source), SendOutcome::Success);
+    EXPECT_TRUE(rig.terminal.crcAgreed());
+    EXPECT_EQ(rig.terminal.items(), QList<QByteArray>({"MISC.LANGUAGE=1", "PROFILE0.NAME=Vendite", "FLAG=17"}));
+
+    const QString target = rig.home.file("IrBack.VDX");
+    EXPECT_EQ(rig.receiveEcho([&](SettingsReceiver &r) { r.startInfrared(&ir, 5, 38400); }, target, nullptr),
+              ImportResult::Imported);
+    EXPECT_EQ(test::readFile(target), "MISC.LANGUAGE=1\r\nPROFILE0.NAME=Vendite\r\nFLAG=17\r\n");
+}

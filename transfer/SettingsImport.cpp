@@ -1,0 +1,83 @@
+#include "SettingsImport.h"
+
+#include "Messenger.h"
+#include "ProfileFile.h"
+#include "SettingsLine.h"
+#include "SettingsReceiver.h"
+#include "TransferMessages.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace vx {
+
+bool IsTransferOnlyKey(const QByteArray &key)
+{
+    static const QByteArray keys[] = {"SETTINGS", "BOF", "EOF", "VERSION", "HARDWARE", "FIRMWARE"};
+    for (const QByteArray &k : keys)
+        if (key == k)
+            return true;
+    return false;
+}
+
+bool ImportSettings(const QString &tempPath, const QString &targetPath, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!QFile::exists(tempPath))
+        return fail(QStringLiteral("%1 does not exist.").arg(tempPath));
+    QList<QByteArray> items;
+    if (!ReadSettingsItems(tempPath, &items))
+        return fail(QStringLiteral("%1 cannot be read.").arg(tempPath));
+
+    QByteArray content;
+    for (const QByteArray &item : std::as_const(items)) {
+        if (IsTransferOnlyKey(SettingsItemKey(item)))
+            continue;
+        content += item;
+        content += "\r\n";
+    }
+
+    QSaveFile target(targetPath);
+    if (!target.open(QIODevice::WriteOnly))
+        return fail(target.errorString());
+    if (target.write(content) != content.size() || !target.commit())
+        return fail(target.errorString());
+    QFile::remove(tempPath);
+    return true;
+}
+
+ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &tempPath,
+                                       const QString &targetPath, ProfileSet *set,
+                                       Messenger &messenger, bool askFirst)
+{
+    switch (outcome) {
+    case ReceiveOutcome::Accepted: break;
+    case ReceiveOutcome::CrcMismatch:
+    case ReceiveOutcome::CancelledAfterEof:
+    case ReceiveOutcome::NothingReceived:
+        messenger.message(TransferText::receiveError(), MsgIcon::Information);
+        return ImportResult::Failed;
+    default:
+        // Cancelled before "EOF", or the reception never started (the window
+        // said why at the time).
+        return ImportResult::Nothing;
+    }
+    if (askFirst
+        && messenger.message(TransferText::receivedAskImport(), MsgIcon::Information, MsgButtons::OkCancel)
+               != MsgAnswer::Ok)
+        return ImportResult::Declined;
+    QString error;
+    if (!ImportSettings(tempPath, targetPath, &error)) {
+        messenger.message(TransferText::importError(), MsgIcon::Information);
+        return ImportResult::Failed;
+    }
+    if (set && !ReadProfileFile(targetPath, *set, messenger))
+        return ImportResult::Failed;
+    return ImportResult::Imported;
+}
+
+} // namespace vx

@@ -1,0 +1,303 @@
+#include "SettingsReceiver.h"
+
+#include "Clock.h"
+#include "CrcLibrary.h"
+#include "Paths.h"
+#include "SerialPort.h"
+#include "SettingsLine.h"
+#include "SettingsLinks.h"
+#include "TransferMessages.h"
+
+namespace vx {
+
+namespace {
+const QByteArray kCancelled = QByteArrayLiteral("Cancelled");
+}
+
+QString ReceiveOutcomeText(ReceiveOutcome outcome)
+{
+    switch (outcome) {
+    case ReceiveOutcome::Accepted: return QStringLiteral("Settings Received!");
+    case ReceiveOutcome::CrcMismatch:
+    case ReceiveOutcome::CancelledAfterEof:
+    case ReceiveOutcome::NothingReceived: return TransferText::receiveError();
+    case ReceiveOutcome::PortNotOpened: return TransferText::cantOpenPort();
+    case ReceiveOutcome::TempFileError: return TransferText::receiveEventError();
+    case ReceiveOutcome::NoChecksum:
+        return CrcLibrary::instance().errorText().isEmpty()
+                   ? QStringLiteral("The checksum library cannot be loaded.")
+                   : CrcLibrary::instance().errorText();
+    case ReceiveOutcome::Cancelled: break;
+    }
+    return {};
+}
+
+MsgIcon ReceiveOutcomeIcon(ReceiveOutcome outcome)
+{
+    switch (outcome) {
+    case ReceiveOutcome::PortNotOpened:
+    case ReceiveOutcome::NoChecksum: return MsgIcon::Critical;
+    case ReceiveOutcome::TempFileError: return MsgIcon::None;
+    default: break;
+    }
+    return MsgIcon::Information;
+}
+
+SettingsReceiver::SettingsReceiver(CrcLibrary &crc, QObject *parent)
+    : SettingsReceiver(crc, Clock::current(), parent)
+{
+}
+
+SettingsReceiver::SettingsReceiver(CrcLibrary &crc, Clock &clock, QObject *parent)
+    : QObject(parent), m_crc(crc), m_clock(clock), m_tempPath(Paths::dataFile(QStringLiteral("VDX.tmp")))
+{
+    qRegisterMetaType<vx::ReceiveOutcome>();
+    m_poll.setSingleShot(true);
+    connect(&m_poll, &QTimer::timeout, this, &SettingsReceiver::pollInfrared);
+}
+
+SettingsReceiver::~SettingsReceiver()
+{
+    m_poll.stop();
+    if (m_temp.isOpen())
+        m_temp.close();
+}
+
+Messenger &SettingsReceiver::messenger() const
+{
+    return m_messenger ? *m_messenger : Messenger::current();
+}
+
+// The common start: a fresh temporary file, empty CRC texts.
+bool SettingsReceiver::begin()
+{
+    m_running = true;
+    m_line.clear();
+    m_expected.clear();
+    m_computed.clear();
+    m_lines = 0;
+    m_contentLines = 0;
+    m_progress = 0;
+    m_gotBytes = false;
+    m_writeErrorShown = false;
+    if (!m_crc.ensureLoaded()) {
+        finish(ReceiveOutcome::NoChecksum);
+        return false;
+    }
+    if (m_temp.isOpen())
+        m_temp.close();
+    QFile::remove(m_tempPath);
+    m_temp.setFileName(m_tempPath);
+    if (!m_temp.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        messenger().message(TransferText::receiveEventError());
+        messenger().message(m_temp.errorString());
+        finish(ReceiveOutcome::TempFileError);
+        return false;
+    }
+    return true;
+}
+
+void SettingsReceiver::startSerial(SerialPort *port, int portNumber, const QString &speed)
+{
+    if (m_running)
+        return;
+    if (!begin())
+        return;
+    m_port = port;
+    m_device = nullptr;
+    if (!m_port) {
+        finish(ReceiveOutcome::PortNotOpened);
+        return;
+    }
+    if (m_port->PortOpen())
+        m_port->setPortOpen(false);
+    m_port->setCommPort(portNumber);
+    m_port->setHandshaking(2);
+    m_port->setInputLen(1);
+    m_port->setSettings(speed.trimmed() + QStringLiteral(",n,8,1"));
+    m_port->setRThreshold(1);
+    m_port->setRTSEnable(true);
+    connect(m_port, &SerialPort::OnComm, this, &SettingsReceiver::onComm, Qt::UniqueConnection);
+    if (!m_port->setPortOpen(true)) {
+        m_temp.close();
+        finish(ReceiveOutcome::PortNotOpened);
+        return;
+    }
+    // Characters that arrived before the port was looked at are not lost.
+    if (m_port->InBufferCount() > 0)
+        QTimer::singleShot(0, this, &SettingsReceiver::onComm);
+}
+
+void SettingsReceiver::onComm()
+{
+    if (!m_running || !m_port || m_device)
+        return;
+    if (m_port->CommEvent() != SerialPort::comEvReceive && m_port->InBufferCount() == 0)
+        return;
+    // One character per read, as long as characters are waiting.
+    while (m_running && m_port && m_port->PortOpen()) {
+        const QByteArray c = m_port->Input();
+        if (c.isEmpty())
+            break;
+        for (const char ch : c)
+            if (m_running)
+                handleChar(ch);
+    }
+}
+
+void SettingsReceiver::handleChar(char c)
+{
+    if (c != '\r') {
+        if (m_line.size() < kMaxLineLength)
+            m_line += c;
+        return;
+    }
+    if (m_expected != kEofWord) {
+        storeLine(m_line);
+        if (m_line == kEofWord)
+            m_expected = kEofWord;
+        m_line.clear();
+        return;
+    }
+    // The line after "EOF": the terminal's CRC text.
+    m_expected = m_line;
+    m_line.clear();
+    m_temp.close();
+    m_computed = computeCrc();
+    if (m_port && m_port->PortOpen())
+        m_port->setPortOpen(false);
+    finish(m_computed == m_expected && !m_computed.isEmpty() ? ReceiveOutcome::Accepted
+                                                             : ReceiveOutcome::CrcMismatch);
+}
+
+void SettingsReceiver::storeLine(const QByteArray &line)
+{
+    QByteArray out = line;
+    out += "\r\n";
+    if (m_temp.write(out) != out.size() && !m_writeErrorShown) {
+        // Told once; the reception goes on and its CRC will not agree.
+        m_writeErrorShown = true;
+        messenger().message(TransferText::receiveEventError());
+        messenger().message(m_temp.errorString());
+    }
+    ++m_lines;
+    if (!TrimBlankBytes(line).isEmpty())
+        ++m_contentLines;
+    m_progress = (m_progress + 1) % 100;
+    emit progress(m_progress);
+    emit lineReceived(line);
+}
+
+QByteArray SettingsReceiver::computeCrc()
+{
+    QList<QByteArray> items;
+    if (!ReadSettingsItems(m_tempPath, &items))
+        return {};
+    uint32_t reg = m_crc.begin();
+    for (const QByteArray &item : std::as_const(items))
+        reg = m_crc.feed(item, reg);
+    QByteArray hex;
+    m_crc.end(reg, &hex);
+    return hex.left(8);
+}
+
+void SettingsReceiver::startInfrared(IrDevice *device, int portNumber, int speed)
+{
+    if (m_running)
+        return;
+    if (!begin())
+        return;
+    m_port = nullptr;
+    m_device = device;
+    m_device->close();
+    m_device->open(portNumber, speed); // a link that did not open just stays quiet
+    m_poll.start(5);
+}
+
+void SettingsReceiver::pollInfrared()
+{
+    if (!m_running || !m_device)
+        return;
+    const qint64 now = m_clock.nowMs();
+    bool any = false;
+    for (int reads = 0; reads < 64 && m_running; ++reads) {
+        const QByteArray data = m_device->read();
+        if (data.isEmpty())
+            break;
+        any = true;
+        for (const char c : data) {
+            if (c != '\r') {
+                if (m_line.size() < kMaxLineLength)
+                    m_line += c;
+                continue;
+            }
+            const QByteArray line = m_line;
+            m_line.clear();
+            storeLine(line);
+            if (line == kEofWord) {
+                // What follows (the terminal's CRC text) is not read.
+                m_expected = kEofWord;
+                endInfrared();
+                return;
+            }
+        }
+    }
+    if (any) {
+        m_gotBytes = true;
+        m_lastData = now;
+    } else if (m_gotBytes && now - m_lastData >= kInfraredQuietMs) {
+        endInfrared();
+        return;
+    }
+    m_poll.start(any ? 1 : 5);
+}
+
+void SettingsReceiver::endInfrared()
+{
+    m_poll.stop();
+    if (!m_line.isEmpty()) {
+        // A last line without its carriage return is kept as a line.
+        storeLine(m_line);
+        m_line.clear();
+    }
+    m_temp.close();
+    m_device->close();
+    if (m_contentLines == 0) {
+        finish(ReceiveOutcome::NothingReceived);
+        return;
+    }
+    m_computed = computeCrc();
+    if (m_computed.isEmpty()) {
+        finish(ReceiveOutcome::TempFileError);
+        return;
+    }
+    // No CRC line is compared on this path: the computed text stands for both.
+    m_expected = m_computed;
+    finish(ReceiveOutcome::Accepted);
+}
+
+void SettingsReceiver::cancel()
+{
+    if (m_port && m_port->PortOpen())
+        m_port->setPortOpen(false);
+    if (!m_running)
+        return;
+    m_poll.stop();
+    if (m_device)
+        m_device->close();
+    if (m_temp.isOpen())
+        m_temp.close();
+    // Differs from anything the expected text can hold now: "" or "EOF".
+    m_computed = kCancelled;
+    finish(m_expected == kEofWord ? ReceiveOutcome::CancelledAfterEof : ReceiveOutcome::Cancelled);
+}
+
+void SettingsReceiver::finish(ReceiveOutcome outcome)
+{
+    m_running = false;
+    m_poll.stop();
+    m_outcome = outcome;
+    emit finished(outcome);
+}
+
+} // namespace vx
