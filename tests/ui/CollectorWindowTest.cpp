@@ -1,0 +1,513 @@
+// The collector window over in-memory transports, on the offscreen platform.
+#include "Clock.h"
+#include "Collector.h"
+#include "FakeTransports.h"
+#include "IniStore.h"
+#include "Messenger.h"
+#include "Paths.h"
+#include "ProfileSet.h"
+#include "Settings.h"
+#include "TestSupport.h"
+#include "Utilities.h"
+#include "frmAbout.h"
+#include "frmAttendere.h"
+#include "frmMain.h"
+#include "frmSplash.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace vx;
+using namespace vx::test;
+
+namespace {
+
+const QByteArray kAck(1, '\x06');
+
+class FakeFactory : public TransportFactory {
+public:
+    SerialPort *createSerialPort(QObject *parent) override
+    {
+        serials.push_back(new FakeSerialPort(parent));
+        return serials.back();
+    }
+    Socket *createSocket(QObject *parent) override
+    {
+        sockets.push_back(new FakeSocket(parent));
+        return sockets.back();
+    }
+    std::vector<FakeSerialPort *> serials; // channel n at index n - 1
+    std::vector<FakeSocket *> sockets;
+};
+
+QList<frmAttendere *> visibleWaitWindows()
+{
+    QList<frmAttendere *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *wait = qobject_cast<frmAttendere *>(w); wait && wait->isVisible())
+            found << wait;
+    }
+    return found;
+}
+
+// Reports every top-level window that is shown while it lives.
+class ShowWatcher : public QObject {
+public:
+    explicit ShowWatcher(std::function<void(QWidget *)> onShow) : m_onShow(std::move(onShow))
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && object->isWidgetType()
+            && static_cast<QWidget *>(object)->isWindow())
+            m_onShow(static_cast<QWidget *>(object));
+        return false;
+    }
+
+private:
+    std::function<void(QWidget *)> m_onShow;
+};
+
+template <typename T>
+bool anyVisible()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<T *>(w) && w->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The collector over fake transports in a fresh home, on a manual clock,
+// and its window wired as the program wires it. Every channel starts unused
+// (port "None").
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() : store(Paths::settingsFile()), settings(Settings::defaults())
+    {
+        Clock::setCurrent(&clock);
+        for (int n = 1; n <= 4; ++n)
+            settings.Com[n].Port = QStringLiteral("None");
+    }
+    ~WindowTest() override
+    {
+        window.reset();
+        collector.reset();
+        Clock::setCurrent(nullptr);
+    }
+
+    void serialChannel(int n)
+    {
+        settings.Com[n].ConnType = QStringLiteral("Serial");
+        settings.Com[n].Port = QStringLiteral("Com%1").arg(n);
+        settings.DBMS[n].Name = home.file(QStringLiteral("ch%1.txt").arg(n));
+    }
+    void tcpChannel(int n)
+    {
+        settings.Com[n].ConnType = QStringLiteral("TCP");
+        settings.Com[n].IP1 = QStringLiteral("127");
+        settings.Com[n].IP4 = QStringLiteral("1");
+        settings.Com[n].IP5 = QStringLiteral("3000");
+        settings.DBMS[n].Name = home.file(QStringLiteral("ch%1.txt").arg(n));
+    }
+    FakeSerialPort &serial(int n) { return *factory.serials.at(n - 1); }
+    FakeSocket &socket(int n) { return *factory.sockets.at(n - 1); }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    QByteArray record(const QByteArray &text) { return text + XorChecksum(text) + "\r"; }
+
+    // The collector and its window, as the program wires them.
+    void makeWindow()
+    {
+        SaveSettings(store, settings);
+        collector = std::make_unique<Collector>(settings, store, messenger, clock, factory);
+        collector->setProgramDir(programDir());
+        window = std::make_unique<frmMain>(*collector, store, settings, messenger);
+        window->SplashSeconds = 0;
+        window->TrayAvailable = [this] { return trayAvailable; };
+        window->OpenUrl = [this](const QUrl &url) {
+            opened << url;
+            return true;
+        };
+        window->EndProgram = [this](int code) { endedWith << code; };
+        window->ProgramDir = home.path();
+        Collector::Hooks hooks;
+        hooks.openChannelWait = [this](int n) { window->OpenChannelWait(n); };
+        collector->setHooks(hooks);
+    }
+    void startup()
+    {
+        window->Startup();
+        settle();
+    }
+    bool hiddenToTray() { return waitUntil([&] { return !window->isVisible(); }, 2000); }
+
+    bool trayAvailable = true;
+    QList<QUrl> opened;
+    QList<int> endedWith;
+    TempHome home;
+    ManualClock clock;
+    ScriptedMessenger messenger;
+    FakeFactory factory;
+    IniStore store;
+    Settings settings;
+    std::unique_ptr<Collector> collector;
+    std::unique_ptr<frmMain> window;
+};
+
+TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
+{
+    serialChannel(2);
+    makeWindow();
+    startup();
+
+    ASSERT_EQ(window->SSTab1->count(), 4);
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_EQ(window->SSTab1->tabText(n - 1), QString::number(n));
+        EXPECT_EQ(window->Label8[n - 1]->text(), "Receive Data Monitor");
+        EXPECT_TRUE(window->txtLog[n]->isReadOnly());
+        EXPECT_TRUE(QFontInfo(window->txtLog[n]->font()).fixedPitch());
+        EXPECT_EQ(window->PanelText(2 * n - 1), QString("Ch %1").arg(n));
+    }
+    // Panel 2n is channel n's state, kept up to date.
+    EXPECT_EQ(window->PanelText(2), "None");
+    EXPECT_EQ(window->PanelText(4), "Com2 Run/Wait");
+    EXPECT_EQ(window->PanelText(8), "None");
+    collector->CloseComm(2);
+    EXPECT_EQ(window->PanelText(4), "Paused");
+    collector->setStatusPanel(3, "TCP Ready");
+    EXPECT_EQ(window->PanelText(6), "TCP Ready");
+
+    EXPECT_EQ(window->Frame2->title(), "Operazioni manuali");
+    const QStringList manual = {window->cmdCreaDB->text(),  window->cmdSetDB->text(),
+                                window->cmdCloseDB->text(), window->cmdSetComm->text(),
+                                window->cmdCloseComm->text(), window->cmdAddRek->text(),
+                                window->cmdUpdateRek->text()};
+    EXPECT_EQ(manual, QStringList({"CreaDB", "SetDB", "CloseDB", "Reset Comunicazione", "Chiude Comm",
+                                   "Add Record", "Update Record"}));
+    EXPECT_EQ(window->Pulsanti[0]->text(), "Option");
+    EXPECT_EQ(window->Pulsanti[1]->text(), "Profiles");
+    EXPECT_EQ(window->Pulsanti[2]->text(), "Help");
+    EXPECT_EQ(window->mnuProfiles->text(), "Profiles");
+    EXPECT_EQ(window->mnuFile->actions(),
+              QList<QAction *>({window->mnuOptions, window->mnuProfiles, window->mnusep0, window->mnuFileExit}));
+    EXPECT_EQ(window->mnuHelp->actions(), QList<QAction *>({window->mnuHelpContents, window->mnuHelpAbout}));
+
+    // A normal start: shown, not minimised, no tray icon; splash and wait
+    // windows gone; the profile's terminal family set.
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_FALSE(window->TrayIconAdded());
+    EXPECT_FALSE(anyVisible<frmSplash>());
+    EXPECT_TRUE(visibleWaitWindows().isEmpty());
+    EXPECT_EQ(profileWorkspace().Profile.TerminalFamily, "8000");
+    EXPECT_TRUE(collector->OverwriteAllowed());
+    EXPECT_FALSE(collector->ExchangeActive());
+}
+
+TEST_F(WindowTest, ProfileModeShowsOrHidesTheProfileEntryPoints)
+{
+    makeWindow();
+    store.write(MiscSection(), "ProfileMode", "0");
+    startup();
+    EXPECT_FALSE(window->Pulsanti[1]->isVisible());
+    EXPECT_FALSE(window->mnuProfiles->isVisible());
+    EXPECT_TRUE(window->Pulsanti[0]->isVisible());
+    EXPECT_TRUE(window->Pulsanti[2]->isVisible());
+
+    store.write(MiscSection(), "ProfileMode", "1");
+    startup();
+    EXPECT_TRUE(window->Pulsanti[1]->isVisible());
+    EXPECT_TRUE(window->mnuProfiles->isVisible());
+}
+
+TEST_F(WindowTest, RunIconizedEndsHiddenWithTheTrayIconAndItsMenu)
+{
+    settings.Misc.RunIconized = "True";
+    makeWindow();
+    startup();
+
+    ASSERT_TRUE(hiddenToTray());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_TRUE(window->TrayIconAdded());
+    EXPECT_TRUE(window->trayIcon->isVisible());
+    EXPECT_EQ(window->trayIcon->toolTip(), "Vendrix PC");
+    ASSERT_EQ(window->trayIcon->contextMenu(), window->mPopupSys);
+    EXPECT_EQ(window->mPopupSys->actions(), QList<QAction *>({window->mPopRestore, window->mPopExit}));
+    EXPECT_EQ(window->mPopRestore->text(), "Restore");
+    EXPECT_EQ(window->mPopExit->text(), "Exit");
+
+    // Left click restores; minimising again goes back to the tray; a double
+    // click restores too; the right click is the menu's, not a restore.
+    emit window->trayIcon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    window->setWindowState(window->windowState() | Qt::WindowMinimized);
+    ASSERT_TRUE(hiddenToTray());
+    emit window->trayIcon->activated(QSystemTrayIcon::Context);
+    settle();
+    EXPECT_FALSE(window->isVisible());
+    emit window->trayIcon->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(window->isVisible());
+    window->setWindowState(window->windowState() | Qt::WindowMinimized);
+    ASSERT_TRUE(hiddenToTray());
+    window->mPopRestore->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+
+    // Exit from the tray menu removes the icon and ends the program.
+    window->mPopExit->trigger();
+    EXPECT_EQ(endedWith, QList<int>({0}));
+    EXPECT_FALSE(window->trayIcon->isVisible());
+    EXPECT_FALSE(window->TrayIconAdded());
+}
+
+TEST_F(WindowTest, WindowStateFlagsWithoutANotificationArea)
+{
+    // Iconized with nowhere to put the icon: minimised in the task bar, not
+    // lost.
+    trayAvailable = false;
+    settings.Misc.RunIconized = "1";
+    makeWindow();
+    startup();
+    settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_FALSE(window->TrayIconAdded());
+
+    // RunMinimized alone: minimised, no icon.
+    store.write(MiscSection(), "RunIconized", "False");
+    store.write(MiscSection(), "RunMinimized", "True");
+    trayAvailable = true;
+    window->mPopRestore_Click();
+    startup();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_FALSE(window->TrayIconAdded());
+}
+
+TEST_F(WindowTest, LogPaneIsClearedOnlyWhenItHoldsMoreThan1024Characters)
+{
+    makeWindow();
+    // 1022 characters and CR LF: 1024, kept.
+    collector->PLog(QString(1022, 'a'), 1);
+    collector->PLog("kept", 1);
+    EXPECT_EQ(window->txtLog[1]->toPlainText(), QString(1022, 'a') + "\nkept\n");
+    // 1025: emptied before the next entry.
+    collector->PLog(QString(1023, 'b'), 2);
+    collector->PLog("after", 2);
+    EXPECT_EQ(window->txtLog[2]->toPlainText(), "after\n");
+    EXPECT_TRUE(window->txtLog[2]->textCursor().atEnd());
+    // The window shows what the collector holds.
+    QString pane = collector->LogPane(1);
+    EXPECT_EQ(window->txtLog[1]->toPlainText(), pane.replace("\r\n", "\n"));
+    // Entries of the program as a whole have no pane.
+    collector->PLog("program", 0);
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_FALSE(window->txtLog[n]->toPlainText().contains("program"));
+}
+
+TEST_F(WindowTest, CancellingTheWaitWindowStopsTheRemainingChannelsUntilTheNextOpening)
+{
+    tcpChannel(1);
+    for (int n = 2; n <= 4; ++n)
+        serialChannel(n);
+    makeWindow();
+    socket(1).setConnectOutcome(FakeSocket::ConnectOutcome::Pending);
+
+    // Every wait window that comes up, as it is shown.
+    QList<int> waitedFor;
+    QStringList captions;
+    ShowWatcher watcher([&](QWidget *w) {
+        if (auto *wait = qobject_cast<frmAttendere *>(w)) {
+            waitedFor << wait->Channel;
+            captions << wait->windowTitle() << wait->lblAttendere->text();
+        }
+    });
+    // Plays the user: cancels while channel 1 is being connected, then the
+    // peer accepts.
+    QTimer user;
+    user.setInterval(10);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        for (frmAttendere *wait : visibleWaitWindows()) {
+            if (wait->Channel == 1 && wait->cmdAnnulla->isEnabled()
+                && socket(1).State() != Socket::sckConnected) {
+                wait->cmdAnnulla->click();
+                socket(1).acceptConnection();
+            }
+        }
+    });
+    user.start();
+    startup();
+
+    EXPECT_EQ(waitedFor, QList<int>({1}));
+    EXPECT_EQ(captions,
+              QStringList({"Elaborazione in corso...", "Attendere prego...settaggio porta COM in corso..."}));
+    EXPECT_TRUE(collector->OpeningCancelled);
+    EXPECT_EQ(window->PanelText(2), "TCP Ready");
+    for (int n = 2; n <= 4; ++n) {
+        EXPECT_EQ(serial(n).openCount(), 0) << n;
+        EXPECT_EQ(window->PanelText(2 * n), "Paused") << n;
+    }
+    EXPECT_TRUE(window->isVisible());
+
+    // The next reopening (Profiles) opens every channel again.
+    socket(1).setConnectOutcome(FakeSocket::ConnectOutcome::Accept);
+    waitedFor.clear();
+    window->Pulsanti[1]->click();
+    user.stop();
+    EXPECT_EQ(waitedFor, QList<int>({1, 2, 3, 4}));
+    EXPECT_EQ(messenger.texts(), QStringList({"The profile editor is not available in this version."}));
+    for (int n = 2; n <= 4; ++n) {
+        EXPECT_EQ(serial(n).openCount(), 1) << n;
+        EXPECT_EQ(window->PanelText(2 * n), QString("Com%1 Run/Wait").arg(n));
+    }
+}
+
+TEST_F(WindowTest, ManualButtonsCreateAndBindTheTargetsAndCloseTheChannels)
+{
+    serialChannel(1);
+    settings.DBMS[1].Type = "Access 2.0 (*.mdb)";
+    settings.DBMS[1].Name = home.file("ch1.mdb");
+    serialChannel(2);
+    settings.DBMS[2].Type = "Dbase III (*.dbf)";
+    settings.DBMS[2].Name = home.file("ch2.dbf");
+    serialChannel(3);
+    settings.DBMS[3].Name = "  "; // blank: skipped
+    serialChannel(4);
+    writeFile(settings.DBMS[4].Name, "earlier transfer\r\n"); // exists: kept
+    makeWindow();
+    collector->SetComm(1);
+    collector->SetComm(4);
+    ASSERT_TRUE(serial(1).PortOpen());
+
+    window->cmdCreaDB->click();
+    EXPECT_TRUE(FileExists(settings.DBMS[1].Name));
+    EXPECT_TRUE(FileExists(settings.DBMS[2].Name));
+    EXPECT_EQ(readFile(settings.DBMS[4].Name), QByteArray("earlier transfer\r\n"));
+    EXPECT_TRUE(collector->store().Binding(1).Connect.isEmpty()); // created, not bound
+
+    // The buttons without an action change nothing.
+    for (QPushButton *b : {window->cmdCloseDB, window->cmdSetComm, window->cmdAddRek, window->cmdUpdateRek})
+        b->click();
+    EXPECT_TRUE(serial(1).PortOpen());
+    EXPECT_EQ(serial(1).openCount(), 1);
+    EXPECT_EQ(window->PanelText(2), "Com1 Run/Wait");
+
+    QFile::remove(settings.DBMS[1].Name);
+    window->cmdSetDB->click();
+    EXPECT_TRUE(FileExists(settings.DBMS[1].Name));
+    EXPECT_EQ(collector->store().Binding(1).Connect, "Access");
+    EXPECT_EQ(collector->store().Binding(2).Connect, "dBASE III");
+    EXPECT_EQ(readFile(settings.DBMS[4].Name), QByteArray("earlier transfer\r\n"));
+    EXPECT_TRUE(messenger.texts().isEmpty());
+
+    window->cmdCloseComm->click();
+    for (int n : {1, 4}) {
+        EXPECT_FALSE(serial(n).PortOpen()) << n;
+        EXPECT_EQ(window->PanelText(2 * n), "Paused") << n;
+    }
+}
+
+TEST_F(WindowTest, StartupCreatesMissingTargetsAndShowsTheLastRecordStored)
+{
+    serialChannel(1);
+    settings.DBMS[1].Type = "Access 2.0 (*.mdb)";
+    settings.DBMS[1].Name = home.file("ch1.mdb");
+    settings.DBMS[1].SepCode = ";";
+    makeWindow();
+    startup();
+    EXPECT_TRUE(FileExists(settings.DBMS[1].Name));
+
+    serial(1).receive(record("1;22;;4"));
+    settle();
+    ASSERT_EQ(serial(1).written(), kAck);
+    EXPECT_EQ(window->DBMSField[1][0]->text(), "1;22;;4");
+    EXPECT_EQ(window->DBMSField[1][1]->text(), "1");
+    EXPECT_EQ(window->DBMSField[1][2]->text(), "22");
+    EXPECT_EQ(window->DBMSField[1][3]->text(), "");
+    EXPECT_EQ(window->DBMSField[1][4]->text(), "4");
+    EXPECT_TRUE(window->DBMSField[1][0]->isReadOnly());
+    EXPECT_TRUE(window->txtLog[1]->toPlainText().contains("OUT -> ACK, Record accepted"));
+    EXPECT_TRUE(window->DBMSField[2][0]->text().isEmpty());
+}
+
+TEST_F(WindowTest, OptionsClosesReopensAndAppliesTheWindowStateAgain)
+{
+    serialChannel(1);
+    settings.Misc.RunIconized = "True";
+    makeWindow();
+    startup();
+    ASSERT_TRUE(hiddenToTray());
+    window->mPopRestore->trigger();
+    ASSERT_TRUE(window->isVisible());
+
+    bool openDuringMessage = true;
+    messenger.onMessage = [&](const ScriptedMessenger::Shown &) { openDuringMessage = serial(1).PortOpen(); };
+    window->mnuOptions->trigger();
+    EXPECT_FALSE(openDuringMessage);
+    EXPECT_EQ(messenger.texts(), QStringList({"The options screen is not available in this version."}));
+    EXPECT_EQ(serial(1).openCount(), 2);
+    EXPECT_TRUE(serial(1).PortOpen());
+    EXPECT_TRUE(hiddenToTray());
+    EXPECT_TRUE(window->TrayIconAdded());
+}
+
+TEST_F(WindowTest, HelpOpensTheManualOrSaysItIsMissing)
+{
+    makeWindow();
+    window->mnuHelpContents->trigger();
+    EXPECT_TRUE(opened.isEmpty());
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_TRUE(messenger.shown[0].text.contains("ManualeVendrixPC3.2.0.pdf"));
+
+    writeFile(home.file("ManualeVendrixPC3.2.0.pdf"), "%PDF-1.4\n");
+    window->Pulsanti[2]->click();
+    EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(home.file("ManualeVendrixPC3.2.0.pdf"))}));
+    EXPECT_EQ(messenger.shown.size(), 1u);
+}
+
+TEST_F(WindowTest, AboutShowsNameAndVersionAndClosingTheWindowEndsTheProgram)
+{
+    makeWindow();
+    QStringList labels;
+    QTimer::singleShot(0, [&] {
+        auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
+        if (!about)
+            return;
+        for (QLabel *l : about->findChildren<QLabel *>())
+            labels << l->text();
+        about->accept();
+    });
+    window->mnuHelpAbout->trigger();
+    EXPECT_TRUE(labels.contains("Vendrix"));
+    EXPECT_TRUE(labels.contains(QString("Version %1").arg(VENDRIX_VERSION)));
+
+    window->show();
+    window->close();
+    EXPECT_EQ(endedWith, QList<int>({0}));
+    window->mnuFileExit->trigger();
+    EXPECT_EQ(endedWith, QList<int>({0, 0}));
+}
