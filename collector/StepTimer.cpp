@@ -20,7 +20,9 @@ void Collector::TimerStep_Timer()
         const QString v = RegistryExchange::ReadRegistryValue(root, path, key, QStringLiteral("0"));
         if (v == QLatin1String("1")) {
             const QString panel = m_status[n].trimmed().toUpper();
-            if (panel.contains(QLatin1String("RUN/WAIT"))) {
+            // An open, idle channel: a serial kind waiting for its terminal,
+            // or a connected TCP channel.
+            if (panel.contains(QLatin1String("RUN/WAIT")) || panel.contains(QLatin1String("TCP READY"))) {
                 if (m_requestKey.isEmpty()) {
                     // The request goes out one step period from now.
                     if (!s.StepActive || s.StepInterval != 2000)
