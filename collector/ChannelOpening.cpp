@@ -216,11 +216,13 @@ bool Collector::probeCradle(int n, const QString &setting)
         port->setPortOpen(false);
     CaptureBuffer.clear();
     port->setSettings(setting);
+    port->setRThreshold(1);
     if (!port->setPortOpen(true))
         return false;
     port->Output(QByteArray(1, '\x0F'));
-    for (int waited = 0; waited < 1000 && CaptureBuffer.isEmpty(); waited += 50)
-        waitEvents(50);
+    // A cradle answers at once; 300 ms covers the slowest speed.
+    for (int waited = 0; waited < 300 && CaptureBuffer.isEmpty(); waited += 20)
+        waitEvents(20);
     return !CaptureBuffer.isEmpty();
 }
 

@@ -229,3 +229,35 @@ TEST_F(CollectorTest, OnlyOneDataExchangeRequestIsServedAtATime)
     collector->TimerStep_Timer();
     EXPECT_EQ(serial(2).written(), "GETDATA0\r");
 }
+
+TEST_F(CollectorTest, InfraredCradleIsProbedProgrammedAndOpened)
+{
+    serialChannel(1);
+    settings.Com[1].ConnType = "IRCradle";
+    settings.Com[1].Speed = "38400";
+    serialChannel(2);
+    settings.Com[2].ConnType = "IRCradle";
+    make();
+    // The cradle answers its probe byte only at 38400 bit/s.
+    FakeSerialPort *port = &serial(1);
+    port->setResponder([port](const QByteArray &out) {
+        return out == QByteArray(1, '\x0F') && port->Settings().startsWith("38400") ? QByteArray("R") : QByteArray();
+    });
+    collector->SetComm(1);
+    EXPECT_EQ(serial(1).settingsAtOpen().mid(0, 2), QStringList({"9600,n,8,1", "38400,n,8,1"}));
+    QList<QByteArray> programming = serial(1).writes().mid(2, 4);
+    EXPECT_EQ(programming, QList<QByteArray>({"\x07", "4", "Q", "\x0F"}));
+    EXPECT_TRUE(serial(1).rtsHistory().contains(false));
+    EXPECT_FALSE(collector->CaptureMode);
+    EXPECT_TRUE(serial(1).PortOpen());
+    EXPECT_EQ(serial(1).Settings(), "38400,N,8,1");
+    EXPECT_EQ(collector->StatusPanel(1), "Com1 Run/Wait");
+
+    // A cradle that never answers: every speed is probed, then the failure.
+    collector->SetComm(2);
+    EXPECT_EQ(serial(2).settingsAtOpen(),
+              QStringList({"9600,n,8,1", "38400,n,8,1", "115200,n,8,1", "57600,n,8,1", "19200,n,8,1"}));
+    EXPECT_FALSE(serial(2).PortOpen());
+    EXPECT_EQ(collector->StatusPanel(2), " Error/n.d.");
+    EXPECT_TRUE(messenger.texts().last().endsWith("Andare alla schermata Opzioni?"));
+}
