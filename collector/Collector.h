@@ -139,6 +139,8 @@ private:
     void waitEvents(int ms);
     void terminateProgram(int code);
 
+    static void appendToLine(ChannelState &s, char c);
+    void refuseOverlongLine(int n);
     void handleSerialLine(int n, QByteArray line, bool modem);
     void handleTcpLine(int n, QByteArray line);
     void afterAnswer(int n, const QByteArray &answer);

@@ -78,6 +78,31 @@ void Collector::afterAnswer(int n, const QByteArray &answer)
     }
 }
 
+// Adds a character to the line being assembled; past the limit the line is
+// dropped and only its end is waited for.
+void Collector::appendToLine(ChannelState &s, char c)
+{
+    if (s.Overlong)
+        return;
+    if (s.LineBuffer.size() >= kMaxLine) {
+        s.LineBuffer.clear();
+        s.Overlong = true;
+        return;
+    }
+    s.LineBuffer += c;
+}
+
+// The end of a dropped line: logged, and refused like a bad record.
+void Collector::refuseOverlongLine(int n)
+{
+    m_state[n].Overlong = false;
+    PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
+    if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
+        sendToChannel(n, NAK);
+        logAnswer(n, NAK);
+    }
+}
+
 void Collector::SerialOnComm(int n)
 {
     SerialPort *port = m_serial[n];
@@ -122,14 +147,7 @@ void Collector::SerialOnComm(int n)
             handleSerialLine(n, line, modem);
             continue;
         }
-        if (s.Overlong)
-            continue;
-        if (s.LineBuffer.size() >= kMaxLine) {
-            s.LineBuffer.clear();
-            s.Overlong = true;
-            continue;
-        }
-        s.LineBuffer += c;
+        appendToLine(s, c);
     }
     m_serialBusy = false;
     scheduleSerialRescan();
@@ -160,12 +178,7 @@ void Collector::handleSerialLine(int n, QByteArray line, bool modem)
 {
     ChannelState &s = m_state[n];
     if (s.Overlong) {
-        s.Overlong = false;
-        PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
-        if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
-            m_serial[n]->Output(NAK);
-            logAnswer(n, NAK);
-        }
+        refuseOverlongLine(n);
         return;
     }
     logIncoming(n, line);
@@ -231,15 +244,8 @@ void Collector::SocketDataArrival(int n)
         const int cr = data.indexOf(kCR, from);
         const int end = cr < 0 ? data.size() : cr;
         for (int i = from; i < end; ++i) {
-            const char c = data.at(i);
-            if (c == kLF || s.Overlong)
-                continue;
-            if (s.LineBuffer.size() >= kMaxLine) {
-                s.LineBuffer.clear();
-                s.Overlong = true;
-                continue;
-            }
-            s.LineBuffer += c;
+            if (data.at(i) != kLF)
+                appendToLine(s, data.at(i));
         }
         if (cr < 0)
             break;
@@ -247,12 +253,7 @@ void Collector::SocketDataArrival(int n)
         QByteArray line = s.LineBuffer;
         s.LineBuffer.clear();
         if (s.Overlong) {
-            s.Overlong = false;
-            PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
-            if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
-                socket->SendData(NAK);
-                logAnswer(n, NAK);
-            }
+            refuseOverlongLine(n);
             continue;
         }
         if (line.isEmpty())
