@@ -213,14 +213,14 @@ int runRespond(QCoreApplication &app, const QCommandLineParser &p, const Transpo
     SimTerminal::Rules &rules = term.rules();
     rules.dataSend.answerTimeoutMs = p.value("timeout").toInt();
 
-    for (const QString &spec : p.values("data")) {
-        const int eq = spec.indexOf(QLatin1Char('='));
+    for (const QString &entry : p.values("data")) {
+        const int eq = entry.indexOf(QLatin1Char('='));
         bool numOk = false;
-        const int n = eq > 0 ? spec.left(eq).toInt(&numOk) : 0;
+        const int n = eq > 0 ? entry.left(eq).toInt(&numOk) : 0;
         bool fileOk = false;
-        const QList<QByteArray> records = numOk ? readRecords(spec.mid(eq + 1), &fileOk) : QList<QByteArray>();
+        const QList<QByteArray> records = numOk ? readRecords(entry.mid(eq + 1), &fileOk) : QList<QByteArray>();
         if (!numOk || !fileOk) {
-            err(QStringLiteral("--data wants N=FILE with a readable file: %1").arg(spec));
+            err(QStringLiteral("--data wants N=FILE with a readable file: %1").arg(entry));
             return 2;
         }
         term.setDataFile(n, records);
@@ -228,15 +228,15 @@ int runRespond(QCoreApplication &app, const QCommandLineParser &p, const Transpo
 
     QMap<int, SimTerminal::PutFileReply> putReplies;
     SimTerminal::PutFileReply defaultPut;
-    for (const QString &spec : p.values("putfile")) {
-        const int eq = spec.indexOf(QLatin1Char('='));
+    for (const QString &entry : p.values("putfile")) {
+        const int eq = entry.indexOf(QLatin1Char('='));
         SimTerminal::PutFileReply reply;
-        if (!parsePutFileReply(eq > 0 ? spec.mid(eq + 1) : spec, &reply)) {
-            err(QStringLiteral("--putfile wants ack, nak or getfile:J (optionally N=...): %1").arg(spec));
+        if (!parsePutFileReply(eq > 0 ? entry.mid(eq + 1) : entry, &reply)) {
+            err(QStringLiteral("--putfile wants ack, nak or getfile:J (optionally N=...): %1").arg(entry));
             return 2;
         }
         if (eq > 0)
-            putReplies.insert(spec.left(eq).toInt(), reply);
+            putReplies.insert(entry.left(eq).toInt(), reply);
         else
             defaultPut = reply;
     }
