@@ -16,6 +16,10 @@ namespace vx {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+// Set by SIGTERM/SIGINT; start-up checks it, since quitting before the main
+// event loop runs would otherwise be forgotten.
+bool g_quitRequested = false;
+Collector *g_collector = nullptr;
 
 void onSignal(int)
 {
@@ -32,6 +36,9 @@ void installQuitSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+        g_quitRequested = true;
+        if (g_collector)
+            g_collector->OpeningCancelled = true; // stop opening further channels
         QCoreApplication::quit();
     });
     struct sigaction sa {};
@@ -60,10 +67,17 @@ int runHeadless(CollectorApp &app)
     c.PLog(QStringLiteral("Vendrix %1 collector started without windows; data folder %2")
                .arg(QStringLiteral(VENDRIX_VERSION), Paths::dataDir()),
            0);
+    g_collector = &c;
     c.Startup();
+    if (g_quitRequested) {
+        c.PLog(QStringLiteral("Collector stopped during start-up"), 0);
+        g_collector = nullptr;
+        return app.exitCode;
+    }
     c.startTimer();
     c.PLog(QStringLiteral("Collector ready"), 0);
     const int rc = QCoreApplication::exec();
+    g_collector = nullptr;
     c.stopTimer();
     c.PLog(QStringLiteral("Collector stopped"), 0);
     return rc == 0 ? app.exitCode : rc;

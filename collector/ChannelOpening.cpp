@@ -172,7 +172,7 @@ void Collector::connectTcp(int n)
         resetTimerTimeout(n);
         // Wait on the event loop for the connection, an error (then try
         // again at once) or the reply time-out, which the step timer fires.
-        while (socket->State() != Socket::sckConnected && !s.TimedOut) {
+        while (socket->State() != Socket::sckConnected && !s.TimedOut && !OpeningCancelled) {
             const bool failed = socket->State() == Socket::sckError;
             QEventLoop loop;
             // A refused connection fails within milliseconds: the next try

@@ -4,6 +4,7 @@
 #include "Utilities.h"
 #include "VendrixProcess.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -127,4 +128,22 @@ TEST(CollectionE2E, FreshHomeGetsSettingsTargetsAndLog)
     // window, declined; the channel shows the error and the log says why.
     EXPECT_TRUE(log.contains("Andare alla schermata Opzioni?"));
     EXPECT_TRUE(vendrix.outputText().contains("Collector stopped"));
+}
+
+TEST(CollectionE2E, StopsWhenTerminatedDuringStartup)
+{
+    TempHome home;
+    VendrixProcess vendrix(home.path());
+    // Nobody listens there: the channel keeps trying to connect.
+    ASSERT_TRUE(vendrix.writeIni({{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"},
+                                               {"IP4", "1"}, {"IP5", "1"}}}}));
+    ASSERT_TRUE(vendrix.start());
+    ASSERT_TRUE(vendrix.waitForOutput("started without windows", 5000));
+    QElapsedTimer timer;
+    timer.start();
+    const auto exit = vendrix.terminate(5000);
+    EXPECT_TRUE(exit.ended);
+    EXPECT_FALSE(exit.crashed);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_LT(timer.elapsed(), 3000);
 }
