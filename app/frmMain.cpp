@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "TransferWindows.h"
+
 #include "AppIcon.h"
 #include "Collector.h"
 #include "IniStore.h"
@@ -171,6 +173,12 @@ void frmMain::buildMenus()
     mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
     mnuProfiles = mnuFile->addAction(QStringLiteral("Profiles"));
     mnuProfiles->setObjectName(QStringLiteral("mnuProfiles"));
+    // Until the profile editor exists, a profile file is sent to or received
+    // from a terminal from here.
+    mnuSendSettings = mnuFile->addAction(tr("Send settings to terminal..."));
+    mnuSendSettings->setObjectName(QStringLiteral("mnuSendSettings"));
+    mnuReceiveSettings = mnuFile->addAction(tr("Receive settings from terminal..."));
+    mnuReceiveSettings->setObjectName(QStringLiteral("mnuReceiveSettings"));
     mnusep0 = mnuFile->addSeparator();
     mnusep0->setObjectName(QStringLiteral("mnusep0"));
     mnuFileExit = mnuFile->addAction(tr("E&xit"));
@@ -186,6 +194,8 @@ void frmMain::buildMenus()
 
     connect(mnuOptions, &QAction::triggered, this, &frmMain::mnuOptions_Click);
     connect(mnuProfiles, &QAction::triggered, this, &frmMain::mnuProfiles_Click);
+    connect(mnuSendSettings, &QAction::triggered, this, &frmMain::mnuSendSettings_Click);
+    connect(mnuReceiveSettings, &QAction::triggered, this, &frmMain::mnuReceiveSettings_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmMain::Unload);
     connect(mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
@@ -362,6 +372,8 @@ void frmMain::applyProfileMode()
     const bool profiles = m_settings.Misc.ProfileMode == 1;
     Pulsanti[1]->setVisible(profiles);
     mnuProfiles->setVisible(profiles);
+    mnuSendSettings->setVisible(profiles);
+    mnuReceiveSettings->setVisible(profiles);
 }
 
 void frmMain::createMissingTargets()
@@ -484,6 +496,26 @@ void frmMain::mnuOptions_Click()
     m_collector.OpenChannels();
     removeTrayIcon();
     ApplyWindowState();
+}
+
+// The settings transfer uses a serial port or the infrared cradle of its
+// own, so the channels are closed around it, as around the profile editor.
+void frmMain::mnuSendSettings_Click()
+{
+    closeChannels();
+    SendProfileToTerminal(this, m_messenger);
+    m_collector.OpenChannels();
+}
+
+void frmMain::mnuReceiveSettings_Click()
+{
+    closeChannels();
+    ProfileSet received;
+    received.SetDefault();
+    QString target;
+    if (ReceiveProfileFromTerminal(this, received, m_messenger, &target))
+        m_collector.PLog(tr("Terminal settings received into %1").arg(target), 0);
+    m_collector.OpenChannels();
 }
 
 void frmMain::mnuProfiles_Click()

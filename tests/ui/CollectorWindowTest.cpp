@@ -212,7 +212,8 @@ TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
     EXPECT_EQ(window->Pulsanti[2]->text(), "Help");
     EXPECT_EQ(window->mnuProfiles->text(), "Profiles");
     EXPECT_EQ(window->mnuFile->actions(),
-              QList<QAction *>({window->mnuOptions, window->mnuProfiles, window->mnusep0, window->mnuFileExit}));
+              QList<QAction *>({window->mnuOptions, window->mnuProfiles, window->mnuSendSettings, window->mnuReceiveSettings,
+                                  window->mnusep0, window->mnuFileExit}));
     EXPECT_EQ(window->mnuHelp->actions(), QList<QAction *>({window->mnuHelpContents, window->mnuHelpAbout}));
 
     // A normal start: shown, not minimised, no tray icon; splash and wait
@@ -234,6 +235,8 @@ TEST_F(WindowTest, ProfileModeShowsOrHidesTheProfileEntryPoints)
     startup();
     EXPECT_FALSE(window->Pulsanti[1]->isVisible());
     EXPECT_FALSE(window->mnuProfiles->isVisible());
+    EXPECT_FALSE(window->mnuSendSettings->isVisible());
+    EXPECT_FALSE(window->mnuReceiveSettings->isVisible());
     EXPECT_TRUE(window->Pulsanti[0]->isVisible());
     EXPECT_TRUE(window->Pulsanti[2]->isVisible());
 
