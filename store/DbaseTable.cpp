@@ -210,6 +210,9 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     // Writes the row and the new record count now, so a failure shows here
     // and not only when the table is closed.
     DBFUpdateHeader(handle);
+    // Nothing is left to write at closing: a table kept open while another
+    // program appended to it must not put its own, older record count back.
+    handle->bUpdated = 0;
     FILE *file = reinterpret_cast<FILE *>(handle->fp);
     if (file && std::ferror(file)) {
         m_error = QStringLiteral("cannot write row %1 of %2").arg(record + 1).arg(m_path);

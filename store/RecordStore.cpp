@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vx {
@@ -85,18 +86,19 @@ QString ConnectKind(Kind k)
     }
 }
 
-// Appends bytes at the end of the file (created when missing) and closes it.
-bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
+int OpenFile(const QString &path, int flags)
 {
     const QByteArray native = QFile::encodeName(path);
     int fd;
     do {
-        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    return fd;
+}
+
+// Writes bytes to fd (opened for appending) and closes it.
+bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error)
+{
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -118,6 +120,17 @@ bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
     return true;
 }
 
+// Appends bytes at the end of the file (created when missing) and closes it.
+bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const int fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0) {
+        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return WriteAndClose(fd, path, bytes, error);
+}
+
 // The ERP database is checked without ever creating a file in its place.
 bool ExistingFileWritable(const QString &path)
 {
@@ -131,6 +144,35 @@ QString FolderOf(const QString &path)
 {
     return QFileInfo(path).absolutePath();
 }
+
+// What identifies a file's state: which file it is, its size and the time
+// of its last change.
+struct FileStamp {
+    bool valid = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    qint64 changedNs = 0;
+
+    static FileStamp Of(const QString &path)
+    {
+        FileStamp f;
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            return f;
+        f.valid = true;
+        f.device = st.st_dev;
+        f.inode = st.st_ino;
+        f.size = st.st_size;
+        f.changedNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+        return f;
+    }
+    bool operator==(const FileStamp &o) const
+    {
+        return valid && o.valid && device == o.device && inode == o.inode && size == o.size
+               && changedNs == o.changedNs;
+    }
+};
 
 } // namespace
 
@@ -148,6 +190,11 @@ struct RecordStore::Impl {
         bool rowWritten = false;
         // Files written on this channel since its last sync.
         QSet<QString> unsynced;
+        // The bound database file as this channel left it after its last
+        // row: the binding is kept open for the next record only while the
+        // file is still exactly that (not replaced, moved, or written by
+        // anyone else meanwhile).
+        FileStamp stamp;
     };
 
     explicit Impl(Context c) : ctx(std::move(c)) {}
@@ -182,6 +229,31 @@ struct RecordStore::Impl {
         c.dbase.Close();
         c.bound = Bound::None;
         c.boundFile.clear();
+        c.stamp = FileStamp();
+    }
+
+    // Channel n's database binding can take the next record as it is: bound
+    // to the file the settings name, the file as the last row left it, and
+    // still readable and writable (what SetDB and StoreRecord would check).
+    bool BindingReusable(int n, Kind kind) const
+    {
+        const Channel &c = ch[n];
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        if (!c.stamp.valid || c.binding.Connect != ConnectKind(kind))
+            return false;
+        if (kind == Kind::Access) {
+            if (c.bound != Bound::Sqlite || c.boundFile != db.Name)
+                return false;
+        } else {
+            if (c.bound != Bound::Dbase)
+                return false;
+            const SplitPathResult parts = SplitPath(db.Name);
+            if (!parts.found || c.boundFile != parts.folder + parts.file || c.boundFile != db.Name)
+                return false;
+        }
+        if (::access(QFile::encodeName(c.boundFile).constData(), R_OK | W_OK) != 0)
+            return false;
+        return FileStamp::Of(c.boundFile) == c.stamp;
     }
 
     // A target that is being deleted or moved: every channel that writes
@@ -190,6 +262,16 @@ struct RecordStore::Impl {
     {
         for (int k = 1; k <= 4; ++k) {
             if (ch[k].bound != Bound::None && ch[k].boundFile == path)
+                CloseBinding(k);
+        }
+    }
+
+    // One binding per file: another channel that holds the file lets go of
+    // it before this one writes to it.
+    void ReleaseFromOthers(int n, const QString &path)
+    {
+        for (int k = 1; k <= 4; ++k) {
+            if (k != n && ch[k].bound != Bound::None && ch[k].boundFile == path)
                 CloseBinding(k);
         }
     }
@@ -212,6 +294,49 @@ struct RecordStore::Impl {
             s.AlwaysOverwrite = ctx.store.read(section, QStringLiteral("AlwaysOverwrite"), QStringLiteral("0"));
             s.SepCode = ctx.store.read(section, QStringLiteral("SepCode"), QStringLiteral("None"));
         }
+    }
+
+    // The usual case of a text or CSV target: the file is there and can be
+    // read and appended to. One opening for reading and appending stands in
+    // for the checks of SetDB and StoreRecord (file there, readable,
+    // appendable), which all pass when it succeeds; when it fails, nothing
+    // was written and the full path runs with its messages. Not used while a
+    // data-exchange File(n) may redirect the records.
+    enum class Fast { NotTaken, Stored, Failed };
+    Fast AppendToExistingText(const QByteArray &rec, int n)
+    {
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        const Kind kind = KindOf(db.Type);
+        if (kind != Kind::Txt && kind != Kind::Csv && kind != Kind::Other)
+            return Fast::NotTaken;
+        if (kind == Kind::Txt && ctx.exchange && ctx.exchange->ExchangeActive())
+            return Fast::NotTaken;
+        if (db.Name.isEmpty())
+            return Fast::NotTaken;
+        const int fd = OpenFile(db.Name, O_RDWR | O_APPEND);
+        if (fd < 0)
+            return Fast::NotTaken;
+        // What SetDB does for a text target besides its checks.
+        Channel &c = ch[n];
+        CloseBinding(n);
+        c.binding = DatabaseBinding();
+        QByteArray line = rec;
+        if (kind == Kind::Csv) {
+            QByteArray separator;
+            if (db.SepCode == QLatin1String("Space"))
+                separator = " ";
+            else if (db.SepCode != QLatin1String("None"))
+                separator = db.SepCode.toLatin1();
+            line = ReplaceAll(rec, separator, ",");
+        }
+        QString error;
+        const bool ok = WriteAndClose(fd, db.Name, line + "\r\n", &error);
+        if (!ok)
+            Log(QStringLiteral("Record not written: %1").arg(error), n);
+        else
+            c.unsynced.insert(db.Name);
+        // A failed write is final, as on the full path: the record is refused.
+        return ok ? Fast::Stored : Fast::Failed;
     }
 
     bool AppendLine(const QString &path, const QByteArray &text, int n)
@@ -262,16 +387,30 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
         }
     }
 
-    if (!SetDB(n))
+    switch (d->AppendToExistingText(rec, n)) {
+    case Impl::Fast::Stored:
+        FirstRecord[n] = false;
+        return true;
+    case Impl::Fast::Failed:
+        FirstRecord[n] = false;
         return false;
+    case Impl::Fast::NotTaken:
+        break;
+    }
 
     const StoreSettings &db = d->ctx.settings.DBMS[n];
     const Kind kind = KindOf(db.Type);
-    const bool openable = kind == Kind::Zucchetti ? ExistingFileWritable(db.Name) : CanOpenForAppend(db.Name);
-    if (!openable) {
-        d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
-        CloseDB(n);
-        return false;
+    // A database target stays open from one record to the next (opening it
+    // costs more than writing a row) as long as nobody else touched it.
+    if (!IsDatabase(kind) || !d->BindingReusable(n, kind)) {
+        if (!SetDB(n))
+            return false;
+        const bool openable = kind == Kind::Zucchetti ? ExistingFileWritable(db.Name) : CanOpenForAppend(db.Name);
+        if (!openable) {
+            d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
+            CloseDB(n);
+            return false;
+        }
     }
 
     FirstRecord[n] = false;
@@ -333,7 +472,11 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
         break;
     }
 
-    CloseDB(n);
+    Impl::Channel &c = d->ch[n];
+    if (ok && IsDatabase(kind) && c.bound != Impl::Bound::None)
+        c.stamp = FileStamp::Of(c.boundFile); // kept open for the next record
+    else
+        CloseDB(n);
     return ok;
 }
 
@@ -458,6 +601,7 @@ bool RecordStore::SetDB(int n)
     c.binding = DatabaseBinding();
     if (kind == Kind::Access) {
         c.binding = {ConnectKind(kind), db.Name, QString::fromLatin1(TargetLayout::SqliteTable)};
+        d->ReleaseFromOthers(n, db.Name);
         if (!c.sqlite->Open(db.Name, c.binding.RecordSource)) {
             d->Log(QStringLiteral("Cannot open the database %1: %2").arg(db.Name, c.sqlite->ErrorText()), n);
             return false;
@@ -471,6 +615,7 @@ bool RecordStore::SetDB(int n)
             c.binding.DatabaseName = parts.folder;
             c.binding.RecordSource = parts.file;
             const QString table = parts.folder + parts.file;
+            d->ReleaseFromOthers(n, table);
             if (!c.dbase.Open(table)) {
                 d->Log(QStringLiteral("Cannot open the table: %1").arg(c.dbase.ErrorText()), n);
                 return false;
@@ -538,6 +683,9 @@ bool RecordStore::SyncTarget(int n)
     if (!Impl::Valid(n))
         return false;
     Impl::Channel &c = d->ch[n];
+    // The end of a transfer: the database kept open over its records is
+    // closed (its last header written) before everything goes to the disk.
+    d->CloseBinding(n);
     bool ok = true;
     QSet<QString> folders;
     const QSet<QString> files = c.unsynced;

@@ -37,8 +37,10 @@ public:
 
 // Writes accepted records into each channel's target (text, CSV, SQLite for
 // "Access 2.0 (*.mdb)", dBase, or the ERP) under its write policy. One
-// instance serves the four channels; files are opened and closed for every
-// record.
+// instance serves the four channels. Text files are opened and closed for
+// every record; a database table stays open from one record to the next
+// while nobody else touches its file, and is closed at the end of the
+// transfer (SyncTarget).
 class RecordStore {
 public:
     struct Context {

@@ -119,16 +119,20 @@ bool SqliteTable::AppendRow(const TargetRow &row)
         m_error = QStringLiteral("no database is open");
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery query(db);
-    if (!query.prepare(m_insert)) {
-        m_error = QStringLiteral("%1: %2").arg(m_path, query.lastError().text());
-        return false;
+    if (!m_query) {
+        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+        if (!query->prepare(m_insert)) {
+            m_error = QStringLiteral("%1: %2").arg(m_path, query->lastError().text());
+            return false;
+        }
+        m_query = std::move(query);
     }
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-        query.addBindValue(QString::fromLatin1(row[i]));
-    if (!query.exec()) {
-        m_error = QStringLiteral("%1: %2").arg(m_path, query.lastError().text());
+        m_query->bindValue(i, QString::fromLatin1(row[i]));
+    if (!m_query->exec()) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, m_query->lastError().text());
+        // Prepared again at the next row, in case the failure left it unusable.
+        m_query.reset();
         return false;
     }
     return true;
@@ -136,6 +140,8 @@ bool SqliteTable::AppendRow(const TargetRow &row)
 
 void SqliteTable::Close()
 {
+    // The statement goes before the connection it belongs to.
+    m_query.reset();
     if (!QSqlDatabase::contains(m_connection))
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);

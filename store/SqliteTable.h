@@ -3,12 +3,16 @@
 #include "TargetLayout.h"
 
 #include <QString>
+#include <memory>
+
+class QSqlQuery;
 
 namespace vx {
 
 // An SQLite database file holding the record-store table (text columns
 // AllRek, Field1..Field20), written through Qt SQL. Each instance owns one
-// named connection; the file itself is open only between Open and Close.
+// named connection; the file itself is open only between Open and Close, and
+// the insert statement is prepared once for all the rows in between.
 //
 // Rows are committed one by one without waiting for the disk (the rollback
 // journal still protects the file against a crash of the program); Sync
@@ -36,6 +40,7 @@ private:
     QString m_connection;
     QString m_table;
     QString m_insert;
+    std::unique_ptr<QSqlQuery> m_query; // the insert, prepared once per opening
     QString m_path;
     QString m_error;
     bool m_open = false;
