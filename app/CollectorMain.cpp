@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Paths.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -52,10 +53,18 @@ void installQuitSignals()
 int runHeadless(CollectorApp &app)
 {
     Collector &c = *app.collector;
-    QObject::connect(&c, &Collector::logAppended, &c, [](int index, const QString &message, bool) {
+    // Standard output gets every log line, written out once the program has
+    // handled what is pending and is about to wait for the next event: a
+    // record's two lines leave together, and nothing waits longer than that.
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    const bool flushEachLine = dispatcher == nullptr;
+    QObject::connect(&c, &Collector::logAppended, &c, [flushEachLine](int index, const QString &message, bool) {
         std::printf("[%d] %s\n", index, message.toLocal8Bit().constData());
-        std::fflush(stdout);
+        if (flushEachLine)
+            std::fflush(stdout);
     });
+    if (dispatcher)
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &c, [] { std::fflush(stdout); });
     Collector::Hooks hooks;
     hooks.terminate = [&app](int code) {
         app.exitCode = code;
