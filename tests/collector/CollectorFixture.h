@@ -2,7 +2,7 @@
 
 #include "Clock.h"
 #include "Collector.h"
-#include "FakeTransports.h"
+#include "FakeTransportFactory.h"
 #include "IniStore.h"
 #include "Messenger.h"
 #include "Paths.h"
@@ -17,22 +17,6 @@
 #include <vector>
 
 namespace vx::test {
-
-class FakeFactory : public TransportFactory {
-public:
-    SerialPort *createSerialPort(QObject *parent) override
-    {
-        serials.push_back(new FakeSerialPort(parent));
-        return serials.back();
-    }
-    Socket *createSocket(QObject *parent) override
-    {
-        sockets.push_back(new FakeSocket(parent));
-        return sockets.back();
-    }
-    std::vector<FakeSerialPort *> serials; // channel n at index n - 1
-    std::vector<FakeSocket *> sockets;
-};
 
 inline const QByteArray kAckLine(1, '\x06');
 inline const QByteArray kNakLine(1, '\x15');

@@ -1,7 +1,7 @@
 // The collector window over in-memory transports, on the offscreen platform.
 #include "Clock.h"
 #include "Collector.h"
-#include "FakeTransports.h"
+#include "FakeTransportFactory.h"
 #include "IniStore.h"
 #include "Messenger.h"
 #include "Paths.h"
@@ -39,22 +39,6 @@ using namespace vx::test;
 namespace {
 
 const QByteArray kAck(1, '\x06');
-
-class FakeFactory : public TransportFactory {
-public:
-    SerialPort *createSerialPort(QObject *parent) override
-    {
-        serials.push_back(new FakeSerialPort(parent));
-        return serials.back();
-    }
-    Socket *createSocket(QObject *parent) override
-    {
-        sockets.push_back(new FakeSocket(parent));
-        return sockets.back();
-    }
-    std::vector<FakeSerialPort *> serials; // channel n at index n - 1
-    std::vector<FakeSocket *> sockets;
-};
 
 QList<frmAttendere *> visibleWaitWindows()
 {
