@@ -61,6 +61,15 @@ QString programDir()
     return QCoreApplication::applicationDirPath();
 }
 
+// The collector program: Vendrix in the program folder, or another build of
+// it placed there (--collector), for comparisons.
+QString g_collector = QStringLiteral("Vendrix");
+
+QString CollectorProgram()
+{
+    return programDir() + QLatin1Char('/') + g_collector;
+}
+
 // Where the collector (or the minimal peer) runs relative to the simulated
 // terminal: -1 anywhere the system puts it, else this CPU.
 int g_childCpu = -1;
@@ -270,7 +279,7 @@ Run TcpVendrix(const QList<QByteArray> &records, const Target &target, const QSt
         return run;
     }
     {
-        Child vendrix(programDir() + QStringLiteral("/Vendrix"), {QStringLiteral("--headless")}, home,
+        Child vendrix(CollectorProgram(), {QStringLiteral("--headless")}, home,
                       {{QStringLiteral("VENDRIX_HOME"), home}});
         if (!vendrix.started() || !term.waitForConnected(15000) || !WaitReady(home, 15000)) {
             note(QStringLiteral("the collector did not start or connect (%1)").arg(target.label));
@@ -361,7 +370,7 @@ Run SerialRun(const QList<QByteArray> &records, const QString &dir, bool vendrix
             note(error);
             return run;
         }
-        child = std::make_unique<Child>(programDir() + QStringLiteral("/Vendrix"), QStringList{"--headless"}, dir,
+        child = std::make_unique<Child>(CollectorProgram(), QStringList{"--headless"}, dir,
                                         QMap<QString, QString>{{QStringLiteral("VENDRIX_HOME"), dir},
                                                                {QStringLiteral("VENDRIX_COM1"), pair.pcEnd()}});
         if (!child->started() || !WaitReady(dir, 15000)) {
@@ -490,7 +499,7 @@ std::unique_ptr<SimTerminal::LookupFile> LookupRun(const QString &home, const QS
         note(error);
         return {};
     }
-    Child vendrix(programDir() + QStringLiteral("/Vendrix"), {QStringLiteral("--headless")}, home,
+    Child vendrix(CollectorProgram(), {QStringLiteral("--headless")}, home,
                   {{QStringLiteral("VENDRIX_HOME"), home}});
     if (!vendrix.started() || !term.waitForConnected(15000) || !WaitReady(home, 15000)) {
         note(QStringLiteral("the collector did not start or connect (look-up)"));
@@ -501,6 +510,17 @@ std::unique_ptr<SimTerminal::LookupFile> LookupRun(const QString &home, const QS
     if (term.lookupFiles().empty())
         return {};
     return std::make_unique<SimTerminal::LookupFile>(term.lookupFiles().back());
+}
+
+// The median time between two lines over count lines starting at index
+// first, in microseconds: the typical cost of a line, which a passing stall
+// of the machine does not move.
+double LookupMedianGapUs(const SimTerminal::LookupFile &f, int first, int count)
+{
+    std::vector<qint64> gaps;
+    for (int i = std::max(first, 1); i < first + count && i < int(f.lineNs.size()); ++i)
+        gaps.push_back(f.lineNs[size_t(i)] - f.lineNs[size_t(i - 1)]);
+    return double(Percentile(gaps, 50)) / 1000.0;
 }
 
 void BenchLookup(int lines, const QString &work, int rounds)
@@ -525,6 +545,8 @@ void BenchLookup(int lines, const QString &work, int rounds)
     double bestFirst = 0;
     double bestLast = 0;
     double bestOverall = 0;
+    std::vector<double> gapsFirst;
+    std::vector<double> gapsLast;
     bool allOk = true;
     for (int round = 1; round <= rounds; ++round) {
         const QString home = work + QStringLiteral("/lookup-%1").arg(round);
@@ -546,6 +568,10 @@ void BenchLookup(int lines, const QString &work, int rounds)
         QStringList tenths;
         for (int t = 0; t < 10 && n >= 10; ++t)
             tenths << QString::number(LookupRate(*f, t * (n / 10), n / 10), 'f', 0);
+        const double firstGap = LookupMedianGapUs(*f, 0, k);
+        const double lastGap = LookupMedianGapUs(*f, n - k, k);
+        gapsFirst.push_back(firstGap);
+        gapsLast.push_back(lastGap);
         out(QStringLiteral("RUN bench=lookup round=%1 lines=%2 received=%3 identical=%4 seconds=%5 lines_per_s=%6 "
                            "first_lines_per_s=%7 last_lines_per_s=%8 tenths=%9")
                 .arg(round)
@@ -556,7 +582,8 @@ void BenchLookup(int lines, const QString &work, int rounds)
                 .arg(secs > 0 ? n / secs : 0.0, 0, 'f', 0)
                 .arg(first, 0, 'f', 0)
                 .arg(last, 0, 'f', 0)
-                .arg(tenths.join(QLatin1Char(','))));
+                .arg(tenths.join(QLatin1Char(',')))
+            + QStringLiteral(" first_median_gap_us=%1 last_median_gap_us=%2").arg(firstGap, 0, 'f', 1).arg(lastGap, 0, 'f', 1));
         bestFirst = std::max(bestFirst, first);
         bestLast = std::max(bestLast, last);
         bestOverall = std::max(bestOverall, secs > 0 ? n / secs : 0.0);
@@ -569,7 +596,10 @@ void BenchLookup(int lines, const QString &work, int rounds)
             .arg(bestOverall, 0, 'f', 0)
             .arg(bestFirst, 0, 'f', 0)
             .arg(bestLast, 0, 'f', 0)
-            .arg(bestFirst > 0 ? 100.0 * std::abs(bestFirst - bestLast) / bestFirst : 0.0, 0, 'f', 1));
+            .arg(bestFirst > 0 ? 100.0 * std::abs(bestFirst - bestLast) / bestFirst : 0.0, 0, 'f', 1)
+        + QStringLiteral(" first_median_gap_us=%1 last_median_gap_us=%2")
+              .arg(gapsFirst.empty() ? 0.0 : *std::min_element(gapsFirst.begin(), gapsFirst.end()), 0, 'f', 1)
+              .arg(gapsLast.empty() ? 0.0 : *std::min_element(gapsLast.begin(), gapsLast.end()), 0, 'f', 1));
 }
 
 } // namespace
@@ -590,6 +620,7 @@ int main(int argc, char **argv)
         {"rounds", "Measure this many times (the best round counts for TCP and the look-up file; serial\n"
                    "latencies are pooled).", "n", "3"},
         {"keep", "Work in this folder and keep it (default: a temporary folder).", "dir"},
+        {"collector", "The collector program in the program folder.", "name", "Vendrix"},
         {"placement",
          "same: the terminal and the collector (or the minimal peer) share CPU 0, so the figures\n"
          "compare their processing; split: the terminal on CPU 0, the other on CPU 1, so every\n"
@@ -598,9 +629,10 @@ int main(int argc, char **argv)
     });
     p.process(app);
 
-    for (const char *tool : {"Vendrix", "simterm"}) {
-        if (!QFile::exists(programDir() + QLatin1Char('/') + QLatin1String(tool))) {
-            note(QStringLiteral("%1 is missing beside the benchmark; build it first").arg(QLatin1String(tool)));
+    g_collector = p.value("collector");
+    for (const QString &tool : {g_collector, QStringLiteral("simterm")}) {
+        if (!QFile::exists(programDir() + QLatin1Char('/') + tool)) {
+            note(QStringLiteral("%1 is missing beside the benchmark; build it first").arg(tool));
             return 2;
         }
     }

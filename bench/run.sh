@@ -63,8 +63,11 @@ echo "run.sh: micro-benchmarks..." >&2
 "$BIN/vendrix_microbench" "${micro_args[@]}" --benchmark_format=json --benchmark_out="$out/micro.json" \
   --benchmark_out_format=json >/dev/null
 # The collector (or the minimal peer) on a CPU of its own, as beside a real
-# terminal; then TCP once more with both on one CPU, where the figures compare
-# their processing alone (no wake-ups across CPUs).
+# terminal: TCP and serial. Then both on one CPU, where the figures compare
+# their processing alone, without wake-ups across CPUs (which on a virtual
+# machine cost more than the processing and vary from minute to minute): TCP
+# once more, and the look-up file, whose question is whether the cost of a
+# line grows with its number.
 run_e2e() {
   local name=$1; shift
   local rc=0
@@ -73,9 +76,9 @@ run_e2e() {
 }
 if [ "$(nproc)" -ge 2 ]; then
   echo "run.sh: end-to-end benchmarks, collector and terminal on separate CPUs..." >&2
-  run_e2e e2e-split "${e2e_args[@]}" --placement split
-  echo "run.sh: TCP again, collector and terminal sharing one CPU..." >&2
-  run_e2e e2e-same "${e2e_args[@]}" --placement same --only tcp
+  run_e2e e2e-split "${e2e_args[@]}" --placement split --only tcp,serial
+  echo "run.sh: TCP and the look-up file, collector and terminal sharing one CPU..." >&2
+  run_e2e e2e-same "${e2e_args[@]}" --placement same --only tcp,lookup
 else
   echo "run.sh: end-to-end benchmarks (one CPU)..." >&2
   run_e2e e2e-same "${e2e_args[@]}" --placement same
@@ -189,6 +192,8 @@ if lk:
     print(f"  {lk.get('lines')} lines, {num(lk, 'lines_per_s'):.0f} lines/s overall (best of {lk.get('rounds')} rounds)")
     print(f"  first 1000 lines {first:.0f} lines/s, last 1000 lines {last:.0f} lines/s, difference {diff:.1f} % "
           f"(goal < 20 %: {'holds' if ok and diff < 20 else 'MISSED'})")
+    print(f"  median time between two lines: first 1000 {num(lk, 'first_median_gap_us'):.1f} us, "
+          f"last 1000 {num(lk, 'last_median_gap_us'):.1f} us")
     print()
 
 try:
