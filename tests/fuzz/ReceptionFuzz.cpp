@@ -22,7 +22,7 @@
 // run an exchange are checked for robustness only.
 #include "Clock.h"
 #include "Collector.h"
-#include "FakeTransports.h"
+#include "FakeTransportFactory.h"
 #include "IniStore.h"
 #include "Messenger.h"
 #include "Paths.h"
@@ -39,7 +39,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -51,22 +50,6 @@ const char kLF = '\n';
 const char kAck = '\x06';
 const char kNak = '\x15';
 const QByteArray kGreeting("Connection OK!");
-
-class Factory : public vx::TransportFactory {
-public:
-    vx::SerialPort *createSerialPort(QObject *parent) override
-    {
-        serials.push_back(new FakeSerialPort(parent));
-        return serials.back();
-    }
-    vx::Socket *createSocket(QObject *parent) override
-    {
-        sockets.push_back(new FakeSocket(parent));
-        return sockets.back();
-    }
-    std::vector<FakeSerialPort *> serials;
-    std::vector<FakeSocket *> sockets;
-};
 
 struct World {
     QCoreApplication *app = nullptr;
@@ -276,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     vx::ManualClock clock;
     vx::ScriptedMessenger messenger;
-    Factory factory;
+    vx::test::FakeFactory factory;
     vx::Collector collector(settings, store, messenger, clock, factory);
     vx::Collector::Hooks hooks;
     hooks.terminate = [](int) {}; // never ends the fuzzer
