@@ -70,15 +70,17 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static QCoreApplication app(*argc, *argv);
     const QString where = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vx-fuzz-XXXXXX")
                                                                     : QDir::tempPath() + "/vx-fuzz-XXXXXX";
-    g_dir = new QTemporaryDir(where);
+    // Static, so it is removed when the run ends normally.
+    static QTemporaryDir dir(where);
+    g_dir = &dir;
     qputenv("VENDRIX_HOME", QFile::encodeName(g_dir->path()));
     qputenv("VENDRIX_EXCHANGE", QFile::encodeName(base()));
     // Secrets beside the tree and beside each root: a read that climbs out
     // of its key would find them.
-    for (const QString &dir : {g_dir->path(), base()}) {
-        QDir().mkpath(dir);
+    for (const QString &folder : {g_dir->path(), base()}) {
+        QDir().mkpath(folder);
         for (const char *name : {"secret", "Vendrix.ini", "ID(1)"}) {
-            QFile f(dir + QLatin1Char('/') + QLatin1String(name));
+            QFile f(folder + QLatin1Char('/') + QLatin1String(name));
             if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 f.write(kSecret);
         }

@@ -181,7 +181,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     // settings store syncs every save.
     const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vx-fuzz-XXXXXX")
                                                                    : QDir::tempPath() + "/vx-fuzz-XXXXXX";
-    w.home = new QTemporaryDir(base);
+    // Static, so it is removed when the run ends normally.
+    static QTemporaryDir home(base);
+    w.home = &home;
     qputenv("VENDRIX_HOME", QFile::encodeName(w.home->path()));
     qputenv("VENDRIX_EXCHANGE", QFile::encodeName(w.home->path() + QStringLiteral("/exchange")));
     qputenv("QT_LOGGING_RULES", "*.warning=false");

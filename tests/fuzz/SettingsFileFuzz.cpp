@@ -80,7 +80,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     // A folder of memory where one exists: every save syncs the file.
     const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vx-fuzz-XXXXXX")
                                                                    : QDir::tempPath() + "/vx-fuzz-XXXXXX";
-    g_home = new QTemporaryDir(base);
+    // Static, so it is removed when the run ends normally.
+    static QTemporaryDir home(base);
+    g_home = &home;
     qputenv("VENDRIX_HOME", QFile::encodeName(g_home->path()));
     qputenv("QT_LOGGING_RULES", "*.warning=false");
     return 0;
