@@ -13,6 +13,7 @@
 #include "Socket.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <cstdio>
@@ -26,12 +27,14 @@ const QByteArray Collector::NAK(1, '\x15');
 
 // LOG.txt in the data folder. It stays open in append mode between entries
 // (every entry is written through at once), and is opened again when the
-// file was moved or deleted meanwhile.
+// file was moved or deleted meanwhile; that is looked at once a second, not
+// for every entry.
 struct Collector::LogFile {
     QString path;
     FILE *file = nullptr;
     dev_t device = 0;
     ino_t inode = 0;
+    QElapsedTimer sinceCheck;
 
     ~LogFile() { close(); }
     void close()
@@ -48,14 +51,18 @@ struct Collector::LogFile {
     }
     void append(const QByteArray &bytes)
     {
-        if (file && !stillSame())
-            close();
+        if (file && sinceCheck.hasExpired(1000)) {
+            sinceCheck.restart();
+            if (!stillSame())
+                close();
+        }
         if (!file) {
             file = std::fopen(QFile::encodeName(path).constData(), "ab");
             if (!file) {
                 qWarning().noquote() << "Cannot write the log" << path;
                 return;
             }
+            sinceCheck.start();
             struct stat st {};
             if (::fstat(fileno(file), &st) == 0) {
                 device = st.st_dev;

@@ -101,10 +101,15 @@ bool SqliteTable::Open(const QString &path, const QString &table)
         return false;
     }
     // Commits do not wait for the disk; durability comes from an explicit
-    // sync at the end of a transfer. The rollback journal stays on, so a
-    // crash of the program never leaves a half-written row behind.
+    // sync at the end of a transfer. While the table is open, rows go to a
+    // write-ahead log (one append per row instead of a journal created and
+    // deleted per row); a crash of the program never leaves a half-written
+    // row behind, and the next opening, by any reader, replays the log.
+    // Closing folds the log back and returns the file to a plain rollback
+    // journal, so between transfers it is one self-contained file.
     QSqlQuery pragma(db);
-    if (!pragma.exec(QStringLiteral("PRAGMA synchronous=OFF"))) {
+    if (!pragma.exec(QStringLiteral("PRAGMA synchronous=OFF"))
+        || !pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
         m_error = pragma.lastError().text();
         db.close();
         return false;
@@ -145,6 +150,10 @@ void SqliteTable::Close()
     if (!QSqlDatabase::contains(m_connection))
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (m_open && db.isOpen()) {
+        QSqlQuery pragma(db);
+        pragma.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    }
     db.close();
     m_open = false;
 }
