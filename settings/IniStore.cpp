@@ -155,6 +155,10 @@ void IniStore::write(const QString &section, const QString &key, const QString &
     bytes.replace('\r', ' ').replace('\n', ' ');
     if (Line *line = findKey(*s, key)) {
         const int eq = line->raw.indexOf('=');
+        // An unchanged value keeps its bytes as they were (text that is not
+        // UTF-8 included), and nothing needs saving.
+        if (QString::fromUtf8(line->raw.mid(eq + 1)) == value)
+            return;
         line->raw = line->raw.left(eq + 1) + bytes;
     } else {
         Line fresh;

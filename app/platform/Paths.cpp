@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace vx::Paths {
@@ -14,9 +15,15 @@ QString homeOverride()
     return qEnvironmentVariable("VENDRIX_HOME");
 }
 
+// Creates the folder the first time it is asked for (and again if it was
+// removed meanwhile), without touching the disk on every call.
 QString ensured(const QString &dir)
 {
-    QDir().mkpath(dir);
+    static QString last;
+    if (dir != last || !QFileInfo::exists(dir)) {
+        QDir().mkpath(dir);
+        last = dir;
+    }
     return dir;
 }
 

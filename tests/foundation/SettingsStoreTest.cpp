@@ -81,10 +81,14 @@ TEST(SettingsStore, ValuesAndRulesSurviveRoundTrip)
     EXPECT_TRUE(text.contains("ProfileMode=1\n"));
     EXPECT_EQ(text.count("sZucchetti"), 5); // one per look-up file, no duplicate key
 
-    // A second load changes nothing more.
+    // A second load changes nothing more, and bytes that are not UTF-8 stay.
+    QByteArray latin1 = text;
+    const int at = latin1.indexOf("Name=", latin1.indexOf("[DBMS(3)]"));
+    latin1.replace(at, latin1.indexOf('\n', at) - at, "Name=/data/caff\xe8.txt");
+    test::writeFile(Paths::settingsFile(), latin1);
     Settings again;
     LoadSettings(store, again);
-    EXPECT_EQ(test::readFile(Paths::settingsFile()), text);
+    EXPECT_EQ(test::readFile(Paths::settingsFile()), latin1);
 }
 
 TEST(SettingsStore, ProfileModeParsing)
