@@ -157,7 +157,8 @@ void IniStore::write(const QString &section, const QString &key, const QString &
         const int eq = line->raw.indexOf('=');
         // An unchanged value keeps its bytes as they were (text that is not
         // UTF-8 included), and nothing needs saving.
-        if (QString::fromUtf8(line->raw.mid(eq + 1)) == value)
+        const QByteArray old = line->raw.mid(eq + 1);
+        if (!old.contains('\r') && QString::fromUtf8(old) == value)
             return;
         line->raw = line->raw.left(eq + 1) + bytes;
     } else {
