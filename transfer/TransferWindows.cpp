@@ -1,6 +1,8 @@
 #include "TransferWindows.h"
 
 #include "Messenger.h"
+#include "QtSerialPort.h"
+#include "SettingsLinks.h"
 #include "ProfileSet.h"
 #include "SettingsImport.h"
 #include "TransferMessages.h"
@@ -18,6 +20,20 @@
 #include <QPushButton>
 
 namespace vx {
+
+void UseTransferTransports(SerialPort *&port, std::unique_ptr<SerialPort> &ownPort, IrDevice *&infrared,
+                           std::unique_ptr<IrDevice> &ownInfrared)
+{
+    if (!port) {
+        ownPort = std::make_unique<QtSerialPort>();
+        port = ownPort.get();
+    }
+    port->setObjectName(QStringLiteral("MSComm1"));
+    if (!infrared) {
+        ownInfrared = std::make_unique<IrLibDevice>();
+        infrared = ownInfrared.get();
+    }
+}
 
 TransferFormControls BuildTransferForm(QDialog *dialog, const QString &caption, const QString &hint,
                                        const QString &defaultSpeed, const QString &cancelName)

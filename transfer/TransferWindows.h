@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -12,7 +13,9 @@ class QWidget;
 
 namespace vx {
 
+class IrDevice;
 class Messenger;
+class SerialPort;
 struct ProfileSet;
 
 // The controls the send and the receive window share, laid out the same way.
@@ -34,6 +37,12 @@ struct TransferFormControls {
 // cancelName), the progress bar (0..100) and the labels.
 TransferFormControls BuildTransferForm(QDialog *dialog, const QString &caption, const QString &hint,
                                        const QString &defaultSpeed, const QString &cancelName);
+
+// The serial port and infrared link a transfer window uses: the ones handed
+// in (tests), else a Qt serial port and libIrLib.so, owned by the window. The
+// port is named MSComm1 either way.
+void UseTransferTransports(SerialPort *&port, std::unique_ptr<SerialPort> &ownPort, IrDevice *&infrared,
+                           std::unique_ptr<IrDevice> &ownInfrared);
 
 // The profile editor's "Send TO term": asks for a profile file ("Send
 // profile..."), says "Profile Settings not existent" when it does not

@@ -2,7 +2,6 @@
 
 #include "CrcLibrary.h"
 #include "Messenger.h"
-#include "QtSerialPort.h"
 #include "SettingsLinks.h"
 #include "TransferMessages.h"
 #include "TransferWindows.h"
@@ -34,15 +33,7 @@ frmSettingsReceive::frmSettingsReceive(QWidget *parent, SerialPort *port, IrDevi
     Label3 = c.Label3;
     Label4 = c.Label4;
 
-    if (!m_port) {
-        m_ownPort = std::make_unique<QtSerialPort>();
-        m_port = m_ownPort.get();
-    }
-    m_port->setObjectName(QStringLiteral("MSComm1"));
-    if (!m_infrared) {
-        m_ownInfrared = std::make_unique<IrLibDevice>();
-        m_infrared = m_ownInfrared.get();
-    }
+    UseTransferTransports(m_port, m_ownPort, m_infrared, m_ownInfrared);
     m_receiver = std::make_unique<SettingsReceiver>(CrcLibrary::instance());
     m_receiver->setMessenger(m_messenger);
     connect(m_receiver.get(), &SettingsReceiver::progress, ProgressBar1, &QProgressBar::setValue);

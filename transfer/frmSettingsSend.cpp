@@ -2,7 +2,6 @@
 
 #include "CrcLibrary.h"
 #include "Messenger.h"
-#include "QtSerialPort.h"
 #include "SettingsLinks.h"
 #include "TransferMessages.h"
 #include "TransferWindows.h"
@@ -34,15 +33,7 @@ frmSettingsSend::frmSettingsSend(const QString &profilePath, QWidget *parent, Se
     Label3 = c.Label3;
     Label4 = c.Label4;
 
-    if (!m_port) {
-        m_ownPort = std::make_unique<QtSerialPort>();
-        m_port = m_ownPort.get();
-    }
-    m_port->setObjectName(QStringLiteral("MSComm1"));
-    if (!m_infrared) {
-        m_ownInfrared = std::make_unique<IrLibDevice>();
-        m_infrared = m_ownInfrared.get();
-    }
+    UseTransferTransports(m_port, m_ownPort, m_infrared, m_ownInfrared);
 
     // A child of the window, so its answer timer is the window's Timer1.
     m_sender = new SettingsSender(nullptr, CrcLibrary::instance(), this);

@@ -7,6 +7,28 @@
 
 namespace vx::test {
 
+namespace {
+
+// A device's answer arrives from the event loop, as a real one would; not
+// at all when the fake is gone by then.
+template <typename Fake>
+void answerLater(Fake *fake, const QByteArray &answer)
+{
+    if (answer.isEmpty())
+        return;
+    QPointer<Fake> self(fake);
+    QMetaObject::invokeMethod(
+        fake,
+        [self, answer] {
+            if (self)
+                self->receive(answer);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+
 // ---------------------------------------------------------------- serial
 
 void FakeSerialPort::setRTSEnable(bool on)
@@ -34,19 +56,8 @@ void FakeSerialPort::Output(const QByteArray &text)
     if (m_holdOutput)
         m_held += text;
     emit outputWritten(text);
-    if (m_responder) {
-        const QByteArray answer = m_responder(text);
-        if (!answer.isEmpty()) {
-            QPointer<FakeSerialPort> self(this);
-            QMetaObject::invokeMethod(
-                this,
-                [self, answer] {
-                    if (self)
-                        self->receive(answer);
-                },
-                Qt::QueuedConnection);
-        }
-    }
+    if (m_responder)
+        answerLater(this, m_responder(text));
 }
 
 void FakeSerialPort::setInBufferCount(int count)
@@ -154,19 +165,8 @@ void FakeSocket::SendData(const QByteArray &text)
     m_sent += text;
     m_sends.append(text);
     emit dataSent(text);
-    if (m_responder) {
-        const QByteArray answer = m_responder(text);
-        if (!answer.isEmpty()) {
-            QPointer<FakeSocket> self(this);
-            QMetaObject::invokeMethod(
-                this,
-                [self, answer] {
-                    if (self)
-                        self->receive(answer);
-                },
-                Qt::QueuedConnection);
-        }
-    }
+    if (m_responder)
+        answerLater(this, m_responder(text));
 }
 
 void FakeSocket::receive(const QByteArray &bytes)
