@@ -2,6 +2,7 @@
 
 #include "CrcLibrary.h"
 #include "Messenger.h"
+#include "SerialPort.h"
 #include "SettingsLinks.h"
 #include "TransferMessages.h"
 #include "TransferWindows.h"
