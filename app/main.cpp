@@ -1,4 +1,6 @@
 #include "Commands.h"
+#include "ProfileCli.h"
+#include "SettingsCommands.h"
 
 #include <QCoreApplication>
 #include <QStringList>

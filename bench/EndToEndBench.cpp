@@ -37,9 +37,9 @@
 #include <sched.h>
 #include <unistd.h>
 
-using vx::test::Percentile;
+using vx::sim::Percentile;
 using vx::test::PtyPair;
-using vx::test::SimTerminal;
+using vx::sim::SimTerminal;
 using vx::test::VendrixProcess;
 
 namespace {
@@ -244,7 +244,7 @@ Run TcpMinimal(const QList<QByteArray> &records, const QString &dir)
         note(QStringLiteral("cannot listen: %1").arg(term.errorText()));
         return run;
     }
-    Child peer(programDir() + QStringLiteral("/simterm"),
+    Child peer(programDir() + QStringLiteral("/vendrix-simterm"),
                {QStringLiteral("ackpeer"), QStringLiteral("--connect"),
                 QStringLiteral("127.0.0.1:%1").arg(term.tcpPort())},
                dir);
@@ -378,7 +378,7 @@ Run SerialRun(const QList<QByteArray> &records, const QString &dir, bool vendrix
             return run;
         }
     } else {
-        child = std::make_unique<Child>(programDir() + QStringLiteral("/simterm"),
+        child = std::make_unique<Child>(programDir() + QStringLiteral("/vendrix-simterm"),
                                         QStringList{QStringLiteral("ackpeer"), QStringLiteral("--serial"),
                                                     pair.pcEnd(), QStringLiteral("--speed"),
                                                     QString::number(kSerialSpeed)},
@@ -630,7 +630,7 @@ int main(int argc, char **argv)
     p.process(app);
 
     g_collector = p.value("collector");
-    for (const QString &tool : {g_collector, QStringLiteral("simterm")}) {
+    for (const QString &tool : {g_collector, QStringLiteral("vendrix-simterm")}) {
         if (!QFile::exists(programDir() + QLatin1Char('/') + tool)) {
             note(QStringLiteral("%1 is missing beside the benchmark; build it first").arg(tool));
             return 2;

@@ -37,7 +37,7 @@ done
 if [ "$build" = 1 ]; then
   VENDRIX_BUILD_DIR="$BUILD_DIR" bash scripts/build.sh -DVENDRIX_BENCH=ON -DVENDRIX_TESTS=ON >&2
 fi
-for tool in Vendrix simterm vendrix_microbench vendrix_e2e_bench; do
+for tool in Vendrix vendrix-simterm vendrix_microbench vendrix_e2e_bench; do
   if [ ! -x "$BIN/$tool" ]; then
     echo "run.sh: $BIN/$tool is missing (Google Benchmark and the tests must be available)" >&2
     exit 2

@@ -3,6 +3,7 @@
 #include "ChannelState.h"
 #include "RecordStore.h"
 #include "Settings.h"
+#include "TransportFactory.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -29,16 +30,6 @@ QString ParityLetter(const QString &parity);
 QString LineSettingsText(const ChannelSettings &channel);
 // "None" 0, "Xon/Xoff" 1, "RTS/CTS" 2, anything else 0.
 int HandshakingOf(const QString &flowControl);
-
-// Makes the transports of the four channels; tests hand in fakes.
-class TransportFactory {
-public:
-    virtual ~TransportFactory() = default;
-    virtual SerialPort *createSerialPort(QObject *parent) = 0;
-    virtual Socket *createSocket(QObject *parent) = 0;
-};
-// Qt serial ports and TCP sockets.
-std::unique_ptr<TransportFactory> makeQtTransportFactory();
 
 // The collector: four channels, their transports, the reception protocol,
 // the step timer with its time-outs, the data exchange and the collector-

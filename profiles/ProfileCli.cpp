@@ -1,6 +1,6 @@
 // "Vendrix profile new|check|export-c ...": profile files for installers,
 // without a display.
-#include "Commands.h"
+#include "ProfileCli.h"
 #include "ProfileFile.h"
 
 #include <QFileInfo>

@@ -6,6 +6,10 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
 GEN=()
 if command -v ninja >/dev/null 2>&1; then GEN=(-G Ninja); fi
+# A compiler cache makes rebuilds in other build folders cheap.
+if command -v ccache >/dev/null 2>&1; then
+  GEN+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
   cmake -S . -B "$BUILD_DIR" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 elif [ "$#" -gt 0 ]; then

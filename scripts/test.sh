@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-layers.sh
 bash scripts/build.sh
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
 cd "$BUILD_DIR"

@@ -3,7 +3,7 @@
 //   Vendrix receive-settings FILE.VDX --port ComN --speed S [--ir]
 // No display is needed. Progress and the outcome go to the terminal; the
 // exit code is 0 only when the transfer succeeded (2 for a wrong command).
-#include "Commands.h"
+#include "SettingsCommands.h"
 
 #include "CrcLibrary.h"
 #include "Messenger.h"

@@ -23,6 +23,7 @@
 #include <memory>
 
 using namespace vx::test;
+using namespace vx::sim;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace vx::test;
+using namespace vx::sim;
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using namespace vx::test;
+using namespace vx::sim;
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace vx::test;
+using namespace vx::sim;
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 using namespace vx::test;
+using namespace vx::sim;
 
 namespace {
 
@@ -373,7 +374,7 @@ TEST(SimtermProgram, SendAgainstTheAckOnlyPeer)
 {
     // simterm send listens, simterm ackpeer connects: the benchmark baseline.
     QProcess send;
-    send.start(programDir() + "/simterm",
+    send.start(programDir() + "/vendrix-simterm",
                {"send", "--listen", "--records", "300", "--length", "20", "--wait-connect", "5000"});
     ASSERT_TRUE(send.waitForStarted(3000));
     QByteArray out;
@@ -382,7 +383,7 @@ TEST(SimtermProgram, SendAgainstTheAckOnlyPeer)
     ASSERT_TRUE(m.hasMatch()) << out.constData();
 
     QProcess peer;
-    peer.start(programDir() + "/simterm", {"ackpeer", "--connect", "127.0.0.1:" + m.captured(1)});
+    peer.start(programDir() + "/vendrix-simterm", {"ackpeer", "--connect", "127.0.0.1:" + m.captured(1)});
     ASSERT_TRUE(peer.waitForStarted(3000));
     ASSERT_TRUE(send.waitForFinished(10000));
     out += send.readAll();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Collector.h"
+#include "TransportFactory.h"
 #include "FakeTransports.h"
 
 #include <vector>

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace vx::test {
+namespace vx::sim {
 
 namespace {
 
@@ -839,4 +839,4 @@ void AckOnlyPeer::onReadyRead()
     }
 }
 
-} // namespace vx::test
+} // namespace vx::sim

@@ -1,11 +1,11 @@
-// simterm: a simulated data-collection terminal on the command line, for
+// vendrix-simterm: a simulated data-collection terminal on the command line, for
 // benchmarks and for trying the collector by hand.
 //
-//   simterm send    (--listen [--port P] | --serial DEV) [--records N] [--length L] [--resend] ...
-//   simterm respond (--listen [--port P] | --serial DEV) [--data N=FILE]... [--putfile REPLY]... ...
-//   simterm ackpeer (--connect HOST:PORT | --serial DEV)
+//   vendrix-simterm send    (--listen [--port P] | --serial DEV) [--records N] [--length L] [--resend] ...
+//   vendrix-simterm respond (--listen [--port P] | --serial DEV) [--data N=FILE]... [--putfile REPLY]... ...
+//   vendrix-simterm ackpeer (--connect HOST:PORT | --serial DEV)
 //
-// Run "simterm --help" for every option. Results end with one "SUMMARY"
+// Run "vendrix-simterm --help" for every option. Results end with one "SUMMARY"
 // line of key=value pairs (and "LOOKUP" lines in respond mode), so scripts
 // can read them.
 #include "SimTerminal.h"
@@ -24,9 +24,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using vx::test::AckOnlyPeer;
-using vx::test::Percentile;
-using vx::test::SimTerminal;
+using vx::sim::AckOnlyPeer;
+using vx::sim::Percentile;
+using vx::sim::SimTerminal;
 
 namespace {
 
@@ -66,7 +66,7 @@ void out(const QString &line)
 
 void err(const QString &line)
 {
-    std::fputs(("simterm: " + line + "\n").toLocal8Bit().constData(), stderr);
+    std::fputs(("vendrix-simterm: " + line + "\n").toLocal8Bit().constData(), stderr);
 }
 
 QString micro(qint64 ns)
@@ -379,7 +379,7 @@ int runAckPeer(QCoreApplication &app, const QCommandLineParser &p, const Transpo
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("simterm"));
+    QCoreApplication::setApplicationName(QStringLiteral("vendrix-simterm"));
     quitOnSignals(app);
 
     QCommandLineParser p;

@@ -1,6 +1,6 @@
-#include "Collector.h"
 #include "QtSerialPort.h"
 #include "QtSocket.h"
+#include "TransportFactory.h"
 
 namespace vx {
 

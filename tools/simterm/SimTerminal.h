@@ -17,7 +17,7 @@ class QSerialPort;
 class QTcpServer;
 class QTcpSocket;
 
-namespace vx::test {
+namespace vx::sim {
 
 // Characters of the terminal protocol.
 inline constexpr char kAck = 6;
@@ -88,7 +88,7 @@ public:
         QByteArray data;
     };
 
-    using SendOptions = vx::test::SendOptions;
+    using SendOptions = vx::sim::SendOptions;
 
     struct LineResult {
         QByteArray line;   // as sent, without CR
@@ -345,4 +345,4 @@ private:
     qint64 m_lines = 0;
 };
 
-} // namespace vx::test
+} // namespace vx::sim
