@@ -77,6 +77,7 @@ int runHeadless(CollectorApp &app)
                .arg(QStringLiteral(VENDRIX_VERSION), Paths::dataDir()),
            0);
     g_collector = &c;
+    c.setOpenInBackground(true);
     c.Startup();
     if (g_quitRequested) {
         c.PLog(QStringLiteral("Collector stopped during start-up"), 0);

@@ -63,24 +63,29 @@ void Collector::SetComm(int n)
         connectTcp(n);
         return;
     }
+    stopTcp(n); // a TCP link left from an earlier setting of the channel
     if (type == QLatin1String("InfraRed")) {
         // Switches the adapter on at the channel's port and speed; the
         // terminal then talks through the serial port.
         IrLib::vbOpenIrCom(portNumber(c.Port), static_cast<int>(NumericValue(c.Speed)));
         IrLib::CloseIrCom();
+        if (!IrLib::LoadError().isEmpty())
+            PLog(IrLib::LoadError(), n);
     } else if (type == QLatin1String("IRCradle")) {
-        if (!setupIrCradle(n)) {
-            channelFailed(n);
+        QString cause;
+        if (!setupIrCradle(n, &cause)) {
+            channelFailed(n, cause);
             return;
         }
     }
-    if (!openSerialKind(n, type == QLatin1String("Modem")))
-        channelFailed(n);
+    QString cause;
+    if (!openSerialKind(n, type == QLatin1String("Modem"), &cause))
+        channelFailed(n, cause);
 }
 
 // Serial, IrDa, Modem, and the serial part of InfraRed and IRCradle. False
 // only when configuring or opening the port failed.
-bool Collector::openSerialKind(int n, bool modem)
+bool Collector::openSerialKind(int n, bool modem, QString *cause)
 {
     const ChannelSettings &c = m_settings.Com[n];
     SerialPort *port = m_serial[n];
@@ -99,9 +104,8 @@ bool Collector::openSerialKind(int n, bool modem)
     port->setSThreshold(1);
     port->setRTSEnable(true);
     if (!port->setPortOpen(true)) {
-        PLog(QStringLiteral("Port %1 (%2) cannot be opened: %3")
-                 .arg(c.Port, LineSettingsText(c), port->errorString()),
-             n);
+        *cause = QStringLiteral("Port %1 (%2) cannot be opened: %3").arg(c.Port, LineSettingsText(c), port->errorString());
+        PLog(*cause, n);
         return false;
     }
 
@@ -131,11 +135,12 @@ bool Collector::openSerialKind(int n, bool modem)
     return true;
 }
 
-void Collector::channelFailed(int n)
+void Collector::channelFailed(int n, const QString &cause)
 {
     m_serial[n]->setPortOpen(false);
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
-    const QString text = QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
+    // The cause, when known, comes first: the user sees what to change.
+    const QString text = (cause.isEmpty() ? QString() : cause + QStringLiteral("\r\n\r\n")) + QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
                          + QStringLiteral("\r\n")
                          + QStringLiteral("non c'è alcun terminale IR collegato alla porta com selezionata.")
                          + QStringLiteral("\r\n\r\n") + QStringLiteral("Andare alla schermata Opzioni?");
@@ -154,59 +159,6 @@ void Collector::channelFailed(int n)
         SetComm(n);
 }
 
-void Collector::connectTcp(int n)
-{
-    const ChannelSettings &c = m_settings.Com[n];
-    ChannelState &s = m_state[n];
-    Socket *socket = m_socket[n];
-    s.Connecting = true;
-    const QString host = c.IP1.trimmed() + QLatin1Char('.') + c.IP2.trimmed() + QLatin1Char('.')
-                         + c.IP3.trimmed() + QLatin1Char('.') + c.IP4.trimmed();
-    const int remotePort = static_cast<int>(NumericValue(c.IP5.trimmed()));
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        if (socket->State() != Socket::sckClosed)
-            socket->Close();
-        socket->setRemoteHost(host);
-        socket->setRemotePort(remotePort);
-        socket->Connect();
-        resetTimerTimeout(n);
-        // Wait on the event loop for the connection, an error (then try
-        // again at once) or the reply time-out, which the step timer fires.
-        while (socket->State() != Socket::sckConnected && !s.TimedOut && !OpeningCancelled) {
-            const bool failed = socket->State() == Socket::sckError;
-            QEventLoop loop;
-            // A refused connection fails within milliseconds: the next try
-            // waits for the rest of the 100 ms slice instead of spinning.
-            const auto a = failed ? QMetaObject::Connection()
-                                  : connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
-            QTimer::singleShot(100, &loop, &QEventLoop::quit);
-            loop.exec();
-            if (a)
-                disconnect(a);
-            if (!m_timer.isActive())
-                TimerStep_Timer(); // time-outs are checked even before the timer runs
-            if (failed && !s.TimedOut) {
-                socket->Close();
-                socket->Connect();
-            }
-        }
-        s.TimedOut = false;
-        if (socket->State() == Socket::sckConnected || OpeningCancelled)
-            break;
-    }
-    s.Connecting = false;
-    s.AckWait = false;
-    if (AutoCollectionOn(c)) {
-        s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
-        s.StepActive = true;
-        s.StepStart = now();
-    }
-    const bool connected = socket->State() == Socket::sckConnected;
-    setStatusPanel(n, connected ? QStringLiteral("TCP Ready") : QStringLiteral(" Error/n.d."));
-    if (connected && !socket->PeekData().isEmpty())
-        SocketDataArrival(n);
-}
-
 // The cradle answers the probe byte (15) with something; the speed it
 // answers at is the speed it runs at.
 bool Collector::probeCradle(int n, const QString &setting)
@@ -217,8 +169,11 @@ bool Collector::probeCradle(int n, const QString &setting)
     CaptureBuffer.clear();
     port->setSettings(setting);
     port->setRThreshold(1);
-    if (!port->setPortOpen(true))
+    if (!port->setPortOpen(true)) {
+        // Busy, missing, not permitted: the same at every speed.
+        m_cradleOpenError = port->errorString().isEmpty() ? QStringLiteral("unknown cause") : port->errorString();
         return false;
+    }
     port->Output(QByteArray(1, '\x0F'));
     // A cradle answers at once; 300 ms covers the slowest speed.
     for (int waited = 0; waited < 300 && CaptureBuffer.isEmpty(); waited += 20)
@@ -226,7 +181,7 @@ bool Collector::probeCradle(int n, const QString &setting)
     return !CaptureBuffer.isEmpty();
 }
 
-bool Collector::setupIrCradle(int n)
+bool Collector::setupIrCradle(int n, QString *cause)
 {
     const ChannelSettings &c = m_settings.Com[n];
     SerialPort *port = m_serial[n];
@@ -239,16 +194,22 @@ bool Collector::setupIrCradle(int n)
     static const char *const probes[] = {"9600,n,8,1", "38400,n,8,1", "115200,n,8,1", "57600,n,8,1",
                                          "19200,n,8,1"};
     bool answered = false;
+    m_cradleOpenError.clear();
     for (const char *probe : probes) {
         if (probeCradle(n, QLatin1String(probe))) {
             answered = true;
             break;
         }
+        if (!m_cradleOpenError.isEmpty())
+            break;
     }
     if (!answered) {
         CaptureMode = false;
         port->setPortOpen(false);
-        PLog(QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port), n);
+        *cause = m_cradleOpenError.isEmpty()
+                     ? QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port)
+                     : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        PLog(*cause, n);
         return false;
     }
 
@@ -279,8 +240,12 @@ bool Collector::setupIrCradle(int n)
     const bool ok = probeCradle(n, speed + QStringLiteral(",n,8,1"));
     CaptureMode = false;
     port->setPortOpen(false);
-    if (!ok)
-        PLog(QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed), n);
+    if (!ok) {
+        *cause = m_cradleOpenError.isEmpty()
+                     ? QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed)
+                     : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        PLog(*cause, n);
+    }
     return ok;
 }
 

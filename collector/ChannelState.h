@@ -21,11 +21,13 @@ struct ChannelState {
     bool SendingFile = false;    // a look-up file is being sent
     int LineNo = 1;              // next line of the look-up file to send
     bool FileEnd = false;        // the look-up file's "EOF" was sent
+    bool LookupAtEnd = false;    // that "EOF" followed the file's last line
     QByteArray PrevLine = "0";   // last look-up line sent
     QByteArray NextLine = "0";   // look-up line prepared for sending
     int FileIndex = 0;           // look-up file requested by the terminal
     int FileNo = 1;              // 1..5: number of the current exchange step
     bool Exchange = false;       // a collector-driven exchange is in progress
+    bool Requested = false;      // an outside program's request holds this channel
     QByteArray LastCommand;      // last command sent in the exchange
 
     // Kept beside the table by the window in the original layout.

@@ -91,6 +91,8 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
         m_socket[n] = m_transports.createSocket(this);
         connect(m_serial[n], &SerialPort::OnComm, this, [this, n] { SerialOnComm(n); });
         connect(m_socket[n], &Socket::DataArrival, this, [this, n](int) { SocketDataArrival(n); });
+        makeTcpRetryTimer(n);
+        connect(m_serial[n], &SerialPort::Failed, this, [this, n](const QString &why) { serialFailed(n, why); });
     }
     setProgramDir(m_programDir);
     m_timer.setInterval(100);
@@ -196,6 +198,17 @@ void Collector::CloseComm(int index)
     setStatusPanel(index, QStringLiteral("Paused"));
 }
 
+// A serial port that stopped working (its device went away) was closed: the
+// channel shows it and ends a request it was serving.
+void Collector::serialFailed(int n, const QString &why)
+{
+    PLog(why, n);
+    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    endRequest(n, QStringLiteral("6"),
+               QStringLiteral("Channel %1: the requested collection ends: the port stopped working.").arg(n));
+    m_state[n].StepActive = false;
+}
+
 bool Collector::channelOpen(int n) const
 {
     return m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
@@ -228,6 +241,9 @@ QString Collector::exchangePath() const
 
 QString Collector::ExchangeFile(int channel) const
 {
+    // Only the channel that serves the outside request writes to File(n).
+    if (channel < 1 || channel > kChannels || !m_state[channel].Requested)
+        return QString();
     return RegistryExchange::ReadRegistryValue(exchangeRoot(), exchangePath(),
                                                QStringLiteral("File(%1)").arg(channel), QString());
 }

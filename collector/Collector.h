@@ -68,6 +68,7 @@ public:
     // The step timer runs every 100 ms from here on.
     void startTimer();
     void stopTimer();
+    bool timerRunning() const { return m_timer.isActive(); }
 
     // Channel log: the channel's pane (cleared when it holds more than 1024
     // characters) and LOG.txt in the data folder, an empty line after each.
@@ -75,6 +76,9 @@ public:
     void CloseComm(int index);
     void SetComm(int n);
     void OpenChannels(); // OpeningCancelled = false, then every channel through openChannelWait
+    // Without a window (headless) a TCP channel's connection attempts run in
+    // the background: one absent terminal does not hold up the others.
+    void setOpenInBackground(bool on) { m_openInBackground = on; }
 
     // Reception.
     void SerialOnComm(int n);
@@ -122,11 +126,39 @@ signals:
     void statusChanged(int n, const QString &text);
 
 private:
-    bool openSerialKind(int n, bool modem);
-    bool setupIrCradle(int n);
+    bool openSerialKind(int n, bool modem, QString *cause);
+    bool setupIrCradle(int n, QString *cause);
     bool probeCradle(int n, const QString &setting);
-    void channelFailed(int n);
+    void channelFailed(int n, const QString &cause = QString());
+    void serialFailed(int n, const QString &why);
+
+    // TCP links (TcpLink.cpp): opening, loss of the peer, reconnection.
+    enum class TcpPhase { Idle, Opening, Background, Up };
+    struct TcpLink {
+        TcpPhase phase = TcpPhase::Idle;
+        bool opening = false;    // background attempts of an opening: time-outs logged
+        bool lost = false;       // the link was up and went away
+        bool attempting = false; // a connection is being started: its own state changes are ignored
+        int windows = 0;         // attempt periods that ended without a connection
+        qint64 windowStart = 0;
+        QString address;         // host:port
+    };
+    void makeTcpRetryTimer(int n);
+    bool tcpAddress(int n, QString *host, int *port);
     void connectTcp(int n);
+    void stopTcp(int n);
+    void startTcpBackground(int n, bool opening);
+    void tcpAttempt(int n);
+    void tcpConnected(int n);
+    void tcpLost(int n);
+    void socketStateChanged(int n, int state);
+    void checkTcpLinks();
+    QString tcpTimeoutText(int n) const;
+
+    // Outside requests: the end of one (code written, RequestKey freed), and
+    // automatic collection taken up again after it.
+    void endRequest(int n, const QString &code, const QString &why);
+    void resumeAutomatic(int n);
     void waitEvents(int ms);
     void terminateProgram(int code);
 
@@ -172,6 +204,10 @@ private:
     std::array<std::unique_ptr<LookupFile>, kChannels + 1> m_lookup;
 
     bool m_exchangeActive = false;
+    bool m_openInBackground = false;
+    QString m_cradleOpenError; // why the cradle's port did not open
+    std::array<TcpLink, kChannels + 1> m_tcp;
+    std::array<QTimer *, kChannels + 1> m_tcpRetry{};
     QString m_requestKey;
     bool m_serialBusy = false;
     bool m_rescanQueued = false;

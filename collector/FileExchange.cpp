@@ -32,7 +32,7 @@ void Collector::timerComAuto_Timer(int n)
     if (!s.StepActive)
         return;
     const bool open = m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
-    if (!v.isEmpty() && m_exchangeActive) {
+    if (!v.isEmpty() && s.Requested) {
         // One data file, as the outside program asked.
         if (open) {
             if (s.LastCommand.startsWith("PUTFILE"))
@@ -44,6 +44,11 @@ void Collector::timerComAuto_Timer(int n)
             sendToChannel(n, c + "\r");
             s.LastCommand = c;
             s.Exchange = true;
+            // A requested collection always ends: a terminal that stays
+            // silent meets the reply time-out (armed by the first sending;
+            // the terminal's characters push it on).
+            if (!s.AckWait)
+                resetTimerTimeout(n);
         }
         s.StepStart = now();
         return;
@@ -93,6 +98,11 @@ void Collector::refusalStep(QByteArray &answer, int n)
             --s.FileNo;
         s.Exchange = false;
         answer = NAK;
+        // Nothing to collect: the request has ended.
+        endRequest(n, QStringLiteral("3"),
+                   QStringLiteral("Channel %1: the terminal refused %2; the requested collection ends.")
+                       .arg(n)
+                       .arg(QString::fromLatin1(s.LastCommand)));
     }
     if (s.LastCommand.startsWith("PUTFILE") || s.LastCommand.startsWith("putfile")) {
         if (s.FileNo < 5) {
@@ -115,15 +125,7 @@ void Collector::endOfDataStep(QByteArray &answer, int n)
     const QByteArray c = "RMVDATA" + number(s.FileNo) + "\r";
     s.LastCommand = c;
     answer = ACK + c;
-    if (m_exchangeActive) {
-        if (!m_requestKey.isEmpty())
-            writeExchange(m_requestKey, QStringLiteral("3"));
-        m_requestKey.clear();
-        s.StepActive = false;
-        s.Exchange = false;
-        s.FileNo = 1;
-        m_exchangeActive = false;
-    }
+    endRequest(n, QStringLiteral("3"), QString());
     if (m_settings.DBMS[n].Policy == QLatin1String("NewFile"))
         m_recordStore->EndTransfer(n);
 }
@@ -139,6 +141,10 @@ void Collector::lookupFileStep(QByteArray &line, QByteArray &answer, int n)
         m_lookup[n]->close();
         s.LineNo = 1;
         s.FileEnd = false;
+        s.LookupAtEnd = false;
+        // A refusal of the opening is answered with the opening, never with
+        // a line of an earlier sending.
+        s.PrevLine = ACK + "BOF";
         m_articles->Reset(n);
     }
     if (line == "GETFILE") {
@@ -152,7 +158,8 @@ void Collector::lookupFileStep(QByteArray &line, QByteArray &answer, int n)
             if (k >= 1 && !IsZucchettiOn(ext.IsZucchetti)) {
                 s.AckWait = false;
                 m_lookup[n]->close();
-                if (DelAfterSendOn(ext.DelAfterSend)) {
+                // Only a file whose every line went out is deleted.
+                if (DelAfterSendOn(ext.DelAfterSend) && s.LookupAtEnd) {
                     const QString name = m_store.read(ExtFileSection(k), QStringLiteral("Name"),
                                                       Paths::dataFile(QStringLiteral("toTerm.txt")));
                     if (QFile::exists(name))
@@ -189,7 +196,10 @@ QByteArray Collector::nextLookupLine(int n)
         // Look-up file 0 has no settings of its own: nothing to send.
         if (k < 1)
             return "EOF";
-        return m_articles->ArticleLine(m_settings.ExtFile[k].Name, s.LineNo, n);
+        // The name is read afresh, as for a plain file: another program may
+        // have changed it since start-up.
+        const QString name = m_store.read(ExtFileSection(k), QStringLiteral("Name"), m_settings.ExtFile[k].Name);
+        return m_articles->ArticleLine(name, s.LineNo, n);
     }
     const QString section = ExtFileSection(k);
     const int maxLength = static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
@@ -200,8 +210,11 @@ QByteArray Collector::nextLookupLine(int n)
             return "EOF";
     }
     QByteArray text;
-    if (!file.line(s.LineNo, &text))
+    if (!file.line(s.LineNo, &text)) {
+        // "EOF" after a read that failed midway is not the end of the file.
+        s.LookupAtEnd = file.complete() && file.lineCount() < s.LineNo;
         return "EOF";
+    }
     if (maxLength > 0) {
         if (text.size() > maxLength)
             text.truncate(maxLength);

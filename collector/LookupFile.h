@@ -21,6 +21,9 @@ public:
 
     // Line lineNo (from 1) without its line end; false after the last line.
     bool line(int lineNo, QByteArray *text);
+    // The whole file has been scanned; then lineCount() is its number of lines.
+    bool complete() const { return m_complete; }
+    int lineCount() const { return static_cast<int>(m_starts.size()) - 1; }
 
 private:
     bool scanTo(int lineNo);

@@ -40,6 +40,10 @@ void Collector::restartStepIfExchange(int n)
         s.StepActive = true;
         s.StepStart = now();
     }
+    // A terminal that is answering a request is given the reply time-out
+    // again from its last character.
+    if (s.Requested && s.AckWait && !s.SendingFile)
+        s.AckStart = now();
 }
 
 void Collector::logIncoming(int n, const QByteArray &line)

@@ -12,6 +12,7 @@ namespace vx {
 
 void Collector::TimerStep_Timer()
 {
+    checkTcpLinks();
     const QString root = m_settings.Misc.ChiavePC;
     const QString path = m_settings.Misc.PercorsoChiave;
     for (int n = 1; n <= kChannels; ++n) {
@@ -23,15 +24,18 @@ void Collector::TimerStep_Timer()
             // An open, idle channel: a serial kind waiting for its terminal,
             // or a connected TCP channel.
             if (panel.contains(QLatin1String("RUN/WAIT")) || panel.contains(QLatin1String("TCP READY"))) {
+                // One request at a time: it holds RequestKey from its
+                // acceptance to its end; another waits until then.
                 if (m_requestKey.isEmpty()) {
+                    m_requestKey = key;
+                    m_exchangeActive = true;
+                    s.Requested = true;
                     // The request goes out one step period from now.
-                    if (!s.StepActive || s.StepInterval != 2000)
-                        s.StepStart = now();
+                    s.StepStart = now();
                     s.StepActive = true;
                     s.Exchange = true;
                     s.StepInterval = 2000;
                 }
-                m_exchangeActive = true;
             } else {
                 if (panel.contains(QLatin1String("NONE")))
                     writeExchange(key, QStringLiteral("5"));
@@ -41,15 +45,14 @@ void Collector::TimerStep_Timer()
                     writeExchange(key, QStringLiteral("6"));
             }
         } else if (v == QLatin1String("3")) {
-            s.StepActive = false;
-            s.Exchange = false;
-            s.FileNo = 1;
+            // The outside program ends its request; automatic collection is
+            // not its to stop.
+            endRequest(n, QString(), QString());
         }
 
         const qint64 t = now();
         if (s.StepActive && s.StepStart + s.StepInterval <= t) {
-            m_requestKey = key;
-            if (m_exchangeActive)
+            if (s.Requested)
                 writeExchange(key, QStringLiteral("2"));
             timerComAuto_Timer(n);
         }
@@ -79,7 +82,7 @@ void Collector::HandleReplyTimeout(int n)
     const QString m = QStringLiteral(" %1").arg(n);
     QString text;
     if (type == QLatin1String("TCP"))
-        text = QStringLiteral("Connection TCP ") + QStringLiteral("response Timed Out ");
+        text = tcpTimeoutText(n);
     else if (type == QLatin1String("Modem"))
         text = QStringLiteral("Port") + m + QStringLiteral(" Connection Modem ") + QStringLiteral("response Timed Out ");
     else
@@ -93,6 +96,40 @@ void Collector::HandleReplyTimeout(int n)
     s.SendingFile = false;
     if (type == QLatin1String("Modem"))
         s.ModemTimedOut = true;
+    endRequest(n, QStringLiteral("6"),
+               QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested collection ends.")
+                   .arg(n));
+}
+
+void Collector::endRequest(int n, const QString &code, const QString &why)
+{
+    ChannelState &s = m_state[n];
+    if (!s.Requested)
+        return;
+    if (!why.isEmpty())
+        PLog(why, n);
+    if (!code.isEmpty())
+        writeExchange(m_requestKey, code);
+    m_requestKey.clear();
+    m_exchangeActive = false;
+    s.Requested = false;
+    s.StepActive = false;
+    s.Exchange = false;
+    s.FileNo = 1;
+    s.AckWait = false;
+    resumeAutomatic(n);
+}
+
+// A channel with automatic collection goes on collecting at its period.
+void Collector::resumeAutomatic(int n)
+{
+    const ChannelSettings &c = m_settings.Com[n];
+    ChannelState &s = m_state[n];
+    if (!AutoCollectionOn(c) || !channelOpen(n))
+        return;
+    s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
+    s.StepActive = true;
+    s.StepStart = now();
 }
 
 bool Collector::SendModemCommand(int n, const QString &command)

@@ -2,7 +2,9 @@
 // without a display.
 #include "ProfileCli.h"
 #include "ProfileFile.h"
+#include "ProfileRules.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -91,6 +93,13 @@ int runCheck(const QString &path)
                                             : QStringLiteral(", %1 lines not recognised").arg(result.linesSkipped);
     if (!result.endsWithFlag)
         summary += QStringLiteral(", no closing FLAG=17");
+    // A value with a comma reads back whole but cannot be sent.
+    QFile file(path);
+    const QList<QByteArray> commas = file.open(QIODevice::ReadOnly) ? KeysWithComma(file.readAll()) : QList<QByteArray>();
+    if (!commas.isEmpty()) {
+        err(QStringLiteral("%1: %2 The profile cannot be sent.").arg(path, CommaRefusalText(commas)));
+        return 1;
+    }
     out(summary);
     return 0;
 }

@@ -282,6 +282,66 @@ struct RecordStore::Impl {
             ch[k].unsynced.remove(path);
     }
 
+    // True when the target holds records: a text file that is not empty, a
+    // database file that is no longer a plain copy of its template (one
+    // without its template counts as holding records).
+    bool HoldsRecords(const StoreSettings &db)
+    {
+        const QFileInfo info(db.Name);
+        if (!info.exists())
+            return false;
+        const Kind kind = KindOf(db.Type);
+        if (!IsDatabase(kind))
+            return info.size() > 0;
+        // Rows still in a write-ahead log reach the file when it is let go.
+        ReleaseFile(db.Name);
+        for (const QString &side : SqliteSideFiles(db.Name))
+            if (QFileInfo(side).size() > 0)
+                return true;
+        QFile made(db.Name);
+        QFile plain(ctx.programDir + QLatin1Char('/') + TemplateName(kind));
+        if (!plain.exists() || plain.size() != made.size())
+            return true;
+        if (!made.open(QIODevice::ReadOnly) || !plain.open(QIODevice::ReadOnly))
+            return true;
+        return made.readAll() != plain.readAll();
+    }
+
+    // Moves channel n's target to its time-stamped name (a counter is added
+    // when that name is taken). False when it could not be moved.
+    bool MoveToTimeStampedName(int n)
+    {
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        if (!FileExists(db.Name))
+            return true;
+        ReleaseFile(db.Name);
+        // An earlier transfer moved within the same second keeps its file:
+        // the new name gets a counter instead of replacing it.
+        const QString moved = UniqueTimeStampedName(db.Name, ctx.clock.timeOfDay());
+        if (!QFile::rename(db.Name, moved)) {
+            Log(QStringLiteral("Cannot move %1 to %2: %3").arg(db.Name, moved, QString::fromLocal8Bit(std::strerror(errno))), n);
+            return false;
+        }
+        ForgetUnsynced(db.Name);
+        QString error;
+        if (!SyncFolder(FolderOf(moved), &error))
+            Log(QStringLiteral("Cannot sync %1").arg(error), n);
+        return true;
+    }
+
+    // Under "NewFile" the target is made afresh for a transfer; records it
+    // already holds (a transfer the terminal started, a run before a
+    // restart) are first moved to their own time-stamped name, never lost.
+    bool KeepHeldRecords(int n)
+    {
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        if (db.Policy != QLatin1String("NewFile") || KindOf(db.Type) == Kind::Zucchetti)
+            return true;
+        if (!HoldsRecords(db))
+            return true;
+        return MoveToTimeStampedName(n);
+    }
+
     // Re-reads the four DBMS(n) sections into the settings records.
     void ReloadStoreSettings()
     {
@@ -382,7 +442,7 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
         }
         if (FirstRecord[n] && db.Policy == QLatin1String("NewFile")) {
             d->ReloadStoreSettings();
-            if (!CreaDB(n))
+            if (!d->KeepHeldRecords(n) || !CreaDB(n))
                 return false;
         }
     }
@@ -488,7 +548,7 @@ void RecordStore::BeginTransfer(int n)
     const bool overwrite = db.AlwaysOverwrite == QLatin1String("1") && KindOf(db.Type) != Kind::Zucchetti
                            && OverwriteAllowed;
     if (overwrite || db.Policy == QLatin1String("NewFile")) {
-        if (!CreaDB(n))
+        if (!d->KeepHeldRecords(n) || !CreaDB(n))
             FirstRecord[n] = true;
     }
 }
@@ -505,20 +565,7 @@ void RecordStore::EndTransfer(int n)
     // The ERP database is never moved, whatever the policy says.
     if (db.Policy != QLatin1String("NewFile") || KindOf(db.Type) == Kind::Zucchetti)
         return;
-    if (!FileExists(db.Name))
-        return;
-    d->ReleaseFile(db.Name);
-    // An earlier transfer moved within the same second keeps its file: the
-    // new name gets a counter instead of replacing it.
-    const QString moved = UniqueTimeStampedName(db.Name, d->ctx.clock.timeOfDay());
-    if (!QFile::rename(db.Name, moved)) {
-        d->Log(QStringLiteral("Cannot move %1 to %2").arg(db.Name, moved), n);
-        return;
-    }
-    d->ForgetUnsynced(db.Name);
-    QString error;
-    if (!SyncFolder(FolderOf(moved), &error))
-        d->Log(QStringLiteral("Cannot sync %1").arg(error), n);
+    d->MoveToTimeStampedName(n);
 }
 
 bool RecordStore::CreaDB(int n)

@@ -228,7 +228,7 @@ int RunSendSettings(const QStringList &args)
     link->close();
 
     const SendOutcome outcome = sender.outcome();
-    QString text = SendOutcomeText(outcome);
+    QString text = sender.outcomeText();
     if (outcome == SendOutcome::LinkNotOpened)
         text = QStringLiteral("The infrared link on Com%1 cannot be opened.").arg(a.port);
     else if (outcome == SendOutcome::Stopped)

@@ -233,13 +233,21 @@ void SettingsReceiver::pollInfrared()
             }
             const QByteArray line = m_line;
             m_line.clear();
-            storeLine(line);
-            if (line == kEofWord) {
-                // What follows (the terminal's CRC text) is not read.
-                m_expected = kEofWord;
-                endInfrared();
+            if (m_expected == kEofWord) {
+                // The line after "EOF": the terminal's CRC text, compared as
+                // on the serial path.
+                m_expected = line;
+                m_poll.stop();
+                m_temp.close();
+                m_device->close();
+                m_computed = computeCrc();
+                finish(m_computed == m_expected && !m_computed.isEmpty() ? ReceiveOutcome::Accepted
+                                                                         : ReceiveOutcome::CrcMismatch);
                 return;
             }
+            storeLine(line);
+            if (line == kEofWord)
+                m_expected = kEofWord;
         }
     }
     if (any) {
@@ -271,9 +279,9 @@ void SettingsReceiver::endInfrared()
         finish(ReceiveOutcome::TempFileError);
         return;
     }
-    // No CRC line is compared on this path: the computed text stands for both.
-    m_expected = m_computed;
-    finish(ReceiveOutcome::Accepted);
+    // The terminal fell quiet before its CRC line: nothing checks what
+    // arrived, so it is not imported.
+    finish(ReceiveOutcome::CrcMismatch);
 }
 
 void SettingsReceiver::cancel()

@@ -2,8 +2,11 @@
 
 #include "Clock.h"
 #include "CrcLibrary.h"
+#include "ProfileRules.h"
 #include "SettingsLine.h"
 #include "TransferMessages.h"
+
+#include <QFile>
 
 namespace vx {
 
@@ -20,17 +23,28 @@ QString SendOutcomeText(SendOutcome outcome)
         return CrcLibrary::instance().errorText().isEmpty()
                    ? QStringLiteral("The checksum library cannot be loaded.")
                    : CrcLibrary::instance().errorText();
+    case SendOutcome::CommaInValue:
+        return QStringLiteral("A value of the profile holds a comma: the terminal would take what follows it as "
+                              "another setting. The profile was not sent.");
     case SendOutcome::LinkNotOpened:
     case SendOutcome::Stopped: break;
     }
     return {};
 }
 
+QString SettingsSender::outcomeText() const
+{
+    if (m_outcome == SendOutcome::CommaInValue)
+        return CommaRefusalText(m_commaKeys) + QStringLiteral(" The profile was not sent.");
+    return SendOutcomeText(m_outcome);
+}
+
 MsgIcon SendOutcomeIcon(SendOutcome outcome)
 {
     switch (outcome) {
     case SendOutcome::PortNotOpened:
-    case SendOutcome::NoChecksum: return MsgIcon::Critical;
+    case SendOutcome::NoChecksum:
+    case SendOutcome::CommaInValue: return MsgIcon::Critical;
     case SendOutcome::FileNotReadable: return MsgIcon::Information;
     default: break;
     }
@@ -78,10 +92,18 @@ void SettingsSender::start(const QString &profilePath)
     m_itemCount = 0;
     m_itemsAccepted = 0;
     m_crcText.clear();
+    m_commaKeys.clear();
 
     QList<QByteArray> items;
     if (!ReadSettingsItems(profilePath, &items)) {
         finish(SendOutcome::FileNotReadable);
+        return;
+    }
+    // Refused before anything is sent or opened.
+    if (QFile file(profilePath); file.open(QIODevice::ReadOnly))
+        m_commaKeys = KeysWithComma(file.readAll());
+    if (!m_commaKeys.isEmpty()) {
+        finish(SendOutcome::CommaInValue);
         return;
     }
     if (!m_crc.ensureLoaded()) {

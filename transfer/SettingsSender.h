@@ -25,6 +25,7 @@ enum class SendOutcome {
     Stopped,         // cancelled, ended at the CRC line: nothing is said
     FileNotReadable, // the profile file cannot be read
     NoChecksum,      // the checksum library is not available
+    CommaInValue,    // a value of the profile holds a comma: nothing is sent
 };
 
 // The message that tells the user the outcome; empty where nothing is said.
@@ -61,6 +62,8 @@ public:
 
     bool isRunning() const { return m_running; }
     SendOutcome outcome() const { return m_outcome; }
+    // The message for the outcome, naming the keys of a refused profile.
+    QString outcomeText() const;
     // Items of the file that travel (after the link's filter).
     int itemCount() const { return m_itemCount; }
     int itemsAccepted() const { return m_itemsAccepted; }
@@ -104,6 +107,7 @@ private:
     int m_itemCount = 0;
     int m_itemsAccepted = 0;
     QByteArray m_crcText;
+    QList<QByteArray> m_commaKeys;
     QTimer *m_tick; // a child: a window finds it as its Timer1
     SendOutcome m_outcome = SendOutcome::Stopped;
 };

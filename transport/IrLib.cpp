@@ -35,6 +35,7 @@ struct Binding {
     bool writeTried = false;
     bool readTried = false;
     bool closeTried = false;
+    QString error;
 
     QString libraryPath()
     {
@@ -52,9 +53,11 @@ struct Binding {
         loadTried = true;
         const QString file = libraryPath();
         handle = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            qWarning().noquote() << QStringLiteral("The infrared library %1 cannot be loaded (%2): infrared links stay closed.")
-                                        .arg(file, QString::fromLocal8Bit(dlerror()));
+        if (!handle) {
+            error = QStringLiteral("The infrared library %1 cannot be loaded (%2): infrared links stay closed.")
+                        .arg(file, QString::fromLocal8Bit(dlerror()));
+            qWarning().noquote() << error;
+        }
         return handle != nullptr;
     }
 
@@ -67,9 +70,11 @@ struct Binding {
         if (!load())
             return nullptr;
         slot = reinterpret_cast<Fn>(dlsym(handle, name));
-        if (!slot)
-            qWarning().noquote() << QStringLiteral("The infrared library %1 has no function %2: that call does nothing.")
-                                        .arg(libraryPath(), QLatin1String(name));
+        if (!slot) {
+            error = QStringLiteral("The infrared library %1 has no function %2: that call does nothing.")
+                        .arg(libraryPath(), QLatin1String(name));
+            qWarning().noquote() << error;
+        }
         return slot;
     }
 };
@@ -119,6 +124,11 @@ void CloseIrCom()
     const CloseFn fn = b.bind(b.close, b.closeTried, "CloseIrCom");
     if (fn)
         fn();
+}
+
+QString LoadError()
+{
+    return binding().error;
 }
 
 void setLibraryPath(const QString &path)

@@ -22,6 +22,10 @@ QByteArray vbReadIrCom();
 // Closes the link; harmless when nothing is open.
 void CloseIrCom();
 
+// Why the library could not be loaded (or a function was missing); empty
+// while every call made so far found what it needed.
+QString LoadError();
+
 // Binds to another library file from the next call on, as if no call had
 // been made yet (tests; the program uses libIrLib.so in the program folder).
 void setLibraryPath(const QString &path);

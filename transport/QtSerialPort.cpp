@@ -472,6 +472,7 @@ void QtSerialPort::onPortError(QSerialPort::SerialPortError error)
     m_open = false;
     m_port->close();
     m_port->clearError();
+    emit Failed(m_error);
 }
 
 } // namespace vx

@@ -66,6 +66,9 @@ signals:
     // Raised on the thread of the program whenever characters arrived (and
     // for other events the program ignores); read CommEvent().
     void OnComm();
+    // The port stopped working (the device went away) and was closed; why
+    // names the port and the cause.
+    void Failed(const QString &why);
 };
 
 } // namespace vx

@@ -126,7 +126,7 @@ TEST_F(CollectorTest, ReplyTimeOutsFireWhenDueAndShowOneBox)
     };
     collector->TimerStep_Timer();
     messenger.onMessage = nullptr;
-    EXPECT_EQ(messenger.texts(), QStringList({"Connection TCP response Timed Out "}));
+    EXPECT_EQ(messenger.texts(), QStringList({"Connection TCP response Timed Out (channel 1, 127.0.0.1:3000)"}));
     EXPECT_TRUE(collector->state(1).TimedOut);
     EXPECT_FALSE(collector->state(1).AckWait);
 
@@ -148,7 +148,7 @@ TEST_F(CollectorTest, SilentTcpTerminalTimesOutEveryAttempt)
     collector->SetComm(1);
     later.stop();
     EXPECT_EQ(socket(1).connectAttempts(), 10);
-    EXPECT_EQ(messenger.texts().count("Connection TCP response Timed Out "), 10);
+    EXPECT_EQ(messenger.texts().count("Connection TCP response Timed Out (channel 1, 127.0.0.1:3000)"), 10);
     EXPECT_EQ(collector->StatusPanel(1), " Error/n.d.");
     EXPECT_FALSE(collector->state(1).Connecting);
 }
@@ -193,11 +193,18 @@ TEST_F(CollectorTest, DataExchangeRequestsAreAnsweredByChannelState)
     EXPECT_FALSE(collector->ExchangeActive());
     EXPECT_TRUE(collector->RequestKey().isEmpty());
 
-    // "3" read back keeps the channel's exchange stopped.
+    // "3" read back ends a request that has not gone out yet, and nothing
+    // else: automatic collection is not the outside program's to stop.
+    setExchange("ID(1)", "1");
+    collector->TimerStep_Timer();
+    EXPECT_EQ(collector->RequestKey(), "ID(1)");
+    setExchange("ID(1)", "3");
+    collector->TimerStep_Timer();
+    EXPECT_TRUE(collector->RequestKey().isEmpty());
+    EXPECT_FALSE(collector->state(1).StepActive);
     collector->state(1).Exchange = true;
     collector->TimerStep_Timer();
-    EXPECT_FALSE(collector->state(1).Exchange);
-    EXPECT_EQ(collector->state(1).FileNo, 1);
+    EXPECT_TRUE(collector->state(1).Exchange);
 }
 
 TEST_F(CollectorTest, OnlyOneDataExchangeRequestIsServedAtATime)

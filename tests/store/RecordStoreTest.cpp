@@ -334,13 +334,14 @@ TEST_F(RecordStoreTest, NewFileMovesEachRequestedTransferToItsOwnName)
     EXPECT_EQ(readFile(home.file("data/VdxPC_090307.txt")), QByteArray("r1\r\nr2\r\n"));
     EXPECT_EQ(readFile(home.file("data/VdxPC_090307_2.txt")), QByteArray("r3\r\n"));
 
-    // A transfer the terminal started itself stays in place until the next
-    // "BOF" recreates the target over it.
+    // A transfer the terminal started itself stays in place; the next "BOF"
+    // moves it to its own name before the target is made again.
     Transfer({"r4"}, false);
     EXPECT_EQ(readFile(Name()), QByteArray("r4\r\n"));
     Transfer({"r5"}, false);
     EXPECT_EQ(readFile(Name()), QByteArray("r5\r\n"));
-    EXPECT_EQ(QDir(home.file("data")).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(readFile(home.file("data/VdxPC_090307_3.txt")), QByteArray("r4\r\n"));
+    EXPECT_EQ(QDir(home.file("data")).entryList(QDir::Files).size(), 4);
 }
 
 TEST_F(RecordStoreTest, NewFileRereadsTheTargetsAtTheFirstRecord)

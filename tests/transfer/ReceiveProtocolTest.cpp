@@ -166,7 +166,8 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         EXPECT_EQ(rig.receiver.expectedCrc(), rig.receiver.computedCrc());
         EXPECT_FALSE(rig.ir.linkOpen);
     }
-    {   // A stream without "EOF" ends after a second of quiet.
+    {   // A stream without its CRC line ends after a second of quiet,
+        // unchecked and so refused.
         ReceiveRig rig;
         rig.receiver.startInfrared(&rig.ir, 1, 38400);
         rig.ir.incoming = "SETTINGS\rBOF\rA=1\r";
@@ -175,7 +176,15 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         test::waitUntil([] { return false; }, 100);
         EXPECT_FALSE(rig.outcome.has_value());
         rig.clock.advanceMs(1);
-        EXPECT_EQ(rig.wait(), ReceiveOutcome::Accepted);
+        EXPECT_EQ(rig.wait(), ReceiveOutcome::CrcMismatch);
+    }
+    {   // The terminal's CRC line is compared: a changed byte is refused.
+        ReceiveRig rig;
+        rig.receiver.startInfrared(&rig.ir, 1, 38400);
+        rig.ir.incoming = SettingsTerminal::Stream({"A=1", "B=2"}).replace("B=2", "B=3");
+        EXPECT_EQ(rig.wait(), ReceiveOutcome::CrcMismatch);
+        EXPECT_EQ(ReceiveOutcomeText(*rig.outcome), TransferText::receiveError());
+        EXPECT_NE(rig.receiver.expectedCrc(), rig.receiver.computedCrc());
     }
     {   // Only blanks: failed, nothing to import.
         ReceiveRig rig;

@@ -12,6 +12,7 @@
 #include "frmAbout.h"
 #include "frmAttendere.h"
 #include "frmMain.h"
+#include "frmSettingsReceive.h"
 #include "frmSplash.h"
 
 #include <QAction>
@@ -497,4 +498,24 @@ TEST_F(WindowTest, AboutShowsNameAndVersionAndClosingTheWindowEndsTheProgram)
     EXPECT_EQ(endedWith, QList<int>({0}));
     window->mnuFileExit->trigger();
     EXPECT_EQ(endedWith, QList<int>({0, 0}));
+}
+
+// No reply time-out of a closed channel can show its box during a settings
+// reception: the step timer stops for it and runs again after it.
+TEST_F(WindowTest, SettingsReceptionStopsTheStepTimer)
+{
+    makeWindow();
+    startup();
+    collector->startTimer();
+    messenger.fileAnswers.push_back(home.file("R.VDX"));
+    std::vector<bool> runningWhileOpen;
+    ShowWatcher watcher([&](QWidget *w) {
+        if (auto *receive = qobject_cast<frmSettingsReceive *>(w)) {
+            runningWhileOpen.push_back(collector->timerRunning());
+            QTimer::singleShot(0, receive, &QDialog::reject);
+        }
+    });
+    window->mnuReceiveSettings->trigger();
+    EXPECT_EQ(runningWhileOpen, std::vector<bool>({false}));
+    EXPECT_TRUE(collector->timerRunning());
 }

@@ -500,22 +500,28 @@ void frmMain::mnuOptions_Click()
 
 // The settings transfer uses a serial port or the infrared cradle of its
 // own, so the channels are closed around it, as around the profile editor.
+// The step timer stops for the transfer too: no reply time-out of a closed
+// channel may show its box meanwhile.
 void frmMain::mnuSendSettings_Click()
 {
     closeChannels();
+    m_collector.stopTimer();
     SendProfileToTerminal(this, m_messenger);
     m_collector.OpenChannels();
+    m_collector.startTimer();
 }
 
 void frmMain::mnuReceiveSettings_Click()
 {
     closeChannels();
+    m_collector.stopTimer();
     ProfileSet received;
     received.SetDefault();
     QString target;
     if (ReceiveProfileFromTerminal(this, received, m_messenger, &target))
         m_collector.PLog(tr("Terminal settings received into %1").arg(target), 0);
     m_collector.OpenChannels();
+    m_collector.startTimer();
 }
 
 void frmMain::mnuProfiles_Click()

@@ -83,7 +83,7 @@ void frmSettingsSend::onStart()
 void frmSettingsSend::onFinished(SendOutcome outcome)
 {
     m_outcome = outcome;
-    const QString text = SendOutcomeText(outcome);
+    const QString text = m_sender->outcomeText();
     if (!text.isEmpty())
         m_messenger->message(text, SendOutcomeIcon(outcome));
     if (m_closing)
@@ -95,6 +95,7 @@ void frmSettingsSend::onFinished(SendOutcome outcome)
     case SendOutcome::PortNotOpened:
     case SendOutcome::FileNotReadable:
     case SendOutcome::NoChecksum:
+    case SendOutcome::CommaInValue:
         Start->setEnabled(true);
         cmbCommPort->setEnabled(true);
         break;
