@@ -139,11 +139,13 @@ void Collector::channelFailed(int n, const QString &cause)
 {
     m_serial[n]->setPortOpen(false);
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
-    // The cause, when known, comes first: the user sees what to change.
-    const QString text = (cause.isEmpty() ? QString() : cause + QStringLiteral("\r\n\r\n")) + QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
+    // The cause, when known, stands before the question: the user sees what
+    // to change.
+    const QString text = QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
                          + QStringLiteral("\r\n")
                          + QStringLiteral("non c'è alcun terminale IR collegato alla porta com selezionata.")
-                         + QStringLiteral("\r\n\r\n") + QStringLiteral("Andare alla schermata Opzioni?");
+                         + QStringLiteral("\r\n\r\n") + (cause.isEmpty() ? QString() : cause + QStringLiteral("\r\n\r\n"))
+                         + QStringLiteral("Andare alla schermata Opzioni?");
     if (m_messenger.message(text, MsgIcon::Exclamation, MsgButtons::OkCancel) != MsgAnswer::Ok)
         return;
     CloseComm(n);

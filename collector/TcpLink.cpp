@@ -177,10 +177,17 @@ void Collector::startTcpBackground(int n, bool opening)
     l.windows = 0;
     l.windowStart = now();
     m_state[n].Connecting = true;
-    if (opening)
+    if (opening) {
         tcpAttempt(n);
-    else
-        m_tcpRetry[n]->start(kRetryMs);
+        return;
+    }
+    // An attempt left pending by the opening is given up; the next one
+    // follows after the pause.
+    l.attempting = true;
+    if (m_socket[n]->State() != Socket::sckClosed)
+        m_socket[n]->Close();
+    l.attempting = false;
+    m_tcpRetry[n]->start(kRetryMs);
 }
 
 void Collector::tcpAttempt(int n)

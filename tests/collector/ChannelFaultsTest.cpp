@@ -1,6 +1,7 @@
 // Channel cases that guard a rule no other test reaches: what the file
 // exchange tells the record store, short modem replies, the network
 // adapter's greeting, opening failures with their cause, requests that end.
+#include "../store/ErpTestSupport.h"
 #include "CollectorFixture.h"
 #include "IrLib.h"
 
@@ -92,7 +93,7 @@ TEST_F(CollectorTest, OpeningFailuresShowTheirCause)
     serial(1).setOpenFailure("Permission denied");
     collector->SetComm(1);
     EXPECT_EQ(serial(1).openCount(), 0);
-    EXPECT_TRUE(messenger.texts().last().startsWith("Port Com1 of the infrared cradle cannot be opened: Permission denied"))
+    EXPECT_TRUE(messenger.texts().last().contains("Port Com1 of the infrared cradle cannot be opened: Permission denied"))
         << messenger.texts().last().toStdString();
     EXPECT_TRUE(collector->LogPane(1).contains("Permission denied"));
 
@@ -134,4 +135,31 @@ TEST_F(CollectorTest, SilentTerminalEndsTheRequestAtTheReplyTimeOut)
     collector->TimerStep_Timer();
     EXPECT_EQ(exchange("ID(2)"), "2");
     EXPECT_EQ(serial(2).takeWritten(), "GETDATA0\r");
+}
+
+// The article list's database name is read afresh from the settings store
+// when a sending starts, as the plain look-up file's name is.
+TEST_F(CollectorTest, ArticleListNameIsReadAfresh)
+{
+    serialChannel(1);
+    settings.ExtFile[2].IsZucchetti = "1";
+    settings.ExtFile[2].Name = home.file("moved-away.db");
+    make();
+    const QString db = home.file("erp.db");
+    ASSERT_EQ(makeDemoErp(db), QString());
+    store.write("ExtFile(2)", "Name", db);
+    int ended = -1;
+    Collector::Hooks hooks;
+    hooks.terminate = [&](int code) { ended = code; };
+    collector->setHooks(hooks);
+    collector->SetComm(1);
+    serial(1).receive("GETFILE2\r");
+    settle();
+    EXPECT_EQ(serial(1).takeWritten(), kAckLine + "BOF\r");
+    serial(1).receive(kAckLine);
+    settle();
+    const QByteArray first = serial(1).takeWritten();
+    EXPECT_EQ(ended, -1);
+    EXPECT_GT(first.size(), 4) << first.toStdString();
+    EXPECT_NE(first, "EOF\r");
 }

@@ -52,7 +52,9 @@ TEST_F(CollectorTest, FailedOpeningOffersTheOptionsScreen)
     collector->SetComm(1); // headless answer: Cancel
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_TRUE(messenger.shown[0].text.startsWith("I settaggi per la porta di comunicazione sono errati oppure\r\n"));
-    EXPECT_TRUE(messenger.shown[0].text.endsWith("\r\n\r\nAndare alla schermata Opzioni?"));
+    EXPECT_TRUE(messenger.shown[0].text.endsWith("\r\n\r\nPort Com1 (9600,N,8,1) cannot be opened: No such device"
+                                                 "\r\n\r\nAndare alla schermata Opzioni?"))
+        << messenger.shown[0].text.toStdString();
     EXPECT_EQ(messenger.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_FALSE(serial(1).PortOpen());
 
@@ -150,6 +152,11 @@ TEST_F(CollectorTest, SilentTcpTerminalTimesOutEveryAttempt)
     EXPECT_EQ(socket(1).connectAttempts(), 10);
     EXPECT_EQ(messenger.texts().count("Connection TCP response Timed Out (channel 1, 127.0.0.1:3000)"), 10);
     EXPECT_EQ(collector->StatusPanel(1), " Error/n.d.");
+    // The attempts go on in the background, without a box each.
+    EXPECT_TRUE(collector->LogPane(1).contains("no connection to 127.0.0.1:3000; trying again in the background"));
+    socket(1).setConnectOutcome(FakeSocket::ConnectOutcome::Accept);
+    EXPECT_TRUE(waitUntil([&] { return collector->StatusPanel(1) == "TCP Ready"; }, 2000));
+    EXPECT_EQ(messenger.texts().size(), 10);
     EXPECT_FALSE(collector->state(1).Connecting);
 }
 

@@ -95,6 +95,12 @@ TEST(ProfileCommand, CheckReportsTheLineAndFails)
     EXPECT_TRUE(part.out.contains("1 line not recognised"));
     EXPECT_TRUE(part.out.contains("no closing FLAG=17"));
 
+    // A value with a comma reads but cannot be sent: named, and a failure.
+    test::writeFile(home + "/comma.VDX", "MISC.TERMTYPE=8xxx\r\nPROFILE0.NAME=Qty,PROFILE0.EXIST=0\r\nFLAG=17\r\n");
+    Ran comma = vendrix({"check", "comma.VDX"}, home);
+    EXPECT_EQ(comma.exitCode, 1);
+    EXPECT_TRUE(comma.err.contains("comma.VDX: The value of PROFILE0.NAME holds a comma")) << comma.err.toStdString();
+
     EXPECT_EQ(vendrix({}, home).exitCode, 2);
     EXPECT_EQ(vendrix({"check"}, home).exitCode, 2);
     EXPECT_EQ(vendrix({"export-c", "bad.VDX"}, home).exitCode, 2);

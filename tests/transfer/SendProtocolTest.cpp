@@ -84,7 +84,7 @@ TEST(SettingsSend, SerialExchangeSendsFramedItemsAndTheirCrc)
 {
     test::TempHome home;
     SerialRig rig;
-    EXPECT_EQ(rig.run(profile(home, "MISC.TERMTYPE=8xxx\r\nA=1,2\r\nFLAG=17\r\n")), SendOutcome::Success);
+    EXPECT_EQ(rig.run(profile(home, "MISC.TERMTYPE=8xxx\r\nA=1\r\nFLAG=17\r\n")), SendOutcome::Success);
 
     // The port as the exchange set it up.
     EXPECT_EQ(rig.port.CommPort(), 3);
@@ -96,15 +96,31 @@ TEST(SettingsSend, SerialExchangeSendsFramedItemsAndTheirCrc)
     EXPECT_EQ(rig.port.OutBufferSize(), 1500);
     EXPECT_FALSE(rig.port.PortOpen()); // closed after the success
 
-    // One character per write; the comma split the line in two items.
+    // One character per write.
     for (const QByteArray &w : rig.port.writes())
         EXPECT_EQ(w.size(), 1);
     EXPECT_TRUE(rig.port.written().startsWith(QByteArray("SETTINGS\x73\rBOF\xD7\r")));
-    EXPECT_EQ(rig.terminal.items(), QList<QByteArray>({"MISC.TERMTYPE=8xxx", "A=1", "2", "FLAG=17"}));
+    EXPECT_EQ(rig.terminal.items(), QList<QByteArray>({"MISC.TERMTYPE=8xxx", "A=1", "FLAG=17"}));
     EXPECT_EQ(rig.terminal.badChecks(), 0);
     EXPECT_TRUE(rig.terminal.crcAgreed());
-    EXPECT_EQ(rig.sender.crcText(), SettingsTerminal::Crc({"SETTINGS", "BOF", "MISC.TERMTYPE=8xxx", "A=1", "2", "FLAG=17", "EOF"}));
+    EXPECT_EQ(rig.sender.crcText(), SettingsTerminal::Crc({"SETTINGS", "BOF", "MISC.TERMTYPE=8xxx", "A=1", "FLAG=17", "EOF"}));
     EXPECT_EQ(SendOutcomeText(SendOutcome::Success), TransferText::sendSuccess());
+}
+
+// The terminal would split a value at its comma: such a profile is refused
+// before the port is opened, and the message names every key.
+TEST(SettingsSend, ValueWithCommaIsRefusedBeforeAnythingIsSent)
+{
+    test::TempHome home;
+    SerialRig rig;
+    const QString path = profile(home, "MISC.DIAL=0,5551234\r\nB=1\r\nPROFILE0.NAME=Qty,PROFILE0.EXIST=0\nFLAG=17\r\n");
+    EXPECT_EQ(rig.run(path), SendOutcome::CommaInValue);
+    EXPECT_EQ(rig.port.openCount(), 0);
+    EXPECT_TRUE(rig.port.written().isEmpty());
+    EXPECT_EQ(rig.sender.outcomeText(),
+              "The value of MISC.DIAL; PROFILE0.NAME holds a comma: the terminal would take what follows it as another "
+              "setting. The profile was not sent.");
+    EXPECT_EQ(SendOutcomeIcon(SendOutcome::CommaInValue), MsgIcon::Critical);
 }
 
 TEST(SettingsSend, RefusalsAndChecksumAnswers)
