@@ -159,7 +159,10 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         rig.clock.advanceMs(5000); // nothing yet: it keeps waiting
         test::waitUntil([] { return false; }, 100);
         EXPECT_FALSE(rig.outcome.has_value());
-        rig.ir.incoming = SettingsTerminal::Stream({"A=1", "B=2,3"});
+        // The terminal's CRC line covers the items, split at the comma.
+        SettingsTerminal::StreamOptions options;
+        options.crcOverride = SettingsTerminal::Crc({"SETTINGSBOFA=1B=23EOF"});
+        rig.ir.incoming = SettingsTerminal::Stream({"A=1", "B=2,3"}, options);
         EXPECT_EQ(rig.wait(), ReceiveOutcome::Accepted);
         EXPECT_EQ(test::readFile(rig.receiver.tempPath()), "SETTINGS\r\nBOF\r\nA=1\r\nB=2,3\r\nEOF\r\n");
         EXPECT_EQ(rig.receiver.computedCrc(), SettingsTerminal::Crc({"SETTINGSBOFA=1B=23EOF"}));
