@@ -191,7 +191,7 @@ TEST(ProfileEditEndToEnd, EditedSavedOpenedExportedAndSent)
     choose(sender.cmbCommPort, 4); // Com5
     click(sender.Start);
     EXPECT_TRUE(sender.isRunning());
-    ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }, 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }, 100000));
     EXPECT_EQ(messenger.texts(), QStringList({TransferText::sendSuccess()}));
     EXPECT_TRUE(terminal.crcAgreed());
     EXPECT_EQ(terminal.items(), lines);
