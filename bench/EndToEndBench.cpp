@@ -7,7 +7,8 @@
 // Each measurement prints one line "RESULT bench=... key=value ..." that
 // bench/run.sh turns into the table:
 //  - tcp: N records stop-and-wait over TCP on 127.0.0.1 into each target kind
-//    (TXT, CSV, SQLite, dBase), and into the minimal peer before and after;
+//    (TXT, CSV, SQLite, dBase, and PostgreSQL on a server of the benchmark's
+//    own on 127.0.0.1), and into the minimal peer before and after;
 //    records per second and the CR-to-ACK latency (median, 99th percentile).
 //  - serial: the same over a pseudo-terminal pair at 115200 bit/s, into a TXT
 //    target, and into the minimal peer; what the processing adds to the wire
@@ -17,6 +18,7 @@
 //
 // The collector writes its standard output into a file in its home, as a
 // service would, so the benchmark process spends nothing on reading it.
+#include "PgServer.h"
 #include "PtyPair.h"
 #include "SimTerminal.h"
 #include "VendrixProcess.h"
@@ -26,6 +28,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -170,13 +173,40 @@ const Target kTargets[] = {
     {QStringLiteral("CSV"), QStringLiteral("CSV (*.csv)"), QStringLiteral("data.csv")},
     {QStringLiteral("SQLite"), QStringLiteral("Access 2.0 (*.mdb)"), QStringLiteral("data.mdb")},
     {QStringLiteral("dBase"), QStringLiteral("Dbase IV (*.dbf)"), QStringLiteral("data.dbf")},
+    // Name is the connection string of the benchmark's own server.
+    {QStringLiteral("PostgreSQL"), QStringLiteral("PostgreSQL"), QString()},
 };
+
+// The PostgreSQL server of the runs, started at its first use (null when it
+// cannot be started).
+vx::test::PgServer *Postgres()
+{
+    static std::unique_ptr<vx::test::PgServer> server;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        server = std::make_unique<vx::test::PgServer>();
+        if (!server->start()) {
+            note(QStringLiteral("no PostgreSQL server: %1").arg(server->errorText()));
+            server.reset();
+        }
+    }
+    return server.get();
+}
 
 // Records found in the target afterwards (-1 when it cannot be read): text
 // lines, the SQLite table's rows, or the dBase header's record count.
 qint64 StoredRecords(const Target &t, const QString &path)
 {
     QFile f(path);
+    if (t.label == QLatin1String("PostgreSQL")) {
+        // path is the run's collector name.
+        vx::test::PgServer *server = Postgres();
+        return server ? server->value(QStringLiteral("SELECT count(*) FROM vendrix_records WHERE collector = '%1'")
+                                          .arg(path))
+                            .toLongLong()
+                      : -1;
+    }
     if (t.label == QLatin1String("SQLite")) {
         QProcess q;
         q.start(QStringLiteral("sqlite3"), {path, QStringLiteral("SELECT COUNT(*) FROM Vendrix;")});
@@ -269,9 +299,18 @@ Run TcpVendrix(const QList<QByteArray> &records, const Target &target, const QSt
         return run;
     }
     VendrixProcess::Ini ini = TcpChannel(term.tcpPort());
-    const QString path = home + QLatin1Char('/') + target.file;
+    QString path = home + QLatin1Char('/') + target.file;
+    QString name = path;
+    if (target.label == QLatin1String("PostgreSQL")) {
+        vx::test::PgServer *server = Postgres();
+        if (!server)
+            return run;
+        name = server->connInfo();
+        path = QFileInfo(home).fileName(); // the collector's name, which tells its rows
+        ini[QStringLiteral("Misc")] = {{QStringLiteral("CollectorName"), path}};
+    }
     ini[QStringLiteral("DBMS(1)")] = {{QStringLiteral("Type"), target.type},
-                                      {QStringLiteral("Name"), path},
+                                      {QStringLiteral("Name"), name},
                                       {QStringLiteral("Policy"), QStringLiteral("Append")}};
     QString error;
     if (!VendrixProcess::WriteIni(home + QStringLiteral("/Vendrix.ini"), ini, &error)) {
@@ -616,7 +655,7 @@ int main(int argc, char **argv)
         {"lookup-lines", "Lines of the look-up file.", "n", "100000"},
         {"length", "Record length before the check characters.", "chars", "50"},
         {"only", "Comma-separated subset of tcp, serial, lookup.", "list", "tcp,serial,lookup"},
-        {"targets", "TCP target kinds, comma-separated.", "list", "TXT,CSV,SQLite,dBase"},
+        {"targets", "TCP target kinds, comma-separated.", "list", "TXT,CSV,SQLite,dBase,PostgreSQL"},
         {"rounds", "Measure this many times (the best round counts for TCP and the look-up file; serial\n"
                    "latencies are pooled).", "n", "3"},
         {"keep", "Work in this folder and keep it (default: a temporary folder).", "dir"},

@@ -11,6 +11,10 @@
 # Without --quick: 20,000 records over TCP and 5,000 over serial per run, a
 # 100,000-line look-up file, three rounds of each (about five minutes).
 #
+# The TCP table has a PostgreSQL target too: the benchmark starts a server of
+# its own (initdb and pg_ctl of Debian's postgresql, on a free port on
+# 127.0.0.1, as user nobody when run as root).
+#
 # The build folder is $VENDRIX_BUILD_DIR (default: build). Timings depend on
 # the machine and on what else runs: run it on a quiet machine.
 set -euo pipefail

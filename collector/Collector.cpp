@@ -93,6 +93,12 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
         connect(m_socket[n], &Socket::DataArrival, this, [this, n](int) { SocketDataArrival(n); });
         makeTcpRetryTimer(n);
         connect(m_serial[n], &SerialPort::Failed, this, [this, n](const QString &why) { serialFailed(n, why); });
+        // An answer still owed to a connection that is gone never goes to
+        // the next one.
+        connect(m_socket[n], &Socket::StateChanged, this, [this, n](int state) {
+            if (state != Socket::sckConnected)
+                dropLaterAnswer(n);
+        });
     }
     setProgramDir(m_programDir);
     m_timer.setInterval(100);
@@ -189,6 +195,7 @@ void Collector::PLog(const QString &message, int index)
 
 void Collector::CloseComm(int index)
 {
+    dropLaterAnswer(index);
     SerialPort *port = m_serial[index];
     if (port->PortOpen()) {
         port->setPortOpen(false);

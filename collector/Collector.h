@@ -185,6 +185,23 @@ private:
 
     qint64 now() const;
 
+    // A record whose target answers later (a database server): the channel
+    // reads no further input until that answer is sent, so the answers keep
+    // the order of the lines. Any other target answers at once, as before.
+    struct LaterAnswer {
+        bool waiting = false;
+        bool ackNak = false;  // answered ACK/NAK (else only logged)
+        quint64 ticket = 0;   // tells a current answer from one dropped
+        QByteArray line;
+        QByteArray held;      // TCP bytes that arrived behind the record
+    };
+    bool answerLater(int n) const { return m_later[n].waiting; }
+    void storeLater(const QByteArray &line, int n);
+    void answerStored(int n, quint64 ticket, bool stored);
+    void dropLaterAnswer(int n);
+    void takeTcpBytes(int n, const QByteArray &data);
+    std::array<LaterAnswer, kChannels + 1> m_later;
+
     Settings &m_settings;
     IniStore &m_store;
     Messenger &m_messenger;

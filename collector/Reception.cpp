@@ -125,7 +125,7 @@ void Collector::SerialOnComm(int n)
     m_serialBusy = true;
     ChannelState &s = m_state[n];
     const bool modem = m_settings.Com[n].ConnType.trimmed() == QLatin1String("Modem");
-    while (port->PortOpen() && port->InBufferCount() >= 1) {
+    while (port->PortOpen() && port->InBufferCount() >= 1 && !answerLater(n)) {
         if (modem && s.ModemSetup) {
             // The running modem command reads the replies itself.
             resetTimerTimeout(n);
@@ -165,7 +165,8 @@ void Collector::scheduleSerialRescan()
         return;
     bool pending = false;
     for (int k = 1; k <= kChannels; ++k)
-        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup)
+        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup
+            && !answerLater(k))
             pending = true;
     if (!pending)
         return;
@@ -173,7 +174,8 @@ void Collector::scheduleSerialRescan()
     QTimer::singleShot(0, this, [this] {
         m_rescanQueued = false;
         for (int k = 1; k <= kChannels; ++k)
-            if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup)
+            if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup
+                && !answerLater(k))
                 SerialOnComm(k);
     });
 }
@@ -226,6 +228,9 @@ void Collector::SocketDataArrival(int n)
     }
     if (socket->State() != Socket::sckConnected)
         return;
+    // Read once the record waiting for its answer has it.
+    if (answerLater(n))
+        return;
     const QByteArray peek = socket->PeekData();
     if (peek.isEmpty())
         return;
@@ -241,7 +246,13 @@ void Collector::SocketDataArrival(int n)
             s.LineBuffer.clear();
         }
     }
-    const QByteArray data = socket->GetData();
+    takeTcpBytes(n, socket->GetData());
+}
+
+void Collector::takeTcpBytes(int n, const QByteArray &data)
+{
+    Socket *socket = m_socket[n];
+    ChannelState &s = m_state[n];
     // Every CR-ended line of the arrival on its own.
     int from = 0;
     while (from < data.size()) {
@@ -265,6 +276,10 @@ void Collector::SocketDataArrival(int n)
         handleTcpLine(n, line);
         if (socket->State() != Socket::sckConnected)
             break;
+        if (answerLater(n)) {
+            m_later[n].held = data.mid(from);
+            break;
+        }
     }
 }
 
@@ -304,6 +319,8 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
             acknowledgementStep(answer, n);
         } else if (line == NAK && s.Exchange) {
             refusalStep(answer, n);
+        } else if (CheckRecord(line) && m_recordStore->StoresLater(n)) {
+            storeLater(line, n); // answered when the row is committed
         } else if (CheckRecord(line) && m_recordStore->StoreRecord(line, n)) {
             answer = ACK;
         } else {
@@ -314,7 +331,9 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
         if (line == "EOF")
             m_recordStore->SyncTarget(n);
         if (line != "BOF" && line != "EOF" && line != ACK && line != NAK) {
-            if (m_recordStore->StoreRecord(line, n))
+            if (m_recordStore->StoresLater(n))
+                storeLater(line, n);
+            else if (m_recordStore->StoreRecord(line, n))
                 PLog(QStringLiteral("IN   <-") + latin1(line), n);
         }
     }

@@ -5,6 +5,7 @@
 #include "FileSync.h"
 #include "IniStore.h"
 #include "Messenger.h"
+#include "PostgresTarget.h"
 #include "SqliteTable.h"
 #include "TargetLayout.h"
 
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSysInfo>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
@@ -40,12 +43,14 @@ QString DownloadFileNotAvailable(int n)
            + QStringLiteral(") not available. Choose another one.");
 }
 
-enum class Kind { Txt, Csv, Access, Dbase3, Dbase4, Dbase5, Zucchetti, Other };
+enum class Kind { Txt, Csv, Access, Dbase3, Dbase4, Dbase5, Zucchetti, Postgres, Other };
 
 Kind KindOf(const QString &type)
 {
     if (type.trimmed() == QLatin1String("Zucchetti"))
         return Kind::Zucchetti;
+    if (type.trimmed() == QLatin1String("PostgreSQL"))
+        return Kind::Postgres;
     if (type == QLatin1String("TXT (*.txt)"))
         return Kind::Txt;
     if (type == QLatin1String("CSV (*.csv)"))
@@ -202,6 +207,35 @@ struct RecordStore::Impl {
     Context ctx;
     std::array<Channel, 5> ch;
     SplitRecordFields lastSplit;
+    // "PostgreSQL" targets, each with its connection on a thread of its own.
+    std::array<std::unique_ptr<PostgresTarget>, 5> pg;
+
+    bool IsPostgres(int n) const { return Valid(n) && KindOf(ctx.settings.DBMS[n].Type) == Kind::Postgres; }
+
+    // Channel n's server target, made again when its settings changed.
+    PostgresTarget &Pg(int n)
+    {
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        if (!pg[n] || pg[n]->ConnInfo() != db.Name) {
+            pg[n].reset();
+            QString collector =
+                ctx.store.read(MiscSection(), QStringLiteral("CollectorName"), QString()).trimmed();
+            if (collector.isEmpty())
+                collector = QSysInfo::machineHostName();
+            pg[n] = std::make_unique<PostgresTarget>(db.Name, collector, n,
+                                                     [this, n](const QString &line) { Log(line, n); });
+            // A shared server's rows belong to every collector: no policy
+            // deletes them.
+            if (db.Policy == QLatin1String("OverWrite") || db.Policy == QLatin1String("NewFile")
+                || db.AlwaysOverwrite == QLatin1String("1"))
+                Log(QStringLiteral("Policy \"%1\"%2 on a PostgreSQL target: records are appended, rows are never "
+                                   "deleted; column transfer tells the transfers apart.")
+                        .arg(db.Policy, db.AlwaysOverwrite == QLatin1String("1") ? QStringLiteral(" with AlwaysOverwrite")
+                                                                                 : QString()),
+                    n);
+        }
+        return *pg[n];
+    }
 
     static bool Valid(int n) { return n >= 1 && n <= 4; }
 
@@ -430,6 +464,10 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
         d->Log(QStringLiteral("Record not stored: there is no channel %1").arg(n), n);
         return false;
     }
+    if (d->IsPostgres(n)) {
+        d->Log(QStringLiteral("Record not stored: a PostgreSQL target answers through StoreRecordLater"), n);
+        return false;
+    }
     QByteArray rec = record;
     if (d->ctx.settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK"))
         rec.chop(2);
@@ -527,6 +565,8 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
             ok = false;
         }
         break;
+    case Kind::Postgres: // answered through StoreRecordLater (above)
+        break;
     case Kind::Other:
         ok = d->AppendLine(db.Name, rec, n);
         break;
@@ -540,10 +580,40 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
     return ok;
 }
 
+bool RecordStore::StoresLater(int n) const
+{
+    return d->IsPostgres(n);
+}
+
+void RecordStore::StoreRecordLater(const QByteArray &record, int n, std::function<void(bool)> done)
+{
+    if (!d->IsPostgres(n)) {
+        QTimer::singleShot(0, [done] { done(false); });
+        return;
+    }
+    QByteArray rec = record;
+    if (d->ctx.settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK"))
+        rec.chop(2);
+    FirstRecord[n] = false;
+    // The split and the limits of the other database kinds.
+    d->lastSplit = SplitRecord(rec, d->ctx.settings.DBMS[n].SepCode.toLatin1());
+    auto &fields = d->ch[n].fields;
+    TargetRow row;
+    for (int i = 0; i <= 20; ++i) {
+        row[size_t(i)] = d->lastSplit[size_t(i)].left(TargetLayout::ColumnWidth(i));
+        fields[size_t(i)] = QString::fromLatin1(row[size_t(i)]);
+    }
+    d->Pg(n).Insert(row, std::move(done));
+}
+
 void RecordStore::BeginTransfer(int n)
 {
     if (!Impl::Valid(n))
         return;
+    if (d->IsPostgres(n)) {
+        d->Pg(n).NewTransfer();
+        return;
+    }
     const StoreSettings &db = d->ctx.settings.DBMS[n];
     const bool overwrite = db.AlwaysOverwrite == QLatin1String("1") && KindOf(db.Type) != Kind::Zucchetti
                            && OverwriteAllowed;
@@ -562,8 +632,10 @@ void RecordStore::EndTransfer(int n)
     SyncTarget(n);
 
     const StoreSettings &db = d->ctx.settings.DBMS[n];
-    // The ERP database is never moved, whatever the policy says.
-    if (db.Policy != QLatin1String("NewFile") || KindOf(db.Type) == Kind::Zucchetti)
+    // The ERP database and a shared server's table are never moved, whatever
+    // the policy says.
+    if (db.Policy != QLatin1String("NewFile") || KindOf(db.Type) == Kind::Zucchetti
+        || KindOf(db.Type) == Kind::Postgres)
         return;
     d->MoveToTimeStampedName(n);
 }
@@ -581,6 +653,12 @@ bool RecordStore::CreaDB(int n)
         return false;
 
     const Kind kind = KindOf(db.Type);
+    if (kind == Kind::Postgres) {
+        // The server's table is made when missing, never deleted: the
+        // connection and the table are readied in the background.
+        d->Pg(n).Prepare();
+        return true;
+    }
     if (kind == Kind::Zucchetti) {
         // The ERP database is never deleted or recreated, and a missing one
         // is never replaced by an empty file.
@@ -637,6 +715,8 @@ bool RecordStore::SetDB(int n)
 {
     if (!Impl::Valid(n))
         return false;
+    if (d->IsPostgres(n))
+        return true; // a server target binds no file
     if (!FileExists(d->ctx.settings.DBMS[n].Name)) {
         if (!CreaDB(n))
             return false;

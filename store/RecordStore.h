@@ -61,6 +61,14 @@ public:
     ~RecordStore();
 
     bool StoreRecord(const QByteArray &record, int n);
+    // A target on a database server ("PostgreSQL") is written off the
+    // caller's thread: true when channel n's records go through
+    // StoreRecordLater instead of StoreRecord.
+    bool StoresLater(int n) const;
+    // Stores the record on channel n's server target; done(true) runs later
+    // on the caller's thread once its row is committed, done(false) when it
+    // was refused. Answers come in the order of the calls.
+    void StoreRecordLater(const QByteArray &record, int n, std::function<void(bool stored)> done);
     void BeginTransfer(int n);
     void EndTransfer(int n);
     bool CreaDB(int n);

@@ -1,0 +1,614 @@
+#include "PostgresTarget.h"
+
+#include <QObject>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <libpq-fe.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <array>
+#include <unistd.h>
+#include <vector>
+
+namespace vx {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using TimePoint = SteadyClock::time_point;
+using Ms = std::chrono::milliseconds;
+
+const char *const kTable = "vendrix_records";
+
+// Made in one transaction under an advisory lock, so collectors that start
+// together do not trip over each other.
+const char *const kCreateTable =
+    "BEGIN;"
+    "SELECT pg_advisory_xact_lock(861907340);"
+    "CREATE SEQUENCE IF NOT EXISTS vendrix_transfer_seq;"
+    "CREATE TABLE IF NOT EXISTS vendrix_records ("
+    " id bigserial PRIMARY KEY,"
+    " received_at timestamptz NOT NULL DEFAULT now(),"
+    " collector text NOT NULL,"
+    " channel int NOT NULL,"
+    " transfer bigint NOT NULL,"
+    " allrek text NOT NULL,"
+    " field1 text NOT NULL DEFAULT '', field2 text NOT NULL DEFAULT '', field3 text NOT NULL DEFAULT '',"
+    " field4 text NOT NULL DEFAULT '', field5 text NOT NULL DEFAULT '', field6 text NOT NULL DEFAULT '',"
+    " field7 text NOT NULL DEFAULT '', field8 text NOT NULL DEFAULT '', field9 text NOT NULL DEFAULT '',"
+    " field10 text NOT NULL DEFAULT '', field11 text NOT NULL DEFAULT '', field12 text NOT NULL DEFAULT '',"
+    " field13 text NOT NULL DEFAULT '', field14 text NOT NULL DEFAULT '', field15 text NOT NULL DEFAULT '',"
+    " field16 text NOT NULL DEFAULT '', field17 text NOT NULL DEFAULT '', field18 text NOT NULL DEFAULT '',"
+    " field19 text NOT NULL DEFAULT '', field20 text NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS vendrix_records_received_at ON vendrix_records (received_at);"
+    "CREATE INDEX IF NOT EXISTS vendrix_records_transfer ON vendrix_records (collector, channel, transfer);"
+    "COMMIT;";
+
+const char *const kCheckRights =
+    "SELECT has_table_privilege('vendrix_records', 'INSERT')"
+    " AND has_sequence_privilege(pg_get_serial_sequence('vendrix_records', 'id'), 'USAGE')"
+    " AND has_sequence_privilege('vendrix_transfer_seq', 'USAGE'), current_user";
+
+const char *const kInsertName = "vx_insert";
+const char *const kInsert =
+    "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
+    " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
+    " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20)"
+    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
+    " $21, $22, $23, $24)";
+constexpr int kInsertParams = 24;
+
+bool LooksLikeConnInfo(const QString &text)
+{
+    return text.contains(QLatin1Char('=')) || text.startsWith(QLatin1String("postgresql://"))
+           || text.startsWith(QLatin1String("postgres://"));
+}
+
+// libpq's messages, on one line.
+QString OneLine(const char *message)
+{
+    QString text = QString::fromUtf8(message).trimmed();
+    text.replace(QRegularExpression(QStringLiteral("\\s*\\n\\s*")), QStringLiteral(" "));
+    return text;
+}
+
+} // namespace
+
+QString PostgresTarget::ConnInfoError(const QString &conninfo)
+{
+    if (!LooksLikeConnInfo(conninfo))
+        return {};
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
+    if (options) {
+        PQconninfoFree(options);
+        return {};
+    }
+    // libpq quotes the part it could not read, which may be a password:
+    // the quoted parts are left out.
+    QString text = error ? OneLine(error) : QStringLiteral("out of memory");
+    PQfreemem(error);
+    text.replace(QRegularExpression(QStringLiteral("\"[^\"]*\"")), QStringLiteral("(...)"));
+    return QStringLiteral("the connection string in Name cannot be read: ") + text;
+}
+
+QString PostgresTarget::Describe(const QString &conninfo)
+{
+    if (!LooksLikeConnInfo(conninfo))
+        return QStringLiteral("dbname=%1").arg(conninfo);
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return QStringLiteral("(unreadable connection string)");
+    QStringList parts;
+    for (const char *key : {"service", "host", "hostaddr", "port", "dbname", "user"}) {
+        for (PQconninfoOption *o = options; o->keyword; ++o) {
+            if (qstrcmp(o->keyword, key) == 0 && o->val && *o->val)
+                parts << QStringLiteral("%1=%2").arg(QLatin1String(key), QString::fromUtf8(o->val));
+        }
+    }
+    PQconninfoFree(options);
+    return parts.isEmpty() ? QStringLiteral("(libpq defaults)") : parts.join(QLatin1Char(' '));
+}
+
+// The thread that talks to the server. Jobs come through a queue; an
+// eventfd wakes the thread for a new job or for the stop, also while it
+// waits on the server's socket.
+struct PostgresTarget::Worker {
+    struct Job {
+        enum Kind { Prepare, Insert } kind = Prepare;
+        TargetRow row;
+        quint64 transfer = 0;
+        TimePoint deadline;
+        Done done;
+    };
+
+    Worker(QString info, const QString &collectorName, int channel, QObject *answers, Log logLine)
+        : conninfo(std::move(info)), collector(collectorName.toUtf8()), channelText(QByteArray::number(channel)),
+          receiver(answers), log(std::move(logLine)), described(Describe(conninfo))
+    {
+        wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        thread = std::thread([this] { Loop(); });
+    }
+
+    ~Worker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        Wake();
+        thread.join();
+        Disconnect();
+        if (wake >= 0)
+            ::close(wake);
+    }
+
+    void Push(Job job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            jobs.push_back(std::move(job));
+        }
+        Wake();
+    }
+
+    // --- Shared with the calling thread -------------------------------------
+    const QString conninfo;
+    const QByteArray collector;
+    const QByteArray channelText;
+    QObject *const receiver;
+    const Log log;
+    const QString described;
+    std::mutex mutex;
+    std::deque<Job> jobs;
+    bool stop = false;
+    int wake = -1;
+    std::thread thread;
+
+    // --- The worker's own ---------------------------------------------------
+    PGconn *conn = nullptr;
+    bool everConnected = false;
+    bool down = false;            // an outage is running (logged once)
+    TimePoint nextAttempt{};      // no connection attempt before this
+    int retryMs = FirstRetryMs;
+    quint64 transferOf = 0;       // the transfer whose number is known
+    QByteArray transferNumber;
+
+    void Wake() const
+    {
+        const quint64 one = 1;
+        if (wake >= 0)
+            (void)!::write(wake, &one, sizeof one);
+    }
+
+    void Drain() const
+    {
+        quint64 count;
+        while (::read(wake, &count, sizeof count) > 0) {
+        }
+    }
+
+    bool Stopping()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stop;
+    }
+
+    // Runs on the thread that made the target.
+    void Post(std::function<void()> f) const
+    {
+        QMetaObject::invokeMethod(receiver, std::move(f), Qt::QueuedConnection);
+    }
+    void Say(const QString &line) const
+    {
+        Log l = log;
+        Post([l, line] {
+            if (l)
+                l(line);
+        });
+    }
+
+    void Loop()
+    {
+        for (;;) {
+            Job job;
+            bool have = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stop)
+                    return;
+                if (!jobs.empty()) {
+                    job = std::move(jobs.front());
+                    jobs.pop_front();
+                    have = true;
+                }
+            }
+            if (have) {
+                Process(job);
+                continue;
+            }
+            pollfd p{wake, POLLIN, 0};
+            while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+            }
+            Drain();
+        }
+    }
+
+    void Process(Job &job)
+    {
+        if (job.kind == Job::Prepare) {
+            Connected(job.deadline);
+            return;
+        }
+        bool ok = false;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const bool wasConnected = conn != nullptr;
+            if (!Connected(job.deadline))
+                break;
+            bool connectionLost = false;
+            QString why;
+            ok = InsertRow(job, &connectionLost, &why);
+            if (ok)
+                break;
+            // A connection that the server dropped while it was idle (a
+            // restart): one more try at once on a fresh one, as the
+            // terminal's own resending would do.
+            if (attempt == 0 && connectionLost && wasConnected) {
+                Disconnect();
+                continue;
+            }
+            Failed(why);
+            break;
+        }
+        Done done = std::move(job.done);
+        Post([done, ok] { done(ok); });
+    }
+
+    // --- Waiting ------------------------------------------------------------
+
+    enum class Wait { Ready, Timeout, Stopped };
+
+    // Waits until fd is ready for events, the deadline passes or the target
+    // stops; fd -1 waits for the time alone. New jobs do not end the wait
+    // (the main loop looks at the queue after every job).
+    Wait WaitFor(int fd, short events, TimePoint deadline)
+    {
+        for (;;) {
+            if (Stopping())
+                return Wait::Stopped;
+            const auto left = std::chrono::duration_cast<Ms>(deadline - SteadyClock::now()).count();
+            if (left <= 0)
+                return Wait::Timeout;
+            pollfd fds[2] = {{wake, POLLIN, 0}, {fd, events, 0}};
+            const int count = fd >= 0 ? 2 : 1;
+            const int r = ::poll(fds, nfds_t(count), int(std::min<long long>(left, 60000)));
+            if (r < 0 && errno != EINTR)
+                return Wait::Stopped;
+            if (r <= 0)
+                continue;
+            if (fds[0].revents)
+                Drain();
+            if (count == 2 && fds[1].revents)
+                return Wait::Ready;
+        }
+    }
+
+    // --- Connection ---------------------------------------------------------
+
+    void Disconnect()
+    {
+        if (conn)
+            PQfinish(conn);
+        conn = nullptr;
+    }
+
+    void Failed(const QString &why)
+    {
+        Disconnect();
+        nextAttempt = SteadyClock::now() + Ms(retryMs);
+        retryMs = std::min(retryMs * 2, MaxRetryMs);
+        if (!down) {
+            down = true;
+            Say(QStringLiteral("PostgreSQL target %1: %2. Records are refused (NAK) until the table can be "
+                               "written again; the target keeps trying.")
+                    .arg(described, why));
+        }
+    }
+
+    void Recovered()
+    {
+        retryMs = FirstRetryMs;
+        if (down) {
+            down = false;
+            Say(QStringLiteral("PostgreSQL target %1 can be written again: collection goes on.").arg(described));
+        } else if (!everConnected) {
+            Say(QStringLiteral("PostgreSQL target %1 connected; records go to table %2.")
+                    .arg(described, QLatin1String(kTable)));
+        }
+        everConnected = true;
+    }
+
+    // A connection with the table ready, made when there is none (at the
+    // paced rate during an outage). False when there is none by the
+    // deadline.
+    bool Connected(TimePoint deadline)
+    {
+        if (conn && PQstatus(conn) == CONNECTION_OK)
+            return true;
+        Disconnect();
+        if (SteadyClock::now() < nextAttempt) {
+            if (WaitFor(-1, 0, std::min(nextAttempt, deadline)) == Wait::Stopped)
+                return false;
+            if (SteadyClock::now() < nextAttempt)
+                return false;
+        }
+        // Whatever the deadline of the record that asks, an attempt gets a
+        // fair time.
+        const TimePoint attemptEnd = std::max(deadline, SteadyClock::now() + Ms(500));
+        QString why;
+        if (!Connect(attemptEnd, &why) || !PrepareTable(attemptEnd, &why)) {
+            Failed(why);
+            return false;
+        }
+        Recovered();
+        return true;
+    }
+
+    bool Connect(TimePoint deadline, QString *why)
+    {
+        const QString error = ConnInfoError(conninfo);
+        if (!error.isEmpty()) {
+            *why = error;
+            return false;
+        }
+        const QByteArray info = conninfo.toUtf8();
+        const char *keys[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
+        const char *values[] = {info.constData(), "vendrix", "UTF8", nullptr};
+        conn = PQconnectStartParams(keys, values, 1);
+        if (!conn) {
+            *why = QStringLiteral("out of memory");
+            return false;
+        }
+        PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+        while (PQstatus(conn) != CONNECTION_BAD && status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+            const short events = status == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+            const Wait w = WaitFor(PQsocket(conn), events, deadline);
+            if (w == Wait::Stopped) {
+                *why = QStringLiteral("stopped");
+                return false;
+            }
+            if (w == Wait::Timeout) {
+                *why = QStringLiteral("the server did not complete the connection in time");
+                return false;
+            }
+            status = PQconnectPoll(conn);
+        }
+        if (PQstatus(conn) != CONNECTION_OK) {
+            *why = QStringLiteral("cannot connect: ") + OneLine(PQerrorMessage(conn));
+            return false;
+        }
+        PQsetnonblocking(conn, 1);
+        return true;
+    }
+
+    // Sends one command (text, or a prepared statement with parameters) and
+    // collects its results up to the end. Returns the last result (the
+    // caller frees it), or null with *why set.
+    PGresult *Exec(const char *sql, TimePoint deadline, QString *why, bool *connectionLost = nullptr,
+                  const char *const *params = nullptr, int paramCount = 0, bool prepare = false)
+    {
+        int sent;
+        if (prepare)
+            sent = PQsendPrepare(conn, kInsertName, sql, kInsertParams, nullptr);
+        else if (params)
+            sent = PQsendQueryPrepared(conn, kInsertName, paramCount, params, nullptr, nullptr, 0);
+        else
+            sent = PQsendQuery(conn, sql);
+        auto lost = [&](const QString &text) -> PGresult * {
+            *why = text;
+            if (connectionLost)
+                *connectionLost = true;
+            Disconnect();
+            return nullptr;
+        };
+        if (!sent)
+            return lost(QStringLiteral("the connection failed: ") + OneLine(PQerrorMessage(conn)));
+        for (;;) {
+            const int f = PQflush(conn);
+            if (f == 0)
+                break;
+            if (f < 0)
+                return lost(QStringLiteral("the connection failed: ") + OneLine(PQerrorMessage(conn)));
+            const Wait w = WaitFor(PQsocket(conn), POLLOUT | POLLIN, deadline);
+            if (w == Wait::Timeout)
+                return lost(QStringLiteral("the server did not take the command in time"));
+            if (w == Wait::Stopped)
+                return lost(QStringLiteral("stopped"));
+            if (!PQconsumeInput(conn))
+                return lost(QStringLiteral("the connection failed: ") + OneLine(PQerrorMessage(conn)));
+        }
+        PGresult *last = nullptr;
+        QString error;
+        for (;;) {
+            while (PQisBusy(conn)) {
+                const Wait w = WaitFor(PQsocket(conn), POLLIN, deadline);
+                if (w != Wait::Ready) {
+                    PQclear(last);
+                    // The command may still complete on the server; the
+                    // connection is given up, so its outcome can never be
+                    // taken for the next command's.
+                    return lost(w == Wait::Timeout ? QStringLiteral("the server did not answer in time")
+                                                   : QStringLiteral("stopped"));
+                }
+                if (!PQconsumeInput(conn)) {
+                    PQclear(last);
+                    return lost(QStringLiteral("the connection failed: ") + OneLine(PQerrorMessage(conn)));
+                }
+            }
+            PGresult *r = PQgetResult(conn);
+            if (!r)
+                break;
+            const ExecStatusType st = PQresultStatus(r);
+            if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && error.isEmpty())
+                error = OneLine(PQresultErrorMessage(r));
+            PQclear(last);
+            last = r;
+        }
+        if (PQstatus(conn) != CONNECTION_OK) {
+            PQclear(last);
+            return lost(QStringLiteral("the connection failed: ")
+                        + (error.isEmpty() ? OneLine(PQerrorMessage(conn)) : error));
+        }
+        if (!error.isEmpty() || !last) {
+            PQclear(last);
+            *why = error.isEmpty() ? QStringLiteral("no result") : error;
+            return nullptr;
+        }
+        return last;
+    }
+
+    // The table there (created when missing), writable by this role, and the
+    // insert prepared.
+    bool PrepareTable(TimePoint deadline, QString *why)
+    {
+        QString error;
+        PGresult *r = Exec("SELECT to_regclass('vendrix_records') IS NOT NULL", deadline, &error);
+        if (!r) {
+            *why = QStringLiteral("cannot look for table vendrix_records: ") + error;
+            return false;
+        }
+        const bool exists = qstrcmp(PQgetvalue(r, 0, 0), "t") == 0;
+        PQclear(r);
+        if (!exists) {
+            r = Exec(kCreateTable, deadline, &error);
+            if (!r) {
+                *why = QStringLiteral("cannot create table vendrix_records: ") + error;
+                return false;
+            }
+            PQclear(r);
+            Say(QStringLiteral("PostgreSQL target %1: table vendrix_records created.").arg(described));
+        }
+        r = Exec(kCheckRights, deadline, &error);
+        if (!r) {
+            *why = QStringLiteral("cannot check the rights on table vendrix_records: ") + error;
+            return false;
+        }
+        const bool writable = qstrcmp(PQgetvalue(r, 0, 0), "t") == 0;
+        const QString role = QString::fromUtf8(PQgetvalue(r, 0, 1));
+        PQclear(r);
+        if (!writable) {
+            *why = QStringLiteral("role \"%1\" may not write table vendrix_records (it needs INSERT on the "
+                                  "table and USAGE on its sequences vendrix_records_id_seq and "
+                                  "vendrix_transfer_seq)")
+                       .arg(role);
+            return false;
+        }
+        r = Exec(kInsert, deadline, &error, nullptr, nullptr, 0, true);
+        if (!r) {
+            *why = QStringLiteral("cannot prepare the insert into vendrix_records: ") + error;
+            return false;
+        }
+        PQclear(r);
+        return true;
+    }
+
+    // --- Rows ---------------------------------------------------------------
+
+    bool InsertRow(const Job &job, bool *connectionLost, QString *why)
+    {
+        QString error;
+        if (transferOf != job.transfer || transferNumber.isEmpty()) {
+            PGresult *r = Exec("SELECT nextval('vendrix_transfer_seq')", job.deadline, &error, connectionLost);
+            if (!r) {
+                *why = QStringLiteral("cannot take a transfer number: ") + error;
+                return false;
+            }
+            transferNumber = QByteArray(PQgetvalue(r, 0, 0));
+            transferOf = job.transfer;
+            PQclear(r);
+        }
+        std::array<QByteArray, TargetLayout::ColumnCount> text;
+        const char *params[kInsertParams];
+        params[0] = collector.constData();
+        params[1] = channelText.constData();
+        params[2] = transferNumber.constData();
+        for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
+            // Records are single-byte text; the connection speaks UTF-8.
+            text[size_t(i)] = QString::fromLatin1(job.row[size_t(i)]).toUtf8();
+            params[3 + i] = text[size_t(i)].constData();
+        }
+        PGresult *r = Exec(nullptr, job.deadline, &error, connectionLost, params, kInsertParams);
+        if (!r) {
+            *why = QStringLiteral("a record could not be inserted: ") + error;
+            return false;
+        }
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        PQclear(r);
+        return ok;
+    }
+};
+
+PostgresTarget::PostgresTarget(const QString &conninfo, const QString &collector, int channel, Log log)
+    : m_conninfo(conninfo), m_collector(collector), m_receiver(std::make_unique<QObject>()),
+      m_worker(std::make_unique<Worker>(conninfo, collector, channel, m_receiver.get(), std::move(log)))
+{
+}
+
+PostgresTarget::~PostgresTarget()
+{
+    // The worker stops (waits on the server are cut short) before the
+    // receiver goes, which drops the answers not yet delivered.
+    m_worker.reset();
+}
+
+void PostgresTarget::Prepare()
+{
+    Worker::Job job;
+    job.kind = Worker::Job::Prepare;
+    job.deadline = SteadyClock::now() + Ms(AnswerWithinMs);
+    job.done = [](bool) {};
+    m_worker->Push(std::move(job));
+}
+
+void PostgresTarget::NewTransfer()
+{
+    ++m_transfer;
+}
+
+void PostgresTarget::Insert(const TargetRow &row, Done done)
+{
+    for (const QByteArray &value : row) {
+        if (value.contains('\0')) {
+            // A text column cannot hold it, and cutting the value there would
+            // store a record other than the one sent.
+            Log log = m_worker->log;
+            QMetaObject::invokeMethod(
+                m_receiver.get(),
+                [log, done] {
+                    if (log)
+                        log(QStringLiteral("Record refused: it holds a NUL character, which a PostgreSQL text "
+                                           "column cannot store."));
+                    done(false);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
+    Worker::Job job;
+    job.kind = Worker::Job::Insert;
+    job.row = row;
+    job.transfer = m_transfer;
+    job.deadline = SteadyClock::now() + Ms(AnswerWithinMs);
+    job.done = std::move(done);
+    m_worker->Push(std::move(job));
+}
+
+} // namespace vx
