@@ -15,12 +15,7 @@ namespace {
 
 PgServer &SharedServer()
 {
-    static PgServer *server = [] {
-        auto *s = new PgServer;
-        s->start();
-        return s;
-    }();
-    return *server;
+    return PgServer::Shared();
 }
 
 class PostgresCollectorTest : public CollectorTest {

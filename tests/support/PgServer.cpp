@@ -1,12 +1,17 @@
 #include "PgServer.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
 
 #include <libpq-fe.h>
+#include <csignal>
+#include <cstdio>
+#include <string>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -54,10 +59,34 @@ QString Quoted(const QString &value)
 
 PgServer::PgServer() = default;
 
+PgServer &PgServer::Shared()
+{
+    static PgServer server;
+    static const bool started = server.start();
+    (void)started;
+    return server;
+}
+
 PgServer::~PgServer()
 {
-    if (m_ready || QFile::exists(m_data + QStringLiteral("/postmaster.pid")))
-        runCtl({QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("immediate")}, 30000);
+    // Plain system calls: this may run at the program's exit, after the Qt
+    // application is gone. SIGQUIT is the server's immediate shutdown.
+    if (m_data.isEmpty())
+        return;
+    const std::string pidFile = (m_data + QStringLiteral("/postmaster.pid")).toStdString();
+    FILE *f = std::fopen(pidFile.c_str(), "r");
+    if (!f)
+        return;
+    long pid = 0;
+    const bool read = std::fscanf(f, "%ld", &pid) == 1;
+    std::fclose(f);
+    if (!read || pid <= 0)
+        return;
+    ::kill(pid_t(pid), SIGQUIT);
+    for (int i = 0; i < 200 && ::kill(pid_t(pid), 0) == 0; ++i)
+        ::usleep(50000);
+    if (::kill(pid_t(pid), 0) == 0)
+        ::kill(pid_t(pid), SIGKILL);
 }
 
 QString PgServer::serverLog() const
@@ -80,7 +109,17 @@ bool PgServer::runCtl(const QStringList &args, int timeoutMs)
         ctl.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + all);
     else
         ctl.start(program, all);
-    if (!ctl.waitForFinished(timeoutMs + 10000) || ctl.exitStatus() != QProcess::NormalExit || ctl.exitCode() != 0) {
+    // Waits on the event loop, so the test's own objects (simulated
+    // terminals) go on meanwhile.
+    if (ctl.state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QObject::connect(&ctl, &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&ctl, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs + 10000, &loop, &QEventLoop::quit);
+        if (ctl.state() != QProcess::NotRunning)
+            loop.exec();
+    }
+    if (ctl.state() != QProcess::NotRunning || ctl.exitStatus() != QProcess::NormalExit || ctl.exitCode() != 0) {
         m_error = QStringLiteral("pg_ctl %1 failed: %2%3\n%4")
                       .arg(args.join(QLatin1Char(' ')), QString::fromLocal8Bit(ctl.readAllStandardOutput()),
                            QString::fromLocal8Bit(ctl.readAllStandardError()), serverLog());
@@ -195,6 +234,16 @@ bool PgServer::start()
         m_error = QStringLiteral("cannot set up the roles: ") + error;
         return false;
     }
+    // A test program killed outright (a time-out) leaves no server behind:
+    // a watcher stops it once the program is gone.
+    const QString pidFile = m_data + QStringLiteral("/postmaster.pid");
+    QProcess::startDetached(QStringLiteral("sh"),
+                            {QStringLiteral("-c"),
+                             QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 2; done; "
+                                            "[ -f '%2' ] && kill -QUIT \"$(head -n 1 '%2')\" 2>/dev/null && sleep 3; "
+                                            "rm -rf '%3'")
+                                 .arg(::getpid())
+                                 .arg(pidFile, m_dir.path())});
     m_ready = true;
     return true;
 }

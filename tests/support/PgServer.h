@@ -21,6 +21,9 @@ class PgServer {
 public:
     PgServer();
     ~PgServer();
+    // One server for the whole test program, started at the first call and
+    // stopped at the program's end (check isReady()).
+    static PgServer &Shared();
     PgServer(const PgServer &) = delete;
     PgServer &operator=(const PgServer &) = delete;
 
