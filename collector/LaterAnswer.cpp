@@ -26,6 +26,7 @@ void Collector::answerStored(int n, quint64 ticket, bool stored)
     if (!later.waiting || later.ticket != ticket)
         return;
     later.waiting = false;
+    restartStepIfExchange(n);
     if (later.ackNak) {
         const QByteArray answer = stored ? ACK : NAK;
         sendToChannel(n, answer);

@@ -51,7 +51,9 @@ void Collector::TimerStep_Timer()
         }
 
         const qint64 t = now();
-        if (s.StepActive && s.StepStart + s.StepInterval <= t) {
+        // A record waiting for its answer is activity: the step period
+        // starts again after that answer.
+        if (s.StepActive && s.StepStart + s.StepInterval <= t && !answerLater(n)) {
             if (s.Requested)
                 writeExchange(key, QStringLiteral("2"));
             timerComAuto_Timer(n);

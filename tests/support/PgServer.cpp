@@ -91,7 +91,7 @@ PgServer::~PgServer()
 
 QString PgServer::serverLog() const
 {
-    QFile log(m_dir.path() + QStringLiteral("/server.log"));
+    QFile log(folder() + QStringLiteral("/server.log"));
     if (!log.open(QIODevice::ReadOnly))
         return QStringLiteral("(no server log)");
     return QString::fromLocal8Bit(log.readAll().right(4000));
@@ -99,11 +99,11 @@ QString PgServer::serverLog() const
 
 bool PgServer::runCtl(const QStringList &args, int timeoutMs)
 {
-    QStringList all = {QStringLiteral("-D"), m_data, QStringLiteral("-l"), m_dir.path() + QStringLiteral("/server.log"),
+    QStringList all = {QStringLiteral("-D"), m_data, QStringLiteral("-l"), folder() + QStringLiteral("/server.log"),
                        QStringLiteral("-w"), QStringLiteral("-t"), QString::number(timeoutMs / 1000)};
     all = args + all;
     QProcess ctl;
-    ctl.setWorkingDirectory(m_dir.path());
+    ctl.setWorkingDirectory(folder());
     const QString program = m_bin + QStringLiteral("/pg_ctl");
     if (m_asNobody)
         ctl.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + all);
@@ -130,7 +130,11 @@ bool PgServer::runCtl(const QStringList &args, int timeoutMs)
 
 bool PgServer::start()
 {
-    if (!m_dir.isValid()) {
+    // Run as root, the server's user must be able to reach its folder: one
+    // right under /tmp, whatever TMPDIR says.
+    m_dir = ::geteuid() == 0 ? std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/vx-pgserver-XXXXXX"))
+                             : std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return false;
     }
@@ -139,7 +143,7 @@ bool PgServer::start()
         m_error = QStringLiteral("the PostgreSQL server programs (initdb, pg_ctl) are not installed");
         return false;
     }
-    m_data = m_dir.path() + QStringLiteral("/data");
+    m_data = folder() + QStringLiteral("/data");
     uid_t uid = 0;
     gid_t gid = 0;
     m_asNobody = ::geteuid() == 0;
@@ -151,8 +155,8 @@ bool PgServer::start()
         }
         uid = pw->pw_uid;
         gid = pw->pw_gid;
-        if (::chown(QFile::encodeName(m_dir.path()).constData(), uid, gid) != 0) {
-            m_error = QStringLiteral("cannot hand %1 to nobody").arg(m_dir.path());
+        if (::chown(QFile::encodeName(folder()).constData(), uid, gid) != 0) {
+            m_error = QStringLiteral("cannot hand %1 to nobody").arg(folder());
             return false;
         }
     }
@@ -161,7 +165,7 @@ bool PgServer::start()
                         QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                         QStringLiteral("--no-locale"), QStringLiteral("--no-sync")};
     QProcess initdb;
-    initdb.setWorkingDirectory(m_dir.path());
+    initdb.setWorkingDirectory(folder());
     const QString program = m_bin + QStringLiteral("/initdb");
     if (m_asNobody)
         initdb.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + init);
@@ -208,7 +212,7 @@ bool PgServer::start()
                                   "max_connections = 60\n"
                                   "password_encryption = 'scram-sha-256'\n")
                        .arg(m_port)
-                       .arg(Quoted(m_dir.path()))
+                       .arg(Quoted(folder()))
                        .toUtf8());
         conf.close();
         if (m_asNobody)
@@ -243,7 +247,7 @@ bool PgServer::start()
                                             "[ -f '%2' ] && kill -QUIT \"$(head -n 1 '%2')\" 2>/dev/null && sleep 3; "
                                             "rm -rf '%3'")
                                  .arg(::getpid())
-                                 .arg(pidFile, m_dir.path())});
+                                 .arg(pidFile, folder())});
     m_ready = true;
     return true;
 }

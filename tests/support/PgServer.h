@@ -36,7 +36,7 @@ public:
     bool isReady() const { return m_ready; }
     QString errorText() const { return m_error; }
     int port() const { return m_port; }
-    QString folder() const { return m_dir.path(); }
+    QString folder() const { return m_dir ? m_dir->path() : QString(); }
 
     static QString Password() { return QStringLiteral("Pw7rq-secret"); }
     // "host=127.0.0.1 port=N dbname=db user=user" (+ password when given).
@@ -56,7 +56,7 @@ private:
     bool runCtl(const QStringList &args, int timeoutMs);
     QString serverLog() const;
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     QString m_bin;
     QString m_data;
     int m_port = 0;
