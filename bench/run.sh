@@ -41,7 +41,7 @@ done
 if [ "$build" = 1 ]; then
   VENDRIX_BUILD_DIR="$BUILD_DIR" bash scripts/build.sh -DVENDRIX_BENCH=ON -DVENDRIX_TESTS=ON >&2
 fi
-for tool in Vendrix vendrix-simterm vendrix_microbench vendrix_e2e_bench; do
+for tool in Vendrix vendrix-simterm vendrix_microbench vendrix_e2e_bench vendrix_bench_terminal vendrix_bench_peer; do
   if [ ! -x "$BIN/$tool" ]; then
     echo "run.sh: $BIN/$tool is missing (Google Benchmark and the tests must be available)" >&2
     exit 2
@@ -66,12 +66,14 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "run.sh: micro-benchmarks..." >&2
 "$BIN/vendrix_microbench" "${micro_args[@]}" --benchmark_format=json --benchmark_out="$out/micro.json" \
   --benchmark_out_format=json >/dev/null
-# The collector (or the minimal peer) on a CPU of its own, as beside a real
-# terminal: TCP and serial. Then both on one CPU, where the figures compare
-# their processing alone, without wake-ups across CPUs (which on a virtual
-# machine cost more than the processing and vary from minute to minute): TCP
-# once more, and the look-up file, whose question is whether the cost of a
-# line grows with its number.
+# Every TCP figure comes from the benchmark terminal and the minimal peer
+# (plain C, blocking calls: far cheaper per record than what they measure).
+# First both on one CPU, where the figures compare the processing alone,
+# without wake-ups across CPUs (which on a virtual machine cost more than the
+# processing and vary from minute to minute): TCP, and the look-up file,
+# whose question is whether the cost of a line grows with its number. Then
+# the collector (or the minimal peer) on a CPU of its own, as beside a real
+# terminal: TCP and serial.
 run_e2e() {
   local name=$1; shift
   local rc=0
@@ -79,10 +81,10 @@ run_e2e() {
   [ "$rc" = 0 ] || echo "run.sh: vendrix_e2e_bench ($name) ended with code $rc" >&2
 }
 if [ "$(nproc)" -ge 2 ]; then
-  echo "run.sh: end-to-end benchmarks, collector and terminal on separate CPUs..." >&2
-  run_e2e e2e-split "${e2e_args[@]}" --placement split --only tcp,serial
   echo "run.sh: TCP and the look-up file, collector and terminal sharing one CPU..." >&2
   run_e2e e2e-same "${e2e_args[@]}" --placement same --only tcp,lookup
+  echo "run.sh: end-to-end benchmarks, collector and terminal on separate CPUs..." >&2
+  run_e2e e2e-split "${e2e_args[@]}" --placement split --only tcp,serial
 else
   echo "run.sh: end-to-end benchmarks (one CPU)..." >&2
   run_e2e e2e-same "${e2e_args[@]}" --placement same
@@ -107,7 +109,7 @@ def cpu_model():
     return platform.processor() or "unknown"
 
 results = []
-for name, placement in (("e2e-split.txt", "split"), ("e2e-same.txt", "same")):
+for name, placement in (("e2e-same.txt", "same"), ("e2e-split.txt", "split")):
     try:
         for line in open(os.path.join(out, name)):
             if line.startswith("RESULT "):
@@ -135,9 +137,17 @@ print(f"  load average before {load_before}, after {load_after}")
 print()
 
 placements = {
-    "split": "collector (or minimal peer) and terminal on separate CPUs",
     "same": "collector (or minimal peer) and terminal sharing one CPU: processing alone",
+    "split": "collector (or minimal peer) and terminal on separate CPUs",
 }
+# The least share of the minimal peer's rate each target kind must reach.
+# On one CPU the figures compare the processing alone; on separate CPUs a
+# wake-up across CPUs, the same for all, dilutes the differences.
+goals = {
+    "same": {"TXT": 0.60, "CSV": 0.60, "dBase": 0.45, "SQLite": 0.35},
+    "split": {"TXT": 0.50, "CSV": 0.50, "dBase": 0.25, "SQLite": 0.25},
+}
+default_goal = {"same": 0.35, "split": 0.25}
 for placement, title in placements.items():
     tcp = [r for r in results if r.get("bench") == "tcp" and r["placement"] == placement]
     if not tcp:
@@ -147,7 +157,7 @@ for placement, title in placements.items():
     n = tcp[0].get("records", "?")
     print(f"TCP on 127.0.0.1, {title}")
     print(f"  {n} records of 50 characters, stop-and-wait, EOF sync on; best of {tcp[0].get('rounds', '?')} rounds,")
-    print(f"  the minimal peer and the targets taking turns")
+    print(f"  the minimal peer and the targets taking turns; terminal and minimal peer in C, blocking calls")
     print(f"  {'peer / target':<16}{'records/s':>10}{'median us':>11}{'p99 us':>9}{'stored':>8}"
           f"{'/minimal':>10}{'goal':>7}  result")
     for r in tcp:
@@ -158,7 +168,7 @@ for placement, title in placements.items():
         if t == "minimal":
             ratio, goal, verdict, stored = "", "", "" if ok else "INCOMPLETE", ""
         else:
-            goal_v = 0.5 if t in ("TXT", "CSV") else 0.25
+            goal_v = goals[placement].get(t, default_goal[placement])
             q = rate / base_rate if base_rate else 0.0
             ratio, goal = f"{q:.2f}", f">={goal_v:.2f}"
             verdict = ("holds" if q >= goal_v else "MISSED") if ok else "INCOMPLETE"
