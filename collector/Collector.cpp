@@ -106,7 +106,10 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
     connect(&m_timer, &QTimer::timeout, this, &Collector::TimerStep_Timer);
 }
 
-Collector::~Collector() = default;
+Collector::~Collector()
+{
+    flushLog();
+}
 
 void Collector::setProgramDir(const QString &dir)
 {
@@ -121,6 +124,8 @@ void Collector::setProgramDir(const QString &dir)
 
 void Collector::terminateProgram(int code)
 {
+    // What the log holds back leaves before the program ends.
+    flushLog();
     if (m_hooks.terminate)
         m_hooks.terminate(code);
     else
@@ -189,8 +194,19 @@ void Collector::PLog(const QString &message, int index)
     m_pane[index] += entry;
     // The file gets the entry and the line end of its own line: an empty
     // line after each entry.
-    m_log->append(entry.toLocal8Bit() + "\r\n");
+    if (m_logBatch > 0)
+        m_logPending += entry.toLocal8Bit() + "\r\n";
+    else
+        m_log->append(entry.toLocal8Bit() + "\r\n");
     emit logAppended(index, message, cleared);
+}
+
+void Collector::flushLog()
+{
+    if (m_logPending.isEmpty())
+        return;
+    m_log->append(m_logPending);
+    m_logPending.clear();
 }
 
 void Collector::CloseComm(int index)

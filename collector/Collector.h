@@ -232,6 +232,13 @@ private:
 
     struct LogFile;
     std::unique_ptr<LogFile> m_log;
+    // While a line is being handled, its log entries are held here and
+    // written to LOG.txt together, before its answer leaves (one write per
+    // record instead of one per entry).
+    class LogBatch;
+    int m_logBatch = 0;
+    QByteArray m_logPending;
+    void flushLog();
 };
 
 } // namespace vx

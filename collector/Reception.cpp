@@ -26,6 +26,23 @@ QString latin1(const QByteArray &bytes)
 
 } // namespace
 
+// Holds the log entries of one line and writes them in one go: explicitly
+// before the line's answer leaves, at the latest when the line is done.
+class Collector::LogBatch {
+public:
+    explicit LogBatch(Collector &c) : m_c(c) { ++m_c.m_logBatch; }
+    ~LogBatch()
+    {
+        if (--m_c.m_logBatch == 0)
+            m_c.flushLog();
+    }
+    LogBatch(const LogBatch &) = delete;
+    LogBatch &operator=(const LogBatch &) = delete;
+
+private:
+    Collector &m_c;
+};
+
 bool Collector::CheckRecord(const QByteArray &line)
 {
     if (line.size() < 3)
@@ -182,6 +199,7 @@ void Collector::scheduleSerialRescan()
 
 void Collector::handleSerialLine(int n, QByteArray line, bool modem)
 {
+    const LogBatch batch(*this);
     ChannelState &s = m_state[n];
     if (s.Overlong) {
         refuseOverlongLine(n);
@@ -211,9 +229,11 @@ void Collector::handleSerialLine(int n, QByteArray line, bool modem)
             m_recordStore->OverwriteAllowed = false;
         else if (tag == "FILE5")
             m_recordStore->OverwriteAllowed = true;
+        // The line and its answer are in the log before the answer leaves.
+        logAnswer(n, answer);
+        flushLog();
         if (!answer.isEmpty())
             m_serial[n]->Output(answer);
-        logAnswer(n, answer);
     }
     afterAnswer(n, answer);
 }
@@ -285,13 +305,16 @@ void Collector::takeTcpBytes(int n, const QByteArray &data)
 
 void Collector::handleTcpLine(int n, QByteArray line)
 {
+    const LogBatch batch(*this);
     logIncoming(n, line);
     QByteArray answer;
     LineDispatcher(line, answer, n);
     if (answer != "NOP") {
+        // The line and its answer are in the log before the answer leaves.
+        logAnswer(n, answer);
+        flushLog();
         if (!answer.isEmpty())
             m_socket[n]->SendData(answer);
-        logAnswer(n, answer);
     }
     afterAnswer(n, answer);
 }

@@ -2,114 +2,271 @@
 
 #include <QDebug>
 #include <QPointer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vx {
 
-QtSocket::QtSocket(QObject *parent) : Socket(parent), m_socket(new QTcpSocket(this))
+namespace {
+
+// What one read takes at most; more waiting is read at the next turn of the
+// event loop.
+constexpr size_t kChunk = 64 * 1024;
+
+// The peer ended the connection (closed or reset it), as opposed to a
+// failure of the link.
+bool peerEnded(int error)
 {
-    connect(m_socket, &QTcpSocket::readyRead, this, &QtSocket::onReadyRead);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &QtSocket::onError);
-    connect(m_socket, &QTcpSocket::stateChanged, this, &QtSocket::updateState);
-    connect(m_socket, &QTcpSocket::connected, this, [this] {
-        // One record, one answer: each must leave at once, not wait for the
-        // peer's acknowledgement of the previous segment.
-        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        updateState();
-    });
+    return error == ECONNRESET || error == EPIPE;
+}
+
+} // namespace
+
+QtSocket::QtSocket(QObject *parent)
+    : Socket(parent), m_connectResult(new QTimer(this)), m_chunk(new char[kChunk])
+{
+    m_connectResult->setSingleShot(true);
+    m_connectResult->setInterval(0);
+    connect(m_connectResult, &QTimer::timeout, this, [this] { connectFinished(m_connectError); });
 }
 
 QtSocket::~QtSocket()
 {
     // No signals towards a half-destroyed owner.
-    m_socket->disconnect(this);
-    m_socket->abort();
+    blockSignals(true);
+    release();
+}
+
+// Closes the descriptor and forgets what was received or waiting to leave.
+void QtSocket::release()
+{
+    m_connectResult->stop();
+    for (QSocketNotifier **n : {&m_readNotifier, &m_writeNotifier}) {
+        if (!*n)
+            continue;
+        (*n)->setEnabled(false);
+        (*n)->disconnect(this);
+        // It may be the one whose handler is running.
+        (*n)->deleteLater();
+        *n = nullptr;
+    }
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_in.clear();
+    m_out.clear();
 }
 
 void QtSocket::Connect()
 {
-    if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->abort();
-    m_error = false;
-    m_peerClosed = false;
+    release();
     m_errorText.clear();
     m_consumed = 0;
-    m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
-    updateState();
+    m_connectError = 0;
+    setPhase(Phase::Connecting);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<quint16>(m_port));
+    if (::inet_pton(AF_INET, m_host.trimmed().toLatin1().constData(), &address.sin_addr) != 1) {
+        m_connectError = EDESTADDRREQ;
+        m_connectResult->start();
+        return;
+    }
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        m_connectError = errno;
+        m_connectResult->start();
+        return;
+    }
+    int rc;
+    do {
+        rc = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0 && errno == EINPROGRESS) {
+        m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+        connect(m_writeNotifier, &QSocketNotifier::activated, this, &QtSocket::onWritable);
+        return;
+    }
+    // Decided at once: reported from the event loop all the same, as a
+    // connection under way would be.
+    m_connectError = rc < 0 ? errno : 0;
+    m_connectResult->start();
+}
+
+void QtSocket::connectFinished(int error)
+{
+    if (m_phase != Phase::Connecting)
+        return;
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    if (error != 0) {
+        fail(error);
+        return;
+    }
+    // One record, one answer: each must leave at once, not wait for the
+    // peer's acknowledgement of the previous segment.
+    const int one = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (!m_writeNotifier) {
+        m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+        m_writeNotifier->setEnabled(false);
+        connect(m_writeNotifier, &QSocketNotifier::activated, this, &QtSocket::onWritable);
+    }
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &QtSocket::onReadable);
+    setPhase(Phase::Connected);
 }
 
 void QtSocket::Close()
 {
-    // What the driver already took still leaves; the connection ends now.
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->flush();
-    m_socket->abort();
-    m_error = false;
-    m_peerClosed = false;
+    // What waits to leave is offered once more; what the system already
+    // took still leaves. The connection ends now.
+    if (m_phase == Phase::Connected && !m_out.isEmpty())
+        sendPending();
+    release();
     m_errorText.clear();
     m_consumed = 0;
-    updateState();
+    setPhase(Phase::Closed);
 }
 
 int QtSocket::State() const
 {
-    if (m_error)
-        return sckError;
-    if (m_peerClosed)
-        return sckClosing;
-    switch (m_socket->state()) {
-    case QAbstractSocket::UnconnectedState:
+    switch (m_phase) {
+    case Phase::Closed:
         return sckClosed;
-    case QAbstractSocket::HostLookupState:
-        return sckResolvingHost;
-    case QAbstractSocket::ConnectingState:
+    case Phase::Connecting:
         return sckConnecting;
-    case QAbstractSocket::ConnectedState:
+    case Phase::Connected:
         return sckConnected;
-    case QAbstractSocket::BoundState:
-        return 1; // open, not connected
-    case QAbstractSocket::ListeningState:
-        return 2;
-    case QAbstractSocket::ClosingState:
+    case Phase::PeerClosed:
         return sckClosing;
+    case Phase::Error:
+        return sckError;
     }
     return sckClosed;
 }
 
 QByteArray QtSocket::PeekData() const
 {
-    return m_socket->peek(m_socket->bytesAvailable());
+    return m_in;
 }
 
 QByteArray QtSocket::GetData(int maxChars)
 {
-    const QByteArray data = maxChars < 0 ? m_socket->readAll() : m_socket->read(maxChars);
+    QByteArray data;
+    if (maxChars < 0 || maxChars >= m_in.size()) {
+        data.swap(m_in);
+    } else {
+        data = m_in.left(maxChars);
+        m_in.remove(0, maxChars);
+    }
     m_consumed += data.size();
     return data;
 }
 
 void QtSocket::SendData(const QByteArray &text)
 {
-    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+    if (m_phase != Phase::Connected) {
         qWarning().noquote() << QStringLiteral("The connection to %1:%2 is not open: %3 characters not sent.")
                                     .arg(m_host)
                                     .arg(m_port)
                                     .arg(text.size());
         return;
     }
-    m_socket->write(text);
-    m_socket->flush();
+    // Behind text that still waits, in order.
+    m_out += text;
+    if (m_out.size() == text.size())
+        sendPending();
 }
 
-void QtSocket::onReadyRead()
+// Hands what waits to the connection; what it does not take yet leaves
+// when it becomes writable. False when the connection ended.
+bool QtSocket::sendPending()
 {
-    raiseArrival();
+    while (!m_out.isEmpty()) {
+        const ssize_t written = ::send(m_fd, m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (written < 0) {
+            fail(errno);
+            return false;
+        }
+        m_out.remove(0, written);
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_out.isEmpty());
+    return true;
+}
+
+void QtSocket::onWritable()
+{
+    if (m_phase == Phase::Connecting) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
+        connectFinished(error);
+        return;
+    }
+    if (m_phase == Phase::Connected)
+        sendPending();
+    else if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+}
+
+void QtSocket::onReadable()
+{
+    if (m_phase != Phase::Connected)
+        return;
+    const ssize_t got = ::read(m_fd, m_chunk.get(), kChunk);
+    if (got > 0) {
+        m_in.append(m_chunk.get(), got);
+        raiseArrival();
+        return;
+    }
+    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (got == 0) {
+        // The peer closed: what it sent before stays readable.
+        m_readNotifier->setEnabled(false);
+        setPhase(Phase::PeerClosed);
+        return;
+    }
+    fail(errno);
+}
+
+// The connection failed (or the peer reset it, which reads as its closing).
+void QtSocket::fail(int error)
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(false);
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    m_out.clear();
+    if (m_phase == Phase::Connected && peerEnded(error)) {
+        setPhase(Phase::PeerClosed);
+        return;
+    }
+    const QString reason = error == EDESTADDRREQ ? QStringLiteral("not an IPv4 address")
+                                                 : QString::fromLocal8Bit(std::strerror(error));
+    m_errorText = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(reason);
+    setPhase(Phase::Error);
 }
 
 void QtSocket::raiseArrival()
 {
     m_reraiseQueued = false;
-    const qint64 waiting = m_socket->bytesAvailable();
+    const qint64 waiting = m_in.size();
     if (m_raising || waiting == 0)
         return;
     const qint64 receivedBefore = m_consumed + waiting;
@@ -119,28 +276,18 @@ void QtSocket::raiseArrival()
     if (!self)
         return;
     m_raising = false;
-    // Qt announces data once per arrival and not while its signal is being
-    // handled; what came in meanwhile gets its own event.
-    const qint64 left = m_socket->bytesAvailable();
+    // Data that came in while the handler ran (it let the event loop turn)
+    // gets an event of its own.
+    const qint64 left = m_in.size();
     if (left > 0 && m_consumed + left > receivedBefore && !m_reraiseQueued) {
         m_reraiseQueued = true;
         QMetaObject::invokeMethod(this, &QtSocket::raiseArrival, Qt::QueuedConnection);
     }
 }
 
-void QtSocket::onError(QAbstractSocket::SocketError error)
+void QtSocket::setPhase(Phase phase)
 {
-    if (error == QAbstractSocket::RemoteHostClosedError) {
-        m_peerClosed = true;
-    } else {
-        m_error = true;
-        m_errorText = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(m_socket->errorString());
-    }
-    updateState();
-}
-
-void QtSocket::updateState()
-{
+    m_phase = phase;
     const int state = State();
     if (state == m_lastState)
         return;

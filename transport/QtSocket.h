@@ -2,16 +2,24 @@
 
 #include "Socket.h"
 
-#include <QAbstractSocket>
+#include <QByteArray>
+#include <memory>
 
-class QTcpSocket;
+class QSocketNotifier;
+class QTimer;
 
 namespace vx {
 
-// The socket object over a Qt TCP socket, with Nagle's delay switched off so
-// each answer leaves at once. States: 0 closed, 4 resolving the host, 6
-// connecting, 7 connected, 8 the peer has closed (received text can still
-// be read; Close() ends it), 9 error (until Close() or the next Connect()).
+// The socket object over a non-blocking TCP socket watched by the event
+// loop, with Nagle's delay switched off so each answer leaves at once.
+// States: 0 closed, 6 connecting, 7 connected, 8 the peer has closed
+// (received text can still be read; Close() ends it), 9 error (until Close()
+// or the next Connect()).
+//
+// One arrival costs one read, one answer one write: what arrives is read
+// into the socket's own buffer in a single call (no query of the size
+// first), and an answer goes straight to the connection unless earlier text
+// still waits to leave.
 //
 // DataArrival is raised each time data arrives, never inside its own
 // handler; data that arrives while a handler runs gets an event of its own
@@ -41,16 +49,28 @@ public:
     QString errorString() const { return m_errorText; }
 
 private:
-    void onReadyRead();
-    void raiseArrival();
-    void onError(QAbstractSocket::SocketError error);
-    void updateState();
+    enum class Phase { Closed, Connecting, Connected, PeerClosed, Error };
 
-    QTcpSocket *m_socket;
+    void release();
+    void connectFinished(int error);
+    void onReadable();
+    void onWritable();
+    bool sendPending();
+    void fail(int error);
+    void raiseArrival();
+    void setPhase(Phase phase);
+
     QString m_host;
     int m_port = 0;
-    bool m_error = false;
-    bool m_peerClosed = false;
+    int m_fd = -1;
+    Phase m_phase = Phase::Closed;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer *m_connectResult = nullptr; // a connection decided at once is reported from the event loop
+    int m_connectError = 0;
+    QByteArray m_in;  // received, not yet taken
+    QByteArray m_out; // to send, refused by the connection for now
+    std::unique_ptr<char[]> m_chunk;
     QString m_errorText;
     int m_lastState = sckClosed;
     qint64 m_consumed = 0;
