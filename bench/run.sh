@@ -147,7 +147,7 @@ goals = {
     "same": {"TXT": 0.60, "CSV": 0.60, "dBase": 0.45, "SQLite": 0.35},
     "split": {"TXT": 0.50, "CSV": 0.50, "dBase": 0.25, "SQLite": 0.25},
 }
-default_goal = {"same": 0.35, "split": 0.25}
+default_goal = {"same": 0.25, "split": 0.25}
 for placement, title in placements.items():
     tcp = [r for r in results if r.get("bench") == "tcp" and r["placement"] == placement]
     if not tcp:
