@@ -16,7 +16,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace vx {
@@ -29,12 +31,29 @@ const QByteArray Collector::NAK(1, '\x15');
 // (every entry is written through at once), and is opened again when the
 // file was moved or deleted meanwhile; that is looked at once a second, not
 // for every entry.
+//
+// The log is kept to a bounded size: before an entry would take LOG.txt past
+// the limit (10 MiB, or VENDRIX_LOG_MAX_BYTES bytes), LOG.txt becomes
+// LOG.txt.1, LOG.txt.1 becomes LOG.txt.2 and so on; LOG.txt.4 is the oldest
+// kept, so at most five files, LOG.txt included.
 struct Collector::LogFile {
+    static constexpr int kKept = 5;
+
     QString path;
     FILE *file = nullptr;
     dev_t device = 0;
     ino_t inode = 0;
+    qint64 size = 0;
+    qint64 limit = Limit();
     QElapsedTimer sinceCheck;
+    QString failure; // the failure reported last; reported again only when it changes
+
+    static qint64 Limit()
+    {
+        bool ok = false;
+        const qint64 bytes = qEnvironmentVariable("VENDRIX_LOG_MAX_BYTES").toLongLong(&ok);
+        return ok && bytes > 0 ? bytes : qint64(10) * 1024 * 1024;
+    }
 
     ~LogFile() { close(); }
     void close()
@@ -49,6 +68,42 @@ struct Collector::LogFile {
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device
                && st.st_ino == inode;
     }
+    // The log cannot be written: said on standard error (the log itself
+    // being what fails), with the file and the reason, once per cause.
+    void report(const QString &what, int error)
+    {
+        const QString text = QStringLiteral("Cannot %1 the log %2: %3")
+                                 .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+        if (text != failure)
+            qWarning().noquote() << text;
+        failure = text;
+    }
+    QString numbered(int i) const { return path + QLatin1Char('.') + QString::number(i); }
+    // Closes LOG.txt and moves it (and the older ones) one number up.
+    void rotate()
+    {
+        close();
+        for (int i = kKept - 2; i >= 1; --i)
+            std::rename(QFile::encodeName(numbered(i)).constData(), QFile::encodeName(numbered(i + 1)).constData());
+        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(numbered(1)).constData()) != 0)
+            report(QStringLiteral("rotate"), errno);
+    }
+    bool open()
+    {
+        file = std::fopen(QFile::encodeName(path).constData(), "ab");
+        if (!file) {
+            report(QStringLiteral("open"), errno);
+            return false;
+        }
+        sinceCheck.start();
+        struct stat st {};
+        if (::fstat(fileno(file), &st) == 0) {
+            device = st.st_dev;
+            inode = st.st_ino;
+            size = st.st_size;
+        }
+        return true;
+    }
     void append(const QByteArray &bytes)
     {
         if (file && sinceCheck.hasExpired(1000)) {
@@ -56,21 +111,22 @@ struct Collector::LogFile {
             if (!stillSame())
                 close();
         }
-        if (!file) {
-            file = std::fopen(QFile::encodeName(path).constData(), "ab");
-            if (!file) {
-                qWarning().noquote() << "Cannot write the log" << path;
+        if (!file && !open())
+            return;
+        if (size > 0 && size + bytes.size() > limit) {
+            rotate();
+            if (!open())
                 return;
-            }
-            sinceCheck.start();
-            struct stat st {};
-            if (::fstat(fileno(file), &st) == 0) {
-                device = st.st_dev;
-                inode = st.st_ino;
-            }
         }
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-        std::fflush(file);
+        errno = 0;
+        const size_t written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+        if (std::fflush(file) != 0 || written != static_cast<size_t>(bytes.size())) {
+            report(QStringLiteral("write"), errno ? errno : EIO);
+            std::clearerr(file);
+        } else {
+            failure.clear();
+        }
+        size += qint64(written);
     }
 };
 

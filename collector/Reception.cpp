@@ -335,9 +335,9 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
             answer = ACK;
         } else if (line == "EOF") {
             // What was acknowledged before reaches stable storage before the
-            // terminal hears that the transfer is complete.
-            m_recordStore->SyncTarget(n);
-            answer = ACK;
+            // terminal hears that the transfer is complete; when it cannot,
+            // the terminal hears NAK and keeps its data.
+            answer = m_recordStore->SyncTarget(n) ? ACK : NAK;
         } else if (line == ACK) {
             acknowledgementStep(answer, n);
         } else if (line == NAK && s.Exchange) {
@@ -360,7 +360,7 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
                 PLog(QStringLiteral("IN   <-") + latin1(line), n);
         }
     }
-    if (s.Exchange && line == "EOF")
+    if (s.Exchange && line == "EOF" && answer != NAK)
         endOfDataStep(answer, n);
 }
 

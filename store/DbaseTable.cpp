@@ -3,9 +3,13 @@
 #include <QDate>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <shapefil.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vx {
 
@@ -110,6 +114,51 @@ public:
     }
 };
 
+QString SystemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Whole reads and writes at an offset; false with errno set on failure (a
+// write that stops short counts as a failure).
+bool ReadAt(int fd, void *data, qint64 size, off_t offset)
+{
+    auto *p = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, p, static_cast<size_t>(size), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        p += got;
+        size -= got;
+        offset += got;
+    }
+    return true;
+}
+
+bool WriteAt(int fd, const void *data, qint64 size, off_t offset)
+{
+    const auto *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t put = ::pwrite(fd, p, static_cast<size_t>(size), offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += put;
+        size -= put;
+        offset += put;
+    }
+    return true;
+}
+
 void StampToday(DBFHandle handle)
 {
     const QDate today = QDate::currentDate();
@@ -158,10 +207,28 @@ bool DbaseTable::Open(const QString &path)
     m_error.clear();
     m_path = path;
     const QByteArray native = QFile::encodeName(path);
+    // Rows go through this descriptor; it is never a FIFO or a device.
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        m_error = QStringLiteral("%1: %2").arg(path, SystemError(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        m_error = QStringLiteral("%1 is not a regular file").arg(path);
+        return false;
+    }
+
+    // The column layout, as shapelib reads it.
     PathScope scope(native, &m_error);
     SAHooks hooks = ExactPathHooks();
-    DBFHandle handle = DBFOpenLL(native.constData(), "rb+", &hooks);
+    DBFHandle handle = DBFOpenLL(native.constData(), "rb", &hooks);
     if (!handle) {
+        ::close(fd);
         if (m_error.isEmpty())
             m_error = QStringLiteral("%1 is not a dBase table that can be written").arg(path);
         return false;
@@ -173,23 +240,32 @@ bool DbaseTable::Open(const QString &path)
             m_error = QStringLiteral("%1 has no text column %2")
                           .arg(path, QString::fromLatin1(TargetLayout::ColumnName(i)));
             DBFClose(handle);
+            ::close(fd);
             return false;
         }
-        m_columns[i] = index;
+        m_offsets[i] = handle->panFieldOffset[index];
         m_widths[i] = width;
     }
-    StampToday(handle);
-    m_handle = handle;
+    m_headerLength = handle->nHeaderLength;
+    m_recordLength = handle->nRecordLength;
+    DBFClose(handle);
+    m_fd = fd;
     return true;
+}
+
+bool DbaseTable::Fail(const QString &what, int error)
+{
+    m_error = QStringLiteral("%1 %2: %3").arg(what, m_path, SystemError(error));
+    return false;
 }
 
 bool DbaseTable::AppendRow(const TargetRow &row)
 {
-    auto *handle = static_cast<DBFHandle>(m_handle);
-    if (!handle) {
+    if (m_fd < 0) {
         m_error = QStringLiteral("no table is open");
         return false;
     }
+    m_error.clear();
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         if (row[i].size() > m_widths[i]) {
             m_error = QStringLiteral("%1 does not fit column %2 of %3")
@@ -198,34 +274,75 @@ bool DbaseTable::AppendRow(const TargetRow &row)
             return false;
         }
     }
-    const int record = DBFGetRecordCount(handle);
-    PathScope scope(QByteArray(), &m_error);
-    for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
-        if (!DBFWriteStringAttribute(handle, record, m_columns[i], row[i].constData())) {
-            if (m_error.isEmpty())
-                m_error = QStringLiteral("cannot write row %1 of %2").arg(record + 1).arg(m_path);
-            return false;
-        }
-    }
-    // Writes the row and the new record count now, so a failure shows here
-    // and not only when the table is closed.
-    DBFUpdateHeader(handle);
-    // Nothing is left to write at closing: a table kept open while another
-    // program appended to it must not put its own, older record count back.
-    handle->bUpdated = 0;
-    FILE *file = reinterpret_cast<FILE *>(handle->fp);
-    if (file && std::ferror(file)) {
-        m_error = QStringLiteral("cannot write row %1 of %2").arg(record + 1).arg(m_path);
+
+    // The header as it is now: another program may have added rows since
+    // the table was opened.
+    unsigned char head[12];
+    if (!ReadAt(m_fd, head, sizeof head, 0))
+        return Fail(QStringLiteral("cannot read the header of"), errno);
+    const quint32 count = quint32(head[4]) | quint32(head[5]) << 8 | quint32(head[6]) << 16 | quint32(head[7]) << 24;
+    const int headerLength = head[8] | head[9] << 8;
+    const int recordLength = head[10] | head[11] << 8;
+    if (headerLength != m_headerLength || recordLength != m_recordLength) {
+        m_error = QStringLiteral("the layout of %1 changed while it was open").arg(m_path);
         return false;
     }
-    return m_error.isEmpty();
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        return Fail(QStringLiteral("cannot look at"), errno);
+    const off_t at = off_t(headerLength) + off_t(count) * recordLength;
+    if (st.st_size < at) {
+        m_error = QStringLiteral("%1 is shorter than its header says (%2 rows)").arg(m_path).arg(count);
+        return false;
+    }
+
+    // The row, padded with blanks, and the end-of-file mark after it.
+    QByteArray bytes(recordLength + 1, ' ');
+    bytes[recordLength] = '\x1A';
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+        std::memcpy(bytes.data() + m_offsets[i], row[i].constData(), static_cast<size_t>(row[i].size()));
+
+    // What the row overwrites (usually the old end-of-file mark), to put
+    // back when something fails.
+    const qint64 oldSize = st.st_size;
+    QByteArray overwritten(qMin<qint64>(oldSize - at, bytes.size()), '\0');
+    if (!ReadAt(m_fd, overwritten.data(), overwritten.size(), at))
+        return Fail(QStringLiteral("cannot read the end of"), errno);
+    auto putBack = [&](const unsigned char *header) {
+        const bool back = ::ftruncate(m_fd, oldSize) == 0 && WriteAt(m_fd, overwritten.constData(), overwritten.size(), at)
+                          && (!header || WriteAt(m_fd, header, 7, 1));
+        if (!back)
+            m_error += QStringLiteral("; the table could not be put back as it was: %1").arg(SystemError(errno));
+    };
+
+    if (!WriteAt(m_fd, bytes.constData(), bytes.size(), at)) {
+        Fail(QStringLiteral("cannot write row %1 of").arg(count + 1), errno);
+        putBack(nullptr);
+        return false;
+    }
+    // The row is all there: now the header counts it.
+    const QDate today = QDate::currentDate();
+    const quint32 newCount = count + 1;
+    const unsigned char update[7] = {static_cast<unsigned char>(today.year() - 1900),
+                                     static_cast<unsigned char>(today.month()),
+                                     static_cast<unsigned char>(today.day()),
+                                     static_cast<unsigned char>(newCount & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 8 & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 16 & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 24 & 0xFF)};
+    if (!WriteAt(m_fd, update, sizeof update, 1)) {
+        Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
+        putBack(head + 1);
+        return false;
+    }
+    return true;
 }
 
 void DbaseTable::Close()
 {
-    if (m_handle) {
-        DBFClose(static_cast<DBFHandle>(m_handle));
-        m_handle = nullptr;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
 }
 

@@ -14,6 +14,14 @@ namespace vx {
 // extension for ".dbf" and of reading, writing or removing a ".cpg" file
 // beside the table is switched off, so a table named "data.DBF" or
 // "orders.tab" is the file that gets written and nothing else is touched.
+//
+// shapelib makes new tables and reads the column layout of an existing one;
+// rows are appended here, directly on the file, in an order that keeps the
+// table readable whatever fails: the row (and the end-of-file mark after
+// it) is written first, and only once it is all on the file does the
+// header count it. A write that fails (a full disk) puts the file back as
+// it was, length and bytes, so every row counted before stays readable and
+// the next row can go in once the cause is gone.
 class DbaseTable {
 public:
     DbaseTable() = default;
@@ -25,20 +33,27 @@ public:
     // replaced). Text is marked as Windows ANSI (language driver 87).
     static bool Create(const QString &path, QString *error = nullptr);
 
-    // Opens an existing table for appending rows; every column of the
-    // layout must be there (in any order, any character width).
+    // Opens an existing table (a regular file) for appending rows; every
+    // column of the layout must be there (in any order, any character
+    // width).
     bool Open(const QString &path);
-    bool IsOpen() const { return m_handle != nullptr; }
-    // Appends one row; values longer than their column are refused.
+    bool IsOpen() const { return m_fd >= 0; }
+    // Appends one row and counts it in the header (with the date of the
+    // last update). Values longer than their column are refused. A value's
+    // bytes are stored whole, a NUL byte included, and padded with blanks.
+    // On failure the file is as it was before the call.
     bool AppendRow(const TargetRow &row);
-    // Writes the header (record count, date of last update) and closes.
     void Close();
 
     QString ErrorText() const { return m_error; }
 
 private:
-    void *m_handle = nullptr; // DBFHandle
-    std::array<int, TargetLayout::ColumnCount> m_columns{};
+    bool Fail(const QString &what, int error);
+
+    int m_fd = -1;
+    int m_headerLength = 0;
+    int m_recordLength = 0;
+    std::array<int, TargetLayout::ColumnCount> m_offsets{};
     std::array<int, TargetLayout::ColumnCount> m_widths{};
     QString m_path;
     QString m_error;

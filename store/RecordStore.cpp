@@ -91,19 +91,44 @@ QString ConnectKind(Kind k)
     }
 }
 
+// Opens a text target; only a regular file is kept (a FIFO is never waited
+// for, a device never written). -1 with errno set otherwise.
 int OpenFile(const QString &path, int flags)
 {
     const QByteArray native = QFile::encodeName(path);
     int fd;
     do {
-        fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
+        fd = ::open(native.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
     return fd;
 }
 
-// Writes bytes to fd (opened for appending) and closes it.
+QString ErrorOf(const QString &path, int error)
+{
+    return QStringLiteral("%1: %2").arg(path, ErrnoText(error));
+}
+
+// Writes bytes to fd (opened for appending) and closes it. A line is
+// written whole or not at all: when a write fails or stops short (a full
+// disk), the file is cut back to its length before, so a resent record is
+// never glued to a fragment of itself.
 bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error)
 {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        *error = ErrorOf(path, errno);
+        ::close(fd);
+        return false;
+    }
+    const off_t before = st.st_size;
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -111,7 +136,9 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            *error = ErrorOf(path, written == 0 ? ENOSPC : errno);
+            if (left != bytes.size() && ::ftruncate(fd, before) != 0)
+                *error += QStringLiteral("; a part of the record stays in the file: %1").arg(ErrnoText(errno));
             ::close(fd);
             return false;
         }
@@ -119,7 +146,10 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
         left -= written;
     }
     if (::close(fd) < 0 && errno != EINTR) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        // The line may not have reached the file: it is taken back.
+        *error = ErrorOf(path, errno);
+        if (::truncate(QFile::encodeName(path).constData(), before) != 0)
+            *error += QStringLiteral("; a part of the record may stay in the file: %1").arg(ErrnoText(errno));
         return false;
     }
     return true;
@@ -130,10 +160,27 @@ bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     const int fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = ErrorOf(path, errno);
         return false;
     }
     return WriteAndClose(fd, path, bytes, error);
+}
+
+// Copies a template into place, the copy writable by its owner whatever
+// the installed template's mode; false with *why on failure.
+bool CopyTemplate(const QString &source, const QString &target, QString *why)
+{
+    QFile from(source);
+    if (!from.copy(target)) {
+        *why = from.errorString();
+        return false;
+    }
+    QFile copy(target);
+    if (!copy.setPermissions(copy.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        *why = copy.errorString();
+        return false;
+    }
+    return true;
 }
 
 // The ERP database is checked without ever creating a file in its place.
@@ -195,6 +242,13 @@ struct RecordStore::Impl {
         bool rowWritten = false;
         // Files written on this channel since its last sync.
         QSet<QString> unsynced;
+        // A sync of this transfer failed: what was acknowledged may not be
+        // on stable storage, so the transfer is not confirmed (until the
+        // terminal starts again with "BOF").
+        bool syncFailed = false;
+        // The failure the channel's records meet now; logged when it starts
+        // or changes, not again at every resend of the record.
+        QString problem;
         // The bound database file as this channel left it after its last
         // row: the binding is kept open for the next record only while the
         // file is still exactly that (not replaced, moved, or written by
@@ -245,6 +299,46 @@ struct RecordStore::Impl {
             ctx.log(line, n);
         else
             qWarning().noquote() << QStringLiteral("Channel %1: %2").arg(n).arg(line);
+    }
+
+    // A record could not be stored: the cause is logged once while it
+    // lasts (a terminal resends the record until it is taken).
+    void Problem(int n, const QString &text)
+    {
+        if (ch[n].problem == text)
+            return;
+        ch[n].problem = text;
+        Log(text, n);
+    }
+    // A record was stored: a failure before is over.
+    void Stored(int n)
+    {
+        if (ch[n].problem.isEmpty())
+            return;
+        ch[n].problem.clear();
+        Log(QStringLiteral("Records are stored again in %1").arg(ctx.settings.DBMS[n].Name), n);
+    }
+
+    // A target must be a regular file or not exist: a FIFO or a device node
+    // would swallow acknowledged records, and is never opened, written,
+    // deleted or replaced. False (logged) when path is such a node.
+    bool RegularOrAbsent(int n, const QString &path)
+    {
+        const QString odd = NotRegularFile(path);
+        if (odd.isEmpty())
+            return true;
+        Problem(n, QStringLiteral("The target %1 is %2, not a regular file: its records are refused and it is left "
+                                  "as it is")
+                       .arg(path, odd));
+        return false;
+    }
+
+    // The fixed message of a target that cannot be opened, and a log line
+    // that says which file and why.
+    void NotAvailable(int n, const QString &path, const QString &why)
+    {
+        Problem(n, QStringLiteral("The target %1 is not available: %2").arg(path, why));
+        ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
     }
 
     void Terminate() const
@@ -352,8 +446,8 @@ struct RecordStore::Impl {
         // An earlier transfer moved within the same second keeps its file:
         // the new name gets a counter instead of replacing it.
         const QString moved = UniqueTimeStampedName(db.Name, ctx.clock.timeOfDay());
-        if (!QFile::rename(db.Name, moved)) {
-            Log(QStringLiteral("Cannot move %1 to %2: %3").arg(db.Name, moved, QString::fromLocal8Bit(std::strerror(errno))), n);
+        if (::rename(QFile::encodeName(db.Name).constData(), QFile::encodeName(moved).constData()) != 0) {
+            Log(QStringLiteral("Cannot move %1 to %2: %3").arg(db.Name, moved, ErrnoText(errno)), n);
             return false;
         }
         ForgetUnsynced(db.Name);
@@ -409,7 +503,7 @@ struct RecordStore::Impl {
             return Fast::NotTaken;
         const int fd = OpenFile(db.Name, O_RDWR | O_APPEND);
         if (fd < 0)
-            return Fast::NotTaken;
+            return Fast::NotTaken; // the full path says why
         // What SetDB does for a text target besides its checks.
         Channel &c = ch[n];
         CloseBinding(n);
@@ -426,7 +520,7 @@ struct RecordStore::Impl {
         QString error;
         const bool ok = WriteAndClose(fd, db.Name, line + "\r\n", &error);
         if (!ok)
-            Log(QStringLiteral("Record not written: %1").arg(error), n);
+            Problem(n, QStringLiteral("Record not written: %1").arg(error));
         else
             c.unsynced.insert(db.Name);
         // A failed write is final, as on the full path: the record is refused.
@@ -437,7 +531,7 @@ struct RecordStore::Impl {
     {
         QString error;
         if (!AppendToFile(path, text + "\r\n", &error)) {
-            Log(QStringLiteral("Record not written: %1").arg(error), n);
+            Problem(n, QStringLiteral("Record not written: %1").arg(error));
             return false;
         }
         ch[n].unsynced.insert(path);
@@ -472,6 +566,16 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
     if (d->ctx.settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK"))
         rec.chop(2);
 
+    const bool ok = StoreRecordAs(rec, n);
+    if (ok)
+        d->Stored(n);
+    return ok;
+}
+
+bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
+{
+    if (!d->RegularOrAbsent(n, d->ctx.settings.DBMS[n].Name))
+        return false;
     {
         const StoreSettings &db = d->ctx.settings.DBMS[n];
         if (db.Policy == QLatin1String("OverWrite") && FirstRecord[n] && KindOf(db.Type) != Kind::Zucchetti) {
@@ -503,9 +607,12 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
     if (!IsDatabase(kind) || !d->BindingReusable(n, kind)) {
         if (!SetDB(n))
             return false;
-        const bool openable = kind == Kind::Zucchetti ? ExistingFileWritable(db.Name) : CanOpenForAppend(db.Name);
+        QString why;
+        const bool openable = kind == Kind::Zucchetti ? ExistingFileWritable(db.Name) : CanOpenForAppend(db.Name, &why);
         if (!openable) {
-            d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
+            if (kind == Kind::Zucchetti)
+                why = QStringLiteral("it is not an existing, writable file");
+            d->NotAvailable(n, db.Name, why);
             CloseDB(n);
             return false;
         }
@@ -522,8 +629,11 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
             if (!file.isEmpty())
                 path = file;
         }
-        if (path != db.Name && !CanOpenForAppend(path)) {
-            d->ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
+        QString why;
+        if (path != db.Name && !d->RegularOrAbsent(n, path)) {
+            ok = false;
+        } else if (path != db.Name && !CanOpenForAppend(path, &why)) {
+            d->NotAvailable(n, path, why);
             ok = false;
         } else {
             ok = d->AppendLine(path, rec, n);
@@ -559,9 +669,8 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
             if (ok)
                 d->ch[n].unsynced.insert(db.Name);
         } else {
-            d->Log(QStringLiteral("Record refused: no ERP bridge is available for the target type \"Zucchetti\" (%1)")
-                       .arg(db.Name),
-                   n);
+            d->Problem(n, QStringLiteral("Record refused: no ERP bridge is available for the target type \"Zucchetti\" (%1)")
+                              .arg(db.Name));
             ok = false;
         }
         break;
@@ -610,6 +719,8 @@ void RecordStore::BeginTransfer(int n)
 {
     if (!Impl::Valid(n))
         return;
+    // A new transfer: what the terminal sends now is confirmed on its own.
+    d->ch[n].syncFailed = false;
     if (d->IsPostgres(n)) {
         d->Pg(n).NewTransfer();
         return;
@@ -659,6 +770,9 @@ bool RecordStore::CreaDB(int n)
         d->Pg(n).Prepare();
         return true;
     }
+    // A FIFO or a device node in the target's place is never deleted.
+    if (!d->RegularOrAbsent(n, db.Name))
+        return false;
     if (kind == Kind::Zucchetti) {
         // The ERP database is never deleted or recreated, and a missing one
         // is never replaced by an empty file.
@@ -671,7 +785,9 @@ bool RecordStore::CreaDB(int n)
     }
 
     const bool existed = QFileInfo::exists(db.Name);
-    if (!CanOpenForAppend(db.Name)) {
+    QString why;
+    if (!CanOpenForAppend(db.Name, &why)) {
+        d->Problem(n, QStringLiteral("The target %1 is not available: %2").arg(db.Name, why));
         d->ctx.messenger.message(DownloadFileNotAvailable(n), MsgIcon::Critical);
         return false;
     }
@@ -697,14 +813,10 @@ bool RecordStore::CreaDB(int n)
         for (const QString &side : SqliteSideFiles(db.Name))
             QFile::remove(side);
     }
-    bool ok = templateThere && QFile::copy(source, db.Name);
-    if (ok) {
-        // An installed template may be read-only; the copy must be writable.
-        QFile copy(db.Name);
-        ok = copy.setPermissions(copy.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    QString copyError = templateThere ? QString() : QStringLiteral("the template is missing");
+    const bool ok = templateThere && CopyTemplate(source, db.Name, &copyError);
     if (!ok) {
-        d->Log(QStringLiteral("Cannot copy the template %1 to %2").arg(source, db.Name), n);
+        d->Log(QStringLiteral("Cannot copy the template %1 to %2: %3").arg(source, db.Name, copyError), n);
         d->ctx.messenger.message(kCannotCreate, MsgIcon::Critical);
         return false;
     }
@@ -730,7 +842,7 @@ bool RecordStore::SetDB(int n)
         c.binding = {ConnectKind(kind), db.Name, QString::fromLatin1(TargetLayout::SqliteTable)};
         d->ReleaseFromOthers(n, db.Name);
         if (!c.sqlite->Open(db.Name, c.binding.RecordSource)) {
-            d->Log(QStringLiteral("Cannot open the database %1: %2").arg(db.Name, c.sqlite->ErrorText()), n);
+            d->Problem(n, QStringLiteral("Cannot open the database %1: %2").arg(db.Name, c.sqlite->ErrorText()));
             return false;
         }
         c.bound = Impl::Bound::Sqlite;
@@ -744,7 +856,7 @@ bool RecordStore::SetDB(int n)
             const QString table = parts.folder + parts.file;
             d->ReleaseFromOthers(n, table);
             if (!c.dbase.Open(table)) {
-                d->Log(QStringLiteral("Cannot open the table: %1").arg(c.dbase.ErrorText()), n);
+                d->Problem(n, QStringLiteral("Cannot open the table: %1").arg(c.dbase.ErrorText()));
                 return false;
             }
             c.bound = Impl::Bound::Dbase;
@@ -802,7 +914,7 @@ void RecordStore::UpdateRek(int n)
     if (c.rowWritten)
         c.unsynced.insert(c.boundFile);
     else
-        d->Log(QStringLiteral("Record not written: %1").arg(error), n);
+        d->Problem(n, QStringLiteral("Record not written: %1").arg(error));
 }
 
 bool RecordStore::SyncTarget(int n)
@@ -811,7 +923,7 @@ bool RecordStore::SyncTarget(int n)
         return false;
     Impl::Channel &c = d->ch[n];
     // The end of a transfer: the database kept open over its records is
-    // closed (its last header written) before everything goes to the disk.
+    // closed before everything goes to the disk.
     d->CloseBinding(n);
     bool ok = true;
     QSet<QString> folders;
@@ -834,7 +946,11 @@ bool RecordStore::SyncTarget(int n)
             ok = false;
         }
     }
-    return ok;
+    // A failure stays for the rest of the transfer: a second sync could
+    // report success for data that the first one lost.
+    if (!ok)
+        c.syncFailed = true;
+    return !c.syncFailed;
 }
 
 const std::array<QString, 21> &RecordStore::DBMSField(int n) const

@@ -79,7 +79,9 @@ public:
 
     // Flushes channel n's target to stable storage (fsync of the file, or a
     // committed database). Called before a terminal's "EOF" is answered, so
-    // an acknowledged transfer survives a crash.
+    // an acknowledged transfer survives a crash: false when a sync of the
+    // current transfer failed (then every later call of the same transfer
+    // is false too, until BeginTransfer), and the "EOF" is refused.
     bool SyncTarget(int n);
 
     // True for every channel at start-up: the next record (re)creates the
@@ -107,6 +109,8 @@ public:
     DatabaseBinding Binding(int n) const;
 
 private:
+    bool StoreRecordAs(const QByteArray &record, int n);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

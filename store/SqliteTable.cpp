@@ -96,6 +96,11 @@ bool SqliteTable::Open(const QString &path, const QString &table)
         return false;
     }
     db.setDatabaseName(path);
+    // Another program holding a lock on the file makes a statement wait at
+    // most this long before it fails (the record is refused and the terminal
+    // sends it again). Every channel runs on one thread, so a longer wait
+    // would hold all of them up.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) {
         m_error = db.lastError().text();
         return false;

@@ -36,6 +36,9 @@ public:
 
     QString ErrorText() const { return m_error; }
 
+    // How long a statement waits for another program's lock on the file.
+    static constexpr int kBusyTimeoutMs = 250;
+
 private:
     QString m_connection;
     QString m_table;

@@ -12,10 +12,23 @@ namespace vx {
 // transfer code share.
 
 // Opens the file for reading and closes it again: true when that worked.
+// Only a regular file counts: a FIFO, a device node, a socket or a folder
+// is never opened (opening a FIFO could block for good).
 bool FileExists(const QString &path);
 // Opens the file for appending (creating it, empty, when missing) and closes
-// it again: true when that worked.
-bool CanOpenForAppend(const QString &path);
+// it again: true when that worked. Something there that is not a regular
+// file is refused without being opened. On failure *why (when given) says
+// why, in the words of the system ("No space left on device").
+bool CanOpenForAppend(const QString &path, QString *why = nullptr);
+
+// What stands at path when it is neither a regular file (a symbolic link to
+// one counts as one) nor absent: "a FIFO", "a character device", "a block
+// device", "a socket", "a folder", "something other than a regular file".
+// Empty for a regular file or nothing.
+QString NotRegularFile(const QString &path);
+
+// The system's text for an errno value ("No space left on device").
+QString ErrnoText(int error);
 
 struct SplitPathResult {
     bool found = false;
