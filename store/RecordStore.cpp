@@ -629,10 +629,9 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
             if (!file.isEmpty())
                 path = file;
         }
+        // CanOpenForAppend refuses a FIFO or a device without opening it.
         QString why;
-        if (path != db.Name && !d->RegularOrAbsent(n, path)) {
-            ok = false;
-        } else if (path != db.Name && !CanOpenForAppend(path, &why)) {
+        if (path != db.Name && !CanOpenForAppend(path, &why)) {
             d->NotAvailable(n, path, why);
             ok = false;
         } else {
