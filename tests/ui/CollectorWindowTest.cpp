@@ -12,7 +12,7 @@
 #include "frmAbout.h"
 #include "frmAttendere.h"
 #include "frmMain.h"
-#include "frmSettingsReceive.h"
+#include "frmProfile.h"
 #include "frmSplash.h"
 
 #include <QAction>
@@ -197,8 +197,7 @@ TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
     EXPECT_EQ(window->Pulsanti[2]->text(), "Help");
     EXPECT_EQ(window->mnuProfiles->text(), "Profiles");
     EXPECT_EQ(window->mnuFile->actions(),
-              QList<QAction *>({window->mnuOptions, window->mnuProfiles, window->mnuSendSettings, window->mnuReceiveSettings,
-                                  window->mnusep0, window->mnuFileExit}));
+              QList<QAction *>({window->mnuOptions, window->mnuProfiles, window->mnusep0, window->mnuFileExit}));
     EXPECT_EQ(window->mnuHelp->actions(), QList<QAction *>({window->mnuHelpContents, window->mnuHelpAbout}));
 
     // A normal start: shown, not minimised, no tray icon; splash and wait
@@ -220,8 +219,6 @@ TEST_F(WindowTest, ProfileModeShowsOrHidesTheProfileEntryPoints)
     startup();
     EXPECT_FALSE(window->Pulsanti[1]->isVisible());
     EXPECT_FALSE(window->mnuProfiles->isVisible());
-    EXPECT_FALSE(window->mnuSendSettings->isVisible());
-    EXPECT_FALSE(window->mnuReceiveSettings->isVisible());
     EXPECT_TRUE(window->Pulsanti[0]->isVisible());
     EXPECT_TRUE(window->Pulsanti[2]->isVisible());
 
@@ -361,13 +358,35 @@ TEST_F(WindowTest, CancellingTheWaitWindowStopsTheRemainingChannelsUntilTheNextO
     }
     EXPECT_TRUE(window->isVisible());
 
-    // The next reopening (Profiles) opens every channel again.
+    // The next reopening (Profiles) opens every channel again. The editor
+    // opens on a fresh profile with the channels closed and the main window
+    // out of the way; closing it asks about the unsaved profile.
     socket(1).setConnectOutcome(FakeSocket::ConnectOutcome::Accept);
     waitedFor.clear();
+    profileWorkspace().Profile.Functions[1].Name = QStringLiteral("From an earlier opening");
+    bool editorSeen = false;
+    QTimer editorUser;
+    editorUser.setInterval(10);
+    QObject::connect(&editorUser, &QTimer::timeout, [&] {
+        auto *editor = qobject_cast<frmProfile *>(QApplication::activeModalWidget());
+        if (!editor || !editor->isVisible() || editorSeen)
+            return;
+        editorSeen = true;
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(window->PanelText(4), "Paused");
+        EXPECT_EQ(editor->windowTitle(), "Profile : Untitled*");
+        EXPECT_EQ(profileWorkspace().Profile.Functions[1].Name, "Function 2");
+        messenger.answers.push_back(MsgAnswer::Ok);
+        editor->cmdClose->click();
+    });
+    editorUser.start();
     window->Pulsanti[1]->click();
     user.stop();
+    editorUser.stop();
+    EXPECT_TRUE(editorSeen);
+    EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(waitedFor, QList<int>({1, 2, 3, 4}));
-    EXPECT_EQ(messenger.texts(), QStringList({"The profile editor is not available in this version."}));
+    EXPECT_EQ(messenger.texts(), QStringList({"Profile not saved.\n Are you sure to quit?"}));
     for (int n = 2; n <= 4; ++n) {
         EXPECT_EQ(serial(n).openCount(), 1) << n;
         EXPECT_EQ(window->PanelText(2 * n), QString("Com%1 Run/Wait").arg(n));
@@ -500,22 +519,23 @@ TEST_F(WindowTest, AboutShowsNameAndVersionAndClosingTheWindowEndsTheProgram)
     EXPECT_EQ(endedWith, QList<int>({0, 0}));
 }
 
-// No reply time-out of a closed channel can show its box during a settings
-// reception: the step timer stops for it and runs again after it.
-TEST_F(WindowTest, SettingsReceptionStopsTheStepTimer)
+// No reply time-out of a closed channel can show its box while the profile
+// editor is open (its settings transfers use ports of their own): the step
+// timer stops for it and runs again after it.
+TEST_F(WindowTest, ProfileEditorStopsTheStepTimer)
 {
     makeWindow();
     startup();
     collector->startTimer();
-    messenger.fileAnswers.push_back(home.file("R.VDX"));
     std::vector<bool> runningWhileOpen;
     ShowWatcher watcher([&](QWidget *w) {
-        if (auto *receive = qobject_cast<frmSettingsReceive *>(w)) {
+        if (auto *editor = qobject_cast<frmProfile *>(w)) {
             runningWhileOpen.push_back(collector->timerRunning());
-            QTimer::singleShot(0, receive, &QDialog::reject);
+            messenger.answers.push_back(MsgAnswer::Ok);
+            QTimer::singleShot(0, editor, [editor] { editor->cmdClose->click(); });
         }
     });
-    window->mnuReceiveSettings->trigger();
+    window->mnuProfiles->trigger();
     EXPECT_EQ(runningWhileOpen, std::vector<bool>({false}));
     EXPECT_TRUE(collector->timerRunning());
 }

@@ -1,7 +1,5 @@
 #include "frmMain.h"
 
-#include "TransferWindows.h"
-
 #include "AppIcon.h"
 #include "Collector.h"
 #include "IniStore.h"
@@ -13,6 +11,7 @@
 #include "Utilities.h"
 #include "frmAbout.h"
 #include "frmAttendere.h"
+#include "frmProfile.h"
 #include "frmSplash.h"
 
 #include <QAction>
@@ -173,12 +172,6 @@ void frmMain::buildMenus()
     mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
     mnuProfiles = mnuFile->addAction(QStringLiteral("Profiles"));
     mnuProfiles->setObjectName(QStringLiteral("mnuProfiles"));
-    // Until the profile editor exists, a profile file is sent to or received
-    // from a terminal from here.
-    mnuSendSettings = mnuFile->addAction(tr("Send settings to terminal..."));
-    mnuSendSettings->setObjectName(QStringLiteral("mnuSendSettings"));
-    mnuReceiveSettings = mnuFile->addAction(tr("Receive settings from terminal..."));
-    mnuReceiveSettings->setObjectName(QStringLiteral("mnuReceiveSettings"));
     mnusep0 = mnuFile->addSeparator();
     mnusep0->setObjectName(QStringLiteral("mnusep0"));
     mnuFileExit = mnuFile->addAction(tr("E&xit"));
@@ -194,8 +187,6 @@ void frmMain::buildMenus()
 
     connect(mnuOptions, &QAction::triggered, this, &frmMain::mnuOptions_Click);
     connect(mnuProfiles, &QAction::triggered, this, &frmMain::mnuProfiles_Click);
-    connect(mnuSendSettings, &QAction::triggered, this, &frmMain::mnuSendSettings_Click);
-    connect(mnuReceiveSettings, &QAction::triggered, this, &frmMain::mnuReceiveSettings_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmMain::Unload);
     connect(mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
@@ -372,8 +363,6 @@ void frmMain::applyProfileMode()
     const bool profiles = m_settings.Misc.ProfileMode == 1;
     Pulsanti[1]->setVisible(profiles);
     mnuProfiles->setVisible(profiles);
-    mnuSendSettings->setVisible(profiles);
-    mnuReceiveSettings->setVisible(profiles);
 }
 
 void frmMain::createMissingTargets()
@@ -498,38 +487,23 @@ void frmMain::mnuOptions_Click()
     ApplyWindowState();
 }
 
-// The settings transfer uses a serial port or the infrared cradle of its
-// own, so the channels are closed around it, as around the profile editor.
-// The step timer stops for the transfer too: no reply time-out of a closed
-// channel may show its box meanwhile.
-void frmMain::mnuSendSettings_Click()
-{
-    closeChannels();
-    m_collector.stopTimer();
-    SendProfileToTerminal(this, m_messenger);
-    m_collector.OpenChannels();
-    m_collector.startTimer();
-}
-
-void frmMain::mnuReceiveSettings_Click()
-{
-    closeChannels();
-    m_collector.stopTimer();
-    ProfileSet received;
-    received.SetDefault();
-    QString target;
-    if (ReceiveProfileFromTerminal(this, received, m_messenger, &target))
-        m_collector.PLog(tr("Terminal settings received into %1").arg(target), 0);
-    m_collector.OpenChannels();
-    m_collector.startTimer();
-}
-
+// The profile editor, always on a fresh profile. The settings transfer it
+// starts uses a serial port or the infrared cradle of its own, so the
+// channels stay closed while it is open, and the step timer stops: no reply
+// time-out of a closed channel may show its box meanwhile. The main window
+// is out of the way until the editor closes.
 void frmMain::mnuProfiles_Click()
 {
     closeChannels();
-    m_messenger.message(tr("The profile editor is not available in this version."), MsgIcon::Information,
-                        MsgButtons::Ok, QStringLiteral("Profiles"));
+    m_collector.stopTimer();
+    hide();
+    {
+        frmProfile editor(profileWorkspace(), m_messenger, this);
+        editor.exec();
+    }
+    show();
     m_collector.OpenChannels();
+    m_collector.startTimer();
 }
 
 QString frmMain::ManualPath() const

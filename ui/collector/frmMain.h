@@ -63,8 +63,6 @@ public:
     // --- Actions of the menus, buttons and tray icon.
     void mnuOptions_Click();
     void mnuProfiles_Click();
-    void mnuSendSettings_Click();
-    void mnuReceiveSettings_Click();
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
     void cmdCreaDB_Click();
@@ -98,8 +96,6 @@ public:
     QMenu *mnuFile = nullptr;
     QAction *mnuOptions = nullptr;
     QAction *mnuProfiles = nullptr;
-    QAction *mnuSendSettings = nullptr;
-    QAction *mnuReceiveSettings = nullptr;
     QAction *mnusep0 = nullptr;
     QAction *mnuFileExit = nullptr;
     QMenu *mnuHelp = nullptr;
