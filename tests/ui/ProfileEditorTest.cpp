@@ -17,8 +17,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -345,7 +347,7 @@ TEST_F(ProfileEditorTest, BlankNamesAreRepairedAndCommasRefused)
         EXPECT_EQ(c.model(), c.repaired);
         EXPECT_EQ(c.box->text(), c.repaired);
     }
-    retype(window.txtFunctionName, "  Vendite ");
+    retype(window.txtFunctionName, "  Vendite");
     EXPECT_EQ(ws.Profile.Functions[0].Name, "Vendite");
 
     // A comma never gets into a value the terminal receives.
@@ -716,6 +718,12 @@ TEST_F(ProfileEditorTest, Screenshots)
         QTest::qWait(50);
         window.grab().save(QDir(dir).filePath(QStringLiteral("profile-%1.png").arg(t)));
     }
+    // The whole screen with the window on it, where there is a real screen.
+    window.tabProfile->setCurrentIndex(2);
+    window.tabFunction->setCurrentIndex(0);
+    QTest::qWait(300);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("screen.png")));
     frmCopyProfile copy(window.state(), messenger, &window);
     copy.show();
     QTest::qWait(50);

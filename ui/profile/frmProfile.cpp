@@ -125,7 +125,7 @@ frmProfile::frmProfile(ProfileWorkspace &workspace, Messenger &messenger, QWidge
     m_state.New();
     m_state.Mode = ConstantMode::AsString;
     RefreshValue();
-    resize(1040, 700);
+    resize(1040, 640);
 }
 
 frmProfile::~frmProfile() = default;
@@ -290,9 +290,9 @@ QWidget *frmProfile::buildCommon()
         box->setAlignment(Qt::AlignCenter);
         box->setFixedWidth(38);
         // The last text the box held that a terminal can store.
-        connect(box, &QLineEdit::textChanged, this, [this, box](const QString &text) {
-            if (ProfileEditorState::IsBoxText(text, m_state.Mode))
-                box->setProperty("accepted", text);
+        connect(box, &QLineEdit::textChanged, this, [this, box] {
+            if (ProfileEditorState::IsBoxText(box->text(), m_state.Mode))
+                box->setProperty("accepted", box->text());
         });
         connect(box, &QLineEdit::textEdited, this, [this, box](const QString &text) {
             if (m_state.ConstantBoxesBusy)
@@ -538,14 +538,17 @@ QWidget *frmProfile::buildMlks()
         r.txtMask = named(new QLineEdit, indexed("txtMask", i));
         bindText(r.txtMask, [this, i](const QString &t) { return m_state.SetMask(i, t); },
                  [this, i] { return m_state.field(i).Mask; });
-        connect(r.txtMask, &QLineEdit::textChanged, this, [this, i](const QString &t) {
-            fields[size_t(i)].lblMaskLen->setText(ProfileEditorState::MaskCountLabel(t));
+        // The box's own text: a refused key has already been taken back when
+        // the change is reported.
+        connect(r.txtMask, &QLineEdit::textChanged, this, [this, i] {
+            FieldRow &f = fields[size_t(i)];
+            f.lblMaskLen->setText(ProfileEditorState::MaskCountLabel(f.txtMask->text()));
         });
         // After the rule has run: the default follows the new mask length.
         connect(r.txtMask, &QLineEdit::textEdited, this, [this, i] {
-            FieldRow &row = fields[size_t(i)];
-            row.txtDefault->setMaxLength(qMax(1, int(m_state.field(i).Mask.size())));
-            setBoxText(row.txtDefault, m_state.field(i).DefaultValue);
+            QLineEdit *value = fields[size_t(i)].txtDefault;
+            value->setMaxLength(qMax(1, int(m_state.field(i).Mask.size())));
+            setBoxText(value, m_state.field(i).DefaultValue);
         });
         r.txtMask->installEventFilter(this);
         grid->addWidget(r.txtMask, row, 4);

@@ -118,7 +118,7 @@ public:
         QCheckBox *chkAutoCR = nullptr;
         QPushButton *cmdBCTable = nullptr;
         QSlider *sldAlign = nullptr;
-        std::array<QLabel *, 4> lblName{}; // the field's name on the other tabs
+        std::array<QLabel *, 3> lblName{}; // the field's name on the other tabs
     };
     std::array<FieldRow, 8> fields;
     QSlider *sldDualConsecutive = nullptr;
