@@ -147,6 +147,9 @@ EditVerdict ProfileEditorState::SetFieldEnabled(int i, bool on)
         if (f.IsKey && f.Enabled && enabledKeyCount() == 1)
             return EditVerdict::refused(
                 QStringLiteral("This is the only Key defined.\nAt least one Key as to be defined."));
+    } else if (!f.Enabled && f.IsKey && enabledKeyCount() >= kMaxKeys) {
+        // A fifth enabled key would be left out of the file without a word.
+        return EditVerdict::refused(QStringLiteral("No more room for key field (Max=4)"));
     } else if (!f.InputKeyboard && !f.InputReader) {
         f.InputKeyboard = 1;
         f.InputReader = 1;

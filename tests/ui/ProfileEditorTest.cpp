@@ -221,6 +221,15 @@ TEST_F(ProfileEditorTest, FieldRulesRefuseOnTheSpot)
     click(row(4).chkKey);
     EXPECT_EQ(field(4).IsKey, 1);
     EXPECT_EQ(messenger.shown.size(), 1u);
+    // Enabling a key field when four enabled keys exist would make a fifth
+    // that the file leaves out: refused.
+    click(row(5).chkEnabled);
+    EXPECT_EQ(lastMessage(), "No more room for key field (Max=4)");
+    EXPECT_FALSE(row(5).chkEnabled->isChecked());
+    EXPECT_EQ(field(5).Enabled, 0);
+    click(row(6).chkEnabled); // not a key: fine
+    EXPECT_EQ(field(6).Enabled, 1);
+    EXPECT_EQ(messenger.shown.size(), 2u);
 
     // Sums: four at most.
     for (int i = 0; i < 4; ++i)
