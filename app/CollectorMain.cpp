@@ -2,12 +2,17 @@
 
 #include "Clock.h"
 #include "Commands.h"
+#include "FileLock.h"
 #include "Paths.h"
+#include "RegistryExchange.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -22,21 +27,73 @@ int g_signalPipe[2] = {-1, -1};
 bool g_quitRequested = false;
 Collector *g_collector = nullptr;
 
-void onSignal(int)
+// The collector runs (its start-up is over): a reload may happen now.
+bool g_running = false;
+bool g_reloading = false;
+bool g_reloadPending = false;
+IniStore *g_store = nullptr;
+
+constexpr char kQuitByte = 1;
+constexpr char kReloadByte = 2;
+
+void onSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = signal == SIGHUP ? kReloadByte : kQuitByte;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the event loop cleanly.
+// The message for a settings file that is not used, empty when it is.
+QString settingsProblem(const IniStore &store)
+{
+    const QString problem = store.problem();
+    if (problem.isEmpty())
+        return {};
+    return problem
+           + QStringLiteral(". Vendrix runs on its default settings and leaves the file untouched; "
+                            "changes are not saved until the file is repaired or removed.");
+}
+
+// SIGHUP: Vendrix.ini is read again and the channels reopen with it. It
+// waits while the collector starts or waits inside a channel operation
+// (a connection, a modem command, a message box), and runs once after.
+void reloadWhenIdle()
+{
+    if (!g_collector || g_quitRequested)
+        return;
+    if (!g_running || g_reloading || QThread::currentThread()->loopLevel() > 1) {
+        if (!g_reloadPending && g_running)
+            QTimer::singleShot(200, qApp, [] {
+                g_reloadPending = false;
+                reloadWhenIdle();
+            });
+        g_reloadPending = true;
+        return;
+    }
+    g_reloading = true;
+    g_reloadPending = false;
+    Collector &c = *g_collector;
+    c.PLog(QStringLiteral("SIGHUP: reading %1 again and reopening the channels").arg(g_store->path()), 0);
+    const QString problem = settingsProblem(*g_store);
+    if (!problem.isEmpty())
+        c.PLog(problem, 0);
+    c.ReloadSettings();
+    c.PLog(QStringLiteral("Settings reloaded"), 0);
+    g_reloading = false;
+}
+
+// SIGTERM and SIGINT end the event loop cleanly; SIGHUP reloads.
 void installQuitSignals()
 {
     if (::pipe(g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        char byte;
+        char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+        if (byte == kReloadByte) {
+            reloadWhenIdle();
+            return;
+        }
         g_quitRequested = true;
         if (g_collector)
             g_collector->OpeningCancelled = true; // stop opening further channels
@@ -48,6 +105,33 @@ void installQuitSignals()
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+// One collector per data folder: two would write the same targets and
+// serve the same data-exchange requests twice. The lock is the kernel's
+// (flock), so it goes with the process however that ends.
+bool takeInstanceLock(bool headless)
+{
+    const QString path = Paths::dataFile(QStringLiteral("Vendrix.lock"));
+    const FileLock::InstanceResult lock = FileLock::AcquireInstance(path);
+    if (lock.held)
+        return true;
+    QString text;
+    if (lock.error.isEmpty()) {
+        const QString pid = lock.otherPid > 0 ? QStringLiteral(" (PID %1)").arg(lock.otherPid) : QString();
+        text = QStringLiteral("Another Vendrix collector%1 is running on the data folder %2; this one ends.")
+                   .arg(pid, Paths::dataDir());
+    } else {
+        text = QStringLiteral("The lock file %1 cannot be used, so Vendrix cannot make sure it runs alone "
+                              "on its data folder; it ends.")
+                   .arg(lock.error);
+    }
+    std::fprintf(stderr, "Vendrix: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    if (!headless)
+        QMessageBox::critical(nullptr, QStringLiteral("Vendrix"), text);
+    return false;
 }
 
 int runHeadless(CollectorApp &app)
@@ -78,6 +162,9 @@ int runHeadless(CollectorApp &app)
            0);
     g_collector = &c;
     c.setOpenInBackground(true);
+    const QString problem = settingsProblem(app.store);
+    if (!problem.isEmpty())
+        app.messenger.message(problem, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Vendrix"));
     c.Startup();
     if (g_quitRequested) {
         c.PLog(QStringLiteral("Collector stopped during start-up"), 0);
@@ -86,7 +173,9 @@ int runHeadless(CollectorApp &app)
     }
     c.startTimer();
     c.PLog(QStringLiteral("Collector ready"), 0);
+    CollectorRunning();
     const int rc = QCoreApplication::exec();
+    g_running = false;
     g_collector = nullptr;
     c.stopTimer();
     c.PLog(QStringLiteral("Collector stopped"), 0);
@@ -114,20 +203,41 @@ int RunCollector(int &argc, char **argv, bool headless)
     QCoreApplication::setApplicationName(QStringLiteral("Vendrix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VENDRIX_VERSION));
     installQuitSignals();
+    if (!takeInstanceLock(headless))
+        return kAnotherCollectorRuns;
 
     // Messages go to the log and standard error until a window takes over.
     HeadlessMessenger messenger;
     Messenger::setCurrent(&messenger);
     CollectorApp app;
     messenger.setLogSink([&app](const QString &line) { app.collector->PLog(line, 0); });
+    RegistryExchange::SetLog([&app](const QString &line) { app.collector->PLog(line, 0); });
+    g_collector = app.collector.get();
+    g_store = &app.store;
 
     int rc = -1;
     if (!headless)
         rc = RunCollectorWindow(app);
     if (rc < 0)
         rc = runHeadless(app);
+    g_running = false;
+    g_collector = nullptr;
+    g_store = nullptr;
+    RegistryExchange::SetLog({});
     Messenger::setCurrent(nullptr);
     return rc;
+}
+
+void CollectorRunning()
+{
+    g_running = true;
+    if (g_reloadPending)
+        reloadWhenIdle();
+}
+
+QString SettingsFileProblem(const IniStore &store)
+{
+    return settingsProblem(store);
 }
 
 } // namespace vx

@@ -26,4 +26,16 @@ struct CollectorApp {
 // build has no window (the caller then runs headless).
 int RunCollectorWindow(CollectorApp &app);
 
+// The exit code of a collector that finds another one running on its data
+// folder.
+constexpr int kAnotherCollectorRuns = 3;
+
+// The runner calls this once the start-up is over: a SIGHUP that came
+// during the start-up is handled now, later ones at once.
+void CollectorRunning();
+
+// The message for a settings file that is not used (it cannot be read or
+// does not parse), saying what the program does; empty when it is used.
+QString SettingsFileProblem(const IniStore &store);
+
 } // namespace vx

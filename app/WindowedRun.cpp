@@ -109,8 +109,12 @@ int RunCollectorWindow(CollectorApp &app)
     };
     c.setHooks(hooks);
 
+    const QString problem = SettingsFileProblem(app.store);
+    if (!problem.isEmpty())
+        messenger.message(problem, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Vendrix"));
     window.Startup();
     c.startTimer();
+    CollectorRunning();
     inMainLoop = true;
     const int rc = QApplication::exec();
     inMainLoop = false;

@@ -12,14 +12,17 @@ namespace vx {
 
 namespace {
 
-// The number after "Com" ("Com3" gives 3); 0 for "None" and anything else.
+// The number of "Com1" ... "Com9" (3 for "Com3"); 0 for "None" and -1 for
+// anything else, which names no port ("../../dev/sda1" is not Com1).
 int portNumber(const QString &port)
 {
     const QString p = port.trimmed();
-    if (p.isEmpty())
+    if (p.compare(QLatin1String("None"), Qt::CaseInsensitive) == 0)
         return 0;
-    const QChar last = p.at(p.size() - 1);
-    return last.isDigit() ? last.digitValue() : 0;
+    if (p.size() == 4 && p.startsWith(QLatin1String("Com"), Qt::CaseInsensitive) && p.at(3) >= QLatin1Char('1')
+        && p.at(3) <= QLatin1Char('9'))
+        return p.at(3).digitValue();
+    return -1;
 }
 
 } // namespace
@@ -64,6 +67,16 @@ void Collector::SetComm(int n)
         return;
     }
     stopTcp(n); // a TCP link left from an earlier setting of the channel
+    if (portNumber(c.Port) < 0) {
+        const QString text = QStringLiteral("Channel %1: the port \"%2\" of [%3] is none of None, Com1 ... Com9; "
+                                            "the channel is not opened.")
+                                 .arg(n)
+                                 .arg(c.Port, ComSection(n));
+        PLog(text, n);
+        setStatusPanel(n, QStringLiteral(" Error/n.d."));
+        m_messenger.message(text, MsgIcon::Critical);
+        return;
+    }
     if (type == QLatin1String("InfraRed")) {
         // Switches the adapter on at the channel's port and speed; the
         // terminal then talks through the serial port.

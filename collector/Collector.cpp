@@ -323,8 +323,7 @@ QString Collector::ExchangeFile(int channel) const
     // Only the channel that serves the outside request writes to File(n).
     if (channel < 1 || channel > kChannels || !m_state[channel].Requested)
         return QString();
-    return RegistryExchange::ReadRegistryValue(exchangeRoot(), exchangePath(),
-                                               QStringLiteral("File(%1)").arg(channel), QString());
+    return RegistryExchange::ReadExchangeFile(exchangeRoot(), exchangePath(), QStringLiteral("File(%1)").arg(channel));
 }
 
 void Collector::writeExchange(const QString &key, const QString &value)

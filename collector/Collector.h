@@ -79,6 +79,10 @@ public:
     // Without a window (headless) a TCP channel's connection attempts run in
     // the background: one absent terminal does not hold up the others.
     void setOpenInBackground(bool on) { m_openInBackground = on; }
+    // Closes every channel (its records synced first), loads the settings
+    // again and reopens the channels; a request of the data exchange being
+    // served ends with code 6.
+    void ReloadSettings();
 
     // Reception.
     void SerialOnComm(int n);

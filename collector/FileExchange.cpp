@@ -34,6 +34,16 @@ void Collector::timerComAuto_Timer(int n)
     const bool open = m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
     if (!v.isEmpty() && s.Requested) {
         // One data file, as the outside program asked.
+        QString why;
+        if (open && !RegistryExchange::SafeOnWire(v, &why)) {
+            // The text would go onto the wire after the command word: a line
+            // end in it would make a second command of its own.
+            endRequest(n, QStringLiteral("6"),
+                       QStringLiteral("Profilo(%1) holds %2: the request is refused (%3 = 6)")
+                           .arg(n)
+                           .arg(why, m_requestKey));
+            return;
+        }
         if (open) {
             if (s.LastCommand.startsWith("PUTFILE"))
                 s.FileNo = s.FileNo >= 5 ? 1 : s.FileNo + 1;

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
 namespace vx::Paths {
 
 namespace {
@@ -90,6 +92,25 @@ QString comDevice(int n)
         }
     }
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+QString comDeviceProblem(const QString &device)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || S_ISCHR(st.st_mode))
+        return {};
+    QString kind = QStringLiteral("not a character device");
+    if (S_ISREG(st.st_mode))
+        kind = QStringLiteral("a regular file");
+    else if (S_ISDIR(st.st_mode))
+        kind = QStringLiteral("a folder");
+    else if (S_ISFIFO(st.st_mode))
+        kind = QStringLiteral("a FIFO");
+    else if (S_ISBLK(st.st_mode))
+        kind = QStringLiteral("a block device");
+    else if (S_ISSOCK(st.st_mode))
+        kind = QStringLiteral("a socket");
+    return QStringLiteral("%1 is %2, not a serial device").arg(device, kind);
 }
 
 QString comDevice(const QString &port)

@@ -27,5 +27,11 @@ QString comDevice(const QString &port);
 // The same for a port number 1..9.
 QString comDevice(int portNumber);
 
+// Why the device a ComN maps to must not be opened as a serial port (it is
+// a regular file, a folder, a FIFO ...: only a character device is a
+// port); empty when it is a character device or does not exist (the
+// opening then says so).
+QString comDeviceProblem(const QString &device);
+
 } // namespace Paths
 } // namespace vx

@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +31,66 @@ QByteArray keyOf(const QByteArray &line)
     return eq < 0 ? QByteArray() : line.left(eq).trimmed();
 }
 
+// Reads the settings file; the text of what is wrong with it, or empty.
+// Never waits (a FIFO in its place) and never reads more than a settings
+// file can sensibly hold (a link to a device).
+QString readSettingsFile(const QString &path, QByteArray *content)
+{
+    const QString head = QStringLiteral("The settings file %1 ").arg(path);
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return head + QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    QString problem;
+    if (::fstat(fd, &st) != 0) {
+        problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = QStringLiteral("cannot be read: it is not a regular file");
+    } else if (st.st_size > IniStore::kMaxFileBytes) {
+        problem = QStringLiteral("cannot be read: it is larger than %1 bytes").arg(IniStore::kMaxFileBytes);
+    } else {
+        content->resize(qsizetype(st.st_size) + 1);
+        qsizetype got = 0;
+        while (got < content->size()) {
+            const ssize_t n = ::read(fd, content->data() + got, size_t(content->size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                break;
+            }
+            if (n == 0)
+                break;
+            got += n;
+        }
+        content->truncate(got);
+        if (problem.isEmpty() && got > IniStore::kMaxFileBytes)
+            problem = QStringLiteral("cannot be read: it is larger than %1 bytes").arg(IniStore::kMaxFileBytes);
+    }
+    ::close(fd);
+    if (!problem.isEmpty())
+        return head + problem;
+    if (content->contains('\0'))
+        return head + QStringLiteral("does not parse: it holds binary data, not lines of text");
+    // Lines of text but no section: nothing in it could ever be found.
+    bool section = false;
+    bool other = false;
+    for (const QByteArray &raw : content->split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[') && line.endsWith(']') && line.size() >= 2)
+            section = true;
+        else if (!line.isEmpty() && !line.startsWith(';') && !line.startsWith('#'))
+            other = true;
+    }
+    if (other && !section)
+        return head + QStringLiteral("does not parse: it has no [Section] line");
+    return {};
+}
+
 bool sameName(const QByteArray &stored, const QString &wanted)
 {
     return QString::fromUtf8(stored).compare(wanted.trimmed(), Qt::CaseInsensitive) == 0;
@@ -42,23 +105,35 @@ IniStore::IniStore(QString path) : m_path(std::move(path))
 
 void IniStore::reloadIfChanged() const
 {
-    // Unsaved writes of an open batch win over the file.
-    if (m_dirty)
+    // Unsaved writes of an open batch win over the file (but not over a
+    // repaired file: while the file was unusable nothing could be saved).
+    if (m_dirty && m_problem.isEmpty())
         return;
     qint64 ns = -1;
     qint64 size = -1;
     if (!fileStamp(m_path, &ns, &size)) {
-        // No file (yet): keep what is in memory.
+        // No file (yet): keep what is in memory; saving makes one.
+        m_problem.clear();
         return;
     }
     if (ns == m_stampNs && size == m_stampSize)
         return;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    parse(file.readAll());
     m_stampNs = ns;
     m_stampSize = size;
+    QByteArray content;
+    const QString problem = readSettingsFile(m_path, &content);
+    if (!problem.isEmpty()) {
+        // The program reports the state it starts with; later changes of
+        // the file are noted here.
+        if (problem != m_problem && m_stampRead)
+            qWarning().noquote() << problem;
+        m_stampRead = true;
+        m_problem = problem;
+        return;
+    }
+    m_problem.clear();
+    m_stampRead = true;
+    parse(content);
 }
 
 void IniStore::parse(const QByteArray &content) const
@@ -197,6 +272,12 @@ bool IniStore::endBatch()
 
 bool IniStore::save()
 {
+    reloadIfChanged();
+    if (!m_problem.isEmpty()) {
+        // The file stays as it is: it may be someone's work in progress.
+        m_error = m_problem + QStringLiteral("; it is left untouched and nothing is saved");
+        return false;
+    }
     QByteArray out;
     for (std::size_t i = 0; i < m_sections.size(); ++i) {
         const Section &s = m_sections[i];

@@ -39,6 +39,19 @@ public:
     // Number of key lines in all sections (for checks and tests).
     int keyCount() const;
 
+    // Why the file on disk is not used, empty when it is: it cannot be read
+    // (not a regular file, too large, no permission) or does not parse at
+    // all (binary data, no "[Section]" line). The store then keeps what it
+    // held before (the defaults at start-up) and never saves over the file,
+    // until the file is repaired or removed.
+    QString problem() const
+    {
+        reloadIfChanged();
+        return m_problem;
+    }
+    // The largest file taken as settings.
+    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
 private:
     struct Line {
         QByteArray raw;      // the line as read, without its line end
@@ -62,6 +75,8 @@ private:
     mutable std::vector<Section> m_sections;
     mutable qint64 m_stampNs = -1;  // modification time of the file last read
     mutable qint64 m_stampSize = -1;
+    mutable QString m_problem;
+    mutable bool m_stampRead = false;
     int m_batch = 0;
     bool m_dirty = false;
     QString m_error;

@@ -4,6 +4,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include "FileLock.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -14,6 +16,9 @@
 namespace vx {
 
 namespace {
+
+// How long a row waits for another writer of the table.
+constexpr int kRowLockWaitMs = 2000;
 
 // shapelib derives the names it opens from the one it is given (".dbf",
 // ".DBF", ".cpg", ".CPG" after the base name). These hooks open the one
@@ -336,6 +341,26 @@ bool DbaseTable::AppendRow(const TargetRow &row)
         return false;
     }
     return true;
+}
+
+bool DbaseTable::LockRow(QString *error)
+{
+    if (m_fd < 0) {
+        *error = QStringLiteral("no table is open");
+        return false;
+    }
+    QString why;
+    if (!FileLock::LockExclusive(m_fd, kRowLockWaitMs, &why)) {
+        *error = QStringLiteral("%1: %2").arg(m_path, why);
+        return false;
+    }
+    return true;
+}
+
+void DbaseTable::UnlockRow()
+{
+    if (m_fd >= 0)
+        FileLock::Unlock(m_fd);
 }
 
 void DbaseTable::Close()

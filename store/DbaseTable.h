@@ -45,6 +45,13 @@ public:
     bool AppendRow(const TargetRow &row);
     void Close();
 
+    // Around each AppendRow: the advisory lock that every writer of the
+    // table takes (collectors of other homes on a shared folder), so rows
+    // interleave whole (AppendRow reads the record count afresh). False
+    // with *error when the lock could not be had.
+    bool LockRow(QString *error);
+    void UnlockRow();
+
     QString ErrorText() const { return m_error; }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "DbaseTable.h"
+#include "FileLock.h"
 #include "FileSync.h"
 #include "IniStore.h"
 #include "Messenger.h"
@@ -122,6 +123,14 @@ QString ErrorOf(const QString &path, int error)
 // never glued to a fragment of itself.
 bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error)
 {
+    // Writers of the same file elsewhere (collectors of other homes on a
+    // shared folder) take turns by whole rows; closing lets go.
+    QString why;
+    if (!FileLock::LockExclusive(fd, 2000, &why)) {
+        *error = QStringLiteral("%1: %2").arg(path, why);
+        ::close(fd);
+        return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         *error = ErrorOf(path, errno);
@@ -903,8 +912,11 @@ void RecordStore::UpdateRek(int n)
         error = c.sqlite->ErrorText();
         break;
     case Impl::Bound::Dbase:
+        if (!c.dbase.LockRow(&error))
+            break;
         c.rowWritten = c.dbase.AppendRow(row);
         error = c.dbase.ErrorText();
+        c.dbase.UnlockRow();
         break;
     case Impl::Bound::None:
         error = QStringLiteral("no table is bound to %1").arg(d->ctx.settings.DBMS[n].Name);

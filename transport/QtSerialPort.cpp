@@ -1,15 +1,21 @@
 #include "QtSerialPort.h"
 
+#include "FileLock.h"
 #include "Paths.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QStringList>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace vx {
 
@@ -117,6 +123,33 @@ QString keptDifference(int fd, const SerialLineSettings &line, bool pseudoTermin
     const bool two = t.c_cflag & CSTOPB;
     if (two != (line.stopBits == QSerialPort::TwoStop))
         return QStringLiteral("stop bits not taken");
+    return {};
+}
+
+// Whether another opener holds the device's lock (taken below at every
+// opening). Looked at read-only, after the opening itself was refused.
+bool deviceLockedElsewhere(const QString &device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
+// Who is likely to hold a port: the collector of this data folder, when
+// one runs.
+QString portHolder()
+{
+    const qint64 pid = FileLock::InstanceHolder(Paths::dataFile(QStringLiteral("Vendrix.lock")));
+    // This process is the collector: the holder is one of its other
+    // channels or a program of another data folder.
+    if (pid == qint64(::getpid()))
+        return QStringLiteral(" or another channel");
+    if (pid > 0)
+        return QStringLiteral(": the collector running on this data folder (PID %1) holds it; close its channel or stop it first")
+            .arg(pid);
     return {};
 }
 
@@ -322,6 +355,13 @@ bool QtSerialPort::setPortOpen(bool open)
         m_error = QStringLiteral("Com%1 is not a serial port (ports are Com1 to Com9).").arg(m_commPort);
         return false;
     }
+    // Only a character device is opened read-write: a ComN mapped to a
+    // regular file (or a FIFO, a block device) is never touched.
+    const QString problem = Paths::comDeviceProblem(m_device);
+    if (!problem.isEmpty()) {
+        m_error = QStringLiteral("Com%1 is refused: %2.").arg(m_commPort).arg(problem);
+        return false;
+    }
     SerialLineSettings line;
     QString why;
     if (!parseSerialSettings(m_settings, &line, &why)) {
@@ -333,9 +373,26 @@ bool QtSerialPort::setPortOpen(bool open)
     m_port->setPortName(m_device);
     m_port->setReadBufferSize(0);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
+        // Qt's own lock file of the device refuses a second opener: say who.
+        if (m_port->error() == QSerialPort::PermissionError && deviceLockedElsewhere(m_device))
+            m_error = QStringLiteral("Com%1 (%2) is in use by another program%3.")
+                          .arg(m_commPort)
+                          .arg(m_device, portHolder());
+        else
+            m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
+                          .arg(m_commPort)
+                          .arg(m_device, m_port->errorString());
+        m_port->clearError();
+        return false;
+    }
+    // One program at a time on a line (root passes the kernel's exclusive
+    // mode): a second opener, a settings transfer started beside a running
+    // collector say, is refused at once instead of stealing its characters.
+    if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_error = QStringLiteral("Com%1 (%2) is in use by another program%3.")
                       .arg(m_commPort)
-                      .arg(m_device, m_port->errorString());
+                      .arg(m_device, portHolder());
+        m_port->close();
         m_port->clearError();
         return false;
     }

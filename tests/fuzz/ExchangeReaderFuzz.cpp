@@ -10,7 +10,8 @@
 // file beside it holds a secret that no read may return), must give the
 // default for an empty root, an unusable key path or name, and must return
 // the contents (less one trailing line end) when the wanted name is the
-// stored one up to blanks around it.
+// stored one up to blanks around it, and the default for contents longer
+// than the limit.
 #include "RegistryExchange.h"
 
 #include <QCoreApplication>
@@ -141,7 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fail("an empty root gave a value", wantedName);
         return 0;
     }
-    if (stored && storedName.trimmed() == wantedName.trimmed()) {
+    if (stored && storedName.trimmed() == wantedName.trimmed() && contents.size() > vx::RegistryExchange::kMaxValueBytes) {
+        if (value != kDefault)
+            fail("a value longer than the limit was read", storedName);
+    } else if (stored && storedName.trimmed() == wantedName.trimmed()) {
         QByteArray expected = contents;
         if (expected.endsWith("\r\n"))
             expected.chop(2);

@@ -11,7 +11,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -157,11 +159,16 @@ int vbOpenIrCom(int port, int speed)
 {
     char device[4200];
     struct termios tio;
+    struct stat st;
     const speed_t rate = speed_constant(speed);
     int fd;
 
     CloseIrCom();
     if (rate == B0 || !device_for_port(port, device, sizeof device))
+        return 0;
+    /* Only a character device is opened read-write: a port mapped to a
+     * regular file or anything else is never touched. */
+    if (stat(device, &st) != 0 || !S_ISCHR(st.st_mode))
         return 0;
     fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -170,7 +177,13 @@ int vbOpenIrCom(int port, int speed)
         close(fd);
         return 0;
     }
-    /* Keep other programs off the line while the link is open. */
+    /* Keep other programs off the line while the link is open: the
+     * kernel's exclusive mode, and the lock every opener of a port takes
+     * (which also holds against root). */
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return 0;
+    }
     ioctl(fd, TIOCEXCL);
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace vx {
+
+// Advisory locks (flock) that the kernel releases when the holder dies, so a
+// crash never leaves a stale lock behind.
+namespace FileLock {
+
+// What trying the program's instance lock found.
+struct InstanceResult {
+    bool held = false;    // this process holds the lock now
+    qint64 otherPid = 0;  // the holder's process id, when another one holds it
+    QString error;        // why the lock could not be tried (folder not writable, ...)
+};
+
+// Takes the lock file at path for the rest of the process's life (the file
+// descriptor stays open, close-on-exec) and writes this process's id into
+// it. Never waits: when another process holds it, otherPid names that one.
+InstanceResult AcquireInstance(const QString &path);
+
+// The process that holds the instance lock at path now, 0 when none does
+// (-1 when one does but its id cannot be read).
+qint64 InstanceHolder(const QString &path);
+
+// Takes an exclusive lock on fd, waiting up to waitMs for another writer to
+// let go (polling, so a holder that never lets go costs a bounded wait).
+// False with *error when it could not be had.
+bool LockExclusive(int fd, int waitMs, QString *error);
+void Unlock(int fd);
+
+} // namespace FileLock
+} // namespace vx
