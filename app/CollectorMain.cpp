@@ -73,9 +73,9 @@ void reloadWhenIdle()
     g_reloadPending = false;
     Collector &c = *g_collector;
     c.PLog(QStringLiteral("SIGHUP: reading %1 again and reopening the channels").arg(g_store->path()), 0);
-    const QString problem = settingsProblem(*g_store);
+    const QString problem = g_store->problem();
     if (!problem.isEmpty())
-        c.PLog(problem, 0);
+        c.PLog(problem + QStringLiteral(". The settings stay as they were and the file is left untouched."), 0);
     c.ReloadSettings();
     c.PLog(QStringLiteral("Settings reloaded"), 0);
     g_reloading = false;

@@ -74,9 +74,8 @@ QString readSettingsFile(const QString &path, QByteArray *content)
     ::close(fd);
     if (!problem.isEmpty())
         return head + problem;
-    if (content->contains('\0'))
-        return head + QStringLiteral("does not parse: it holds binary data, not lines of text");
-    // Lines of text but no section: nothing in it could ever be found.
+    // Something but no section: nothing in it could ever be found. (A
+    // damaged file that still has sections loads what it can.)
     bool section = false;
     bool other = false;
     for (const QByteArray &raw : content->split('\n')) {
@@ -87,7 +86,8 @@ QString readSettingsFile(const QString &path, QByteArray *content)
             other = true;
     }
     if (other && !section)
-        return head + QStringLiteral("does not parse: it has no [Section] line");
+        return head + (content->contains('\0') ? QStringLiteral("does not parse: it holds binary data, no [Section] line")
+                                                : QStringLiteral("does not parse: it has no [Section] line"));
     return {};
 }
 

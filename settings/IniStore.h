@@ -41,9 +41,9 @@ public:
 
     // Why the file on disk is not used, empty when it is: it cannot be read
     // (not a regular file, too large, no permission) or does not parse at
-    // all (binary data, no "[Section]" line). The store then keeps what it
-    // held before (the defaults at start-up) and never saves over the file,
-    // until the file is repaired or removed.
+    // all (no "[Section]" line: binary data, another format). The store
+    // then keeps what it held before (the defaults at start-up) and never
+    // saves over the file, until the file is repaired or removed.
     QString problem() const
     {
         reloadIfChanged();

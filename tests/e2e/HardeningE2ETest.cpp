@@ -296,7 +296,7 @@ TEST(HostileSettings, UnusableSettingsFileIsReportedAndLeftAlone)
     };
     const Case cases[] = {
         {"binary", [](const QString &p) { writeFile(p, QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0junk[Com(1)]", 22)); },
-         "does not parse: it holds binary data"},
+         "does not parse: it holds binary data, no [Section] line"},
         {"no section", [](const QString &p) { writeFile(p, "{\"Com1\": {\"Port\": \"Com1\"}}\n"); },
          "does not parse: it has no [Section] line"},
         {"a folder", [](const QString &p) { QDir().mkpath(p); }, "cannot be read: it is not a regular file"},
