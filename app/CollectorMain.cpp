@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Commands.h"
 #include "FileLock.h"
+#include "JournalStream.h"
 #include "Paths.h"
 #include "RegistryExchange.h"
 
@@ -140,10 +141,17 @@ int runHeadless(CollectorApp &app)
     // Standard output gets every log line, written out once the program has
     // handled what is pending and is about to wait for the next event: a
     // record's two lines leave together, and nothing waits longer than that.
+    //
+    // Under systemd, with standard output going to the journal, each line
+    // leaves at once (the journal stamps a line with the time it arrives;
+    // the program adds no time stamps of its own anywhere) and starts with
+    // its priority, so the program's warnings and errors can be picked out.
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-    const bool flushEachLine = dispatcher == nullptr;
-    QObject::connect(&c, &Collector::logAppended, &c, [flushEachLine](int index, const QString &message, bool) {
-        std::printf("[%d] %s\n", index, message.toLocal8Bit().constData());
+    const bool journal = Journal::StdoutIsJournal();
+    const bool flushEachLine = dispatcher == nullptr || journal;
+    QObject::connect(&c, &Collector::logAppended, &c, [flushEachLine, journal](int index, const QString &message, bool) {
+        std::printf("%s[%d] %s\n", journal ? Journal::PriorityPrefix(message) : "", index,
+                    message.toLocal8Bit().constData());
         if (flushEachLine)
             std::fflush(stdout);
     });

@@ -24,6 +24,7 @@
 #include "PgServer.h"
 #include "PtyPair.h"
 #include "SimTerminal.h"
+#include "TestSupport.h"
 #include "VendrixProcess.h"
 
 #include <QCommandLineParser>
@@ -62,7 +63,15 @@ void note(const QString &line)
     std::fputs(("vendrix_e2e_bench: " + line + "\n").toLocal8Bit().constData(), stderr);
 }
 
+// The program folder of the build (Vendrix, vendrix-simterm).
 QString programDir()
+{
+    return vx::test::programDir();
+}
+
+// The benchmark's own folder: the benchmark terminal and the minimal peer
+// are built beside it, never into the program folder.
+QString benchDir()
 {
     return QCoreApplication::applicationDirPath();
 }
@@ -299,7 +308,7 @@ public:
     BenchTerminal(int records, int length, const QString &dir)
     {
         m_process.setStandardErrorFile(dir + QStringLiteral("/terminal-stderr.txt"));
-        m_process.start(programDir() + QStringLiteral("/vendrix_bench_terminal"),
+        m_process.start(benchDir() + QStringLiteral("/vendrix_bench_terminal"),
                         {QStringLiteral("--records"), QString::number(records), QStringLiteral("--length"),
                          QString::number(length), QStringLiteral("--timeout-ms"), QStringLiteral("10000")});
         m_process.waitForStarted(5000);
@@ -372,7 +381,7 @@ Run TcpMinimal(int count, int length, const QString &dir)
         note(QStringLiteral("the benchmark terminal does not listen"));
         return run;
     }
-    Child peer(programDir() + QStringLiteral("/vendrix_bench_peer"),
+    Child peer(benchDir() + QStringLiteral("/vendrix_bench_peer"),
                {QStringLiteral("--connect"), QStringLiteral("127.0.0.1:%1").arg(port)}, dir);
     if (!peer.started() || !term.waitForConnected(10000)) {
         note(QStringLiteral("the minimal peer did not connect"));
@@ -756,10 +765,10 @@ int main(int argc, char **argv)
     p.process(app);
 
     g_collector = p.value("collector");
-    for (const QString &tool : {g_collector, QStringLiteral("vendrix-simterm"), QStringLiteral("vendrix_bench_terminal"),
-                                QStringLiteral("vendrix_bench_peer")}) {
-        if (!QFile::exists(programDir() + QLatin1Char('/') + tool)) {
-            note(QStringLiteral("%1 is missing beside the benchmark; build it first").arg(tool));
+    for (const QString &tool : {programDir() + QLatin1Char('/') + g_collector, programDir() + "/vendrix-simterm",
+                                benchDir() + "/vendrix_bench_terminal", benchDir() + "/vendrix_bench_peer"}) {
+        if (!QFile::exists(tool)) {
+            note(QStringLiteral("%1 is missing; build it first").arg(tool));
             return 2;
         }
     }

@@ -162,6 +162,9 @@ int main(int argc, char **argv)
     QTemporaryDir home;
     qputenv("VENDRIX_HOME", QFile::encodeName(home.path()));
     QCoreApplication app(argc, argv);
+    // The templates are in the program folder of the build, not beside the
+    // benchmark.
+    vx::Paths::setProgramDir(QStringLiteral(VENDRIX_BUILD_PROGRAM_DIR));
 
     // Both CRCs must agree before their speeds are compared.
     const std::vector<char> probe = CrcInput(4096);

@@ -22,7 +22,8 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$ROOT/$BUILD_DIR" ;; esac
-BIN="$BUILD_DIR/bin"
+BIN="$BUILD_DIR/bin"          # the program folder: Vendrix, vendrix-simterm
+BENCH="$BUILD_DIR/bench"      # the benchmark programs
 
 quick=0
 build=1
@@ -41,9 +42,10 @@ done
 if [ "$build" = 1 ]; then
   VENDRIX_BUILD_DIR="$BUILD_DIR" bash scripts/build.sh -DVENDRIX_BENCH=ON -DVENDRIX_TESTS=ON >&2
 fi
-for tool in Vendrix vendrix-simterm vendrix_microbench vendrix_e2e_bench vendrix_bench_terminal vendrix_bench_peer; do
-  if [ ! -x "$BIN/$tool" ]; then
-    echo "run.sh: $BIN/$tool is missing (Google Benchmark and the tests must be available)" >&2
+for tool in "$BIN/Vendrix" "$BIN/vendrix-simterm" "$BENCH/vendrix_microbench" "$BENCH/vendrix_e2e_bench" \
+  "$BENCH/vendrix_bench_terminal" "$BENCH/vendrix_bench_peer"; do
+  if [ ! -x "$tool" ]; then
+    echo "run.sh: $tool is missing (Google Benchmark and the tests must be available)" >&2
     exit 2
   fi
 done
@@ -64,7 +66,7 @@ fi
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "run.sh: micro-benchmarks..." >&2
-"$BIN/vendrix_microbench" "${micro_args[@]}" --benchmark_format=json --benchmark_out="$out/micro.json" \
+"$BENCH/vendrix_microbench" "${micro_args[@]}" --benchmark_format=json --benchmark_out="$out/micro.json" \
   --benchmark_out_format=json >/dev/null
 # Every TCP figure comes from the benchmark terminal and the minimal peer
 # (plain C, blocking calls: far cheaper per record than what they measure).
@@ -77,7 +79,7 @@ echo "run.sh: micro-benchmarks..." >&2
 run_e2e() {
   local name=$1; shift
   local rc=0
-  "$BIN/vendrix_e2e_bench" "$@" --keep "$out/$name" >"$out/$name.txt" || rc=$?
+  "$BENCH/vendrix_e2e_bench" "$@" --keep "$out/$name" >"$out/$name.txt" || rc=$?
   [ "$rc" = 0 ] || echo "run.sh: vendrix_e2e_bench ($name) ended with code $rc" >&2
 }
 if [ "$(nproc)" -ge 2 ]; then

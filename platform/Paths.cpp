@@ -29,10 +29,23 @@ QString ensured(const QString &dir)
     return dir;
 }
 
+QString &programDirOverride()
+{
+    static QString dir;
+    return dir;
+}
+
 } // namespace
+
+void setProgramDir(const QString &dir)
+{
+    programDirOverride() = dir;
+}
 
 QString programDir()
 {
+    if (!programDirOverride().isEmpty())
+        return programDirOverride();
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
     return QDir::currentPath();

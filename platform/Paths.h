@@ -12,6 +12,10 @@ namespace vx {
 namespace Paths {
 
 QString programDir();
+// Makes programDir() answer dir instead of the executable's folder (empty:
+// back to the executable's folder). For programs that are not the one in
+// the program folder, such as the test programs of the build.
+void setProgramDir(const QString &dir);
 QString configDir();
 QString dataDir();
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every build, run and test dependency of Vendrix from Debian packages.
+# Installs every build, run and test dependency of Vendrix from Debian packages
+# (dpkg-dev, file: the Debian package's dependencies; desktop-file-utils,
+# systemd, lintian: checks of the desktop entry, the units and the package).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -14,6 +16,7 @@ PKGS=(
   clang libclang-rt-14-dev
   socat sqlite3 python3 python3-dbf gdal-bin
   xvfb xauth imagemagick procps
+  dpkg-dev file desktop-file-utils systemd lintian
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -2,6 +2,7 @@
 
 #include "FileLock.h"
 #include "Paths.h"
+#include "PortAccess.h"
 
 #include <QDebug>
 #include <QFile>
@@ -374,14 +375,18 @@ bool QtSerialPort::setPortOpen(bool open)
     m_port->setReadBufferSize(0);
     if (!m_port->open(QIODevice::ReadWrite)) {
         // Qt's own lock file of the device refuses a second opener: say who.
-        if (m_port->error() == QSerialPort::PermissionError && deviceLockedElsewhere(m_device))
+        // A user outside the device's group (dialout) is told so, and how
+        // to mend it, rather than a bare "permission denied".
+        const bool permissionError = m_port->error() == QSerialPort::PermissionError;
+        const QString permission = permissionError ? PortPermissionProblem(m_device) : QString();
+        if (permissionError && permission.isEmpty() && deviceLockedElsewhere(m_device))
             m_error = QStringLiteral("Com%1 (%2) is in use by another program%3.")
                           .arg(m_commPort)
                           .arg(m_device, portHolder());
         else
             m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
                           .arg(m_commPort)
-                          .arg(m_device, m_port->errorString());
+                          .arg(m_device, permission.isEmpty() ? m_port->errorString() : permission);
         m_port->clearError();
         return false;
     }

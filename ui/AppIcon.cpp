@@ -5,9 +5,7 @@
 
 namespace vx {
 
-namespace {
-
-QPixmap drawIcon(int size)
+QPixmap AppIconPixmap(int size)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -37,14 +35,12 @@ QPixmap drawIcon(int size)
     return pixmap;
 }
 
-} // namespace
-
 QIcon AppIcon()
 {
     static QIcon icon;
     if (icon.isNull()) {
         for (int size : {16, 22, 24, 32, 48, 64})
-            icon.addPixmap(drawIcon(size));
+            icon.addPixmap(AppIconPixmap(size));
     }
     return icon;
 }

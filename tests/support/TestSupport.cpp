@@ -52,7 +52,12 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs)
 
 QString programDir()
 {
-    return QCoreApplication::applicationDirPath();
+    // VENDRIX_TEST_PROGRAM_DIR points the tests at another program folder
+    // (an installed one, say); by default they use the one of their build.
+    const QString fromEnv = qEnvironmentVariable("VENDRIX_TEST_PROGRAM_DIR");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    return QStringLiteral(VENDRIX_BUILD_PROGRAM_DIR);
 }
 
 } // namespace vx::test

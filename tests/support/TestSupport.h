@@ -27,7 +27,10 @@ void writeFile(const QString &path, const QByteArray &content);
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
 bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 5000);
 
-// The program folder of the build (where Vendrix and the libraries are).
+// The program folder (where Vendrix, the libraries and the templates are):
+// $VENDRIX_TEST_PROGRAM_DIR when set, else the one of this build. The test
+// programs themselves live elsewhere; their main() makes the program's own
+// folder look-ups answer this folder too.
 QString programDir();
 
 } // namespace vx::test
