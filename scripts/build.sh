@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds Vendrix into build/ (program folder: build/bin).
-# Extra arguments go to CMake's configure step.
+# Extra arguments go to CMake's configure step. VENDRIX_BUILD_TARGETS (names
+# separated by blanks) builds only those targets instead of everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
@@ -15,4 +16,6 @@ if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
 elif [ "$#" -gt 0 ]; then
   cmake -S . -B "$BUILD_DIR" "$@"
 fi
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+TARGETS=()
+for t in ${VENDRIX_BUILD_TARGETS:-}; do TARGETS+=(--target "$t"); done
+cmake --build "$BUILD_DIR" -j"$(nproc)" "${TARGETS[@]}"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package vendrix_<version>_<arch>.deb: sets up the machine
-# (scripts/setup.sh), builds into build/ (or $VENDRIX_BUILD_DIR), and packs
-# what ships with CPack. The package lands in the build folder, or in
-# $VENDRIX_PACKAGE_DIR when set. Install it with
+# (scripts/setup.sh), builds what ships into build/ (or $VENDRIX_BUILD_DIR;
+# the tests are not needed for it), and packs it with CPack. The package
+# lands in the build folder, or in $VENDRIX_PACKAGE_DIR when set. Install
+# it with
 #   sudo apt install ./vendrix_<version>_<arch>.deb
 # --lint also runs lintian on it.
 set -euo pipefail
@@ -11,18 +12,17 @@ lint=0
 for arg in "$@"; do
   case "$arg" in
     --lint) lint=1 ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "package.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
 bash scripts/setup.sh
-bash scripts/build.sh
+VENDRIX_BUILD_TARGETS=vx_ship bash scripts/build.sh
 BUILD_DIR=$(cd "${VENDRIX_BUILD_DIR:-build}" && pwd)
 OUT_DIR=${VENDRIX_PACKAGE_DIR:-$BUILD_DIR}
 mkdir -p "$OUT_DIR"
 OUT_DIR=$(cd "$OUT_DIR" && pwd)
-version=$(sed -n 's/^CPACK_PACKAGE_VERSION:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")
-[ -n "$version" ] || version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD_DIR/CPackConfig.cmake")
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD_DIR/CPackConfig.cmake")
 deb="$OUT_DIR/vendrix_${version}_$(dpkg --print-architecture).deb"
 rm -f "$deb"
 cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$OUT_DIR"
