@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$ROOT/$BUILD_DIR" ;; esac
-BIN="$BUILD_DIR/bin"
+BIN="$BUILD_DIR/bin"        # the program folder
+BENCH="$BUILD_DIR/bench"    # the benchmark programs
 
 type=TXT
 records=5000
@@ -37,7 +38,7 @@ case "$type" in
   dBase) dbtype="Dbase IV (*.dbf)"; file=data.dbf ;;
   *) echo "syscalls.sh: --type wants TXT, CSV, SQLite or dBase" >&2; exit 2 ;;
 esac
-for tool in "$collector" "$BIN/vendrix_bench_terminal"; do
+for tool in "$collector" "$BENCH/vendrix_bench_terminal"; do
   [ -x "$tool" ] || { echo "syscalls.sh: $tool is missing; build it first" >&2; exit 2; }
 done
 command -v strace >/dev/null || { echo "syscalls.sh: strace is not installed" >&2; exit 2; }
@@ -49,7 +50,7 @@ trap 'rm -rf "$work"' EXIT
 measure() {
   local n=$1 summary=$2 home
   home=$(mktemp -d "$work/home.XXXX")
-  coproc TERM { exec "$BIN/vendrix_bench_terminal" --records "$n" 2>"$home/terminal-stderr.txt"; }
+  coproc TERM { exec "$BENCH/vendrix_bench_terminal" --records "$n" 2>"$home/terminal-stderr.txt"; }
   local line port
   read -r line <&"${TERM[0]}"
   port=${line#PORT }
