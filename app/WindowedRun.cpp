@@ -97,8 +97,9 @@ int RunCollectorWindow(CollectorApp &app)
 
     Collector::Hooks hooks;
     hooks.openChannelWait = [&window](int n) { window.OpenChannelWait(n); };
-    // No options screen in this version: a channel that cannot be opened
-    // stays closed, and the log says so.
+    // A channel that cannot be opened offers the options dialog; the
+    // collector reopens the channel after it.
+    hooks.showOptions = [&window] { window.ShowOptions(); };
     hooks.terminate = [&app, &window](int code) {
         app.exitCode = code;
         if (window.trayIcon)

@@ -122,9 +122,11 @@ std::optional<QString> ScriptedMessenger::prompt(const QString &title, const QSt
     return text;
 }
 
-QString ScriptedMessenger::openFileName(const QString &title, const QString &, const QString &)
+QString ScriptedMessenger::openFileName(const QString &title, const QString &filter, const QString &start)
 {
     dialogsShown << title;
+    dialogFilters << filter;
+    dialogStarts << start;
     if (fileAnswers.empty())
         return {};
     const QString answer = fileAnswers.front();
@@ -151,6 +153,8 @@ void ScriptedMessenger::clear()
     shown.clear();
     promptsShown.clear();
     dialogsShown.clear();
+    dialogFilters.clear();
+    dialogStarts.clear();
 }
 
 } // namespace vx

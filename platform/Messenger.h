@@ -26,6 +26,12 @@ public:
     // A text prompt; nothing when the user cancels.
     virtual std::optional<QString> prompt(const QString &title, const QString &label,
                                           const QString &initial = QString()) = 0;
+    // A text prompt whose answer is not shown as it is typed (a password).
+    // By default the plain prompt.
+    virtual std::optional<QString> promptPassword(const QString &title, const QString &label)
+    {
+        return prompt(title, label, QString());
+    }
     // File dialogs; filter in "Description (*.ext)|*.ext|..." form. Empty
     // when the user cancels.
     virtual QString openFileName(const QString &title, const QString &filter,
@@ -58,6 +64,10 @@ public:
                                   const QString &initial) override
     {
         return current().prompt(title, label, initial);
+    }
+    std::optional<QString> promptPassword(const QString &title, const QString &label) override
+    {
+        return current().promptPassword(title, label);
     }
     QString openFileName(const QString &title, const QString &filter, const QString &start) override
     {
@@ -110,6 +120,8 @@ public:
     std::vector<Shown> shown;      // every message box, in order
     QStringList promptsShown;      // every prompt title, in order
     QStringList dialogsShown;      // every file dialog title, in order
+    QStringList dialogFilters;     // and its filter
+    QStringList dialogStarts;      // and the name it started from
     std::deque<MsgAnswer> answers;
     std::deque<std::optional<QString>> promptAnswers;
     std::deque<QString> fileAnswers;

@@ -50,6 +50,15 @@ std::optional<QString> QtMessenger::prompt(const QString &title, const QString &
     return text;
 }
 
+std::optional<QString> QtMessenger::promptPassword(const QString &title, const QString &label)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(m_parent, title, label, QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
 QString QtMessenger::openFileName(const QString &title, const QString &filter, const QString &start)
 {
     return QFileDialog::getOpenFileName(m_parent, title, start, qtFilter(filter));

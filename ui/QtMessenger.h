@@ -17,6 +17,7 @@ public:
                       const QString &title) override;
     std::optional<QString> prompt(const QString &title, const QString &label,
                                   const QString &initial) override;
+    std::optional<QString> promptPassword(const QString &title, const QString &label) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;
 

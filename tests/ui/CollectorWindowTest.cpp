@@ -8,14 +8,18 @@
 #include "ProfileSet.h"
 #include "Settings.h"
 #include "TestSupport.h"
+#include "WidgetDriver.h"
 #include "Utilities.h"
 #include "frmAbout.h"
 #include "frmAttendere.h"
 #include "frmMain.h"
+#include "frmOptions.h"
 #include "frmProfile.h"
 #include "frmSplash.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QApplication>
 #include <QFile>
 #include <QFontInfo>
@@ -140,6 +144,7 @@ protected:
         window->ProgramDir = home.path();
         Collector::Hooks hooks;
         hooks.openChannelWait = [this](int n) { window->OpenChannelWait(n); };
+        hooks.showOptions = [this] { window->ShowOptions(); };
         collector->setHooks(hooks);
     }
     void startup()
@@ -471,11 +476,17 @@ TEST_F(WindowTest, OptionsClosesReopensAndAppliesTheWindowStateAgain)
     window->mPopRestore->trigger();
     ASSERT_TRUE(window->isVisible());
 
-    bool openDuringMessage = true;
-    messenger.onMessage = [&](const ScriptedMessenger::Shown &) { openDuringMessage = serial(1).PortOpen(); };
+    bool openDuringDialog = true;
+    bool dialogShown = false;
+    ui::whenModal<frmOptions>([&](frmOptions *options) {
+        dialogShown = true;
+        openDuringDialog = serial(1).PortOpen();
+        ui::click(options->cmdCancel);
+    });
     window->mnuOptions->trigger();
-    EXPECT_FALSE(openDuringMessage);
-    EXPECT_EQ(messenger.texts(), QStringList({"The options screen is not available in this version."}));
+    EXPECT_TRUE(dialogShown);
+    EXPECT_FALSE(openDuringDialog);
+    EXPECT_TRUE(messenger.texts().isEmpty());
     EXPECT_EQ(serial(1).openCount(), 2);
     EXPECT_TRUE(serial(1).PortOpen());
     EXPECT_TRUE(hiddenToTray());
@@ -538,4 +549,95 @@ TEST_F(WindowTest, ProfileEditorStopsTheStepTimer)
     window->mnuProfiles->trigger();
     EXPECT_EQ(runningWhileOpen, std::vector<bool>({false}));
     EXPECT_TRUE(collector->timerRunning());
+}
+
+TEST_F(WindowTest, OptionsOkReopensTheChannelsOnTheNewSettingsAndSetsTheProfileEntryPoints)
+{
+    serialChannel(1);
+    makeWindow();
+    startup();
+    ASSERT_EQ(window->PanelText(2), "Com1 Run/Wait");
+    ASSERT_TRUE(window->Pulsanti[1]->isVisible());
+
+    // Channel 1 moves to Com4 at 19200 baud; profile mode goes off.
+    ui::whenModal<frmOptions>([&](frmOptions *options) {
+        ASSERT_TRUE(ui::choose(options->CmbComPort[1], "Com4"));
+        ASSERT_TRUE(ui::choose(options->CmbSpeed[1], "19200"));
+        ui::click(options->chkProfileMode);
+        ui::click(options->cmdOK);
+    });
+    ui::click(window->Pulsanti[0]);
+    settle();
+    EXPECT_EQ(serial(1).openCount(), 2);
+    EXPECT_TRUE(serial(1).PortOpen());
+    EXPECT_EQ(serial(1).CommPort(), 4);
+    EXPECT_EQ(serial(1).Settings(), "19200,N,8,1");
+    EXPECT_EQ(window->PanelText(2), "Com4 Run/Wait");
+    EXPECT_TRUE(visibleWaitWindows().isEmpty());
+    EXPECT_FALSE(window->Pulsanti[1]->isVisible());
+    EXPECT_FALSE(window->mnuProfiles->isVisible());
+    EXPECT_EQ(store.read("Com(1)", "Port", ""), "Com4");
+
+    // On again, with no password anywhere: the warning, then saved and shown.
+    ui::whenModal<frmOptions>([&](frmOptions *options) {
+        ui::click(options->chkProfileMode);
+        ui::click(options->cmdOK);
+    });
+    window->mnuOptions->trigger();
+    EXPECT_EQ(messenger.texts(),
+              QStringList({"WARNING : Password blank.\r\nPlease remember to set a password"}));
+    EXPECT_TRUE(window->Pulsanti[1]->isVisible());
+    EXPECT_TRUE(window->mnuProfiles->isVisible());
+
+    // "Cancel" after "&Apply": saved, but the entry points wait for "OK".
+    messenger.clear();
+    ui::whenModal<frmOptions>([&](frmOptions *options) {
+        ui::click(options->chkProfileMode);
+        ui::click(options->cmdApply);
+        ui::click(options->cmdCancel);
+    });
+    window->mnuOptions->trigger();
+    EXPECT_EQ(store.read("Misc", "ProfileMode", ""), "0");
+    EXPECT_TRUE(window->Pulsanti[1]->isVisible());
+}
+
+TEST_F(WindowTest, AChannelThatCannotOpenOffersTheOptionsAndOpensOnWhatTheyChose)
+{
+    serialChannel(1);
+    makeWindow();
+    serial(1).setOpenFailure("Permission denied");
+    messenger.answers = {MsgAnswer::Ok};
+    bool offered = false;
+    ui::whenModal<frmOptions>([&](frmOptions *options) {
+        offered = true;
+        serial(1).setOpenFailure(QString());
+        ASSERT_TRUE(ui::choose(options->CmbComPort[1], "Com3"));
+        ui::click(options->cmdOK);
+    });
+    startup();
+    EXPECT_TRUE(offered);
+    ASSERT_FALSE(messenger.shown.empty());
+    EXPECT_TRUE(messenger.shown[0].text.endsWith("Andare alla schermata Opzioni?"));
+    EXPECT_TRUE(serial(1).PortOpen());
+    EXPECT_EQ(serial(1).CommPort(), 3);
+    EXPECT_EQ(window->PanelText(2), "Com3 Run/Wait");
+
+    // Cancel: no dialog, the channel stays closed.
+    window->cmdCloseComm->click();
+    serial(1).setOpenFailure("Permission denied");
+    messenger.clear();
+    messenger.answers = {MsgAnswer::Cancel};
+    offered = false;
+    ShowWatcher watcher([&](QWidget *w) {
+        if (auto *options = qobject_cast<frmOptions *>(w)) {
+            offered = true;
+            QTimer::singleShot(0, options, &QDialog::reject);
+        }
+    });
+    window->OpenChannelWait(1);
+    settle();
+    EXPECT_FALSE(offered);
+    EXPECT_EQ(messenger.shown.size(), 1u);
+    EXPECT_FALSE(serial(1).PortOpen());
+    EXPECT_EQ(window->PanelText(2), " Error/n.d.");
 }

@@ -11,6 +11,7 @@
 #include "Utilities.h"
 #include "frmAbout.h"
 #include "frmAttendere.h"
+#include "frmOptions.h"
 #include "frmProfile.h"
 #include "frmSplash.h"
 
@@ -477,11 +478,19 @@ void frmMain::closeChannels()
         m_collector.CloseComm(n);
 }
 
+void frmMain::ShowOptions()
+{
+    frmOptions options(m_settings, m_store, m_messenger, this);
+    options.ShowProfileEntryPoints = [this](bool) { applyProfileMode(); };
+    options.exec();
+}
+
+// The channels run on the settings the dialog leaves: closed around it,
+// each reopened behind the wait window.
 void frmMain::mnuOptions_Click()
 {
     closeChannels();
-    m_messenger.message(tr("The options screen is not available in this version."), MsgIcon::Information,
-                        MsgButtons::Ok, tr("Options"));
+    ShowOptions();
     m_collector.OpenChannels();
     removeTrayIcon();
     ApplyWindowState();

@@ -60,6 +60,11 @@ public:
     // Removes the tray icon and ends the program.
     void Unload();
 
+    // Shows the options dialog modally; after "OK" the profile entry points
+    // follow the profile mode. The channels are closed and reopened by the
+    // caller (the Options action, or a channel whose opening failed).
+    void ShowOptions();
+
     // --- Actions of the menus, buttons and tray icon.
     void mnuOptions_Click();
     void mnuProfiles_Click();

@@ -1,0 +1,125 @@
+// The collector program with its window, run in this process as main() runs
+// it (real settings file, real TCP sockets, the real wait windows and
+// dialogs), on the offscreen platform: a user moves a TCP channel to another
+// terminal through the options dialog, and that terminal's records are
+// stored.
+#include "CollectorMain.h"
+#include "SimTerminal.h"
+#include "TestSupport.h"
+#include "VendrixProcess.h"
+#include "WidgetDriver.h"
+#include "frmMain.h"
+#include "frmOptions.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace vx;
+using namespace vx::test;
+using namespace vx::sim;
+
+namespace {
+
+frmMain *mainWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<frmMain *>(w); window && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(OptionsE2E, OkMovesATcpChannelToAnotherTerminalWhoseRecordsAreStored)
+{
+    TempHome home;
+    SimTerminal before;
+    SimTerminal after;
+    ASSERT_TRUE(before.listenTcp());
+    ASSERT_TRUE(after.listenTcp());
+    ASSERT_TRUE(VendrixProcess::WriteIni(
+        home.file("Vendrix.ini"),
+        {{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
+                     {"IP5", QString::number(before.tcpPort())}}},
+         {"DBMS(1)", {{"Name", home.file("ch1.txt")}}},
+         {"Misc", {{"ProfileMode", "0"}}}}));
+
+    CollectorApp app;
+    app.collector->setProgramDir(programDir());
+
+    // What the user does once the window is up, step by step, checked every
+    // 50 ms while the program runs (also inside its dialogs and wait windows).
+    enum Step { WaitForWindow, InDialog, WaitForMove, Sending, Done };
+    Step step = WaitForWindow;
+    bool dialogSeen = false;
+    SimTerminal::TransferResult sent;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer driver;
+    driver.setInterval(50);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (clock.elapsed() > 60000) {
+            ADD_FAILURE() << "stopped at step " << step;
+            driver.stop();
+            QCoreApplication::exit(1);
+            return;
+        }
+        switch (step) {
+        case WaitForWindow:
+            if (frmMain *window = mainWindow(); window && before.isConnected()
+                                                && QApplication::activeModalWidget() == nullptr) {
+                step = InDialog;
+                // The click opens the modal dialog; it runs on its own turn
+                // of the event loop so this tick ends.
+                QTimer::singleShot(0, window, [window] { ui::click(window->Pulsanti[0]); });
+            }
+            break;
+        case InDialog:
+            if (auto *options = qobject_cast<frmOptions *>(QApplication::activeModalWidget())) {
+                dialogSeen = true;
+                step = WaitForMove;
+                QTimer::singleShot(0, options, [options, &after] {
+                    ui::chooseTab(options->tabChannels, 0);
+                    ui::type(options->IP[1][4], QString::number(after.tcpPort()));
+                    ui::click(options->cmdOK);
+                });
+            }
+            break;
+        case WaitForMove:
+            if (after.isConnected() && QApplication::activeModalWidget() == nullptr) {
+                step = Sending;
+                after.startTransfer({"moved1", "moved2"});
+            }
+            break;
+        case Sending:
+            if (!after.isSending()) {
+                sent = after.lastTransfer();
+                step = Done;
+                driver.stop();
+                QCoreApplication::exit(0);
+            }
+            break;
+        case Done:
+            break;
+        }
+    });
+    driver.start();
+
+    const int rc = RunCollectorWindow(app);
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(dialogSeen);
+    ASSERT_EQ(step, Done);
+    EXPECT_TRUE(sent.complete);
+    EXPECT_EQ(sent.acked, 4); // BOF, two records, EOF
+    EXPECT_EQ(readFile(home.file("ch1.txt")), QByteArray("moved1\r\nmoved2\r\n"));
+    EXPECT_EQ(app.settings.Com[1].IP5, QString::number(after.tcpPort()));
+    const QByteArray ini = readFile(home.file("Vendrix.ini"));
+    EXPECT_TRUE(ini.contains("IP5=" + QByteArray::number(after.tcpPort()))) << ini.constData();
+    // The first terminal was let go when the channel moved.
+    EXPECT_TRUE(before.waitFor([&] { return !before.isConnected(); }, 3000));
+    EXPECT_EQ(after.connectionCount(), 1);
+}
