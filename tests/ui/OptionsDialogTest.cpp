@@ -33,6 +33,12 @@
 using namespace vx;
 using namespace vx::test;
 
+// Texts read as texts in failure messages.
+static void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 
 // A settings file holding what a test stores, loaded as the program loads
 // it, and the dialog opened on it.
@@ -243,8 +249,9 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
         ui::click(c.button == Button::Ok ? d.cmdOK : d.cmdApply);
 
         EXPECT_EQ(messenger.promptsShown.size(), c.button == Button::Apply && *c.storedPassword ? 1 : 0);
-        if (!messenger.promptsShown.isEmpty())
+        if (!messenger.promptsShown.isEmpty()) {
             EXPECT_EQ(messenger.promptsShown.first(), "Enter Password");
+        }
         if (c.message) {
             ASSERT_EQ(messenger.texts(), QStringList({QString::fromLatin1(c.message)}));
             if (c.message == PasswordRules::kWrong) {
@@ -418,7 +425,7 @@ TEST_F(OptionsTest, ModemWindowEditsOneChannelsCommandsUntilOk)
 
 TEST_F(OptionsTest, OkAndApplyResetTheExchangeRequests)
 {
-    QString refused;
+    stored("Misc", "ProfileMode", "0");
     for (int n = 1; n <= 4; ++n)
         ASSERT_TRUE(RegistryExchange::WriteRegistryValue("HKEY_CURRENT_USER", "DataExchange",
                                                          QStringLiteral("ID(%1)").arg(n), "3", messenger));
@@ -545,6 +552,12 @@ TEST_F(OptionsTest, FitsTheScreenOnEveryTab)
     }
     d.tabOptions->setCurrentIndex(2);
     shoot("options-misc");
+    // The whole screen with the dialog on it.
+    d.tabOptions->setCurrentIndex(0);
+    d.tabChannels->setCurrentIndex(0);
+    d.move(QPoint(0, 0));
+    QTest::qWait(300);
+    d.screen()->grabWindow(0).save(dir + "/options-screen.png");
     ui::whenModal<frmSettingModem>([&](frmSettingModem *m) {
         QCoreApplication::processEvents();
         m->grab().save(dir + "/options-modem.png");
