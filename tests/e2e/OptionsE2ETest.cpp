@@ -53,7 +53,7 @@ TEST(OptionsE2E, OkMovesATcpChannelToAnotherTerminalWhoseRecordsAreStored)
 
     // What the user does once the window is up, step by step, checked every
     // 50 ms while the program runs (also inside its dialogs and wait windows).
-    enum Step { WaitForWindow, InDialog, WaitForMove, Sending, Done };
+    enum Step { WaitForWindow, SendingBefore, OpenOptions, InDialog, WaitForMove, Sending, Done };
     Step step = WaitForWindow;
     bool dialogSeen = false;
     SimTerminal::TransferResult sent;
@@ -70,8 +70,17 @@ TEST(OptionsE2E, OkMovesATcpChannelToAnotherTerminalWhoseRecordsAreStored)
         }
         switch (step) {
         case WaitForWindow:
-            if (frmMain *window = mainWindow(); window && before.isConnected()
-                                                && QApplication::activeModalWidget() == nullptr) {
+            if (mainWindow() && before.isConnected() && QApplication::activeModalWidget() == nullptr) {
+                step = SendingBefore;
+                before.startTransfer({"before1"});
+            }
+            break;
+        case SendingBefore:
+            if (!before.isSending())
+                step = OpenOptions;
+            break;
+        case OpenOptions:
+            if (frmMain *window = mainWindow()) {
                 step = InDialog;
                 // The click opens the modal dialog; it runs on its own turn
                 // of the event loop so this tick ends.
@@ -115,7 +124,8 @@ TEST(OptionsE2E, OkMovesATcpChannelToAnotherTerminalWhoseRecordsAreStored)
     ASSERT_EQ(step, Done);
     EXPECT_TRUE(sent.complete);
     EXPECT_EQ(sent.acked, 4); // BOF, two records, EOF
-    EXPECT_EQ(readFile(home.file("ch1.txt")), QByteArray("moved1\r\nmoved2\r\n"));
+    EXPECT_TRUE(before.lastTransfer().complete);
+    EXPECT_EQ(readFile(home.file("ch1.txt")), QByteArray("before1\r\nmoved1\r\nmoved2\r\n"));
     EXPECT_EQ(app.settings.Com[1].IP5, QString::number(after.tcpPort()));
     const QByteArray ini = readFile(home.file("Vendrix.ini"));
     EXPECT_TRUE(ini.contains("IP5=" + QByteArray::number(after.tcpPort()))) << ini.constData();

@@ -5,6 +5,8 @@
 // caption; picks a list entry with the keyboard; replaces a text by
 // selecting all of it and typing; acts on a modal window once it is shown.
 #include <QAbstractButton>
+#include <QPushButton>
+#include <QToolButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>

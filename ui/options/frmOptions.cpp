@@ -246,6 +246,7 @@ QGroupBox *frmOptions::buildDatabaseFrame(int i, QWidget *parent)
     f->addRow(QStringLiteral("Type"), CmbDBMSType[i]);
     txtDBMSName[i] = new QLineEdit(frame);
     txtDBMSName[i]->setObjectName(indexed("txtDBMSName", i));
+    txtDBMSName[i]->setMinimumWidth(320);
     cmdEsplora[i] = new QPushButton(QStringLiteral("..."), frame);
     cmdEsplora[i]->setObjectName(indexed("cmdEsplora", i));
     cmdEsplora[i]->setAutoDefault(false);
