@@ -556,11 +556,15 @@ TEST_F(WindowTest, OptionsOkReopensTheChannelsOnTheNewSettingsAndSetsTheProfileE
     serialChannel(1);
     makeWindow();
     startup();
+    collector->startTimer();
     ASSERT_EQ(window->PanelText(2), "Com1 Run/Wait");
     ASSERT_TRUE(window->Pulsanti[1]->isVisible());
 
-    // Channel 1 moves to Com4 at 19200 baud; profile mode goes off.
+    // Channel 1 moves to Com4 at 19200 baud; profile mode goes off. The
+    // step timer rests while the dialog is open.
+    bool timerRunningInDialog = true;
     ui::whenModal<frmOptions>([&](frmOptions *options) {
+        timerRunningInDialog = collector->timerRunning();
         ASSERT_TRUE(ui::choose(options->CmbComPort[1], "Com4"));
         ASSERT_TRUE(ui::choose(options->CmbSpeed[1], "19200"));
         ui::click(options->chkProfileMode);
@@ -568,6 +572,8 @@ TEST_F(WindowTest, OptionsOkReopensTheChannelsOnTheNewSettingsAndSetsTheProfileE
     });
     ui::click(window->Pulsanti[0]);
     settle();
+    EXPECT_FALSE(timerRunningInDialog);
+    EXPECT_TRUE(collector->timerRunning());
     EXPECT_EQ(serial(1).openCount(), 2);
     EXPECT_TRUE(serial(1).PortOpen());
     EXPECT_EQ(serial(1).CommPort(), 4);

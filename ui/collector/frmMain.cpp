@@ -478,11 +478,17 @@ void frmMain::closeChannels()
         m_collector.CloseComm(n);
 }
 
+// The step timer rests while the dialog is open, so no reply time-out of a
+// channel closed for it shows its box over the dialog.
 void frmMain::ShowOptions()
 {
+    const bool timerWasRunning = m_collector.timerRunning();
+    m_collector.stopTimer();
     frmOptions options(m_settings, m_store, m_messenger, this);
     options.ShowProfileEntryPoints = [this](bool) { applyProfileMode(); };
     options.exec();
+    if (timerWasRunning)
+        m_collector.startTimer();
 }
 
 // The channels run on the settings the dialog leaves: closed around it,
