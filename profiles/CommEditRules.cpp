@@ -1,26 +1,11 @@
 #include "CommEditRules.h"
+#include "ProfileFile.h"
 
 #include <limits>
 
 namespace vx {
 
 namespace {
-
-// The number at the start of a text (blanks before it skipped, an optional
-// sign), 0 when there is none; saturates instead of overflowing.
-long long leadingValue(const QString &text)
-{
-    int i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
-        negative = text[i++] == QLatin1Char('-');
-    long long value = 0;
-    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i)
-        value = qMin(value * 10 + (text[i].unicode() - '0'), 10000000000LL);
-    return negative ? -value : value;
-}
 
 // A whole number (blanks around it allowed, an optional sign) that fits
 // 16 bits.
@@ -185,9 +170,9 @@ void RecordStructureList::load(const RecordStructure &record)
         const QString text = record[i].trimmed();
         if (text.isEmpty())
             continue;
-        const long long code = leadingValue(text);
+        const long long code = LeadingNumber(text);
         for (const QString &item : m_available) {
-            if (leadingValue(item.left(2)) == code) {
+            if (LeadingNumber(item.left(2)) == code) {
                 m_chosen << item;
                 break;
             }

@@ -1,26 +1,7 @@
 #include "LinkEditRules.h"
+#include "ProfileFile.h"
 
 namespace vx {
-
-namespace {
-
-// The number at the start of a text (blanks before it skipped, an optional
-// sign), 0 when there is none; saturates instead of overflowing.
-long long leadingValue(const QString &text)
-{
-    int i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
-        negative = text[i++] == QLatin1Char('-');
-    long long value = 0;
-    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i)
-        value = qMin(value * 10 + (text[i].unicode() - '0'), 10000000000LL);
-    return negative ? -value : value;
-}
-
-} // namespace
 
 const std::array<BarcodeBox, kBarcodeBoxes> &BarcodeBoxes()
 {
@@ -91,7 +72,7 @@ QStringList FieldChoiceItems(const ProfileFunction &function, const QString &fir
 
 int FieldChoicePosition(long long stored) { return stored >= 0 && stored <= 8 ? int(stored) : -1; }
 
-int RetrieveChoicePosition(const QString &stored) { return FieldChoicePosition(leadingValue(stored)); }
+int RetrieveChoicePosition(const QString &stored) { return FieldChoicePosition(LeadingNumber(stored)); }
 
 QString RetrieveChoiceText(int position) { return QString::number(position); }
 
@@ -104,7 +85,7 @@ const ExtFileLayout *LinkedLayout(const ProfileSet &set, const ProfileFunction &
 
 bool JoinKeyListEnabled(const ExtFileLayout &layout, int key)
 {
-    return key >= 0 && key < int(layout.KeyTo.size()) && leadingValue(layout.KeyTo[key]) > 0;
+    return key >= 0 && key < int(layout.KeyTo.size()) && LeadingNumber(layout.KeyTo[key]) > 0;
 }
 
 QStringList UpdateOperatorLabels()

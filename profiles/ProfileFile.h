@@ -58,6 +58,11 @@ std::optional<int> DecodeFlowControl(int code);
 // written to the file.
 QString TrimBlanks(const QString &text);
 
+// The number at the start of a text (blanks before it skipped, an optional
+// sign), 0 when there is none; saturates instead of overflowing. Slots,
+// codes and positions held as text are read with it.
+long long LeadingNumber(const QString &text);
+
 // The lines of the file for this set, in file order, without line ends.
 // Strings are written without leading and trailing blanks; a line break
 // inside a string is written as a blank, so a value never spills into a line

@@ -87,10 +87,7 @@ QString TrimBlanks(const QString &text)
     return text.mid(from, to - from);
 }
 
-namespace {
-
-// The leading decimal number of a text (0 when there is none).
-long long leadingNumber(const QString &text)
+long long LeadingNumber(const QString &text)
 {
     int i = 0;
     while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
@@ -103,6 +100,8 @@ long long leadingNumber(const QString &text)
         value = qMin(value * 10 + (text[i].unicode() - '0'), 10000000000LL);
     return negative ? -value : value;
 }
+
+namespace {
 
 // Appends lines, each ended by CR LF, to one buffer. A line is given as the
 // parts of its key (texts and indices) followed by its value.
@@ -187,7 +186,7 @@ QByteArray constantCodes(const ProfileConstant &constant)
     for (const QString &code : constant.Codes) {
         if (code.isEmpty())
             continue;
-        QByteArray digits = QByteArray::number(leadingNumber(code));
+        QByteArray digits = QByteArray::number(LeadingNumber(code));
         while (digits.size() < 3)
             digits.prepend('0');
         out += digits.left(3) + ' ';
@@ -271,7 +270,7 @@ void writeFunction(LineWriter &w, const ProfileFunction &f, int n, bool eightFam
         // The item code is the slot's first two characters; anything that is
         // not a code 01..26 counts as a free slot.
         const QString slot = TrimBlanks(c.RecordStructure[i]);
-        const long long code = slot.isEmpty() ? 0 : leadingNumber(slot.left(2));
+        const long long code = slot.isEmpty() ? 0 : LeadingNumber(slot.left(2));
         if (code >= 1 && code <= 26)
             w.line(cp, "RECSTRUCT", i, '=', code <= 10 ? "0" : "", int(code - 1));
         else
@@ -288,7 +287,7 @@ void writeFunction(LineWriter &w, const ProfileFunction &f, int n, bool eightFam
         w.number(x.QueryShowField[u], xp, "QUERY.DSPFIELD", u, '=');
     w.number(x.RetrieveActive, xp, "RETR.ACTIVE=");
     for (int u = 0; u < 8; ++u)
-        w.number(leadingNumber(x.RetrieveInto[u]) - 1, xp, "RETR.USRFIELD", u, '=');
+        w.number(LeadingNumber(x.RetrieveInto[u]) - 1, xp, "RETR.USRFIELD", u, '=');
     w.number(x.UpdateActive, xp, "UPD.ACTIVE=");
     for (int u = 0; u < 8; ++u)
         w.number(x.UpdateEnabled[u], xp, "UPD.ACTIVEFIELD", u, '=');

@@ -92,26 +92,6 @@ QString ConnectKind(Kind k)
     }
 }
 
-// Opens a text target; only a regular file is kept (a FIFO is never waited
-// for, a device never written). -1 with errno set otherwise.
-int OpenFile(const QString &path, int flags)
-{
-    const QByteArray native = QFile::encodeName(path);
-    int fd;
-    do {
-        fd = ::open(native.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
-
 QString ErrorOf(const QString &path, int error)
 {
     return QStringLiteral("%1: %2").arg(path, ErrnoText(error));
@@ -167,7 +147,7 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
 // Appends bytes at the end of the file (created when missing) and closes it.
 bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    const int fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
+    const int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0) {
         *error = ErrorOf(path, errno);
         return false;
@@ -510,7 +490,7 @@ struct RecordStore::Impl {
             return Fast::NotTaken;
         if (db.Name.isEmpty())
             return Fast::NotTaken;
-        const int fd = OpenFile(db.Name, O_RDWR | O_APPEND);
+        const int fd = OpenRegular(db.Name, O_RDWR | O_APPEND);
         if (fd < 0)
             return Fast::NotTaken; // the full path says why
         // What SetDB does for a text target besides its checks.

@@ -37,8 +37,6 @@ QString NotRegularFile(const QString &path)
     return QStringLiteral("something other than a regular file");
 }
 
-namespace {
-
 // Opens path with flags, never blocking on a FIFO, and keeps the descriptor
 // only when it is a regular file. -1 with errno set otherwise.
 int OpenRegular(const QString &path, int flags)
@@ -58,8 +56,6 @@ int OpenRegular(const QString &path, int flags)
     }
     return fd;
 }
-
-} // namespace
 
 bool FileExists(const QString &path)
 {

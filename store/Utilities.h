@@ -15,6 +15,10 @@ namespace vx {
 // Only a regular file counts: a FIFO, a device node, a socket or a folder
 // is never opened (opening a FIFO could block for good).
 bool FileExists(const QString &path);
+// Opens path with open(2) flags, never blocking on a FIFO, and keeps the
+// descriptor only when it is a regular file; -1 with errno set otherwise
+// (EISDIR for a folder, EINVAL for any other kind of node).
+int OpenRegular(const QString &path, int flags);
 // Opens the file for appending (creating it, empty, when missing) and closes
 // it again: true when that worked. Something there that is not a regular
 // file is refused without being opened. On failure *why (when given) says
