@@ -243,17 +243,18 @@ void Collector::PLog(const QString &message, int index)
 {
     if (index < 0 || index > kChannels)
         index = 0;
-    const QString entry = message + QStringLiteral("\r\n");
     const bool cleared = m_pane[index].size() > 1024;
     if (cleared)
         m_pane[index].clear();
-    m_pane[index] += entry;
+    m_pane[index] += message;
+    m_pane[index] += QLatin1String("\r\n");
     // The file gets the entry and the line end of its own line: an empty
     // line after each entry.
-    if (m_logBatch > 0)
-        m_logPending += entry.toLocal8Bit() + "\r\n";
-    else
-        m_log->append(entry.toLocal8Bit() + "\r\n");
+    m_logEntry = message.toLocal8Bit();
+    m_logPending += m_logEntry;
+    m_logPending += "\r\n\r\n";
+    if (m_logBatch == 0)
+        flushLog();
     emit logAppended(index, message, cleared);
 }
 

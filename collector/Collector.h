@@ -109,6 +109,9 @@ public:
     QString StatusPanel(int n) const { return m_status.at(n); }
     void setStatusPanel(int n, const QString &text);
     QString LogPane(int n) const { return m_pane.at(n); }
+    // The entry logAppended announces, as the log file gets it (the local
+    // encoding, without line end): valid while the signal is handled.
+    const QByteArray &LogEntryBytes() const { return m_logEntry; }
     RecordStore &store() { return *m_recordStore; }
     Settings &settings() { return m_settings; }
     SerialPort *serialPort(int n) const { return m_serial.at(n); }
@@ -167,6 +170,7 @@ private:
     void terminateProgram(int code);
 
     static void appendToLine(ChannelState &s, char c);
+    static void appendToLine(ChannelState &s, QByteArrayView part);
     void refuseOverlongLine(int n);
     void handleSerialLine(int n, QByteArray line, bool modem);
     void handleTcpLine(int n, QByteArray line);
@@ -242,6 +246,7 @@ private:
     class LogBatch;
     int m_logBatch = 0;
     QByteArray m_logPending;
+    QByteArray m_logEntry;
     void flushLog();
 };
 

@@ -47,7 +47,9 @@ bool Collector::CheckRecord(const QByteArray &line)
 {
     if (line.size() < 3)
         return false;
-    return XorChecksum(line.left(line.size() - 2)).compare(line.right(2), Qt::CaseInsensitive) == 0;
+    const qsizetype body = line.size() - 2;
+    const QByteArray sum = XorChecksum(QByteArrayView(line).first(body));
+    return qstrnicmp(sum.constData(), 2, line.constData() + body, 2) == 0;
 }
 
 void Collector::restartStepIfExchange(int n)
@@ -65,8 +67,14 @@ void Collector::restartStepIfExchange(int n)
 
 void Collector::logIncoming(int n, const QByteArray &line)
 {
-    if (!line.isEmpty() && static_cast<unsigned char>(line.at(0)) >= 32 && !line.trimmed().isEmpty())
-        PLog(QStringLiteral("IN   <- ") + latin1(line), n);
+    if (line.isEmpty() || static_cast<unsigned char>(line.at(0)) < 32 || line.trimmed().isEmpty())
+        return;
+    static const QLatin1String in("IN   <- ");
+    QString entry;
+    entry.reserve(in.size() + line.size());
+    entry += in;
+    entry += QLatin1String(line);
+    PLog(entry, n);
 }
 
 void Collector::logAnswer(int n, const QByteArray &answer)
@@ -111,6 +119,24 @@ void Collector::appendToLine(ChannelState &s, char c)
         return;
     }
     s.LineBuffer += c;
+}
+
+// A run of characters without CR; line feeds are dropped.
+void Collector::appendToLine(ChannelState &s, QByteArrayView part)
+{
+    while (!part.isEmpty() && !s.Overlong) {
+        const qsizetype lf = part.indexOf(kLF);
+        const QByteArrayView run = lf < 0 ? part : part.first(lf);
+        if (s.LineBuffer.size() + run.size() > kMaxLine) {
+            s.LineBuffer.clear();
+            s.Overlong = true;
+            return;
+        }
+        s.LineBuffer.append(run);
+        if (lf < 0)
+            return;
+        part = part.sliced(lf + 1);
+    }
 }
 
 // The end of a dropped line: logged, and refused like a bad record.
@@ -278,10 +304,7 @@ void Collector::takeTcpBytes(int n, const QByteArray &data)
     while (from < data.size()) {
         const int cr = data.indexOf(kCR, from);
         const int end = cr < 0 ? data.size() : cr;
-        for (int i = from; i < end; ++i) {
-            if (data.at(i) != kLF)
-                appendToLine(s, data.at(i));
-        }
+        appendToLine(s, QByteArrayView(data).sliced(from, end - from));
         if (cr < 0)
             break;
         from = cr + 1;

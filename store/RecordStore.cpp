@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -48,10 +49,6 @@ enum class Kind { Txt, Csv, Access, Dbase3, Dbase4, Dbase5, Zucchetti, Postgres,
 
 Kind KindOf(const QString &type)
 {
-    if (type.trimmed() == QLatin1String("Zucchetti"))
-        return Kind::Zucchetti;
-    if (type.trimmed() == QLatin1String("PostgreSQL"))
-        return Kind::Postgres;
     if (type == QLatin1String("TXT (*.txt)"))
         return Kind::Txt;
     if (type == QLatin1String("CSV (*.csv)"))
@@ -64,6 +61,11 @@ Kind KindOf(const QString &type)
         return Kind::Dbase4;
     if (type == QLatin1String("Dbase 5 (*.dbf)"))
         return Kind::Dbase5;
+    const QString name = type.trimmed();
+    if (name == QLatin1String("Zucchetti"))
+        return Kind::Zucchetti;
+    if (name == QLatin1String("PostgreSQL"))
+        return Kind::Postgres;
     return Kind::Other;
 }
 
@@ -97,10 +99,45 @@ QString ErrorOf(const QString &path, int error)
     return QStringLiteral("%1: %2").arg(path, ErrnoText(error));
 }
 
-// Writes bytes to fd (opened for appending) and closes it. A line is
-// written whole or not at all: when a write fails or stops short (a full
-// disk), the file is cut back to its length before, so a resent record is
-// never glued to a fragment of itself.
+// A held text target is let go once its channel has been quiet this long,
+// and after the record that finds it held this long (so another collector
+// writing the same file gets its turn).
+constexpr int kTextIdleMs = 20;
+constexpr qint64 kTextHoldMs = 100;
+
+qint64 MonotonicMs()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Writes bytes at the end of fd (opened for appending), whose length before
+// is known. A line is written whole or not at all: when a write fails or
+// stops short (a full disk), the file is cut back to that length, so a
+// resent record is never glued to a fragment of itself.
+bool WriteWhole(int fd, off_t before, const QString &path, const QByteArray &bytes, QString *error)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, p, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *error = ErrorOf(path, written == 0 ? ENOSPC : errno);
+            if (left != bytes.size() && ::ftruncate(fd, before) != 0)
+                *error += QStringLiteral("; a part of the record stays in the file: %1").arg(ErrnoText(errno));
+            return false;
+        }
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Writes bytes to fd (opened for appending) under the target's lock and
+// closes it; on failure the file is as it was (see WriteWhole).
 bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error)
 {
     // Writers of the same file elsewhere (collectors of other homes on a
@@ -118,21 +155,9 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
         return false;
     }
     const off_t before = st.st_size;
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, p, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            *error = ErrorOf(path, written == 0 ? ENOSPC : errno);
-            if (left != bytes.size() && ::ftruncate(fd, before) != 0)
-                *error += QStringLiteral("; a part of the record stays in the file: %1").arg(ErrnoText(errno));
-            ::close(fd);
-            return false;
-        }
-        p += written;
-        left -= written;
+    if (!WriteWhole(fd, before, path, bytes, error)) {
+        ::close(fd);
+        return false;
     }
     if (::close(fd) < 0 && errno != EINTR) {
         // The line may not have reached the file: it is taken back.
@@ -220,6 +245,20 @@ struct FileStamp {
 struct RecordStore::Impl {
     enum class Bound { None, Sqlite, Dbase };
 
+    // A text or CSV target held open, and locked against other writers,
+    // while a channel's records come one after the other: each record then
+    // costs a look at the path (still this regular file?) and one write.
+    struct HeldText {
+        int fd = -1;
+        QString path;
+        QByteArray native;
+        dev_t device = 0;
+        ino_t inode = 0;
+        qint64 lockedAtMs = 0;
+        qint64 lastUseMs = 0;
+        bool noted = false; // among the channel's unsynced files
+    };
+
     struct Channel {
         DatabaseBinding binding;
         Bound bound = Bound::None;
@@ -243,11 +282,18 @@ struct RecordStore::Impl {
         // file is still exactly that (not replaced, moved, or written by
         // anyone else meanwhile).
         FileStamp stamp;
+        HeldText text;
     };
 
-    explicit Impl(Context c) : ctx(std::move(c)) {}
+    explicit Impl(Context c) : ctx(std::move(c))
+    {
+        idle.setSingleShot(true);
+        QObject::connect(&idle, &QTimer::timeout, &idle, [this] { ReleaseIdleText(); });
+    }
 
     Context ctx;
+    // Lets go of text targets whose channel has gone quiet.
+    QTimer idle;
     std::array<Channel, 5> ch;
     SplitRecordFields lastSplit;
     // "PostgreSQL" targets, each with its connection on a thread of its own.
@@ -338,6 +384,30 @@ struct RecordStore::Impl {
             std::exit(1);
     }
 
+    void ReleaseText(int n)
+    {
+        HeldText &t = ch[n].text;
+        if (t.fd >= 0 && ::close(t.fd) != 0 && errno != EINTR)
+            Log(QStringLiteral("Cannot close %1: %2").arg(t.path, ErrnoText(errno)), n);
+        t = HeldText();
+    }
+
+    void ReleaseIdleText()
+    {
+        const qint64 now = MonotonicMs();
+        bool held = false;
+        for (int k = 1; k <= 4; ++k) {
+            if (ch[k].text.fd < 0)
+                continue;
+            if (now - ch[k].text.lastUseMs >= kTextIdleMs)
+                ReleaseText(k);
+            else
+                held = true;
+        }
+        if (held)
+            idle.start(kTextIdleMs);
+    }
+
     void CloseBinding(int n)
     {
         Channel &c = ch[n];
@@ -380,6 +450,8 @@ struct RecordStore::Impl {
         for (int k = 1; k <= 4; ++k) {
             if (ch[k].bound != Bound::None && ch[k].boundFile == path)
                 CloseBinding(k);
+            if (ch[k].text.fd >= 0 && ch[k].text.path == path)
+                ReleaseText(k);
         }
     }
 
@@ -473,23 +545,48 @@ struct RecordStore::Impl {
         }
     }
 
-    // The usual case of a text or CSV target: the file is there and can be
-    // read and appended to. One opening for reading and appending stands in
-    // for the checks of SetDB and StoreRecord (file there, readable,
-    // appendable), which all pass when it succeeds; when it fails, nothing
-    // was written and the full path runs with its messages. Not used while a
-    // data-exchange File(n) may redirect the records.
-    enum class Fast { NotTaken, Stored, Failed };
-    Fast AppendToExistingText(const QByteArray &rec, int n)
+    // The line a text or CSV target gets for a record; false for other kinds,
+    // and for text while a data-exchange File(n) may redirect the records.
+    bool TextLine(const QByteArray &rec, int n, QByteArray *line) const
     {
         const StoreSettings &db = ctx.settings.DBMS[n];
         const Kind kind = KindOf(db.Type);
         if (kind != Kind::Txt && kind != Kind::Csv && kind != Kind::Other)
-            return Fast::NotTaken;
+            return false;
         if (kind == Kind::Txt && ctx.exchange && ctx.exchange->ExchangeActive())
-            return Fast::NotTaken;
+            return false;
         if (db.Name.isEmpty())
+            return false;
+        if (kind == Kind::Csv) {
+            QByteArray separator;
+            if (db.SepCode == QLatin1String("Space"))
+                separator = " ";
+            else if (db.SepCode != QLatin1String("None"))
+                separator = db.SepCode.toLatin1();
+            *line = ReplaceAll(rec, separator, ",");
+            *line += "\r\n";
+        } else {
+            line->reserve(rec.size() + 2);
+            line->append(rec);
+            line->append("\r\n");
+        }
+        return true;
+    }
+
+    // The usual case of a text or CSV target: the file is there and can be
+    // read and appended to. One opening for reading and appending stands in
+    // for the checks of SetDB and StoreRecord (file there, readable,
+    // appendable), which all pass when it succeeds; when it fails, nothing
+    // was written and the full path runs with its messages. The file is then
+    // held for the channel's next records (AppendToHeldText).
+    enum class Fast { NotTaken, Stored, Failed };
+    Fast AppendToExistingText(const QByteArray &rec, int n)
+    {
+        ReleaseText(n);
+        QByteArray line;
+        if (!TextLine(rec, n, &line))
             return Fast::NotTaken;
+        const StoreSettings &db = ctx.settings.DBMS[n];
         const int fd = OpenRegular(db.Name, O_RDWR | O_APPEND);
         if (fd < 0)
             return Fast::NotTaken; // the full path says why
@@ -497,27 +594,73 @@ struct RecordStore::Impl {
         Channel &c = ch[n];
         CloseBinding(n);
         c.binding = DatabaseBinding();
-        QByteArray line = rec;
-        if (kind == Kind::Csv) {
-            QByteArray separator;
-            if (db.SepCode == QLatin1String("Space"))
-                separator = " ";
-            else if (db.SepCode != QLatin1String("None"))
-                separator = db.SepCode.toLatin1();
-            line = ReplaceAll(rec, separator, ",");
+        // One holder per file in this program: locks of two descriptors of
+        // the same file exclude each other.
+        ReleaseFile(db.Name);
+        // Writers of the same file elsewhere (collectors of other homes on a
+        // shared folder) take turns; closing lets go.
+        QString why;
+        struct stat st {};
+        if (!FileLock::LockExclusive(fd, 2000, &why) || ::fstat(fd, &st) != 0) {
+            if (why.isEmpty())
+                why = ErrnoText(errno);
+            ::close(fd);
+            // A failed write is final, as on the full path: the record is refused.
+            Problem(n, QStringLiteral("Record not written: %1: %2").arg(db.Name, why));
+            return Fast::Failed;
         }
+        HeldText &t = c.text;
+        t.fd = fd;
+        t.path = db.Name;
+        t.native = QFile::encodeName(db.Name);
+        t.device = st.st_dev;
+        t.inode = st.st_ino;
+        t.lockedAtMs = MonotonicMs();
+        return WriteHeld(line, n, st.st_size);
+    }
+
+    // The next record of a channel that holds its text target: written when
+    // the path still names the file held (a regular file, not replaced or
+    // removed meanwhile); otherwise the file is let go and NotTaken says to
+    // open it afresh.
+    Fast AppendToHeldText(const QByteArray &rec, int n)
+    {
+        HeldText &t = ch[n].text;
+        QByteArray line;
+        struct stat st {};
+        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line) || ::stat(t.native.constData(), &st) != 0
+            || !S_ISREG(st.st_mode) || st.st_dev != t.device || st.st_ino != t.inode) {
+            ReleaseText(n);
+            return Fast::NotTaken;
+        }
+        return WriteHeld(line, n, st.st_size);
+    }
+
+    Fast WriteHeld(const QByteArray &line, int n, off_t before)
+    {
+        HeldText &t = ch[n].text;
         QString error;
-        const bool ok = WriteAndClose(fd, db.Name, line + "\r\n", &error);
-        if (!ok)
+        if (!WriteWhole(t.fd, before, t.path, line, &error)) {
+            ReleaseText(n);
             Problem(n, QStringLiteral("Record not written: %1").arg(error));
-        else
-            c.unsynced.insert(db.Name);
-        // A failed write is final, as on the full path: the record is refused.
-        return ok ? Fast::Stored : Fast::Failed;
+            return Fast::Failed;
+        }
+        if (!t.noted) {
+            ch[n].unsynced.insert(t.path);
+            t.noted = true;
+        }
+        const qint64 now = MonotonicMs();
+        t.lastUseMs = now;
+        if (now - t.lockedAtMs >= kTextHoldMs)
+            ReleaseText(n);
+        else if (!idle.isActive())
+            idle.start(kTextIdleMs);
+        return Fast::Stored;
     }
 
     bool AppendLine(const QString &path, const QByteArray &text, int n)
     {
+        ReleaseFile(path);
         QString error;
         if (!AppendToFile(path, text + "\r\n", &error)) {
             Problem(n, QStringLiteral("Record not written: %1").arg(error));
@@ -537,8 +680,10 @@ RecordStore::RecordStore(Context context) : d(std::make_unique<Impl>(std::move(c
 
 RecordStore::~RecordStore()
 {
-    for (int n = 1; n <= 4; ++n)
+    for (int n = 1; n <= 4; ++n) {
         d->CloseBinding(n);
+        d->ReleaseText(n);
+    }
 }
 
 bool RecordStore::StoreRecord(const QByteArray &record, int n)
@@ -563,6 +708,16 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
 
 bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
 {
+    if (d->ch[n].text.fd >= 0 && !FirstRecord[n]) {
+        switch (d->AppendToHeldText(rec, n)) {
+        case Impl::Fast::Stored:
+            return true;
+        case Impl::Fast::Failed:
+            return false;
+        case Impl::Fast::NotTaken:
+            break;
+        }
+    }
     if (!d->RegularOrAbsent(n, d->ctx.settings.DBMS[n].Name))
         return false;
     {
@@ -913,9 +1068,10 @@ bool RecordStore::SyncTarget(int n)
     if (!Impl::Valid(n))
         return false;
     Impl::Channel &c = d->ch[n];
-    // The end of a transfer: the database kept open over its records is
+    // The end of a transfer: the target kept open over its records is
     // closed before everything goes to the disk.
     d->CloseBinding(n);
+    d->ReleaseText(n);
     bool ok = true;
     QSet<QString> folders;
     const QSet<QString> files = c.unsynced;

@@ -37,10 +37,12 @@ public:
 
 // Writes accepted records into each channel's target (text, CSV, SQLite for
 // "Access 2.0 (*.mdb)", dBase, or the ERP) under its write policy. One
-// instance serves the four channels. Text files are opened and closed for
-// every record; a database table stays open from one record to the next
-// while nobody else touches its file, and is closed at the end of the
-// transfer (SyncTarget).
+// instance serves the four channels. While a channel's records come one
+// after the other its target stays open from one record to the next: a text
+// file (locked against other writers) as long as it is still the file at
+// its path, a database table while nobody else touches its file. Either is
+// let go at the end of the transfer (SyncTarget), and a text file also when
+// its channel has been quiet for a moment.
 class RecordStore {
 public:
     struct Context {

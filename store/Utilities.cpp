@@ -170,7 +170,7 @@ void WaitSeconds(double seconds)
     loop.exec();
 }
 
-QByteArray XorChecksum(const QByteArray &text)
+QByteArray XorChecksum(QByteArrayView text)
 {
     unsigned char x = 0;
     for (const char c : text)

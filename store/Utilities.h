@@ -68,7 +68,7 @@ void WaitSeconds(double seconds);
 
 // The two check characters of a record: the XOR of all character codes as
 // two upper-case hexadecimal digits ("abc" gives "60").
-QByteArray XorChecksum(const QByteArray &text);
+QByteArray XorChecksum(QByteArrayView text);
 
 // The value of a database field; empty when the field is Null.
 QString FieldValue(const QVariant &field);

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vx;
@@ -133,6 +136,54 @@ TEST_F(RecordStoreTest, TextKindsWriteOneLinePerRecord)
     EXPECT_TRUE(s.StoreRecord("x;y", 1));
     EXPECT_EQ(readFile(Name()), QByteArray("x;y\r\n"));
     EXPECT_TRUE(messenger.shown.empty());
+}
+
+// A text target stays open and locked while records follow each other, yet
+// every record lands where the path points at the moment it is written.
+TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
+{
+    const QString path = home.file("data/held.txt");
+    const QString old = home.file("data/old.txt");
+    Target("TXT (*.txt)", path);
+    Target("TXT (*.txt)", path, "Append", "None", "0", 2);
+    RecordStore &s = Store();
+    // Another program's lock attempt while the file is held, and after.
+    auto lockable = [&] {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return free;
+    };
+    ASSERT_TRUE(s.StoreRecord(Checked("one"), 1));
+    ASSERT_TRUE(s.StoreRecord(Checked("two"), 1));
+    EXPECT_FALSE(lockable());
+    // Moved away: the next record makes the file again; removed: the same.
+    ASSERT_TRUE(QFile::rename(path, old));
+    ASSERT_TRUE(s.StoreRecord(Checked("three"), 1));
+    EXPECT_EQ(readFile(old), QByteArray("one\r\ntwo\r\n"));
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(s.StoreRecord(Checked("four"), 1));
+    // Two channels on one file take turns without losing a line.
+    ASSERT_TRUE(s.StoreRecord(Checked("five"), 2));
+    ASSERT_TRUE(s.StoreRecord(Checked("six"), 1));
+    EXPECT_EQ(readFile(path), QByteArray("four\r\nfive\r\nsix\r\n"));
+    // A FIFO put in its place is refused and left alone.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_FALSE(s.StoreRecord(Checked("seven"), 1));
+    EXPECT_TRUE(QFileInfo(path).exists() && !QFileInfo(path).isFile());
+    ASSERT_TRUE(QFile::remove(path));
+    // Let go once the channel is quiet, and at once at the end of a transfer.
+    ASSERT_TRUE(s.StoreRecord(Checked("eight"), 1)); // made afresh
+    ASSERT_TRUE(s.StoreRecord(Checked("nine"), 1));
+    EXPECT_FALSE(lockable());
+    EXPECT_TRUE(test::waitUntil(lockable, 2000));
+    ASSERT_TRUE(s.StoreRecord(Checked("ten"), 1));
+    EXPECT_FALSE(lockable());
+    s.EndTransfer(1);
+    EXPECT_TRUE(lockable());
+    EXPECT_EQ(readFile(path), QByteArray("eight\r\nnine\r\nten\r\n"));
 }
 
 TEST_F(RecordStoreTest, TxtFollowsTheExchangeFileWhileACollectionRuns)
