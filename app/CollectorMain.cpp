@@ -157,11 +157,12 @@ int runHeadless(CollectorApp &app)
         // "[n] message": written in pieces, which is cheaper than formatting.
         const char tag[4] = {'[', char('0' + index), ']', ' '};
         const QByteArray &text = c.LogEntryBytes();
+        // Only this thread writes standard output.
         if (journal)
-            std::fputs(Journal::PriorityPrefix(message), stdout);
-        std::fwrite(tag, 1, sizeof tag, stdout);
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-        std::putc('\n', stdout);
+            fputs_unlocked(Journal::PriorityPrefix(message), stdout);
+        fwrite_unlocked(tag, 1, sizeof tag, stdout);
+        fwrite_unlocked(text.constData(), 1, size_t(text.size()), stdout);
+        putc_unlocked('\n', stdout);
         if (flushEachLine)
             std::fflush(stdout);
         else if (!flush->isActive())

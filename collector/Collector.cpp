@@ -250,7 +250,8 @@ void Collector::PLog(const QString &message, int index)
     m_pane[index] += QLatin1String("\r\n");
     // The file gets the entry and the line end of its own line: an empty
     // line after each entry.
-    m_logEntry = message.toLocal8Bit();
+    // The local encoding, which Qt takes to be UTF-8 on this system.
+    m_logEntry = message.toUtf8();
     m_logPending += m_logEntry;
     m_logPending += "\r\n\r\n";
     if (m_logBatch == 0)

@@ -48,8 +48,18 @@ bool Collector::CheckRecord(const QByteArray &line)
     if (line.size() < 3)
         return false;
     const qsizetype body = line.size() - 2;
-    const QByteArray sum = XorChecksum(QByteArrayView(line).first(body));
-    return qstrnicmp(sum.constData(), 2, line.constData() + body, 2) == 0;
+    const unsigned char x = XorOf(QByteArrayView(line).first(body));
+    // The two hex digits, in either case.
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    return digit(line.at(body)) == (x >> 4) && digit(line.at(body + 1)) == (x & 0x0F);
 }
 
 void Collector::restartStepIfExchange(int n)
@@ -85,7 +95,8 @@ void Collector::logAnswer(int n, const QByteArray &answer)
         PLog(QStringLiteral(" OUT -> ACK, Record accepted"), n);
     if (answer == NAK)
         PLog(QStringLiteral(" OUT -> NAK, Record rejected"), n);
-    if (answer == ACK + "BOF\r")
+    static const QByteArray ackBof = ACK + "BOF\r";
+    if (answer == ackBof)
         PLog(QStringLiteral(" OUT -> ACK , BOF - Begin of File Transmission"), n);
     if (static_cast<unsigned char>(answer.at(0)) > 32)
         PLog(QStringLiteral(" OUT -> ") + latin1(answer), n);

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vx {
@@ -250,8 +251,13 @@ struct RecordStore::Impl {
     // costs a look at the path (still this regular file?) and one write.
     struct HeldText {
         int fd = -1;
+        // The folder as it was when the file was opened, and the file's name
+        // in it: looking the name up there costs less than the whole path.
+        // A hold lasts a fraction of a second, so a folder moved meanwhile
+        // is noticed at the next opening.
+        int folder = -1;
         QString path;
-        QByteArray native;
+        QByteArray name;
         dev_t device = 0;
         ino_t inode = 0;
         qint64 lockedAtMs = 0;
@@ -389,6 +395,8 @@ struct RecordStore::Impl {
         HeldText &t = ch[n].text;
         if (t.fd >= 0 && ::close(t.fd) != 0 && errno != EINTR)
             Log(QStringLiteral("Cannot close %1: %2").arg(t.path, ErrnoText(errno)), n);
+        if (t.folder >= 0)
+            ::close(t.folder);
         t = HeldText();
     }
 
@@ -557,12 +565,10 @@ struct RecordStore::Impl {
             return false;
         if (db.Name.isEmpty())
             return false;
-        if (kind == Kind::Csv) {
-            QByteArray separator;
-            if (db.SepCode == QLatin1String("Space"))
-                separator = " ";
-            else if (db.SepCode != QLatin1String("None"))
-                separator = db.SepCode.toLatin1();
+        QByteArray separator;
+        if (kind == Kind::Csv && db.SepCode != QLatin1String("None"))
+            separator = db.SepCode == QLatin1String("Space") ? QByteArray(" ") : db.SepCode.toLatin1();
+        if (!separator.isEmpty() && rec.contains(separator)) {
             *line = ReplaceAll(rec, separator, ",");
             *line += "\r\n";
         } else {
@@ -612,7 +618,9 @@ struct RecordStore::Impl {
         HeldText &t = c.text;
         t.fd = fd;
         t.path = db.Name;
-        t.native = QFile::encodeName(db.Name);
+        const QFileInfo info(db.Name);
+        t.name = QFile::encodeName(info.fileName());
+        t.folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         t.device = st.st_dev;
         t.inode = st.st_ino;
         t.lockedAtMs = MonotonicMs();
@@ -627,13 +635,19 @@ struct RecordStore::Impl {
     {
         HeldText &t = ch[n].text;
         QByteArray line;
-        struct stat st {};
-        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line) || ::stat(t.native.constData(), &st) != 0
-            || !S_ISREG(st.st_mode) || st.st_dev != t.device || st.st_ino != t.inode) {
+        // Only what the check needs: asking for the file's times would make
+        // the system give the next write a fresh time stamp of its own, an
+        // update of the file's inode at every record.
+        constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
+        struct statx sx {};
+        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line)
+            || ::statx(t.folder, t.name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted
+            || !S_ISREG(sx.stx_mode) || makedev(sx.stx_dev_major, sx.stx_dev_minor) != t.device
+            || sx.stx_ino != t.inode) {
             ReleaseText(n);
             return Fast::NotTaken;
         }
-        return WriteHeld(line, n, st.st_size);
+        return WriteHeld(line, n, off_t(sx.stx_size));
     }
 
     Fast WriteHeld(const QByteArray &line, int n, off_t before)

@@ -69,6 +69,8 @@ void WaitSeconds(double seconds);
 // The two check characters of a record: the XOR of all character codes as
 // two upper-case hexadecimal digits ("abc" gives "60").
 QByteArray XorChecksum(QByteArrayView text);
+// The exclusive or of all the bytes of text (what XorChecksum writes in hex).
+unsigned char XorOf(QByteArrayView text);
 
 // The value of a database field; empty when the field is Null.
 QString FieldValue(const QVariant &field);
