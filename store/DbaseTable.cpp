@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include "FileLock.h"
@@ -11,6 +12,8 @@
 #include <fcntl.h>
 #include <shapefil.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace vx {
@@ -26,6 +29,22 @@ constexpr int kRowLockWaitMs = 2000;
 // side file and never remove anything.
 thread_local const char *t_path = nullptr;
 thread_local QString *t_error = nullptr;
+
+// Today's date, looked up at most once a second: finding the local date
+// makes the C library look at the time zone file every time.
+QDate Today()
+{
+    static QDate date;
+    static qint64 when = -1;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const qint64 ms = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    if (when < 0 || ms - when >= 1000 || ms < when) {
+        date = QDate::currentDate();
+        when = ms;
+    }
+    return date;
+}
 
 bool IsCodePageName(const char *name)
 {
@@ -166,7 +185,7 @@ bool WriteAt(int fd, const void *data, qint64 size, off_t offset)
 
 void StampToday(DBFHandle handle)
 {
-    const QDate today = QDate::currentDate();
+    const QDate today = Today();
     DBFSetLastModifiedDate(handle, today.year() - 1900, today.month(), today.day());
 }
 
@@ -255,6 +274,8 @@ bool DbaseTable::Open(const QString &path)
     m_recordLength = handle->nRecordLength;
     DBFClose(handle);
     m_fd = fd;
+    m_name = QFile::encodeName(QFileInfo(path).fileName());
+    m_folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     return true;
 }
 
@@ -281,22 +302,33 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     }
 
     // The header as it is now: another program may have added rows since
-    // the table was opened.
+    // the table was opened (unless this table's lock was held all along
+    // and the file is as the last row left it).
+    const bool known = m_known && m_locked;
+    m_known = false;
     unsigned char head[12];
-    if (!ReadAt(m_fd, head, sizeof head, 0))
-        return Fail(QStringLiteral("cannot read the header of"), errno);
-    const quint32 count = quint32(head[4]) | quint32(head[5]) << 8 | quint32(head[6]) << 16 | quint32(head[7]) << 24;
-    const int headerLength = head[8] | head[9] << 8;
-    const int recordLength = head[10] | head[11] << 8;
-    if (headerLength != m_headerLength || recordLength != m_recordLength) {
-        m_error = QStringLiteral("the layout of %1 changed while it was open").arg(m_path);
-        return false;
+    quint32 count = m_count;
+    qint64 oldSize = m_size;
+    if (known) {
+        std::memcpy(head, m_head, sizeof head);
+    } else {
+        if (!ReadAt(m_fd, head, sizeof head, 0))
+            return Fail(QStringLiteral("cannot read the header of"), errno);
+        count = quint32(head[4]) | quint32(head[5]) << 8 | quint32(head[6]) << 16 | quint32(head[7]) << 24;
+        const int headerLength = head[8] | head[9] << 8;
+        const int recordLength = head[10] | head[11] << 8;
+        if (headerLength != m_headerLength || recordLength != m_recordLength) {
+            m_error = QStringLiteral("the layout of %1 changed while it was open").arg(m_path);
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0)
+            return Fail(QStringLiteral("cannot look at"), errno);
+        oldSize = st.st_size;
     }
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0)
-        return Fail(QStringLiteral("cannot look at"), errno);
-    const off_t at = off_t(headerLength) + off_t(count) * recordLength;
-    if (st.st_size < at) {
+    const int recordLength = m_recordLength;
+    const off_t at = off_t(m_headerLength) + off_t(count) * recordLength;
+    if (oldSize < at) {
         m_error = QStringLiteral("%1 is shorter than its header says (%2 rows)").arg(m_path).arg(count);
         return false;
     }
@@ -307,11 +339,12 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
         std::memcpy(bytes.data() + m_offsets[i], row[i].constData(), static_cast<size_t>(row[i].size()));
 
-    // What the row overwrites (usually the old end-of-file mark), to put
-    // back when something fails.
-    const qint64 oldSize = st.st_size;
+    // What the row overwrites (usually the old end-of-file mark, which the
+    // last row wrote when it is known), to put back when something fails.
     QByteArray overwritten(qMin<qint64>(oldSize - at, bytes.size()), '\0');
-    if (!ReadAt(m_fd, overwritten.data(), overwritten.size(), at))
+    if (known && overwritten.size() <= 1)
+        overwritten.fill('\x1A');
+    else if (!ReadAt(m_fd, overwritten.data(), overwritten.size(), at))
         return Fail(QStringLiteral("cannot read the end of"), errno);
     auto putBack = [&](const unsigned char *header) {
         const bool back = ::ftruncate(m_fd, oldSize) == 0 && WriteAt(m_fd, overwritten.constData(), overwritten.size(), at)
@@ -326,7 +359,7 @@ bool DbaseTable::AppendRow(const TargetRow &row)
         return false;
     }
     // The row is all there: now the header counts it.
-    const QDate today = QDate::currentDate();
+    const QDate today = Today();
     const quint32 newCount = count + 1;
     const unsigned char update[7] = {static_cast<unsigned char>(today.year() - 1900),
                                      static_cast<unsigned char>(today.month()),
@@ -340,7 +373,32 @@ bool DbaseTable::AppendRow(const TargetRow &row)
         putBack(head + 1);
         return false;
     }
+    std::memcpy(m_head, head, sizeof head);
+    std::memcpy(m_head + 1, update, sizeof update);
+    m_count = newCount;
+    m_size = qMax<qint64>(oldSize, at + bytes.size());
+    m_known = m_locked;
     return true;
+}
+
+bool DbaseTable::SameAsLeft() const
+{
+    if (m_fd < 0 || !m_known)
+        return false;
+    constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
+    struct statx sx {};
+    struct stat st {};
+    if (::statx(m_folder, m_name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted
+        || !S_ISREG(sx.stx_mode) || qint64(sx.stx_size) != m_size)
+        return false;
+    // The descriptor's identity is fixed: looked up once per table.
+    if (m_device == 0 && m_inode == 0) {
+        if (::fstat(m_fd, &st) != 0)
+            return false;
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+    }
+    return makedev(sx.stx_dev_major, sx.stx_dev_minor) == m_device && sx.stx_ino == m_inode;
 }
 
 bool DbaseTable::LockRow(QString *error)
@@ -349,18 +407,27 @@ bool DbaseTable::LockRow(QString *error)
         *error = QStringLiteral("no table is open");
         return false;
     }
+    if (m_locked)
+        return true;
     QString why;
     if (!FileLock::LockExclusive(m_fd, kRowLockWaitMs, &why)) {
         *error = QStringLiteral("%1: %2").arg(m_path, why);
         return false;
     }
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    m_lockedAtMs = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    m_locked = true;
+    m_known = false;
     return true;
 }
 
 void DbaseTable::UnlockRow()
 {
-    if (m_fd >= 0)
+    if (m_fd >= 0 && m_locked)
         FileLock::Unlock(m_fd);
+    m_locked = false;
+    m_known = false;
 }
 
 void DbaseTable::Close()
@@ -369,6 +436,14 @@ void DbaseTable::Close()
         ::close(m_fd);
         m_fd = -1;
     }
+    if (m_folder >= 0) {
+        ::close(m_folder);
+        m_folder = -1;
+    }
+    m_locked = false;
+    m_known = false;
+    m_device = 0;
+    m_inode = 0;
 }
 
 } // namespace vx

@@ -3,6 +3,7 @@
 #include "TargetLayout.h"
 
 #include <QString>
+#include <sys/types.h>
 #include <array>
 
 namespace vx {
@@ -45,12 +46,21 @@ public:
     bool AppendRow(const TargetRow &row);
     void Close();
 
-    // Around each AppendRow: the advisory lock that every writer of the
-    // table takes (collectors of other homes on a shared folder), so rows
-    // interleave whole (AppendRow reads the record count afresh). False
-    // with *error when the lock could not be had.
+    // Before AppendRow: the advisory lock that every writer of the table
+    // takes (collectors of other homes on a shared folder), so rows
+    // interleave whole. False with *error when the lock could not be had.
+    // The lock stays after a row until UnlockRow or Close, so a channel
+    // writing row after row takes it once; while it stays, and the file is
+    // the same length as the last row left it (SameAsLeft), AppendRow
+    // knows the row count and the end without reading them again.
     bool LockRow(QString *error);
     void UnlockRow();
+    bool Locked() const { return m_locked; }
+    // When the lock was taken (monotonic milliseconds).
+    qint64 LockedSinceMs() const { return m_lockedAtMs; }
+    // The file at the table's path is still the one open, with the length
+    // the last row left it at: one look at the path that asks for no times.
+    bool SameAsLeft() const;
 
     QString ErrorText() const { return m_error; }
 
@@ -58,6 +68,18 @@ private:
     bool Fail(const QString &what, int error);
 
     int m_fd = -1;
+    int m_folder = -1;     // the table's folder, opened for looking names up
+    QByteArray m_name;     // the table's file name in it
+    bool m_locked = false;
+    mutable dev_t m_device = 0;
+    mutable ino_t m_inode = 0;
+    qint64 m_lockedAtMs = 0;
+    // The header bytes 0..11, the row count and the file's length as the
+    // last row left them; valid only while the lock has been held since.
+    bool m_known = false;
+    unsigned char m_head[12] = {};
+    quint32 m_count = 0;
+    qint64 m_size = 0;
     int m_headerLength = 0;
     int m_recordLength = 0;
     std::array<int, TargetLayout::ColumnCount> m_offsets{};

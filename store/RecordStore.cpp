@@ -289,6 +289,7 @@ struct RecordStore::Impl {
         // anyone else meanwhile).
         FileStamp stamp;
         HeldText text;
+        qint64 lockUseMs = 0; // the last row under a kept dBase lock
     };
 
     explicit Impl(Context c) : ctx(std::move(c))
@@ -400,20 +401,54 @@ struct RecordStore::Impl {
         t = HeldText();
     }
 
+    // Lets go of what quiet channels hold: a text file, a dBase table's lock.
     void ReleaseIdleText()
     {
         const qint64 now = MonotonicMs();
         bool held = false;
         for (int k = 1; k <= 4; ++k) {
-            if (ch[k].text.fd < 0)
-                continue;
-            if (now - ch[k].text.lastUseMs >= kTextIdleMs)
-                ReleaseText(k);
-            else
-                held = true;
+            Channel &c = ch[k];
+            if (c.text.fd >= 0) {
+                if (now - c.text.lastUseMs >= kTextIdleMs)
+                    ReleaseText(k);
+                else
+                    held = true;
+            }
+            if (c.dbase.Locked()) {
+                if (now - c.lockUseMs >= kTextIdleMs)
+                    c.dbase.UnlockRow();
+                else
+                    held = true;
+            }
         }
         if (held)
             idle.start(kTextIdleMs);
+    }
+
+    // After a row into a dBase table whose lock is kept: let go of it when
+    // it has been held long (another writer gets its turn), else when the
+    // channel goes quiet.
+    void KeepLocked(int n)
+    {
+        Channel &c = ch[n];
+        const qint64 now = MonotonicMs();
+        c.lockUseMs = now;
+        if (now - c.dbase.LockedSinceMs() >= kTextHoldMs)
+            c.dbase.UnlockRow();
+        else if (!idle.isActive())
+            idle.start(kTextIdleMs);
+    }
+
+    // Channel n's dBase binding can take the next row without any check
+    // beyond a look at the path: the settings still name its file, and the
+    // file is the one open, as the last row left it.
+    bool HeldDbaseUsable(int n) const
+    {
+        const Channel &c = ch[n];
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        const Kind kind = KindOf(db.Type);
+        return IsDbase(kind) && c.boundFile == db.Name && c.binding.Connect == ConnectKind(kind)
+               && c.dbase.SameAsLeft();
     }
 
     void CloseBinding(int n)
@@ -732,6 +767,17 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
             break;
         }
     }
+    // A dBase table whose lock this channel kept since its last row, still
+    // the file at its path and as that row left it: the next row at once.
+    if (d->ch[n].bound == Impl::Bound::Dbase && d->ch[n].dbase.Locked() && !FirstRecord[n]) {
+        if (d->HeldDbaseUsable(n)) {
+            const bool ok = WriteRow(rec, n);
+            if (!ok)
+                d->CloseBinding(n);
+            return ok;
+        }
+        d->CloseBinding(n);
+    }
     if (!d->RegularOrAbsent(n, d->ctx.settings.DBMS[n].Name))
         return false;
     {
@@ -809,17 +855,9 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
     case Kind::Access:
     case Kind::Dbase3:
     case Kind::Dbase4:
-    case Kind::Dbase5: {
-        d->lastSplit = SplitRecord(rec, db.SepCode.toLatin1());
-        AddRek(n);
-        auto &fields = d->ch[n].fields;
-        fields[0] = QString::fromLatin1(d->lastSplit[0].left(TargetLayout::AllRekWidth));
-        for (int i = 1; i <= 20; ++i)
-            fields[i] = QString::fromLatin1(d->lastSplit[i].left(TargetLayout::FieldWidth));
-        UpdateRek(n);
-        ok = d->ch[n].rowWritten;
+    case Kind::Dbase5:
+        ok = WriteRow(rec, n);
         break;
-    }
     case Kind::Zucchetti:
         if (d->ctx.zucchetti) {
             ok = d->ctx.zucchetti->WriteRecord(rec, db.Name, n);
@@ -844,6 +882,21 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
     else
         CloseDB(n);
     return ok;
+}
+
+bool RecordStore::WriteRow(const QByteArray &rec, int n)
+{
+    d->lastSplit = SplitRecord(rec, d->ctx.settings.DBMS[n].SepCode.toLatin1());
+    AddRek(n);
+    auto &fields = d->ch[n].fields;
+    fields[0] = QString::fromLatin1(d->lastSplit[0].left(TargetLayout::AllRekWidth));
+    for (int i = 1; i <= 20; ++i)
+        fields[i] = QString::fromLatin1(d->lastSplit[i].left(TargetLayout::FieldWidth));
+    UpdateRek(n);
+    Impl::Channel &c = d->ch[n];
+    if (c.bound == Impl::Bound::Dbase && c.dbase.Locked())
+        d->KeepLocked(n);
+    return c.rowWritten;
 }
 
 bool RecordStore::StoresLater(int n) const
@@ -1061,11 +1114,14 @@ void RecordStore::UpdateRek(int n)
         error = c.sqlite->ErrorText();
         break;
     case Impl::Bound::Dbase:
+        // The lock stays for the channel's next rows (let go when the
+        // channel is quiet, held long, or the table is closed).
         if (!c.dbase.LockRow(&error))
             break;
         c.rowWritten = c.dbase.AppendRow(row);
         error = c.dbase.ErrorText();
-        c.dbase.UnlockRow();
+        if (!c.rowWritten)
+            c.dbase.UnlockRow();
         break;
     case Impl::Bound::None:
         error = QStringLiteral("no table is bound to %1").arg(d->ctx.settings.DBMS[n].Name);

@@ -112,6 +112,8 @@ public:
 
 private:
     bool StoreRecordAs(const QByteArray &record, int n);
+    // A record as one row of channel n's bound database table.
+    bool WriteRow(const QByteArray &record, int n);
 
     struct Impl;
     std::unique_ptr<Impl> d;
