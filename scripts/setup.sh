@@ -11,7 +11,7 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-serialport-dev libqt6serialport6
   qt6-qpa-plugins libgl-dev
   libshp-dev zlib1g-dev
-  libpq-dev postgresql
+  libpq-dev libsqlite3-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   socat sqlite3 python3 python3-dbf gdal-bin

@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include "FileLock.h"
@@ -12,7 +11,6 @@
 #include <fcntl.h>
 #include <shapefil.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <ctime>
 #include <unistd.h>
 
@@ -274,8 +272,7 @@ bool DbaseTable::Open(const QString &path)
     m_recordLength = handle->nRecordLength;
     DBFClose(handle);
     m_fd = fd;
-    m_name = QFile::encodeName(QFileInfo(path).fileName());
-    m_folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_watch.Watch(path, fd);
     return true;
 }
 
@@ -383,22 +380,8 @@ bool DbaseTable::AppendRow(const TargetRow &row)
 
 bool DbaseTable::SameAsLeft() const
 {
-    if (m_fd < 0 || !m_known)
-        return false;
-    constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
-    struct statx sx {};
-    struct stat st {};
-    if (::statx(m_folder, m_name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted
-        || !S_ISREG(sx.stx_mode) || qint64(sx.stx_size) != m_size)
-        return false;
-    // The descriptor's identity is fixed: looked up once per table.
-    if (m_device == 0 && m_inode == 0) {
-        if (::fstat(m_fd, &st) != 0)
-            return false;
-        m_device = st.st_dev;
-        m_inode = st.st_ino;
-    }
-    return makedev(sx.stx_dev_major, sx.stx_dev_minor) == m_device && sx.stx_ino == m_inode;
+    qint64 size = -1;
+    return m_fd >= 0 && m_known && m_watch.Same(&size) && size == m_size;
 }
 
 bool DbaseTable::LockRow(QString *error)
@@ -436,14 +419,9 @@ void DbaseTable::Close()
         ::close(m_fd);
         m_fd = -1;
     }
-    if (m_folder >= 0) {
-        ::close(m_folder);
-        m_folder = -1;
-    }
+    m_watch.Clear();
     m_locked = false;
     m_known = false;
-    m_device = 0;
-    m_inode = 0;
 }
 
 } // namespace vx

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "PathWatch.h"
 #include "TargetLayout.h"
 
 #include <QString>
-#include <sys/types.h>
 #include <array>
 
 namespace vx {
@@ -68,11 +68,8 @@ private:
     bool Fail(const QString &what, int error);
 
     int m_fd = -1;
-    int m_folder = -1;     // the table's folder, opened for looking names up
-    QByteArray m_name;     // the table's file name in it
+    PathWatch m_watch;
     bool m_locked = false;
-    mutable dev_t m_device = 0;
-    mutable ino_t m_inode = 0;
     qint64 m_lockedAtMs = 0;
     // The header bytes 0..11, the row count and the file's length as the
     // last row left them; valid only while the lock has been held since.

@@ -6,6 +6,7 @@
 #include "FileSync.h"
 #include "IniStore.h"
 #include "Messenger.h"
+#include "PathWatch.h"
 #include "PostgresTarget.h"
 #include "SqliteTable.h"
 #include "TargetLayout.h"
@@ -24,7 +25,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vx {
@@ -251,15 +251,8 @@ struct RecordStore::Impl {
     // costs a look at the path (still this regular file?) and one write.
     struct HeldText {
         int fd = -1;
-        // The folder as it was when the file was opened, and the file's name
-        // in it: looking the name up there costs less than the whole path.
-        // A hold lasts a fraction of a second, so a folder moved meanwhile
-        // is noticed at the next opening.
-        int folder = -1;
         QString path;
-        QByteArray name;
-        dev_t device = 0;
-        ino_t inode = 0;
+        PathWatch watch;
         qint64 lockedAtMs = 0;
         qint64 lastUseMs = 0;
         bool noted = false; // among the channel's unsynced files
@@ -290,6 +283,8 @@ struct RecordStore::Impl {
         FileStamp stamp;
         HeldText text;
         qint64 lockUseMs = 0; // the last row under a kept dBase lock
+        // The bound SQLite file, for the rows that follow the first.
+        PathWatch sqliteWatch;
     };
 
     explicit Impl(Context c) : ctx(std::move(c))
@@ -396,9 +391,10 @@ struct RecordStore::Impl {
         HeldText &t = ch[n].text;
         if (t.fd >= 0 && ::close(t.fd) != 0 && errno != EINTR)
             Log(QStringLiteral("Cannot close %1: %2").arg(t.path, ErrnoText(errno)), n);
-        if (t.folder >= 0)
-            ::close(t.folder);
-        t = HeldText();
+        t.watch.Clear();
+        t.fd = -1;
+        t.path.clear();
+        t.noted = false;
     }
 
     // Lets go of what quiet channels hold: a text file, a dBase table's lock.
@@ -439,6 +435,14 @@ struct RecordStore::Impl {
             idle.start(kTextIdleMs);
     }
 
+    bool HeldSqliteUsable(int n) const
+    {
+        const Channel &c = ch[n];
+        const StoreSettings &db = ctx.settings.DBMS[n];
+        return KindOf(db.Type) == Kind::Access && c.boundFile == db.Name
+               && c.binding.Connect == ConnectKind(Kind::Access) && c.sqliteWatch.Same();
+    }
+
     // Channel n's dBase binding can take the next row without any check
     // beyond a look at the path: the settings still name its file, and the
     // file is the one open, as the last row left it.
@@ -457,6 +461,7 @@ struct RecordStore::Impl {
         if (c.sqlite)
             c.sqlite->Close();
         c.dbase.Close();
+        c.sqliteWatch.Clear();
         c.bound = Bound::None;
         c.boundFile.clear();
         c.stamp = FileStamp();
@@ -653,11 +658,7 @@ struct RecordStore::Impl {
         HeldText &t = c.text;
         t.fd = fd;
         t.path = db.Name;
-        const QFileInfo info(db.Name);
-        t.name = QFile::encodeName(info.fileName());
-        t.folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        t.device = st.st_dev;
-        t.inode = st.st_ino;
+        t.watch.Watch(db.Name, fd);
         t.lockedAtMs = MonotonicMs();
         return WriteHeld(line, n, st.st_size);
     }
@@ -670,19 +671,12 @@ struct RecordStore::Impl {
     {
         HeldText &t = ch[n].text;
         QByteArray line;
-        // Only what the check needs: asking for the file's times would make
-        // the system give the next write a fresh time stamp of its own, an
-        // update of the file's inode at every record.
-        constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
-        struct statx sx {};
-        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line)
-            || ::statx(t.folder, t.name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted
-            || !S_ISREG(sx.stx_mode) || makedev(sx.stx_dev_major, sx.stx_dev_minor) != t.device
-            || sx.stx_ino != t.inode) {
+        qint64 size = 0;
+        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line) || !t.watch.Same(&size)) {
             ReleaseText(n);
             return Fast::NotTaken;
         }
-        return WriteHeld(line, n, off_t(sx.stx_size));
+        return WriteHeld(line, n, off_t(size));
     }
 
     Fast WriteHeld(const QByteArray &line, int n, off_t before)
@@ -766,6 +760,18 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
         case Impl::Fast::NotTaken:
             break;
         }
+    }
+    // An SQLite database bound since an earlier row of this transfer, still
+    // the file at its path: the database itself takes care of other
+    // programs writing to it.
+    if (d->ch[n].bound == Impl::Bound::Sqlite && d->ch[n].sqliteWatch.Watching() && !FirstRecord[n]) {
+        if (d->HeldSqliteUsable(n)) {
+            const bool ok = WriteRow(rec, n);
+            if (!ok)
+                d->CloseBinding(n);
+            return ok;
+        }
+        d->CloseBinding(n);
     }
     // A dBase table whose lock this channel kept since its last row, still
     // the file at its path and as that row left it: the next row at once.
@@ -877,9 +883,11 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
     }
 
     Impl::Channel &c = d->ch[n];
-    if (ok && IsDatabase(kind) && c.bound != Impl::Bound::None)
+    if (ok && IsDatabase(kind) && c.bound != Impl::Bound::None) {
         c.stamp = FileStamp::Of(c.boundFile); // kept open for the next record
-    else
+        if (c.bound == Impl::Bound::Sqlite)
+            c.sqliteWatch.Watch(c.boundFile);
+    } else
         CloseDB(n);
     return ok;
 }

@@ -2,11 +2,14 @@
 
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QUuid>
 #include <QVariant>
+
+#include <sqlite3.h>
 
 namespace vx {
 
@@ -119,6 +122,14 @@ bool SqliteTable::Open(const QString &path, const QString &table)
         db.close();
         return false;
     }
+    // The connection itself, for the inserts.
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0
+        || !(m_handle = *static_cast<sqlite3 *const *>(handle.constData()))) {
+        m_error = QStringLiteral("%1: the SQLite connection cannot be reached").arg(path);
+        db.close();
+        return false;
+    }
     m_open = true;
     return true;
 }
@@ -129,20 +140,48 @@ bool SqliteTable::AppendRow(const TargetRow &row)
         m_error = QStringLiteral("no database is open");
         return false;
     }
-    if (!m_query) {
-        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
-        if (!query->prepare(m_insert)) {
-            m_error = QStringLiteral("%1: %2").arg(m_path, query->lastError().text());
+    if (!m_insertStatement) {
+        const QByteArray sql = m_insert.toUtf8();
+        if (sqlite3_prepare_v2(m_handle, sql.constData(), int(sql.size()), &m_insertStatement, nullptr) != SQLITE_OK) {
+            m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
+            sqlite3_finalize(m_insertStatement);
+            m_insertStatement = nullptr;
             return false;
         }
-        m_query = std::move(query);
     }
-    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-        m_query->bindValue(i, QString::fromLatin1(row[i]));
-    if (!m_query->exec()) {
-        m_error = QStringLiteral("%1: %2").arg(m_path, m_query->lastError().text());
+    // A value the record does not have is NULL; text is single-byte, so a
+    // byte above 127 is stored as the character it stands for (UTF-8).
+    std::array<QByteArray, TargetLayout::ColumnCount> converted;
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
+        const QByteArray &value = row[i];
+        int rc;
+        if (value.isNull()) {
+            rc = sqlite3_bind_null(m_insertStatement, i + 1);
+        } else {
+            const QByteArray *text = &value;
+            for (const char c : value) {
+                if (static_cast<unsigned char>(c) > 127) {
+                    converted[i] = QString::fromLatin1(value).toUtf8();
+                    text = &converted[i];
+                    break;
+                }
+            }
+            rc = sqlite3_bind_text(m_insertStatement, i + 1, text->constData(), int(text->size()), SQLITE_STATIC);
+        }
+        if (rc != SQLITE_OK) {
+            m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
+            sqlite3_reset(m_insertStatement);
+            return false;
+        }
+    }
+    const int rc = sqlite3_step(m_insertStatement);
+    if (rc != SQLITE_DONE)
+        m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
+    sqlite3_reset(m_insertStatement);
+    if (rc != SQLITE_DONE) {
         // Prepared again at the next row, in case the failure left it unusable.
-        m_query.reset();
+        sqlite3_finalize(m_insertStatement);
+        m_insertStatement = nullptr;
         return false;
     }
     return true;
@@ -151,7 +190,9 @@ bool SqliteTable::AppendRow(const TargetRow &row)
 void SqliteTable::Close()
 {
     // The statement goes before the connection it belongs to.
-    m_query.reset();
+    sqlite3_finalize(m_insertStatement);
+    m_insertStatement = nullptr;
+    m_handle = nullptr;
     if (!QSqlDatabase::contains(m_connection))
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
