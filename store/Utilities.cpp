@@ -105,17 +105,26 @@ SplitPathResult SplitPath(const QString &path)
 
 SplitRecordFields SplitRecord(const QByteArray &record, const QByteArray &separator)
 {
+    // Field 0 is the whole record; fields 1..20 the parts between single-
+    // character separators, the last one taking the rest, separators and
+    // all. A part without characters stays a null value.
     SplitRecordFields fields;
     fields[0] = record;
-    std::size_t j = 1;
-    const bool single = separator.size() == 1;
-    const char sep = single ? separator.at(0) : '\0';
-    for (const char c : record) {
-        if (single && c == sep && j < fields.size() - 1) {
-            ++j;
-        } else {
-            fields[j] += c;
-        }
+    if (separator.size() != 1) {
+        if (!record.isEmpty())
+            fields[1] = record;
+        return fields;
+    }
+    const char sep = separator.at(0);
+    qsizetype start = 0;
+    for (std::size_t j = 1; j < fields.size(); ++j) {
+        const qsizetype at = j + 1 < fields.size() ? record.indexOf(sep, start) : -1;
+        const qsizetype end = at < 0 ? record.size() : at;
+        if (end > start)
+            fields[j] = record.mid(start, end - start);
+        if (at < 0)
+            break;
+        start = at + 1;
     }
     return fields;
 }

@@ -19,6 +19,9 @@ TEST(Utilities, SplitRecordRules)
     EXPECT_EQ(f[4], "4");
     for (int i = 5; i <= 21; ++i)
         EXPECT_TRUE(f[i].isEmpty()) << i;
+    // A part without characters is a null value (a database gets NULL).
+    EXPECT_TRUE(f[3].isNull());
+    EXPECT_TRUE(f[5].isNull());
 
     // Multi-character and empty separators never match.
     EXPECT_EQ(SplitRecord("a<TAB>b", "<TAB>")[1], "a<TAB>b");
