@@ -264,7 +264,7 @@ void Collector::flushLog()
     if (m_logPending.isEmpty())
         return;
     m_log->append(m_logPending);
-    m_logPending.clear();
+    m_logPending.resize(0); // keeps its room for the next entries
 }
 
 void Collector::CloseComm(int index)
