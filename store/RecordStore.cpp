@@ -435,24 +435,29 @@ struct RecordStore::Impl {
             idle.start(kTextIdleMs);
     }
 
-    bool HeldSqliteUsable(int n) const
+    // Channel n holds its database from one row to the next: an SQLite
+    // database bound by an earlier row of the transfer (the database itself
+    // takes care of other programs writing to it), or a dBase table whose
+    // lock the channel kept since its last row.
+    bool HoldsDatabase(int n) const
     {
         const Channel &c = ch[n];
-        const StoreSettings &db = ctx.settings.DBMS[n];
-        return KindOf(db.Type) == Kind::Access && c.boundFile == db.Name
-               && c.binding.Connect == ConnectKind(Kind::Access) && c.sqliteWatch.Same();
+        return (c.bound == Bound::Sqlite && c.sqliteWatch.Watching()) || (c.bound == Bound::Dbase && c.dbase.Locked());
     }
 
-    // Channel n's dBase binding can take the next row without any check
-    // beyond a look at the path: the settings still name its file, and the
-    // file is the one open, as the last row left it.
-    bool HeldDbaseUsable(int n) const
+    // The held database can take the next row without any check beyond a
+    // look at the path: the settings still name its file, the file is the
+    // one open (a dBase table also as the last row left it).
+    bool HeldDatabaseUsable(int n) const
     {
         const Channel &c = ch[n];
         const StoreSettings &db = ctx.settings.DBMS[n];
         const Kind kind = KindOf(db.Type);
-        return IsDbase(kind) && c.boundFile == db.Name && c.binding.Connect == ConnectKind(kind)
-               && c.dbase.SameAsLeft();
+        if (c.boundFile != db.Name || c.binding.Connect != ConnectKind(kind))
+            return false;
+        if (c.bound == Bound::Sqlite)
+            return kind == Kind::Access && c.sqliteWatch.Same();
+        return IsDbase(kind) && c.dbase.SameAsLeft();
     }
 
     void CloseBinding(int n)
@@ -761,22 +766,10 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
             break;
         }
     }
-    // An SQLite database bound since an earlier row of this transfer, still
-    // the file at its path: the database itself takes care of other
-    // programs writing to it.
-    if (d->ch[n].bound == Impl::Bound::Sqlite && d->ch[n].sqliteWatch.Watching() && !FirstRecord[n]) {
-        if (d->HeldSqliteUsable(n)) {
-            const bool ok = WriteRow(rec, n);
-            if (!ok)
-                d->CloseBinding(n);
-            return ok;
-        }
-        d->CloseBinding(n);
-    }
-    // A dBase table whose lock this channel kept since its last row, still
-    // the file at its path and as that row left it: the next row at once.
-    if (d->ch[n].bound == Impl::Bound::Dbase && d->ch[n].dbase.Locked() && !FirstRecord[n]) {
-        if (d->HeldDbaseUsable(n)) {
+    // A database bound since an earlier row of this transfer, still the file
+    // at its path: the next row at once.
+    if (!FirstRecord[n] && d->HoldsDatabase(n)) {
+        if (d->HeldDatabaseUsable(n)) {
             const bool ok = WriteRow(rec, n);
             if (!ok)
                 d->CloseBinding(n);

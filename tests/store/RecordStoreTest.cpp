@@ -272,8 +272,9 @@ TEST_P(DatabaseKindTest, RowsRoundTripWithSplitAndCutRules)
     // back to a plain rollback journal (file format bytes 1 and 1).
     EXPECT_TRUE(s.SyncTarget(1));
     EXPECT_EQ(QDir(home.file("data")).entryList(QDir::Files), QStringList{GetParam().file});
-    if (IsSqlite())
+    if (IsSqlite()) {
         EXPECT_EQ(readFile(Name()).mid(18, 2), QByteArray("\x01\x01"));
+    }
     EXPECT_TRUE(messenger.shown.empty());
 }
 
