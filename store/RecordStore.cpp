@@ -264,7 +264,12 @@ struct RecordStore::Impl {
         QString boundFile;
         std::unique_ptr<SqliteTable> sqlite;
         DbaseTable dbase;
-        std::array<QString, 21> fields;
+        // The values of the row being made or last written (what the window
+        // shows); after a record's row they are made from lastRow when asked
+        // for (fieldsStale), not at every record.
+        mutable std::array<QString, 21> fields;
+        mutable bool fieldsStale = false;
+        TargetRow lastRow;
         bool rowPending = false;
         bool rowWritten = false;
         // Files written on this channel since its last sync.
@@ -889,12 +894,14 @@ bool RecordStore::WriteRow(const QByteArray &rec, int n)
 {
     d->lastSplit = SplitRecord(rec, d->ctx.settings.DBMS[n].SepCode.toLatin1());
     AddRek(n);
-    auto &fields = d->ch[n].fields;
-    fields[0] = QString::fromLatin1(d->lastSplit[0].left(TargetLayout::AllRekWidth));
-    for (int i = 1; i <= 20; ++i)
-        fields[i] = QString::fromLatin1(d->lastSplit[i].left(TargetLayout::FieldWidth));
-    UpdateRek(n);
     Impl::Channel &c = d->ch[n];
+    // The row straight from the split (the values as AddRek and UpdateRek
+    // would carry them: single-byte text, cut to the column).
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+        c.lastRow[i] = d->lastSplit[i].left(TargetLayout::ColumnWidth(i));
+    c.fieldsStale = true;
+    c.rowPending = false;
+    AppendRow(n, c.lastRow);
     if (c.bound == Impl::Bound::Dbase && c.dbase.Locked())
         d->KeepLocked(n);
     return c.rowWritten;
@@ -917,13 +924,11 @@ void RecordStore::StoreRecordLater(const QByteArray &record, int n, std::functio
     FirstRecord[n] = false;
     // The split and the limits of the other database kinds.
     d->lastSplit = SplitRecord(rec, d->ctx.settings.DBMS[n].SepCode.toLatin1());
-    auto &fields = d->ch[n].fields;
-    TargetRow row;
-    for (int i = 0; i <= 20; ++i) {
-        row[size_t(i)] = d->lastSplit[size_t(i)].left(TargetLayout::ColumnWidth(i));
-        fields[size_t(i)] = QString::fromLatin1(row[size_t(i)]);
-    }
-    d->Pg(n).Insert(row, std::move(done));
+    Impl::Channel &c = d->ch[n];
+    for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+        c.lastRow[i] = d->lastSplit[i].left(TargetLayout::ColumnWidth(i));
+    c.fieldsStale = true;
+    d->Pg(n).Insert(c.lastRow, std::move(done));
 }
 
 void RecordStore::BeginTransfer(int n)
@@ -1090,6 +1095,7 @@ void RecordStore::AddRek(int n)
         return;
     Impl::Channel &c = d->ch[n];
     c.fields.fill(QString());
+    c.fieldsStale = false;
     c.rowPending = true;
     c.rowWritten = false;
 }
@@ -1102,12 +1108,16 @@ void RecordStore::UpdateRek(int n)
     if (!c.rowPending)
         return;
     c.rowPending = false;
-    c.rowWritten = false;
-
     TargetRow row;
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
         row[i] = c.fields[i].toLatin1().left(TargetLayout::ColumnWidth(i));
+    AppendRow(n, row);
+}
 
+void RecordStore::AppendRow(int n, const TargetRow &row)
+{
+    Impl::Channel &c = d->ch[n];
+    c.rowWritten = false;
     QString error;
     switch (c.bound) {
     case Impl::Bound::Sqlite:
@@ -1174,7 +1184,15 @@ bool RecordStore::SyncTarget(int n)
 const std::array<QString, 21> &RecordStore::DBMSField(int n) const
 {
     static const std::array<QString, 21> none;
-    return Impl::Valid(n) ? d->ch[n].fields : none;
+    if (!Impl::Valid(n))
+        return none;
+    const Impl::Channel &c = d->ch[n];
+    if (c.fieldsStale) {
+        for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+            c.fields[i] = QString::fromLatin1(c.lastRow[i]);
+        c.fieldsStale = false;
+    }
+    return c.fields;
 }
 
 const SplitRecordFields &RecordStore::LastSplit() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Settings.h"
+#include "TargetLayout.h"
 #include "Utilities.h"
 
 #include <QByteArray>
@@ -114,6 +115,8 @@ private:
     bool StoreRecordAs(const QByteArray &record, int n);
     // A record as one row of channel n's bound database table.
     bool WriteRow(const QByteArray &record, int n);
+    // Appends row to channel n's bound table (rowWritten says whether it went in).
+    void AppendRow(int n, const TargetRow &row);
 
     struct Impl;
     std::unique_ptr<Impl> d;
