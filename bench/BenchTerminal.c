@@ -19,6 +19,16 @@
  * "seconds" runs from the first character of "BOF" to the answer to "EOF";
  * "acked" and the latencies (write of the record to its ACK) count records
  * only. Exit code 0 when every line was acknowledged.
+ *
+ *   vendrix_bench_terminal --lookup J --out DIR [--timeout-ms T]
+ *
+ * asks for look-up file J instead ("GETFILE" J + CR) and takes it as a
+ * terminal does over TCP: ACK + CR to "BOF", to every line whose check
+ * characters are right (NAK + CR otherwise) and to "EOF". The accepted lines (without their check
+ * characters) go to DIR/lines.txt, one per line, and the time each arrived
+ * (nanoseconds, "BOF" first) to DIR/times.txt; at the end it prints
+ *
+ *   LOOKUP lines=N bad=K complete=0|1
  */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -85,6 +95,118 @@ static int read_answer(int fd)
     }
 }
 
+static int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+/* A line's last two characters are the XOR of the others in hex. */
+static int check_ok(const char *line, size_t n)
+{
+    if (n < 3)
+        return 0;
+    unsigned char x = 0;
+    for (size_t k = 0; k + 2 < n; ++k)
+        x ^= (unsigned char)line[k];
+    return hex_value(line[n - 2]) == (x >> 4) && hex_value(line[n - 1]) == (x & 15);
+}
+
+/* Takes look-up file j over fd (see the top of the file). */
+static int take_lookup(int fd, int j, const char *dir)
+{
+    char path[4096];
+    snprintf(path, sizeof path, "%s/lines.txt", dir);
+    FILE *lines_out = fopen(path, "w");
+    snprintf(path, sizeof path, "%s/times.txt", dir);
+    FILE *times_out = fopen(path, "w");
+    if (!lines_out || !times_out)
+        die("cannot write the look-up results");
+    size_t cap = 1 << 20, nt = 0;
+    int64_t *times = malloc(sizeof(int64_t) * cap);
+    size_t text_cap = 16 << 20, text_len = 0;
+    char *text = malloc(text_cap);
+    if (!times || !text)
+        die("memory");
+    char request[32];
+    const int rn = snprintf(request, sizeof request, "GETFILE%d\r", j);
+    if (write_all(fd, request, (size_t)rn) < 0)
+        die("write");
+    enum { AwaitBof, Lines, Done } state = AwaitBof;
+    char line[8192];
+    size_t len = 0;
+    long bad = 0, accepted = 0;
+    char buf[65536];
+    while (state != Done) {
+        const ssize_t r = read(fd, buf, sizeof buf);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        for (ssize_t i = 0; i < r && state != Done; ++i) {
+            const char c = buf[i];
+            /* LF is dropped; an ACK or NAK of the collector (its "BOF"
+             * comes behind one) is a token of its own, not a line's. */
+            if (c == '\n' || c == kAck || c == kNak)
+                continue;
+            if (c != kCr) {
+                if (len < sizeof line)
+                    line[len++] = c;
+                continue;
+            }
+            const int64_t at = now_ns();
+            /* Over TCP an answer is a line of its own: the character and CR. */
+            const char ack[2] = {kAck, kCr}, nak[2] = {kNak, kCr};
+            if (state == AwaitBof) {
+                if (len == 3 && !memcmp(line, "BOF", 3)) {
+                    state = Lines;
+                    times[nt++] = at;
+                    write_all(fd, ack, 2);
+                }
+            } else if (len == 3 && !memcmp(line, "EOF", 3)) {
+                state = Done;
+                write_all(fd, ack, 2);
+            } else if (check_ok(line, len)) {
+                if (nt == cap) {
+                    cap *= 2;
+                    times = realloc(times, sizeof(int64_t) * cap);
+                }
+                if (text_len + len + 1 > text_cap) {
+                    text_cap *= 2;
+                    text = realloc(text, text_cap);
+                }
+                if (!times || !text)
+                    die("memory");
+                times[nt++] = at;
+                memcpy(text + text_len, line, len - 2);
+                text_len += len - 2;
+                text[text_len++] = '\n';
+                ++accepted;
+                write_all(fd, ack, 2);
+            } else {
+                ++bad;
+                write_all(fd, nak, 2);
+            }
+            len = 0;
+        }
+    }
+    fwrite(text, 1, text_len, lines_out);
+    for (size_t k = 0; k < nt; ++k)
+        fprintf(times_out, "%lld\n", (long long)times[k]);
+    fclose(lines_out);
+    fclose(times_out);
+    free(times);
+    free(text);
+    printf("LOOKUP lines=%ld bad=%ld complete=%d\n", accepted, bad, state == Done);
+    fflush(stdout);
+    return state == Done ? 0 : 1;
+}
+
 static int cmp_i64(const void *a, const void *b)
 {
     const int64_t x = *(const int64_t *)a, y = *(const int64_t *)b;
@@ -129,6 +251,8 @@ int main(int argc, char **argv)
     long records = 20000;
     int length = 50;
     int timeout_ms = 10000;
+    int lookup = 0;
+    const char *out_dir = NULL;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--records") && i + 1 < argc)
             records = atol(argv[++i]);
@@ -136,12 +260,17 @@ int main(int argc, char **argv)
             length = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--timeout-ms") && i + 1 < argc)
             timeout_ms = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--lookup") && i + 1 < argc)
+            lookup = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--out") && i + 1 < argc)
+            out_dir = argv[++i];
         else {
-            fprintf(stderr, "usage: vendrix_bench_terminal --records N [--length L] [--timeout-ms T]\n");
+            fprintf(stderr, "usage: vendrix_bench_terminal --records N [--length L] [--timeout-ms T]\n"
+                            "       vendrix_bench_terminal --lookup J --out DIR [--timeout-ms T]\n");
             return 2;
         }
     }
-    if (records < 0 || length < 8 || length > 4000 || timeout_ms <= 0) {
+    if (records < 0 || length < 8 || length > 4000 || timeout_ms <= 0 || (lookup != 0 && !out_dir)) {
         fprintf(stderr, "vendrix_bench_terminal: bad arguments\n");
         return 2;
     }
@@ -204,6 +333,14 @@ int main(int argc, char **argv)
     /* Whatever the peer said before the transfer is not an answer. */
     char junk[256];
     while (recv(fd, junk, sizeof junk, MSG_DONTWAIT) > 0) {
+    }
+    if (lookup != 0) {
+        const int rc = take_lookup(fd, lookup, out_dir);
+        close(fd);
+        free(lines);
+        free(offset);
+        free(latency);
+        return rc;
     }
 
     long acked = 0, naked = 0, timeouts = 0;

@@ -306,11 +306,22 @@ SimTerminal::SendOptions Options()
 class BenchTerminal {
 public:
     BenchTerminal(int records, int length, const QString &dir)
+        : BenchTerminal({QStringLiteral("--records"), QString::number(records), QStringLiteral("--length"),
+                         QString::number(length), QStringLiteral("--timeout-ms"), QStringLiteral("10000")},
+                        dir)
+    {
+    }
+    // Asks for look-up file j instead of sending a transfer (see lookup()).
+    BenchTerminal(int j, const QString &dir)
+        : BenchTerminal({QStringLiteral("--records"), QStringLiteral("0"), QStringLiteral("--lookup"),
+                         QString::number(j), QStringLiteral("--out"), dir},
+                        dir)
+    {
+    }
+    BenchTerminal(const QStringList &args, const QString &dir) : m_dir(dir)
     {
         m_process.setStandardErrorFile(dir + QStringLiteral("/terminal-stderr.txt"));
-        m_process.start(benchDir() + QStringLiteral("/vendrix_bench_terminal"),
-                        {QStringLiteral("--records"), QString::number(records), QStringLiteral("--length"),
-                         QString::number(length), QStringLiteral("--timeout-ms"), QStringLiteral("10000")});
+        m_process.start(benchDir() + QStringLiteral("/vendrix_bench_terminal"), args);
         m_process.waitForStarted(5000);
     }
     ~BenchTerminal()
@@ -354,6 +365,41 @@ public:
         return run;
     }
 
+    // Takes the look-up file asked for and reads back what the terminal
+    // wrote: the accepted lines and the time each arrived. Empty when it
+    // did not run.
+    std::unique_ptr<SimTerminal::LookupFile> lookup(int j)
+    {
+        m_process.write("go\n");
+        m_process.waitForBytesWritten(5000);
+        const QByteArray line = readLine(600000);
+        if (!line.startsWith("LOOKUP ")) {
+            note(QStringLiteral("the benchmark terminal took no look-up file"));
+            return {};
+        }
+        m_process.waitForFinished(10000);
+        auto f = std::make_unique<SimTerminal::LookupFile>();
+        f->number = j;
+        f->complete = line.contains("complete=1");
+        f->badChecks = line.mid(line.indexOf("bad=") + 4).split(' ').value(0).toInt();
+        QFile lines(m_dir + QStringLiteral("/lines.txt"));
+        QFile times(m_dir + QStringLiteral("/times.txt"));
+        if (!lines.open(QIODevice::ReadOnly) || !times.open(QIODevice::ReadOnly))
+            return {};
+        f->lines = lines.readAll().split('\n');
+        f->lines.removeLast(); // after the last line end
+        const QList<QByteArray> stamps = times.readAll().split('\n');
+        for (qsizetype i = 0; i < stamps.size(); ++i) {
+            if (stamps[i].isEmpty())
+                continue;
+            if (i == 0)
+                f->bofNs = stamps[i].toLongLong();
+            else
+                f->lineNs.push_back(stamps[i].toLongLong());
+        }
+        return f;
+    }
+
 private:
     QByteArray readLine(int timeoutMs)
     {
@@ -368,6 +414,7 @@ private:
         return m_process.readLine();
     }
 
+    QString m_dir;
     QProcess m_process;
 };
 
@@ -617,13 +664,13 @@ double LookupRate(const SimTerminal::LookupFile &f, int first, int count)
 // acknowledged at once. Empty when it did not run.
 std::unique_ptr<SimTerminal::LookupFile> LookupRun(const QString &home, const QString &file)
 {
-    SimTerminal term;
-    term.setRecordTraffic(false);
-    if (!term.listenTcp()) {
-        note(term.errorText());
+    BenchTerminal term(1, home);
+    const quint16 port = term.port();
+    if (port == 0) {
+        note(QStringLiteral("the benchmark terminal does not listen (look-up)"));
         return {};
     }
-    VendrixProcess::Ini ini = TcpChannel(term.tcpPort());
+    VendrixProcess::Ini ini = TcpChannel(port);
     ini[QStringLiteral("DBMS(1)")] = {{QStringLiteral("Name"), home + QStringLiteral("/data.txt")}};
     ini[QStringLiteral("ExtFile(1)")] = {{QStringLiteral("Name"), file},
                                          {QStringLiteral("DelAfterSend"), QStringLiteral("0")},
@@ -640,11 +687,7 @@ std::unique_ptr<SimTerminal::LookupFile> LookupRun(const QString &home, const QS
         note(QStringLiteral("the collector did not start or connect (look-up)"));
         return {};
     }
-    term.requestLookupFile(1);
-    term.waitFor([&] { return !term.lookupFiles().empty() && term.lookupFiles().back().complete; }, 600000);
-    if (term.lookupFiles().empty())
-        return {};
-    return std::make_unique<SimTerminal::LookupFile>(term.lookupFiles().back());
+    return term.lookup(1);
 }
 
 // The median time between two lines over count lines starting at index
