@@ -206,6 +206,15 @@ void Collector::Startup()
         m_state[n] = ChannelState();
         m_status[n] = QStringLiteral("Paused");
     }
+    LoadSettingsAndOpen();
+    m_recordStore->OverwriteAllowed = true;
+    m_exchangeActive = false;
+}
+
+// The settings read afresh, the channels opened with them, and every named
+// target that is not there yet made (at start-up and at a reload).
+void Collector::LoadSettingsAndOpen()
+{
     LoadSettings(m_store, m_settings);
     OpenChannels();
     for (int n = 1; n <= kChannels; ++n) {
@@ -213,8 +222,6 @@ void Collector::Startup()
         if (!name.isEmpty() && !FileExists(m_settings.DBMS[n].Name))
             m_recordStore->CreaDB(n);
     }
-    m_recordStore->OverwriteAllowed = true;
-    m_exchangeActive = false;
 }
 
 void Collector::OpenChannels()

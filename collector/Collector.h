@@ -133,6 +133,7 @@ signals:
     void statusChanged(int n, const QString &text);
 
 private:
+    void LoadSettingsAndOpen();
     bool openSerialKind(int n, bool modem, QString *cause);
     bool setupIrCradle(int n, QString *cause);
     bool probeCradle(int n, const QString &setting);

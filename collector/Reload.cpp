@@ -31,13 +31,7 @@ void Collector::ReloadSettings()
         m_lookup[n]->close();
         m_state[n] = ChannelState();
     }
-    LoadSettings(m_store, m_settings);
-    OpenChannels();
-    for (int n = 1; n <= kChannels; ++n) {
-        const QString name = m_settings.DBMS[n].Name.trimmed();
-        if (!name.isEmpty() && !FileExists(m_settings.DBMS[n].Name))
-            m_recordStore->CreaDB(n);
-    }
+    LoadSettingsAndOpen();
 }
 
 } // namespace vx

@@ -8,10 +8,15 @@ namespace {
 Clock *g_clock = nullptr;
 }
 
-qint64 SystemClock::nowMs() const
+qint64 MonotonicMs()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+qint64 SystemClock::nowMs() const
+{
+    return MonotonicMs();
 }
 
 QTime SystemClock::timeOfDay() const

@@ -21,6 +21,11 @@ public:
     static void setCurrent(Clock *clock);
 };
 
+// The system's monotonic clock in milliseconds, for what tests do not steer
+// through a Clock: how long a file or a lock has been held, how old a cached
+// value is.
+qint64 MonotonicMs();
+
 class SystemClock : public Clock {
 public:
     qint64 nowMs() const override;

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include "Clock.h"
 #include "FileLock.h"
 
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <fcntl.h>
 #include <shapefil.h>
 #include <sys/stat.h>
-#include <ctime>
 #include <unistd.h>
 
 namespace vx {
@@ -34,10 +34,8 @@ QDate Today()
 {
     static QDate date;
     static qint64 when = -1;
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const qint64 ms = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    if (when < 0 || ms - when >= 1000 || ms < when) {
+    const qint64 ms = MonotonicMs();
+    if (when < 0 || ms - when >= 1000) {
         date = QDate::currentDate();
         when = ms;
     }
@@ -397,9 +395,7 @@ bool DbaseTable::LockRow(QString *error)
         *error = QStringLiteral("%1: %2").arg(m_path, why);
         return false;
     }
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    m_lockedAtMs = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    m_lockedAtMs = MonotonicMs();
     m_locked = true;
     m_known = false;
     return true;

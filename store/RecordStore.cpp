@@ -20,7 +20,6 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -100,18 +99,11 @@ QString ErrorOf(const QString &path, int error)
     return QStringLiteral("%1: %2").arg(path, ErrnoText(error));
 }
 
-// A held text target is let go once its channel has been quiet this long,
-// and after the record that finds it held this long (so another collector
-// writing the same file gets its turn).
-constexpr int kTextIdleMs = 20;
-constexpr qint64 kTextHoldMs = 100;
-
-qint64 MonotonicMs()
-{
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+// A held target (a text file, a dBase table's lock) is let go once its
+// channel has been quiet this long, and after the record that finds it held
+// this long (so another collector writing the same file gets its turn).
+constexpr int kHoldIdleMs = 20;
+constexpr qint64 kHoldLongestMs = 100;
 
 // Writes bytes at the end of fd (opened for appending), whose length before
 // is known. A line is written whole or not at all: when a write fails or
@@ -295,7 +287,7 @@ struct RecordStore::Impl {
     explicit Impl(Context c) : ctx(std::move(c))
     {
         idle.setSingleShot(true);
-        QObject::connect(&idle, &QTimer::timeout, &idle, [this] { ReleaseIdleText(); });
+        QObject::connect(&idle, &QTimer::timeout, &idle, [this] { ReleaseIdleHolds(); });
     }
 
     Context ctx;
@@ -403,27 +395,27 @@ struct RecordStore::Impl {
     }
 
     // Lets go of what quiet channels hold: a text file, a dBase table's lock.
-    void ReleaseIdleText()
+    void ReleaseIdleHolds()
     {
         const qint64 now = MonotonicMs();
         bool held = false;
         for (int k = 1; k <= 4; ++k) {
             Channel &c = ch[k];
             if (c.text.fd >= 0) {
-                if (now - c.text.lastUseMs >= kTextIdleMs)
+                if (now - c.text.lastUseMs >= kHoldIdleMs)
                     ReleaseText(k);
                 else
                     held = true;
             }
             if (c.dbase.Locked()) {
-                if (now - c.lockUseMs >= kTextIdleMs)
+                if (now - c.lockUseMs >= kHoldIdleMs)
                     c.dbase.UnlockRow();
                 else
                     held = true;
             }
         }
         if (held)
-            idle.start(kTextIdleMs);
+            idle.start(kHoldIdleMs);
     }
 
     // After a row into a dBase table whose lock is kept: let go of it when
@@ -434,10 +426,10 @@ struct RecordStore::Impl {
         Channel &c = ch[n];
         const qint64 now = MonotonicMs();
         c.lockUseMs = now;
-        if (now - c.dbase.LockedSinceMs() >= kTextHoldMs)
+        if (now - c.dbase.LockedSinceMs() >= kHoldLongestMs)
             c.dbase.UnlockRow();
         else if (!idle.isActive())
-            idle.start(kTextIdleMs);
+            idle.start(kHoldIdleMs);
     }
 
     // Channel n holds its database from one row to the next: an SQLite
@@ -704,10 +696,10 @@ struct RecordStore::Impl {
         }
         const qint64 now = MonotonicMs();
         t.lastUseMs = now;
-        if (now - t.lockedAtMs >= kTextHoldMs)
+        if (now - t.lockedAtMs >= kHoldLongestMs)
             ReleaseText(n);
         else if (!idle.isActive())
-            idle.start(kTextIdleMs);
+            idle.start(kHoldIdleMs);
         return Fast::Stored;
     }
 
