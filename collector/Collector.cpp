@@ -23,6 +23,12 @@
 
 namespace vx {
 
+namespace {
+// The longest the log entries of acknowledged records wait, to be written
+// to LOG.txt together with those of the records that follow.
+constexpr int kLogWaitMs = 20;
+} // namespace
+
 const QByteArray Collector::ACK(1, '\x06');
 const QByteArray Collector::NAK(1, '\x15');
 
@@ -104,7 +110,9 @@ struct Collector::LogFile {
         }
         return true;
     }
-    void append(const QByteArray &bytes)
+    // Appends whole entries (each ends with an empty line); what does not
+    // fit under the limit goes to a fresh LOG.txt, entry by entry.
+    void append(QByteArrayView bytes)
     {
         if (file && sinceCheck.hasExpired(1000)) {
             sinceCheck.restart();
@@ -113,11 +121,30 @@ struct Collector::LogFile {
         }
         if (!file && !open())
             return;
-        if (size > 0 && size + bytes.size() > limit) {
+        while (size + bytes.size() > limit) {
+            // The entries that still fit, then the rest after the rotation.
+            const qint64 room = std::max<qint64>(0, limit - size);
+            qsizetype take = bytes.first(std::min(bytes.size(), qsizetype(room))).lastIndexOf("\r\n\r\n");
+            take = take < 0 ? 0 : take + 4;
+            if (take == 0 && size == 0) {
+                // An entry longer than the limit: a file of its own.
+                const qsizetype end = bytes.indexOf("\r\n\r\n");
+                take = end < 0 ? bytes.size() : end + 4;
+            }
+            if (take > 0) {
+                write(bytes.first(take));
+                bytes = bytes.sliced(take);
+                if (bytes.isEmpty())
+                    return;
+            }
             rotate();
             if (!open())
                 return;
         }
+        write(bytes);
+    }
+    void write(QByteArrayView bytes)
+    {
         errno = 0;
         const size_t written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
         if (std::fflush(file) != 0 || written != static_cast<size_t>(bytes.size())) {
@@ -157,6 +184,9 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
         });
     }
     setProgramDir(m_programDir);
+    m_logTimer.setSingleShot(true);
+    m_logTimer.setInterval(kLogWaitMs);
+    connect(&m_logTimer, &QTimer::timeout, this, &Collector::flushLog);
     m_timer.setInterval(100);
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Collector::TimerStep_Timer);

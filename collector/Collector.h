@@ -243,11 +243,15 @@ private:
     std::unique_ptr<LogFile> m_log;
     // While a line is being handled, its log entries are held here and
     // written to LOG.txt together, before its answer leaves (one write per
-    // record instead of one per entry).
+    // record instead of one per entry). The entries of a record that was
+    // stored and acknowledged may wait a little longer, to be written with
+    // those of the records that follow (m_logTimer; kLogWaitMs).
     class LogBatch;
     int m_logBatch = 0;
+    bool m_recordAcked = false; // the line being handled was a record, stored and acknowledged
     QByteArray m_logPending;
     QByteArray m_logEntry;
+    QTimer m_logTimer;
     void flushLog();
 };
 

@@ -28,19 +28,43 @@ QString latin1(const QByteArray &bytes)
 
 // Holds the log entries of one line and writes them in one go: explicitly
 // before the line's answer leaves, at the latest when the line is done.
+// The entries of a record stored and acknowledged (the IN line and its ACK)
+// may wait up to kLogWaitMs (20 ms), so that while a terminal sends record after
+// record they reach LOG.txt in one write for many records. The record itself
+// is in its target before its ACK either way: what waits is only its log
+// entry, which a crash of the program (not a stop) can cut. Every other line
+// (BOF, EOF, a refusal, anything the program reports) writes what waits
+// before its own answer, in order.
 class Collector::LogBatch {
 public:
-    explicit LogBatch(Collector &c) : m_c(c) { ++m_c.m_logBatch; }
+    explicit LogBatch(Collector &c) : m_c(c)
+    {
+        ++m_c.m_logBatch;
+        m_c.m_recordAcked = false;
+    }
     ~LogBatch()
     {
-        if (--m_c.m_logBatch == 0)
+        if (--m_c.m_logBatch == 0 && !m_waits)
             m_c.flushLog();
+    }
+    // Before the line's answer leaves: its entries are written now, or wait
+    // for the records that follow when the line was a record acknowledged.
+    void beforeAnswer()
+    {
+        if (!m_c.m_recordAcked) {
+            m_c.flushLog();
+            return;
+        }
+        m_waits = true;
+        if (!m_c.m_logTimer.isActive())
+            m_c.m_logTimer.start();
     }
     LogBatch(const LogBatch &) = delete;
     LogBatch &operator=(const LogBatch &) = delete;
 
 private:
     Collector &m_c;
+    bool m_waits = false;
 };
 
 bool Collector::CheckRecord(const QByteArray &line)
@@ -236,7 +260,7 @@ void Collector::scheduleSerialRescan()
 
 void Collector::handleSerialLine(int n, QByteArray line, bool modem)
 {
-    const LogBatch batch(*this);
+    LogBatch batch(*this);
     ChannelState &s = m_state[n];
     if (s.Overlong) {
         refuseOverlongLine(n);
@@ -266,9 +290,8 @@ void Collector::handleSerialLine(int n, QByteArray line, bool modem)
             m_recordStore->OverwriteAllowed = false;
         else if (tag == "FILE5")
             m_recordStore->OverwriteAllowed = true;
-        // The line and its answer are in the log before the answer leaves.
         logAnswer(n, answer);
-        flushLog();
+        batch.beforeAnswer();
         if (!answer.isEmpty())
             m_serial[n]->Output(answer);
     }
@@ -339,14 +362,13 @@ void Collector::takeTcpBytes(int n, const QByteArray &data)
 
 void Collector::handleTcpLine(int n, QByteArray line)
 {
-    const LogBatch batch(*this);
+    LogBatch batch(*this);
     logIncoming(n, line);
     QByteArray answer;
     LineDispatcher(line, answer, n);
     if (answer != "NOP") {
-        // The line and its answer are in the log before the answer leaves.
         logAnswer(n, answer);
-        flushLog();
+        batch.beforeAnswer();
         if (!answer.isEmpty())
             m_socket[n]->SendData(answer);
     }
@@ -376,10 +398,13 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
             acknowledgementStep(answer, n);
         } else if (line == NAK && s.Exchange) {
             refusalStep(answer, n);
-        } else if (CheckRecord(line) && m_recordStore->StoresLater(n)) {
+        } else if (!CheckRecord(line)) {
+            answer = NAK;
+        } else if (m_recordStore->StoresLater(n)) {
             storeLater(line, n); // answered when the row is committed
-        } else if (CheckRecord(line) && m_recordStore->StoreRecord(line, n)) {
+        } else if (m_recordStore->StoreRecord(line, n)) {
             answer = ACK;
+            m_recordAcked = true;
         } else {
             answer = NAK;
         }

@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -31,20 +33,88 @@ bool PathWatch::Watch(const QString &path, int fd)
     return true;
 }
 
+void PathWatch::StartNotices() const
+{
+    m_noticesTried = true;
+    // Notices of the folder held open (through its descriptor, so it is the
+    // same folder even if it was renamed a moment ago). Without them every
+    // question looks the name up.
+    m_notices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_notices < 0)
+        return;
+    const QByteArray folder = "/proc/self/fd/" + QByteArray::number(m_folder);
+    constexpr uint32_t kNames = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+    if (::inotify_add_watch(m_notices, folder.constData(), kNames) < 0) {
+        ::close(m_notices);
+        m_notices = -1;
+    }
+}
+
 void PathWatch::Clear()
 {
     if (m_folder >= 0)
         ::close(m_folder);
+    if (m_notices >= 0)
+        ::close(m_notices);
     m_folder = -1;
+    m_notices = -1;
+    m_noticesTried = false;
+    m_folderGone = false;
+    m_confirmed = false;
     m_name.clear();
     m_device = 0;
     m_inode = 0;
 }
 
-bool PathWatch::Same(qint64 *size) const
+bool PathWatch::Noticed() const
+{
+    if (m_notices < 0)
+        return true;
+    // Read them all: each says a name in the folder changed (which one does
+    // not matter, one look-up answers for all of them), or that the folder
+    // itself was moved or removed, after which the path names another.
+    alignas(struct inotify_event) char buffer[4096];
+    bool any = false;
+    for (;;) {
+        const ssize_t got = ::read(m_notices, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // EAGAIN: none left; any other failure: look the name up
+            return any || !(got < 0 && errno == EAGAIN);
+        any = true;
+        for (ssize_t at = 0; at + ssize_t(sizeof(struct inotify_event)) <= got;) {
+            const auto *notice = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            if (notice->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_IGNORED))
+                m_folderGone = true;
+            at += ssize_t(sizeof(struct inotify_event)) + ssize_t(notice->len);
+        }
+    }
+}
+
+bool PathWatch::Same() const
 {
     if (m_folder < 0)
         return false;
+    // The notices start at the first question, so its look-up (below) also
+    // covers the time between the file's opening and their start.
+    if (!m_noticesTried)
+        StartNotices();
+    else if (Noticed())
+        m_confirmed = false;
+    if (m_folderGone)
+        return false;
+    if (!m_confirmed)
+        m_confirmed = LookUp(nullptr);
+    return m_confirmed;
+}
+
+bool PathWatch::Same(qint64 *size) const
+{
+    return m_folder >= 0 && LookUp(size);
+}
+
+bool PathWatch::LookUp(qint64 *size) const
+{
     constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
     struct statx sx {};
     if (::statx(m_folder, m_name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted

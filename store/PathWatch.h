@@ -7,15 +7,25 @@
 
 namespace vx {
 
-// Tells whether a path still names the file that was opened there, at the
-// cost of one look-up of the file's name in its folder per question. The
-// look-up asks for no times: asking for them would make the system give the
-// next write to the file a fresh time stamp of its own, an update of the
+// Tells whether a path still names the file that was opened there.
+//
+// Same() asks the system, from its first call on, for notices of names made,
+// removed or moved in the file's folder (and of the folder itself moved or
+// removed): while none has come since the last look, the answer stands
+// without looking the name up, at the cost of one read of the (empty)
+// notices. Any notice, or notices that cannot be had (the system's limit on
+// them reached), makes it look the name up; once the folder itself was moved
+// or removed, the path names another file and the answer is false.
+// Same(&size) looks the name up, for the file's length too, and takes no
+// notices.
+// A look-up asks for no times: asking for them would make the system give
+// the next write to the file a fresh time stamp of its own, an update of the
 // file's inode at every record.
 //
 // The folder is the one the path named when Watch was called; a watch is
 // meant for a fraction of a second (while records follow each other), so a
-// folder moved meanwhile is noticed at the next opening.
+// folder further up renamed meanwhile (or, for Same(&size), the folder
+// itself) is noticed at the next opening.
 class PathWatch {
 public:
     PathWatch() = default;
@@ -30,12 +40,22 @@ public:
     void Clear();
     bool Watching() const { return m_folder >= 0; }
 
-    // True when path names the watched file still, as a regular file; its
-    // length goes to *size when given.
-    bool Same(qint64 *size = nullptr) const;
+    // True when path names the watched file still, as a regular file.
+    bool Same() const;
+    // The same, looking the name up; the file's length goes to *size.
+    bool Same(qint64 *size) const;
 
 private:
+    bool LookUp(qint64 *size) const;
+    void StartNotices() const;
+    // True when a notice came since the last call (or none can be had).
+    bool Noticed() const;
+
     int m_folder = -1;
+    mutable int m_notices = -1;
+    mutable bool m_noticesTried = false;
+    mutable bool m_folderGone = false; // the folder was moved or removed
+    mutable bool m_confirmed = false;  // looked up, with no notice since
     QByteArray m_name;
     dev_t m_device = 0;
     ino_t m_inode = 0;

@@ -105,11 +105,11 @@ QString ErrorOf(const QString &path, int error)
 constexpr int kHoldIdleMs = 20;
 constexpr qint64 kHoldLongestMs = 100;
 
-// Writes bytes at the end of fd (opened for appending), whose length before
-// is known. A line is written whole or not at all: when a write fails or
-// stops short (a full disk), the file is cut back to that length, so a
+// Writes bytes at the end of fd (opened for appending, under the target's
+// lock). A line is written whole or not at all: when a write fails or stops
+// short (a full disk), what of it reached the file is cut off again, so a
 // resent record is never glued to a fragment of itself.
-bool WriteWhole(int fd, off_t before, const QString &path, const QByteArray &bytes, QString *error)
+bool WriteWhole(int fd, const QString &path, const QByteArray &bytes, QString *error)
 {
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
@@ -119,7 +119,9 @@ bool WriteWhole(int fd, off_t before, const QString &path, const QByteArray &byt
             continue;
         if (written <= 0) {
             *error = ErrorOf(path, written == 0 ? ENOSPC : errno);
-            if (left != bytes.size() && ::ftruncate(fd, before) != 0)
+            struct stat st {};
+            if (left != bytes.size()
+                && (::fstat(fd, &st) != 0 || ::ftruncate(fd, st.st_size - (bytes.size() - left)) != 0))
                 *error += QStringLiteral("; a part of the record stays in the file: %1").arg(ErrnoText(errno));
             return false;
         }
@@ -148,7 +150,7 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
         return false;
     }
     const off_t before = st.st_size;
-    if (!WriteWhole(fd, before, path, bytes, error)) {
+    if (!WriteWhole(fd, path, bytes, error)) {
         ::close(fd);
         return false;
     }
@@ -648,10 +650,7 @@ struct RecordStore::Impl {
         // Writers of the same file elsewhere (collectors of other homes on a
         // shared folder) take turns; closing lets go.
         QString why;
-        struct stat st {};
-        if (!FileLock::LockExclusive(fd, 2000, &why) || ::fstat(fd, &st) != 0) {
-            if (why.isEmpty())
-                why = ErrnoText(errno);
+        if (!FileLock::LockExclusive(fd, 2000, &why)) {
             ::close(fd);
             // A failed write is final, as on the full path: the record is refused.
             Problem(n, QStringLiteral("Record not written: %1: %2").arg(db.Name, why));
@@ -662,7 +661,7 @@ struct RecordStore::Impl {
         t.path = db.Name;
         t.watch.Watch(db.Name, fd);
         t.lockedAtMs = MonotonicMs();
-        return WriteHeld(line, n, st.st_size);
+        return WriteHeld(line, n);
     }
 
     // The next record of a channel that holds its text target: written when
@@ -673,19 +672,18 @@ struct RecordStore::Impl {
     {
         HeldText &t = ch[n].text;
         QByteArray line;
-        qint64 size = 0;
-        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line) || !t.watch.Same(&size)) {
+        if (t.path != ctx.settings.DBMS[n].Name || !TextLine(rec, n, &line) || !t.watch.Same()) {
             ReleaseText(n);
             return Fast::NotTaken;
         }
-        return WriteHeld(line, n, off_t(size));
+        return WriteHeld(line, n);
     }
 
-    Fast WriteHeld(const QByteArray &line, int n, off_t before)
+    Fast WriteHeld(const QByteArray &line, int n)
     {
         HeldText &t = ch[n].text;
         QString error;
-        if (!WriteWhole(t.fd, before, t.path, line, &error)) {
+        if (!WriteWhole(t.fd, t.path, line, &error)) {
             ReleaseText(n);
             Problem(n, QStringLiteral("Record not written: %1").arg(error));
             return Fast::Failed;

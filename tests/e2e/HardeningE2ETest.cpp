@@ -140,8 +140,9 @@ TEST(TwoCollectors, SharedDbaseTargetGetsEveryRowWhole)
     options.resendUntilAck = true;
     ASSERT_TRUE(a.terminal.startTransfer(recordsA, options));
     ASSERT_TRUE(b.terminal.startTransfer(recordsB, options));
-    ASSERT_TRUE(a.terminal.waitFor([&] { return !a.terminal.isSending() && !b.terminal.isSending(); }, 120000));
-    ASSERT_TRUE(b.terminal.waitFor([&] { return !b.terminal.isSending(); }, 60000));
+    // Each terminal wakes its own wait: one at a time.
+    ASSERT_TRUE(a.terminal.waitFor([&] { return !a.terminal.isSending(); }, 120000));
+    ASSERT_TRUE(b.terminal.waitFor([&] { return !b.terminal.isSending(); }, 120000));
     EXPECT_EQ(a.vendrix.terminate().code, 0);
     EXPECT_EQ(b.vendrix.terminate().code, 0);
 

@@ -184,6 +184,22 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
     s.EndTransfer(1);
     EXPECT_TRUE(lockable());
     EXPECT_EQ(readFile(path), QByteArray("eight\r\nnine\r\nten\r\n"));
+
+    // Another file renamed over the path, then the folder itself renamed and
+    // made again, each while the file is held: the next record goes to the
+    // file the path names now.
+    ASSERT_TRUE(s.StoreRecord(Checked("eleven"), 1));
+    ASSERT_TRUE(s.StoreRecord(Checked("twelve"), 1));
+    writeFile(old, "other\r\n");
+    ASSERT_EQ(::rename(QFile::encodeName(old).constData(), QFile::encodeName(path).constData()), 0);
+    ASSERT_TRUE(s.StoreRecord(Checked("thirteen"), 1));
+    ASSERT_TRUE(s.StoreRecord(Checked("fourteen"), 1));
+    EXPECT_EQ(readFile(path), QByteArray("other\r\nthirteen\r\nfourteen\r\n"));
+    ASSERT_TRUE(QDir(home.path()).rename("data", "data-old"));
+    ASSERT_TRUE(QDir(home.path()).mkdir("data"));
+    ASSERT_TRUE(s.StoreRecord(Checked("fifteen"), 1));
+    EXPECT_EQ(readFile(path), QByteArray("fifteen\r\n"));
+    EXPECT_EQ(readFile(home.file("data-old/held.txt")), QByteArray("other\r\nthirteen\r\nfourteen\r\n"));
 }
 
 TEST_F(RecordStoreTest, TxtFollowsTheExchangeFileWhileACollectionRuns)
