@@ -142,6 +142,7 @@ bool SqliteTable::AppendRow(const TargetRow &row)
     }
     if (!m_insertStatement) {
         const QByteArray sql = m_insert.toUtf8();
+        m_boundNull.fill(false);
         if (sqlite3_prepare_v2(m_handle, sql.constData(), int(sql.size()), &m_insertStatement, nullptr) != SQLITE_OK) {
             m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
             sqlite3_finalize(m_insertStatement);
@@ -154,10 +155,13 @@ bool SqliteTable::AppendRow(const TargetRow &row)
     std::array<QByteArray, TargetLayout::ColumnCount> converted;
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         const QByteArray &value = row[i];
-        int rc;
+        int rc = SQLITE_OK;
         if (value.isNull()) {
-            rc = sqlite3_bind_null(m_insertStatement, i + 1);
+            if (!m_boundNull[i])
+                rc = sqlite3_bind_null(m_insertStatement, i + 1);
+            m_boundNull[i] = rc == SQLITE_OK;
         } else {
+            m_boundNull[i] = false;
             const QByteArray *text = &value;
             for (const char c : value) {
                 if (static_cast<unsigned char>(c) > 127) {

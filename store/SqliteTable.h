@@ -50,6 +50,9 @@ private:
     // cost a fraction of binding values through Qt's query.
     sqlite3 *m_handle = nullptr;
     sqlite3_stmt *m_insertStatement = nullptr;
+    // The columns bound to NULL in the statement now: a binding outlives
+    // the row it was made for, so a column NULL again is not bound again.
+    std::array<bool, TargetLayout::ColumnCount> m_boundNull{};
     QString m_path;
     QString m_error;
     bool m_open = false;
