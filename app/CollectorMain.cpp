@@ -153,22 +153,21 @@ int runHeadless(CollectorApp &app)
     flush->setSingleShot(true);
     flush->setInterval(50);
     QObject::connect(flush, &QTimer::timeout, &c, [] { std::fflush(stdout); });
-    QObject::connect(&c, &Collector::logAppended, &c, [&c, flushEachLine, journal, flush](int index, const QString &message, bool) {
+    Collector::Hooks hooks;
+    hooks.logLine = [flushEachLine, journal, flush](int index, QByteArrayView text) {
         // "[n] message": written in pieces, which is cheaper than formatting.
         const char tag[4] = {'[', char('0' + index), ']', ' '};
-        const QByteArray &text = c.LogEntryBytes();
         // Only this thread writes standard output.
         if (journal)
-            fputs_unlocked(Journal::PriorityPrefix(message), stdout);
+            fputs_unlocked(Journal::PriorityPrefix(text), stdout);
         fwrite_unlocked(tag, 1, sizeof tag, stdout);
-        fwrite_unlocked(text.constData(), 1, size_t(text.size()), stdout);
+        fwrite_unlocked(text.data(), 1, size_t(text.size()), stdout);
         putc_unlocked('\n', stdout);
         if (flushEachLine)
             std::fflush(stdout);
         else if (!flush->isActive())
             flush->start();
-    });
-    Collector::Hooks hooks;
+    };
     hooks.terminate = [&app](int code) {
         app.exitCode = code;
         QCoreApplication::exit(code);

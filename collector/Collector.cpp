@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMetaMethod>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -278,22 +279,34 @@ void Collector::stopTimer()
 
 void Collector::PLog(const QString &message, int index)
 {
+    // The local encoding, which Qt takes to be UTF-8 on this system.
+    logEntry(index, message.toUtf8(), message.size(), &message);
+}
+
+void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const QString *message)
+{
     if (index < 0 || index > kChannels)
         index = 0;
-    const bool cleared = m_pane[index].size() > 1024;
-    if (cleared)
+    const bool cleared = m_paneChars[index] > 1024;
+    if (cleared) {
         m_pane[index].clear();
-    m_pane[index] += message;
-    m_pane[index] += QLatin1String("\r\n");
+        m_paneChars[index] = 0;
+    }
+    m_pane[index] += bytes;
+    m_pane[index] += "\r\n";
+    m_paneChars[index] += chars + 2;
     // The file gets the entry and the line end of its own line: an empty
     // line after each entry.
-    // The local encoding, which Qt takes to be UTF-8 on this system.
-    m_logEntry = message.toUtf8();
-    m_logPending += m_logEntry;
+    m_logPending += bytes;
     m_logPending += "\r\n\r\n";
     if (m_logBatch == 0)
         flushLog();
-    emit logAppended(index, message, cleared);
+    if (m_hooks.logLine)
+        m_hooks.logLine(index, bytes);
+    // The text of the entry is made only for a window that shows it.
+    static const QMetaMethod appended = QMetaMethod::fromSignal(&Collector::logAppended);
+    if (isSignalConnected(appended))
+        emit logAppended(index, message ? *message : QString::fromUtf8(bytes), cleared);
 }
 
 void Collector::flushLog()

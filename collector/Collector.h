@@ -51,6 +51,9 @@ public:
         std::function<void()> showOptions;
         // Ends the program (the ERP database is missing).
         std::function<void(int exitCode)> terminate;
+        // Every log entry as LOG.txt gets it (UTF-8, without its line end),
+        // for standard output.
+        std::function<void(int index, QByteArrayView entry)> logLine;
     };
 
     Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
@@ -108,10 +111,7 @@ public:
     const ChannelState &state(int n) const { return m_state.at(n); }
     QString StatusPanel(int n) const { return m_status.at(n); }
     void setStatusPanel(int n, const QString &text);
-    QString LogPane(int n) const { return m_pane.at(n); }
-    // The entry logAppended announces, as the log file gets it (the local
-    // encoding, without line end): valid while the signal is handled.
-    const QByteArray &LogEntryBytes() const { return m_logEntry; }
+    QString LogPane(int n) const { return QString::fromUtf8(m_pane.at(n)); }
     RecordStore &store() { return *m_recordStore; }
     Settings &settings() { return m_settings; }
     SerialPort *serialPort(int n) const { return m_serial.at(n); }
@@ -224,7 +224,9 @@ private:
 
     std::array<ChannelState, kChannels + 1> m_state;
     std::array<QString, kChannels + 1> m_status;
-    std::array<QString, kChannels + 1> m_pane;
+    // What each channel's pane shows (UTF-8) and its length in characters.
+    std::array<QByteArray, kChannels + 1> m_pane;
+    std::array<qsizetype, kChannels + 1> m_paneChars{};
     std::array<SerialPort *, kChannels + 1> m_serial{};
     std::array<Socket *, kChannels + 1> m_socket{};
     std::array<std::unique_ptr<LookupFile>, kChannels + 1> m_lookup;
@@ -250,9 +252,12 @@ private:
     int m_logBatch = 0;
     bool m_recordAcked = false; // the line being handled was a record, stored and acknowledged
     QByteArray m_logPending;
-    QByteArray m_logEntry;
+    QByteArray m_logEntry; // an entry being made (logIncoming)
     QTimer m_logTimer;
     void flushLog();
+    // A log entry: bytes as LOG.txt gets them, chars its length as text,
+    // message its text when the caller has it.
+    void logEntry(int index, QByteArrayView bytes, qsizetype chars, const QString *message);
 };
 
 } // namespace vx

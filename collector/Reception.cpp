@@ -8,6 +8,7 @@
 #include "Utilities.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace vx {
 
@@ -103,25 +104,38 @@ void Collector::logIncoming(int n, const QByteArray &line)
 {
     if (line.isEmpty() || static_cast<unsigned char>(line.at(0)) < 32 || line.trimmed().isEmpty())
         return;
-    static const QLatin1String in("IN   <- ");
-    QString entry;
-    entry.reserve(in.size() + line.size());
-    entry += in;
-    entry += QLatin1String(line);
-    PLog(entry, n);
+    // "IN   <- " and the line, whose single-byte characters above 127 take
+    // two bytes each in the log's UTF-8.
+    m_logEntry.resize(0);
+    m_logEntry += "IN   <- ";
+    if (std::all_of(line.cbegin(), line.cend(), [](char c) { return static_cast<unsigned char>(c) < 128; }))
+        m_logEntry += line;
+    else
+        m_logEntry += QString::fromLatin1(line).toUtf8();
+    logEntry(n, m_logEntry, 8 + line.size(), nullptr);
 }
 
 void Collector::logAnswer(int n, const QByteArray &answer)
 {
     if (answer.isEmpty())
         return;
-    if (answer == ACK)
-        PLog(QStringLiteral(" OUT -> ACK, Record accepted"), n);
-    if (answer == NAK)
-        PLog(QStringLiteral(" OUT -> NAK, Record rejected"), n);
+    // The usual answers' entries, made once.
+    struct Entry {
+        explicit Entry(const char *text) : message(QString::fromLatin1(text)), bytes(text) {}
+        QString message;
+        QByteArray bytes;
+    };
+    static const Entry ack(" OUT -> ACK, Record accepted");
+    static const Entry nak(" OUT -> NAK, Record rejected");
+    static const Entry bof(" OUT -> ACK , BOF - Begin of File Transmission");
     static const QByteArray ackBof = ACK + "BOF\r";
+    auto log = [&](const Entry &e) { logEntry(n, e.bytes, e.message.size(), &e.message); };
+    if (answer == ACK)
+        log(ack);
+    if (answer == NAK)
+        log(nak);
     if (answer == ackBof)
-        PLog(QStringLiteral(" OUT -> ACK , BOF - Begin of File Transmission"), n);
+        log(bof);
     if (static_cast<unsigned char>(answer.at(0)) > 32)
         PLog(QStringLiteral(" OUT -> ") + latin1(answer), n);
 }

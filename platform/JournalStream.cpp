@@ -28,11 +28,11 @@ bool StdoutIsJournal()
     return IsJournalStream(qgetenv("JOURNAL_STREAM"), STDOUT_FILENO);
 }
 
-const char *PriorityPrefix(const QString &logEntry)
+const char *PriorityPrefix(QByteArrayView logEntry)
 {
-    if (logEntry.startsWith(QLatin1String("[error]")))
+    if (logEntry.startsWith("[error]"))
         return "<3>";
-    if (logEntry.startsWith(QLatin1String("[warning]")))
+    if (logEntry.startsWith("[warning]"))
         return "<4>";
     return "<6>";
 }

@@ -17,6 +17,6 @@ bool StdoutIsJournal();
 // "<4>" warning, "<6>" information) for one entry of the channel log: the
 // program's messages carry their kind ("[error] ...", "[warning] ..."), the
 // rest is information.
-const char *PriorityPrefix(const QString &logEntry);
+const char *PriorityPrefix(QByteArrayView logEntry);
 
 } // namespace vx::Journal
