@@ -328,21 +328,29 @@ bool DbaseTable::AppendRow(const TargetRow &row)
         return false;
     }
 
-    // The row, padded with blanks, and the end-of-file mark after it.
-    QByteArray bytes(recordLength + 1, ' ');
+    // The row, padded with blanks, and the end-of-file mark after it (made
+    // in the same buffer row after row).
+    QByteArray &bytes = m_rowBytes;
+    bytes.resize(recordLength + 1);
+    std::memset(bytes.data(), ' ', size_t(recordLength));
     bytes[recordLength] = '\x1A';
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
         std::memcpy(bytes.data() + m_offsets[i], row[i].constData(), static_cast<size_t>(row[i].size()));
 
     // What the row overwrites (usually the old end-of-file mark, which the
     // last row wrote when it is known), to put back when something fails.
-    QByteArray overwritten(qMin<qint64>(oldSize - at, bytes.size()), '\0');
-    if (known && overwritten.size() <= 1)
-        overwritten.fill('\x1A');
-    else if (!ReadAt(m_fd, overwritten.data(), overwritten.size(), at))
-        return Fail(QStringLiteral("cannot read the end of"), errno);
+    const qint64 overLength = qMin<qint64>(oldSize - at, bytes.size());
+    static const char kEndMark = '\x1A';
+    QByteArray overwritten;
+    const char *over = &kEndMark;
+    if (!known || overLength > 1) {
+        overwritten = QByteArray(overLength, '\0');
+        if (!ReadAt(m_fd, overwritten.data(), overLength, at))
+            return Fail(QStringLiteral("cannot read the end of"), errno);
+        over = overwritten.constData();
+    }
     auto putBack = [&](const unsigned char *header) {
-        const bool back = ::ftruncate(m_fd, oldSize) == 0 && WriteAt(m_fd, overwritten.constData(), overwritten.size(), at)
+        const bool back = ::ftruncate(m_fd, oldSize) == 0 && WriteAt(m_fd, over, overLength, at)
                           && (!header || WriteAt(m_fd, header, 7, 1));
         if (!back)
             m_error += QStringLiteral("; the table could not be put back as it was: %1").arg(SystemError(errno));

@@ -68,6 +68,7 @@ private:
     bool Fail(const QString &what, int error);
 
     int m_fd = -1;
+    QByteArray m_rowBytes; // the row being written
     PathWatch m_watch;
     bool m_locked = false;
     qint64 m_lockedAtMs = 0;

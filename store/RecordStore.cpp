@@ -883,14 +883,15 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
 bool RecordStore::WriteRow(const QByteArray &rec, int n)
 {
     d->lastSplit = SplitRecord(rec, d->ctx.settings.DBMS[n].SepCode.toLatin1());
-    AddRek(n);
     Impl::Channel &c = d->ch[n];
     // The row straight from the split (the values as AddRek and UpdateRek
-    // would carry them: single-byte text, cut to the column).
+    // would carry them: single-byte text, cut to the column); the values the
+    // window shows are made from it when asked for.
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
         c.lastRow[i] = d->lastSplit[i].left(TargetLayout::ColumnWidth(i));
     c.fieldsStale = true;
     c.rowPending = false;
+    c.rowWritten = false;
     AppendRow(n, c.lastRow);
     if (c.bound == Impl::Bound::Dbase && c.dbase.Locked())
         d->KeepLocked(n);
