@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -33,12 +34,44 @@ bool PathWatch::Watch(const QString &path, int fd)
     return true;
 }
 
+namespace {
+
+// A folder whose changes may come from other machines (a network file
+// system) or from a program behind FUSE: the system's notices report only
+// what is done through this machine's kernel there.
+bool NoticesMissChanges(int folder)
+{
+    struct statfs fs {};
+    if (::fstatfs(folder, &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:     // NFS
+    case 0x517BUL:     // SMB
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x65735546UL: // FUSE
+    case 0x01021997UL: // 9P
+    case 0x00C36400UL: // Ceph
+    case 0x5346414FUL: // AFS
+    case 0x73757245UL: // Coda
+    case 0x7461636FUL: // OCFS2
+    case 0x01161970UL: // GFS2
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 void PathWatch::StartNotices() const
 {
     m_noticesTried = true;
     // Notices of the folder held open (through its descriptor, so it is the
-    // same folder even if it was renamed a moment ago). Without them every
-    // question looks the name up.
+    // same folder even if it was renamed a moment ago). Without them, or on
+    // a folder whose changes they may miss, every question looks the name up.
+    if (NoticesMissChanges(m_folder))
+        return;
     m_notices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_notices < 0)
         return;

@@ -13,11 +13,13 @@ namespace vx {
 // removed or moved in the file's folder (and of the folder itself moved or
 // removed): while none has come since the last look, the answer stands
 // without looking the name up, at the cost of one read of the (empty)
-// notices. Any notice, or notices that cannot be had (the system's limit on
-// them reached), makes it look the name up; once the folder itself was moved
-// or removed, the path names another file and the answer is false.
-// Same(&size) looks the name up, for the file's length too, and takes no
-// notices.
+// notices. Any notice makes it look the name up; so does every question when
+// notices cannot be had (the system's limit on them reached) or may miss
+// changes (a network or FUSE file system, where changes made elsewhere send
+// none). Once the folder itself was moved or removed, the path names another
+// file and the answer is false. Same(&size) looks the name up, for the
+// file's length too, and takes no notices.
+//
 // A look-up asks for no times: asking for them would make the system give
 // the next write to the file a fresh time stamp of its own, an update of the
 // file's inode at every record.
