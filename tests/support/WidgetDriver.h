@@ -11,7 +11,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabBar>
@@ -41,6 +43,17 @@ inline void click(QAbstractButton *button)
     QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
+// Brings the tab pages that hold a widget to the front.
+inline void reveal(QWidget *w)
+{
+    for (QWidget *page = w; page && page->parentWidget(); page = page->parentWidget()) {
+        auto *stack = qobject_cast<QStackedWidget *>(page->parentWidget());
+        if (stack && stack->parentWidget())
+            if (auto *tabs = qobject_cast<QTabWidget *>(stack->parentWidget()))
+                tabs->setCurrentWidget(page);
+    }
+}
+
 inline void chooseTab(QTabWidget *tabs, int index)
 {
     QTabBar *bar = tabs->tabBar();
@@ -61,11 +74,41 @@ inline bool choose(QComboBox *box, const QString &text)
     return box->currentText() == text;
 }
 
+// Picks the entry at index with the arrow keys, from the top of the list.
+inline void chooseIndex(QComboBox *box, int index)
+{
+    QTest::keyClick(box, Qt::Key_Home);
+    for (int i = 0; i < index; ++i)
+        QTest::keyClick(box, Qt::Key_Down);
+}
+
 inline void type(QLineEdit *edit, const QString &text)
 {
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClicks(edit, text);
+}
+
+inline void typeAtEnd(QLineEdit *edit, const QString &text)
+{
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClicks(edit, text);
+}
+
+// The texts of a list's entries, in order.
+inline QStringList items(const QComboBox *box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+inline QStringList items(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
 }
 
 // Runs act on the first modal window of type T once it is on screen (the

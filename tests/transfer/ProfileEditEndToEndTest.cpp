@@ -9,6 +9,7 @@
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
 #include "TransferMessages.h"
+#include "WidgetDriver.h"
 #include "frmBCTable.h"
 #include "frmProfileComm.h"
 #include "frmSettingsSend.h"
@@ -31,26 +32,8 @@ using vx::test::SettingsTerminal;
 
 namespace {
 
-void typeInto(QLineEdit *box, const QString &text)
-{
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Backspace);
-    QTest::keyClicks(box, text);
-}
-
-void choose(QComboBox *box, int index)
-{
-    QTest::keyClick(box, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(box, Qt::Key_Down);
-}
-
-void click(QAbstractButton *button)
-{
-    const QPoint at = qobject_cast<QPushButton *>(button) ? button->rect().center()
-                                                          : QPoint(6, button->height() / 2);
-    QTest::mouseClick(button, Qt::LeftButton, {}, at);
-}
+using test::ui::chooseIndex;
+using test::ui::click;
 
 void doubleClickItem(QListWidget *list, const QString &text)
 {
@@ -113,17 +96,17 @@ TEST(ProfileEditEndToEnd, EditedSavedOpenedExportedAndSent)
     edit<frmProfileComm>(ws, [](frmProfileComm &w) {
         click(w.TipoTermi[0]); // 711
         QTest::mouseClick(w.SSTab1->tabBar(), Qt::LeftButton, {}, w.SSTab1->tabBar()->tabRect(3).center());
-        choose(w.CmbSpeed[3], 3); // 38400
-        choose(w.cmbParity[3], 1);
-        choose(w.CmbFlowControl[3], 2);
+        chooseIndex(w.CmbSpeed[3], 3); // 38400
+        chooseIndex(w.cmbParity[3], 1);
+        chooseIndex(w.CmbFlowControl[3], 2);
         click(w.chkImmediateTX);
-        typeInto(w.txtRecordDelay, QStringLiteral("15"));
-        typeInto(w.txtRecordBlock, QStringLiteral("3"));
+        test::ui::type(w.txtRecordDelay, QStringLiteral("15"));
+        test::ui::type(w.txtRecordBlock, QStringLiteral("3"));
         click(w.optBloksWaitTime);
-        typeInto(w.txtBloksWaitTimemsecs, QStringLiteral("500"));
-        choose(w.cmbBloksTerminator, 2);
-        typeInto(w.txtSeparatorFieldAscii, QStringLiteral("59"));
-        typeInto(w.txtSeparatorDecimalChar, QStringLiteral(","));
+        test::ui::type(w.txtBloksWaitTimemsecs, QStringLiteral("500"));
+        chooseIndex(w.cmbBloksTerminator, 2);
+        test::ui::type(w.txtSeparatorFieldAscii, QStringLiteral("59"));
+        test::ui::type(w.txtSeparatorDecimalChar, QStringLiteral(","));
         for (const char *item : {"01 Date", "08 Articolo", "09 Quantita", "16 Constant 1", "26 Check Digit"})
             doubleClickItem(w.lstRecordStructure[0], QString::fromLatin1(item));
     });
@@ -132,14 +115,14 @@ TEST(ProfileEditEndToEnd, EditedSavedOpenedExportedAndSent)
         click(w.chkBarCode[0]);  // Code 39 off
         click(w.chkBarCode[24]); // ISSN Conversion on
     });
-    edit<frmExtFileJoinKey>(ws, [](frmExtFileJoinKey &w) { choose(w.cmbFileJoinKey[0], 1); });
+    edit<frmExtFileJoinKey>(ws, [](frmExtFileJoinKey &w) { chooseIndex(w.cmbFileJoinKey[0], 1); });
     edit<frmExtFileFieldsToShow>(ws, [](frmExtFileFieldsToShow &w) { click(w.chkFieldToShow[1]); });
-    edit<frmExtFileFiledsToRetrieve>(ws, [](frmExtFileFiledsToRetrieve &w) { choose(w.cmbRetrieveInto[0], 3); });
+    edit<frmExtFileFiledsToRetrieve>(ws, [](frmExtFileFiledsToRetrieve &w) { chooseIndex(w.cmbRetrieveInto[0], 3); });
     edit<frmExtFileFieldsToUpdate>(ws, [](frmExtFileFieldsToUpdate &w) {
         click(w.chkUpdateyesNo[0]);
         QTest::keyClick(w.sldOperator[0], Qt::Key_Right); // "x"
-        choose(w.cmbFieldOperand[0], 2);
-        typeInto(w.txtFieldVal[1], QStringLiteral("100"));
+        chooseIndex(w.cmbFieldOperand[0], 2);
+        test::ui::type(w.txtFieldVal[1], QStringLiteral("100"));
     });
 
     // Save, as "Save As" does, and look at the lines the windows produced.
@@ -188,7 +171,7 @@ TEST(ProfileEditEndToEnd, EditedSavedOpenedExportedAndSent)
     frmSettingsSend sender(path, nullptr, nullptr, nullptr, &messenger);
     sender.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&sender));
-    choose(sender.cmbCommPort, 4); // Com5
+    chooseIndex(sender.cmbCommPort, 4); // Com5
     click(sender.Start);
     EXPECT_TRUE(sender.isRunning());
     ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }, 100000));

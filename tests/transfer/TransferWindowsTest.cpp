@@ -8,6 +8,7 @@
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
 #include "TransferMessages.h"
+#include "WidgetDriver.h"
 #include "frmSettingsReceive.h"
 #include "frmSettingsSend.h"
 
@@ -24,13 +25,7 @@ using namespace vx;
 
 namespace {
 
-QStringList items(const QComboBox *box)
-{
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i)
-        out << box->itemText(i);
-    return out;
-}
+using test::ui::items;
 
 // A picture of the window, kept when VENDRIX_SCREENSHOT_DIR names a folder.
 void grabWindow(QWidget *w, const QString &name)

@@ -8,6 +8,7 @@
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
 #include "TransferMessages.h"
+#include "WidgetDriver.h"
 #include "frmCopyProfile.h"
 #include "frmProfile.h"
 #include "frmSettingsSend.h"
@@ -37,33 +38,14 @@ using namespace vx;
 
 namespace {
 
-// Brings the tab pages that hold a control to the front.
-void reveal(QWidget *w)
-{
-    for (QWidget *page = w; page && page->parentWidget(); page = page->parentWidget()) {
-        auto *stack = qobject_cast<QStackedWidget *>(page->parentWidget());
-        if (stack && stack->parentWidget())
-            if (auto *tabs = qobject_cast<QTabWidget *>(stack->parentWidget()))
-                tabs->setCurrentWidget(page);
-    }
-}
+using test::ui::reveal;
 
-// A mouse click where a person clicks: on a check box's indicator, in the
-// middle of anything else.
+// The editor's controls sit on tab pages: each action brings its page to
+// the front first, as a person would.
 void click(QAbstractButton *b)
 {
     reveal(b);
-    QPoint at = b->rect().center();
-    if (auto *box = qobject_cast<QCheckBox *>(b)) {
-        QStyleOptionButton option;
-        option.initFrom(box);
-        at = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center();
-    } else if (auto *radio = qobject_cast<QRadioButton *>(b)) {
-        QStyleOptionButton option;
-        option.initFrom(radio);
-        at = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio).center();
-    }
-    QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, at);
+    test::ui::click(b);
 }
 
 // Selects everything in a box and types over it.
@@ -72,17 +54,13 @@ void retype(QLineEdit *box, const QString &text)
     reveal(box);
     box->setFocus();
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-    if (text.isEmpty())
-        QTest::keyClick(box, Qt::Key_Delete);
-    else
-        QTest::keyClicks(box, text);
+    text.isEmpty() ? QTest::keyClick(box, Qt::Key_Delete) : QTest::keyClicks(box, text);
 }
 
 void typeAtEnd(QLineEdit *box, const QString &text)
 {
     reveal(box);
-    QTest::keyClick(box, Qt::Key_End);
-    QTest::keyClicks(box, text);
+    test::ui::typeAtEnd(box, text);
 }
 
 // The box loses the focus (the user moves to another control).
@@ -92,30 +70,11 @@ void leave(QWidget *box)
     QApplication::sendEvent(box, &out);
 }
 
-// Chooses an item of a list with the keyboard.
 void choose(QComboBox *box, int index)
 {
     reveal(box);
-    QTest::keyClick(box, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(box, Qt::Key_Down);
+    test::ui::chooseIndex(box, index);
     ASSERT_EQ(box->currentIndex(), index);
-}
-
-// Runs `act` on the modal window of type T as soon as it shows.
-template <typename T>
-void whenShown(std::function<void(T *)> act)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget()); w && w->isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            act(w);
-        }
-    });
-    poll->start();
 }
 
 // The sections of one function in a profile file, with its index taken out.
@@ -565,7 +524,7 @@ TEST_F(ProfileEditorTest, CopyProfileOneOntoThreeAndSave)
     click(window.optFunction[1]); // function 2 shown while copying
 
     std::vector<QString> seen;
-    whenShown<frmCopyProfile>([&](frmCopyProfile *copy) {
+    test::ui::whenModal<frmCopyProfile>([&](frmCopyProfile *copy) {
         seen.push_back(copy->windowTitle());
         seen.push_back(copy->cmbProfileFrom->currentText());
         seen.push_back(copy->cmbProfileTo->currentText());
@@ -601,7 +560,7 @@ TEST_F(ProfileEditorTest, CopyProfileOneOntoThreeAndSave)
     EXPECT_NE(functionLines(file, 1), functionLines(file, 0));
 
     // Cancel leaves everything as it was.
-    whenShown<frmCopyProfile>([&](frmCopyProfile *copy) {
+    test::ui::whenModal<frmCopyProfile>([&](frmCopyProfile *copy) {
         choose(copy->cmbProfileTo, 4);
         click(copy->cmdCancel);
     });
@@ -674,7 +633,7 @@ TEST_F(ProfileEditorTest, SendToTerminalOverAPseudoTerminal)
     messenger.clear();
 
     bool started = false;
-    whenShown<frmSettingsSend>([&](frmSettingsSend *send) {
+    test::ui::whenModal<frmSettingsSend>([&](frmSettingsSend *send) {
         send->cmbCommPort->setCurrentIndex(4); // Com5
         click(send->Start);
         started = true;

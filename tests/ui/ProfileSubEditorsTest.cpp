@@ -7,6 +7,7 @@
 #include "ProfileSubEditors.h"
 #include "frmBCTable.h"
 #include "frmProfileComm.h"
+#include "WidgetDriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,40 +36,15 @@ namespace {
 
 // ---- A person at the keyboard and the mouse ----
 
-void typeInto(QLineEdit *box, const QString &text)
-{
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Backspace);
-    QTest::keyClicks(box, text);
-}
+using test::ui::chooseIndex;
+using test::ui::click;
+using test::ui::items;
 
 // Enter ends the edit, as leaving the box does.
 void typeAndLeave(QLineEdit *box, const QString &text)
 {
-    typeInto(box, text);
+    test::ui::type(box, text);
     QTest::keyClick(box, Qt::Key_Return);
-}
-
-// Picks an item with the arrow keys, from the top of the list.
-void choose(QComboBox *box, int index)
-{
-    QTest::keyClick(box, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(box, Qt::Key_Down);
-}
-
-void click(QAbstractButton *button)
-{
-    // On the indicator for check boxes and option buttons, the middle of
-    // push buttons.
-    const QPoint at = qobject_cast<QPushButton *>(button) ? button->rect().center()
-                                                          : QPoint(6, button->height() / 2);
-    QTest::mouseClick(button, Qt::LeftButton, {}, at);
-}
-
-void clickTab(QTabWidget *tabs, int index)
-{
-    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(index).center());
 }
 
 QPoint itemCentre(QListWidget *list, int row)
@@ -87,14 +63,6 @@ void doubleClickRow(QListWidget *list, int row)
     const QPoint at = itemCentre(list, row);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-}
-
-QStringList items(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
 }
 
 QStringList codes(const QStringList &texts)
@@ -250,28 +218,28 @@ TEST_F(SubEditorTest, PortTabsSetThePortButKeyboardKeepsIt)
     comm().Port = 4; // IrDa
     auto w = commWindow();
     EXPECT_EQ(w->SSTab1->currentIndex(), 3);
-    clickTab(w->SSTab1, 2); // "Keyboard"
+    test::ui::chooseTab(w->SSTab1, 2); // "Keyboard"
     EXPECT_EQ(w->SSTab1->tabText(2), QStringLiteral("Keyboard"));
     EXPECT_EQ(comm().Port, 4);
-    clickTab(w->SSTab1, 1);
+    test::ui::chooseTab(w->SSTab1, 1);
     EXPECT_EQ(comm().Port, 2);
-    clickTab(w->SSTab1, 2);
+    test::ui::chooseTab(w->SSTab1, 2);
     EXPECT_EQ(comm().Port, 2);
-    clickTab(w->SSTab1, 4);
+    test::ui::chooseTab(w->SSTab1, 4);
     EXPECT_EQ(comm().Port, 5);
 
     // Each tab's lists edit the same members; the Keyboard list, which lacks
     // "76800", stores the rate it shows.
-    choose(w->CmbSpeed[2], 1); // "57600" on the Keyboard tab
+    chooseIndex(w->CmbSpeed[2], 1); // "57600" on the Keyboard tab
     EXPECT_EQ(comm().Speed, 2);
     EXPECT_EQ(w->CmbSpeed[0]->currentText(), QStringLiteral("57600"));
-    choose(w->CmbSpeed[0], 1); // "76800"
+    chooseIndex(w->CmbSpeed[0], 1); // "76800"
     EXPECT_EQ(comm().Speed, 1);
     EXPECT_EQ(w->CmbSpeed[2]->currentIndex(), -1);
-    choose(w->cmbParity[3], 2);
-    choose(w->CmbDataBits[1], 0);
-    choose(w->CmbFlowControl[4], 1);
-    choose(w->CmbProtocolType[0], 0);
+    chooseIndex(w->cmbParity[3], 2);
+    chooseIndex(w->CmbDataBits[1], 0);
+    chooseIndex(w->CmbFlowControl[4], 1);
+    chooseIndex(w->CmbProtocolType[0], 0);
     EXPECT_EQ(comm().Parity, 2);
     EXPECT_EQ(comm().DataBits, 0);
     EXPECT_EQ(comm().FlowControl, 1);
@@ -300,7 +268,7 @@ TEST_F(SubEditorTest, NumberBoxes)
         typeAndLeave(b.box, QStringLiteral("1x-2")); // letters and signs are not taken
         EXPECT_EQ(b.box->text(), QStringLiteral("12"));
         EXPECT_EQ(comm().*b.member, 12);
-        typeInto(b.box, QStringLiteral("40000")); // beyond 16 bits: kept at 4000
+        test::ui::type(b.box, QStringLiteral("40000")); // beyond 16 bits: kept at 4000
         EXPECT_EQ(comm().*b.member, 4000);
         QTest::keyClick(b.box, Qt::Key_Return);
         EXPECT_EQ(b.box->text(), QStringLiteral("4000"));
@@ -322,7 +290,7 @@ TEST_F(SubEditorTest, CheckBoxesBlockWaitAndTerminator)
     click(w->optBloksWaitCR);
     EXPECT_EQ(comm().BlockWaitCR, -1);
     EXPECT_EQ(comm().BlockWaitTime, 0);
-    choose(w->cmbBloksTerminator, 10);
+    chooseIndex(w->cmbBloksTerminator, 10);
     EXPECT_EQ(w->cmbBloksTerminator->currentText(), QStringLiteral("Constant 10"));
     EXPECT_EQ(comm().BlockTerminator, 10);
 }
@@ -350,12 +318,12 @@ TEST_F(SubEditorTest, SeparatorBoxesFollowEachOther)
     for (const auto &p : pairs) {
         SCOPED_TRACE(p.code->objectName().toStdString());
         for (const auto &c : codeCases) {
-            typeInto(p.code, QString::fromLatin1(c.code));
+            test::ui::type(p.code, QString::fromLatin1(c.code));
             EXPECT_EQ(p.character->text(), QString::fromUtf8(c.character)) << c.code;
             EXPECT_EQ(comm().*p.separatorCode, QString::fromLatin1(c.code).toInt());
             EXPECT_EQ(comm().*p.separator, QString::fromUtf8(c.character));
         }
-        typeInto(p.character, QStringLiteral(";"));
+        test::ui::type(p.character, QStringLiteral(";"));
         EXPECT_EQ(p.code->text(), QStringLiteral("59"));
         EXPECT_EQ(comm().*p.separatorCode, 59);
         EXPECT_EQ(comm().*p.separator, QStringLiteral(";"));
@@ -366,9 +334,9 @@ TEST_F(SubEditorTest, SeparatorBoxesFollowEachOther)
         EXPECT_EQ(p.character->text(), QStringLiteral(";"));
     }
     // A blank is a decimal separator, but an empty field separator.
-    typeInto(w->txtSeparatorDecimalChar, QStringLiteral(" "));
+    test::ui::type(w->txtSeparatorDecimalChar, QStringLiteral(" "));
     EXPECT_EQ(w->txtSeparatorDecimalAscii->text(), QStringLiteral("32"));
-    typeInto(w->txtSeparatorFieldChar, QStringLiteral(" "));
+    test::ui::type(w->txtSeparatorFieldChar, QStringLiteral(" "));
     EXPECT_EQ(w->txtSeparatorFieldAscii->text(), QString());
 }
 
@@ -454,9 +422,9 @@ TEST_F(SubEditorTest, DisabledFieldIsNotAvailableYetStorable)
         EXPECT_EQ(l.box->itemText(3), QStringLiteral("Not Available"));
         EXPECT_EQ(l.box->itemText(8), QStringLiteral("Field 8"));
         EXPECT_EQ(l.stored(), QStringLiteral("0"));
-        choose(l.box, 3);
+        chooseIndex(l.box, 3);
         EXPECT_EQ(l.stored(), QStringLiteral("3"));
-        choose(l.box, 8);
+        chooseIndex(l.box, 8);
         EXPECT_EQ(l.stored(), QStringLiteral("8"));
     }
 }
@@ -520,7 +488,7 @@ TEST_F(SubEditorTest, FieldsToShowAndToUpdate)
     click(update->chkUpdateyesNo[4]);
     QTest::keyClick(update->sldOperator[4], Qt::Key_End);  // "Upd"
     QTest::keyClick(update->sldOperator[6], Qt::Key_Left); // "+"
-    typeInto(update->txtFieldVal[4], QStringLiteral("1,5")); // the comma is not taken
+    test::ui::type(update->txtFieldVal[4], QStringLiteral("1,5")); // the comma is not taken
     EXPECT_EQ(x.UpdateEnabled[4], 1);
     EXPECT_EQ(x.UpdateOperator[4], 4);
     EXPECT_EQ(x.UpdateOperator[6], 0);
