@@ -15,8 +15,7 @@ using namespace vx::test;
 TEST_F(CollectorTest, PutFileOneAndFiveSetOverwriteAllowed)
 {
     serialChannel(1);
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     const struct {
         int file;
         bool before;
@@ -67,8 +66,7 @@ TEST_F(CollectorTest, NetworkAdapterGreetingIsRemovedAtEitherPlace)
 {
     const QByteArray greetings[] = {"Connection OK!\r", "\r\nConnection OK!\r\n"};
     tcpChannel(1);
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     for (const QByteArray &greeting : greetings) {
         SCOPED_TRACE(greeting.toStdString());
         socket(1).takeSent();
@@ -109,9 +107,7 @@ TEST_F(CollectorTest, SilentTerminalEndsTheRequestAtTheReplyTimeOut)
 {
     serialChannel(1);
     serialChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
     setExchange("ID(1)", "1");
     collector->TimerStep_Timer();
     clock.advanceMs(2000);

@@ -111,9 +111,7 @@ TEST_F(CollectorTest, ReplyTimeOutsFireWhenDueAndShowOneBox)
 {
     tcpChannel(1);
     serialChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
 
     collector->resetTimerTimeout(1);
     EXPECT_EQ(collector->state(1).AckTimeout, 10000);
@@ -165,10 +163,7 @@ TEST_F(CollectorTest, DataExchangeRequestsAreAnsweredByChannelState)
     serialChannel(1);
     serialChannel(2);
     settings.Com[3].Port = "None";
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
-    collector->SetComm(3);
+    openChannels({1, 2, 3});
     collector->setStatusPanel(2, " Error/n.d.");
     collector->setStatusPanel(4, "Com4 Modem ");
     setExchange("File(1)", home.file("requested.txt"));
@@ -218,9 +213,7 @@ TEST_F(CollectorTest, OnlyOneDataExchangeRequestIsServedAtATime)
 {
     serialChannel(1);
     serialChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
     setExchange("ID(1)", "1");
     collector->TimerStep_Timer();
     clock.advanceMs(2000);

@@ -6,8 +6,7 @@ using namespace vx::test;
 TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
 {
     serialChannel(1);
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     ASSERT_TRUE(serial(1).PortOpen());
     EXPECT_EQ(collector->StatusPanel(1), "Com1 Run/Wait");
 
@@ -48,8 +47,7 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
 TEST_F(CollectorTest, NoneProtocolStoresAndNeverAnswers)
 {
     serialChannel(1, QStringLiteral("None"));
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     serial(1).receive("BOF\rrecord one\r\rrecord two\r\x06" "EOF\r");
     settle();
     EXPECT_TRUE(serial(1).written().isEmpty());
@@ -60,8 +58,7 @@ TEST_F(CollectorTest, NoneProtocolStoresAndNeverAnswers)
 TEST_F(CollectorTest, LoneNakOnSerialIsTakenAsAck)
 {
     serialChannel(1);
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     serial(1).receive(kNakLine);
     settle();
     EXPECT_TRUE(serial(1).written().isEmpty()); // an ACK outside an exchange gets no answer
@@ -70,8 +67,7 @@ TEST_F(CollectorTest, LoneNakOnSerialIsTakenAsAck)
 TEST_F(CollectorTest, TcpLinesArrivingTogetherAreSeparateRecords)
 {
     tcpChannel(1);
-    make();
-    collector->SetComm(1);
+    openChannels({1});
     ASSERT_EQ(collector->StatusPanel(1), "TCP Ready");
     EXPECT_EQ(socket(1).RemoteHost(), "127.0.0.1");
     EXPECT_EQ(socket(1).RemotePort(), 3000);
@@ -99,9 +95,7 @@ TEST_F(CollectorTest, OverlongLinesAreDroppedWithBoundedMemory)
 {
     tcpChannel(1);
     serialChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
     const QByteArray chunk(64 * 1024, 'x');
     for (int i = 0; i < 16; ++i) { // 1 MiB without a CR
         socket(1).receive(chunk);
@@ -126,9 +120,7 @@ TEST_F(CollectorTest, SerialCharactersWaitingBehindAnotherHandlerAreHandledRight
     // Channel 1's target cannot be written: its handler shows a message,
     // and while that box is open channel 2's record arrives.
     settings.DBMS[1].Name = home.file("no/such/folder/target.txt");
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
     bool arrived = false;
     messenger.onMessage = [&](const ScriptedMessenger::Shown &) {
         if (!arrived)

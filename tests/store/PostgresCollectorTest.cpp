@@ -2,7 +2,7 @@
 // row's commit, answers keep the order of the lines, other channels answer
 // at once meanwhile, and an answer owed to a connection that went away is
 // never sent to anyone.
-#include "../collector/CollectorFixture.h"
+#include "CollectorFixture.h"
 #include "PgServer.h"
 #include "PostgresTarget.h"
 
@@ -38,9 +38,7 @@ TEST_F(PostgresCollectorTest, AnswersFollowTheCommitsInTheOrderOfTheLines)
     store.write(MiscSection(), QStringLiteral("CollectorName"), QStringLiteral("order-test"));
     pgChannel(1, server.connInfo());
     tcpChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
     ASSERT_EQ(collector->StatusPanel(1), "TCP Ready");
 
     // Three records behind "BOF" in one arrival, a record on channel 2.
@@ -73,9 +71,7 @@ TEST_F(PostgresCollectorTest, ASilentServerHoldsOnlyItsChannelAndAnAnswerNeverOu
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     pgChannel(1, QStringLiteral("host=127.0.0.1 port=%1 dbname=x user=y").arg(silent.serverPort()));
     tcpChannel(2);
-    make();
-    collector->SetComm(1);
-    collector->SetComm(2);
+    openChannels({1, 2});
 
     socket(1).receive(record("held;1") + record("held;2"));
     settle();

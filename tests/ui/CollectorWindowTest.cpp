@@ -1,15 +1,7 @@
 // The collector window over in-memory transports, on the offscreen platform.
-#include "Clock.h"
-#include "Collector.h"
-#include "FakeTransportFactory.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "Paths.h"
+#include "CollectorFixture.h"
 #include "ProfileSet.h"
-#include "Settings.h"
-#include "TestSupport.h"
 #include "WidgetDriver.h"
-#include "Utilities.h"
 #include "frmAbout.h"
 #include "frmAttendere.h"
 #include "frmMain.h"
@@ -42,8 +34,6 @@ using namespace vx;
 using namespace vx::test;
 
 namespace {
-
-const QByteArray kAck(1, '\x06');
 
 QList<frmAttendere *> visibleWaitWindows()
 {
@@ -89,50 +79,18 @@ bool anyVisible()
 // The collector over fake transports in a fresh home, on a manual clock,
 // and its window wired as the program wires it. Every channel starts unused
 // (port "None").
-class WindowTest : public ::testing::Test {
+class WindowTest : public CollectorTest {
 protected:
-    WindowTest() : store(Paths::settingsFile()), settings(Settings::defaults())
-    {
-        Clock::setCurrent(&clock);
-        for (int n = 1; n <= 4; ++n)
-            settings.Com[n].Port = QStringLiteral("None");
-    }
     ~WindowTest() override
     {
         window.reset();
         collector.reset();
-        Clock::setCurrent(nullptr);
     }
-
-    void serialChannel(int n)
-    {
-        settings.Com[n].ConnType = QStringLiteral("Serial");
-        settings.Com[n].Port = QStringLiteral("Com%1").arg(n);
-        settings.DBMS[n].Name = home.file(QStringLiteral("ch%1.txt").arg(n));
-    }
-    void tcpChannel(int n)
-    {
-        settings.Com[n].ConnType = QStringLiteral("TCP");
-        settings.Com[n].IP1 = QStringLiteral("127");
-        settings.Com[n].IP4 = QStringLiteral("1");
-        settings.Com[n].IP5 = QStringLiteral("3000");
-        settings.DBMS[n].Name = home.file(QStringLiteral("ch%1.txt").arg(n));
-    }
-    FakeSerialPort &serial(int n) { return *factory.serials.at(n - 1); }
-    FakeSocket &socket(int n) { return *factory.sockets.at(n - 1); }
-    void settle()
-    {
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-    }
-    QByteArray record(const QByteArray &text) { return text + XorChecksum(text) + "\r"; }
 
     // The collector and its window, as the program wires them.
     void makeWindow()
     {
-        SaveSettings(store, settings);
-        collector = std::make_unique<Collector>(settings, store, messenger, clock, factory);
-        collector->setProgramDir(programDir());
+        make();
         window = std::make_unique<frmMain>(*collector, store, settings, messenger);
         window->SplashSeconds = 0;
         window->TrayAvailable = [this] { return trayAvailable; };
@@ -157,13 +115,6 @@ protected:
     bool trayAvailable = true;
     QList<QUrl> opened;
     QList<int> endedWith;
-    TempHome home;
-    ManualClock clock;
-    ScriptedMessenger messenger;
-    FakeFactory factory;
-    IniStore store;
-    Settings settings;
-    std::unique_ptr<Collector> collector;
     std::unique_ptr<frmMain> window;
 };
 
@@ -455,7 +406,7 @@ TEST_F(WindowTest, StartupCreatesMissingTargetsAndShowsTheLastRecordStored)
 
     serial(1).receive(record("1;22;;4"));
     settle();
-    ASSERT_EQ(serial(1).written(), kAck);
+    ASSERT_EQ(serial(1).written(), kAckLine);
     EXPECT_EQ(window->DBMSField[1][0]->text(), "1;22;;4");
     EXPECT_EQ(window->DBMSField[1][1]->text(), "1");
     EXPECT_EQ(window->DBMSField[1][2]->text(), "22");

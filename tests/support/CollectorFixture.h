@@ -39,6 +39,13 @@ protected:
         collector = std::make_unique<Collector>(settings, store, messenger, clock, factory);
         collector->setProgramDir(programDir());
     }
+    // make(), then the channels opened as the program opens them.
+    void openChannels(std::initializer_list<int> channels)
+    {
+        make();
+        for (int n : channels)
+            collector->SetComm(n);
+    }
     FakeSerialPort &serial(int n) { return *factory.serials.at(n - 1); }
     FakeSocket &socket(int n) { return *factory.sockets.at(n - 1); }
 
