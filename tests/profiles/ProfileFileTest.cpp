@@ -19,6 +19,16 @@ QByteArray lineWith(const QList<QByteArray> &lines, const QByteArray &key)
     return "<missing " + key + ">";
 }
 
+// Each expected line is the first one of the lines that starts with its key
+// (its text up to the first "=").
+void expectLines(const QList<QByteArray> &lines, std::initializer_list<const char *> expected)
+{
+    for (const char *e : expected) {
+        const QByteArray line(e);
+        EXPECT_EQ(lineWith(lines, line.left(line.indexOf('=') + 1)), line);
+    }
+}
+
 int countWith(const QList<QByteArray> &lines, const QByteArray &prefix)
 {
     int n = 0;
@@ -62,10 +72,8 @@ TEST(ProfileWriter, NewProfileHasEveryLineInOrder)
     }
     // Entries of -1 are left out; the two-digit indices follow the one-digit ones.
     EXPECT_EQ(countWith(lines, "PROFILE0.FIELD0.BARCODE3="), 0);
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD0.BARCODE20="), "PROFILE0.FIELD0.BARCODE20=96");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.BLOCKWAIT="), "PROFILE0.COM.BLOCKWAIT=-13");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.EXTFILE.UPD.OP0="), "PROFILE0.EXTFILE.UPD.OP0=-");
-    EXPECT_EQ(lineWith(lines, "PROFILE4.COM.MODEM.TOUT="), "PROFILE4.COM.MODEM.TOUT=60000");
+    expectLines(lines, {"PROFILE0.FIELD0.BARCODE20=96", "PROFILE0.COM.BLOCKWAIT=-13", "PROFILE0.EXTFILE.UPD.OP0=-",
+                        "PROFILE4.COM.MODEM.TOUT=60000"});
 
     // Every line ends with CR LF, the last one too.
     const QByteArray content = ProfileFileContent(set);
@@ -106,30 +114,19 @@ TEST(ProfileWriter, EncodesConstantsAndCodes)
     const QList<QByteArray> lines = ProfileLines(set);
     EXPECT_EQ(lines[15], "CONST0=065 066 ");
     EXPECT_EQ(lines[24], "CONST9=007 123 ");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD0.DEFAULTE="), "PROFILE0.FIELD0.DEFAULTE=2");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD1.INPUTTYPE="), "PROFILE0.FIELD1.INPUTTYPE=6");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD2.ALIGN="), "PROFILE0.FIELD2.ALIGN=1");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD2.TRIM="), "PROFILE0.FIELD2.TRIM=3");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD3.ALIGN="), "PROFILE0.FIELD3.ALIGN=2");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD4.ALIGN="), "PROFILE0.FIELD4.ALIGN=1");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD4.TRIM="), "PROFILE0.FIELD4.TRIM=0");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.FIELD5.LEVEL="), "PROFILE0.FIELD5.LEVEL=5");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.BLOCKWAIT="), "PROFILE0.COM.BLOCKWAIT=250");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.BLOCKTERM="), "PROFILE0.COM.BLOCKTERM=2");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.RECSTRUCT0="), "PROFILE0.COM.RECSTRUCT0=00");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.RECSTRUCT11="), "PROFILE0.COM.RECSTRUCT11=25");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.EXTFILE.IDX="), "PROFILE0.EXTFILE.IDX=1");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.EXTFILE.RETR.USRFIELD3="), "PROFILE0.EXTFILE.RETR.USRFIELD3=5");
+    expectLines(lines, {"PROFILE0.FIELD0.DEFAULTE=2", "PROFILE0.FIELD1.INPUTTYPE=6", "PROFILE0.FIELD2.ALIGN=1",
+                        "PROFILE0.FIELD2.TRIM=3", "PROFILE0.FIELD3.ALIGN=2", "PROFILE0.FIELD4.ALIGN=1",
+                        "PROFILE0.FIELD4.TRIM=0", "PROFILE0.FIELD5.LEVEL=5", "PROFILE0.COM.BLOCKWAIT=250",
+                        "PROFILE0.COM.BLOCKTERM=2", "PROFILE0.COM.RECSTRUCT0=00", "PROFILE0.COM.RECSTRUCT11=25",
+                        "PROFILE0.EXTFILE.IDX=1", "PROFILE0.EXTFILE.RETR.USRFIELD3=5"});
     const char *ops[] = {"+", "-", "*", "/", "U", "+", "+", "-"};
     for (int u = 0; u < 8; ++u) {
         const QByteArray key = "PROFILE0.EXTFILE.UPD.OP" + QByteArray::number(u) + '=';
         EXPECT_EQ(lineWith(lines, key), key + ops[u]);
     }
-    EXPECT_EQ(lineWith(lines, "PROFILE1.DUALC.SUM="), "PROFILE1.DUALC.SUM=1");
     EXPECT_EQ(countWith(lines, "PROFILE1.DUALNC."), 0); // a rule outside 0..3 writes nothing
     // Only the first four sum fields are listed.
-    EXPECT_EQ(lineWith(lines, "PROFILE2.SUMREC3="), "PROFILE2.SUMREC3=4");
-    EXPECT_EQ(lineWith(lines, "PROFILE2.KEYREC0="), "PROFILE2.KEYREC0=1");
+    expectLines(lines, {"PROFILE1.DUALC.SUM=1", "PROFILE2.SUMREC3=4", "PROFILE2.KEYREC0=1"});
 }
 
 TEST(ProfileWriter, PortTableAndLineSettings)
@@ -172,15 +169,10 @@ TEST(ProfileWriter, PortTableAndLineSettings)
     set.Functions[1].Comm.DataBits = 2;
     set.Functions[1].Comm.FlowControl = -1;
     const QList<QByteArray> lines = ProfileLines(set);
-    EXPECT_EQ(lineWith(lines, "MISC.COMAUTO.COMPORTSETTINGS.PARITY="), "MISC.COMAUTO.COMPORTSETTINGS.PARITY=48");
-    EXPECT_EQ(lineWith(lines, "MISC.COMAUTO.COMPORTSETTINGS.HANDSHAKE="),
-              "MISC.COMAUTO.COMPORTSETTINGS.HANDSHAKE=192");
-    EXPECT_EQ(lineWith(lines, "MISC.COMAUTO.COMPORTSETTINGS.DATABIT="), "MISC.COMAUTO.COMPORTSETTINGS.DATABIT=8");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.COMPORTSETTINGS.PARITY="), "PROFILE0.COM.COMPORTSETTINGS.PARITY=16");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.COMPORTSETTINGS.HANDSHAKE="),
-              "PROFILE0.COM.COMPORTSETTINGS.HANDSHAKE=64");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.COMPORTSETTINGS.DATABIT="), "PROFILE0.COM.COMPORTSETTINGS.DATABIT=0");
-    EXPECT_EQ(lineWith(lines, "PROFILE0.COM.PROTOCOL="), "PROFILE0.COM.PROTOCOL=0");
+    expectLines(lines, {"MISC.COMAUTO.COMPORTSETTINGS.PARITY=48", "MISC.COMAUTO.COMPORTSETTINGS.HANDSHAKE=192",
+                        "MISC.COMAUTO.COMPORTSETTINGS.DATABIT=8", "PROFILE0.COM.COMPORTSETTINGS.PARITY=16",
+                        "PROFILE0.COM.COMPORTSETTINGS.HANDSHAKE=64", "PROFILE0.COM.COMPORTSETTINGS.DATABIT=0",
+                        "PROFILE0.COM.PROTOCOL=0"});
     EXPECT_EQ(countWith(lines, "PROFILE1.COM.COMPORT="), 0);
     EXPECT_EQ(countWith(lines, "PROFILE1.COM.COMTYPE="), 0);
     EXPECT_EQ(countWith(lines, "PROFILE1.COM.COMPORTSETTINGS."), 1); // BAUD only

@@ -50,6 +50,22 @@ protected:
     {
         store.write(section, key, value);
     }
+    struct Key {
+        const char *section;
+        const char *key;
+        const char *value;
+    };
+    void stored(std::initializer_list<Key> keys)
+    {
+        for (const Key &k : keys)
+            store.write(k.section, k.key, k.value);
+    }
+    // What the settings file must hold now, key by key.
+    void expectSaved(std::initializer_list<Key> keys) const
+    {
+        for (const Key &k : keys)
+            EXPECT_EQ(saved(k.section, k.key), QLatin1String(k.value)) << k.section << " " << k.key;
+    }
     frmOptions &open()
     {
         LoadSettings(store, settings);
@@ -117,10 +133,8 @@ TEST(OptionsRules, IntervalTextRoundsAndLimits)
 
 TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
 {
-    stored("Com(2)", "Auto", "1");
-    stored("Com(2)", "AutoSec", "10");
-    stored("DBMS(2)", "Policy", "OverWrite");
-    stored("DBMS(2)", "AlwaysOverwrite", "1");
+    stored({{"Com(2)", "Auto", "1"}, {"Com(2)", "AutoSec", "10"}, {"DBMS(2)", "Policy", "OverWrite"},
+            {"DBMS(2)", "AlwaysOverwrite", "1"}});
     frmOptions &d = open();
     EXPECT_TRUE(d.chkComAuto[2]->isChecked());
     EXPECT_TRUE(d.chkComAuto[2]->isEnabled());
@@ -136,9 +150,7 @@ TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
     ui::click(d.chkComAuto[2]);
     EXPECT_FALSE(d.chkComAuto[2]->isChecked());
     ui::click(d.cmdOK);
-    EXPECT_EQ(saved("Com(2)", "ConnProtocol"), "None");
-    EXPECT_EQ(saved("Com(2)", "Auto"), "0");
-    EXPECT_EQ(saved("DBMS(2)", "AlwaysOverwrite"), "0");
+    expectSaved({{"Com(2)", "ConnProtocol", "None"}, {"Com(2)", "Auto", "0"}, {"DBMS(2)", "AlwaysOverwrite", "0"}});
 
     // Back to "ACK/NAK": usable again, but not ticked on their own.
     open();
@@ -161,9 +173,7 @@ TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
     ui::click(dialog->ChkAlwaysOverwrite[2]);
     ui::click(dialog->chkComAuto[2]);
     ui::click(dialog->cmdOK);
-    EXPECT_EQ(saved("Com(2)", "Auto"), "1");
-    EXPECT_EQ(saved("DBMS(2)", "AlwaysOverwrite"), "1");
-    EXPECT_EQ(saved("DBMS(2)", "Policy"), "OverWrite");
+    expectSaved({{"Com(2)", "Auto", "1"}, {"DBMS(2)", "AlwaysOverwrite", "1"}, {"DBMS(2)", "Policy", "OverWrite"}});
 }
 
 // The password rules of "OK" and "&Apply", one stored state and one set of
@@ -276,20 +286,13 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
 
 TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
 {
-    stored("Com(1)", "Port", "Com7");
-    stored("Com(1)", "Speed", "76800");
-    stored("Com(2)", "Parity", "Dispari");
-    stored("Com(2)", "StopBits", "1,5");
-    stored("Com(2)", "FlowControl", "RTS/CTS");
-    stored("Com(2)", "DataBits", "9");
-    stored("Com(3)", "ConnType", "IRCradle");
-    stored("Com(3)", "Port", "Com0");
-    stored("Com(4)", "ConnType", "Carrier pigeon");
-    stored("DBMS(1)", "Type", "PostgreSQL");
-    stored("DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix");
-    stored("DBMS(2)", "Type", "Dbase IV (*.dbf)");
-    stored("DBMS(2)", "SepCode", ";");
-    stored("DBMS(3)", "Policy", "Sometimes");
+    stored({
+        {"Com(1)", "Port", "Com7"}, {"Com(1)", "Speed", "76800"}, {"Com(2)", "Parity", "Dispari"},
+        {"Com(2)", "StopBits", "1,5"}, {"Com(2)", "FlowControl", "RTS/CTS"}, {"Com(2)", "DataBits", "9"},
+        {"Com(3)", "ConnType", "IRCradle"}, {"Com(3)", "Port", "Com0"}, {"Com(4)", "ConnType", "Carrier pigeon"},
+        {"DBMS(1)", "Type", "PostgreSQL"}, {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
+        {"DBMS(2)", "Type", "Dbase IV (*.dbf)"}, {"DBMS(2)", "SepCode", ";"}, {"DBMS(3)", "Policy", "Sometimes"}
+    });
     frmOptions &d = open();
     EXPECT_EQ(d.CmbComPort[1]->currentText(), "Com7");
     EXPECT_EQ(d.CmbSpeed[1]->currentText(), "1200");
@@ -306,36 +309,24 @@ TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
     EXPECT_EQ(d.cmbPolicy[3]->currentText(), "Append");
 
     ui::click(d.cmdOK);
-    const struct {
-        const char *section;
-        const char *key;
-        const char *value;
-    } expected[] = {
+    expectSaved({
         {"Com(1)", "Port", "Com7"},        {"Com(1)", "Speed", "1200"},          {"Com(2)", "Parity", "Dispari"},
         {"Com(2)", "StopBits", "1,5"},     {"Com(2)", "FlowControl", "RTS/CTS"}, {"Com(2)", "DataBits", "8"},
         {"Com(3)", "ConnType", "IRCradle"}, {"Com(3)", "Port", "None"},          {"Com(4)", "ConnType", "Serial"},
         {"DBMS(1)", "Type", "PostgreSQL"}, {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
         {"DBMS(2)", "Type", "Dbase IV (*.dbf)"}, {"DBMS(2)", "SepCode", ";"}, {"DBMS(3)", "Policy", "Append"},
-    };
-    for (const auto &e : expected)
-        EXPECT_EQ(saved(e.section, e.key), QLatin1String(e.value)) << e.section << " " << e.key;
+    });
 }
 
 TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)
 {
-    stored("Com(2)", "ConnType", "TCP");
-    stored("Com(2)", "IP1", "192");
-    stored("Com(2)", "IP2", " 168");
-    stored("Com(2)", "IP5", "4001");
-    stored("Com(2)", "ResetModem", "ATZ");
-    stored("DBMS(4)", "Name", " /tmp/x.txt ");
-    stored("ExtFile(3)", "DelAfterSend", " 0");
-    stored("ExtFile(3)", "isZucchetti", " 1");
-    stored("ExtFile(3)", "MaxLenght", "40");
-    stored("ExtFile(4)", "DelAfterSend", " 1");
-    stored("Misc", "RunIconized", "1");
-    stored("Misc", "RunNormal", "1");
-    stored("Misc", "ChiavePC", "HKEY_USERS");
+    stored({
+        {"Com(2)", "ConnType", "TCP"}, {"Com(2)", "IP1", "192"}, {"Com(2)", "IP2", " 168"},
+        {"Com(2)", "IP5", "4001"}, {"Com(2)", "ResetModem", "ATZ"}, {"DBMS(4)", "Name", " /tmp/x.txt "},
+        {"ExtFile(3)", "DelAfterSend", " 0"}, {"ExtFile(3)", "isZucchetti", " 1"},
+        {"ExtFile(3)", "MaxLenght", "40"}, {"ExtFile(4)", "DelAfterSend", " 1"}, {"Misc", "RunIconized", "1"},
+        {"Misc", "RunNormal", "1"}, {"Misc", "ChiavePC", "HKEY_USERS"}
+    });
     frmOptions &d = open();
     EXPECT_TRUE(d.OptConnType[2][3]->isChecked());
     EXPECT_FALSE(d.DelAfterSend[3]->isChecked());
@@ -346,11 +337,7 @@ TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)
     EXPECT_EQ(d.ComboKey->currentText(), "HKEY_USERS");
     ui::click(d.cmdOK);
 
-    const struct {
-        const char *section;
-        const char *key;
-        const char *value;
-    } expected[] = {
+    expectSaved({
         {"Com(2)", "ConnType", "TCP"},      {"Com(2)", "IP1", "192"},          {"Com(2)", "IP2", "168"},
         {"Com(2)", "IP5", "4001"},          {"Com(2)", "ResetModem", "ATZ"},   {"Com(2)", "InitModem", "ATE0V1S0=1L0"},
         {"Com(1)", "Port", "Com1"},         {"Com(1)", "Auto", "0"},           {"Com(1)", "AutoSec", "02"},
@@ -358,9 +345,7 @@ TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)
         {"ExtFile(3)", "MaxLenght", "40"},  {"ExtFile(4)", "DelAfterSend", "1"}, {"ExtFile(4)", "IsZucchetti", "0"},
         {"Misc", "RunIconized", "True"},    {"Misc", "RunNormal", "False"},    {"Misc", "RunMinimized", "False"},
         {"Misc", "ChiavePC", "HKEY_USERS"}, {"Misc", "ProfileMode", "1"},
-    };
-    for (const auto &e : expected)
-        EXPECT_EQ(saved(e.section, e.key), QLatin1String(e.value)) << e.section << " " << e.key;
+    });
     EXPECT_EQ(settings.Com[2].IP2, "168");
 }
 
@@ -418,9 +403,8 @@ TEST_F(OptionsTest, ModemWindowEditsOneChannelsCommandsUntilOk)
     ui::click(d.cmdSettingModem[3]);
     EXPECT_TRUE(fileUnchanged()); // nothing reaches the file before "OK"
     ui::click(d.cmdOK);
-    EXPECT_EQ(saved("Com(3)", "InitModem"), "ATE0S0=1");
-    EXPECT_EQ(saved("Com(3)", "ResetModem"), "AT&F");
-    EXPECT_EQ(saved("Com(2)", "InitModem"), "ATE0V1S0=1L0");
+    expectSaved({{"Com(3)", "InitModem", "ATE0S0=1"}, {"Com(3)", "ResetModem", "AT&F"},
+                 {"Com(2)", "InitModem", "ATE0V1S0=1L0"}});
 }
 
 TEST_F(OptionsTest, OkAndApplyResetTheExchangeRequests)
