@@ -1,4 +1,5 @@
 #include "RegistryExchange.h"
+#include "RunningCollector.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
@@ -12,20 +13,6 @@ using namespace vx::test;
 using namespace vx::sim;
 
 namespace {
-
-VendrixProcess::Ini tcpChannel(quint16 port, const QString &target)
-{
-    return {{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                        {"IP5", QString::number(port)}}},
-            {"DBMS(1)", {{"Name", target}}}};
-}
-
-void merge(VendrixProcess::Ini &into, const VendrixProcess::Ini &more)
-{
-    for (auto it = more.cbegin(); it != more.cend(); ++it)
-        for (auto kv = it.value().cbegin(); kv != it.value().cend(); ++kv)
-            into[it.key()][kv.key()] = kv.value();
-}
 
 QString exchangeValue(const QString &home, const QString &name)
 {
@@ -54,10 +41,10 @@ TEST(ExchangeE2E, AutomaticCycleOverFiveFiles)
     writeFile(home.file("lookup3.txt"), "ART1\r\nLONGER ARTICLE 2\nART3\r\n");
 
     VendrixProcess vendrix(home.path());
-    auto ini = tcpChannel(terminal.tcpPort(), home.file("cycle.txt"));
-    merge(ini, {{"Com(1)", {{"Auto", "1"}, {"AutoSec", "02"}}},
-                {"ExtFile(3)", {{"Name", home.file("lookup3.txt")}, {"DelAfterSend", " 1"}}}});
-    ASSERT_TRUE(vendrix.writeIni(ini));
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
+        VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("cycle.txt")),
+        {{"Com(1)", {{"Auto", "1"}, {"AutoSec", "02"}}},
+         {"ExtFile(3)", {{"Name", home.file("lookup3.txt")}, {"DelAfterSend", " 1"}}}})));
     ASSERT_TRUE(vendrix.start());
     ASSERT_TRUE(terminal.waitForConnected(10000));
 
@@ -92,18 +79,13 @@ TEST(ExchangeE2E, AutomaticCycleOverFiveFiles)
 TEST(ExchangeE2E, DataExchangeRequestAsksForOneFile)
 {
     TempHome home;
-    SimTerminal terminal;
-    ASSERT_TRUE(terminal.listenTcp());
-    terminal.setDataFile(2, {"req-1", "req-2"});
     QDir().mkpath(home.file("exchange/HKEY_CURRENT_USER/DataExchange"));
     writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/Profilo(1)"), "2\n");
     writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/File(1)"), home.file("requested.txt").toUtf8());
-
-    VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni(tcpChannel(terminal.tcpPort(), home.file("usual.txt"))));
-    ASSERT_TRUE(vendrix.start());
-    ASSERT_TRUE(terminal.waitForConnected(10000));
-    ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000));
+    RunningCollector r(home.path(), home.file("usual.txt"));
+    ASSERT_TRUE(r.ready) << r.output();
+    SimTerminal &terminal = r.terminal;
+    terminal.setDataFile(2, {"req-1", "req-2"});
 
     // An outside program asks for a collection on channel 1.
     writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/ID(1)"), "1\n");
@@ -115,7 +97,7 @@ TEST(ExchangeE2E, DataExchangeRequestAsksForOneFile)
     // One file only: no further GETDATA after the request ended.
     terminal.waitFor([] { return false; }, 2500);
     EXPECT_EQ(terminal.transcript().filter("GETDATA").size(), 1);
-    EXPECT_EQ(vendrix.terminate().code, 0);
+    EXPECT_EQ(r.vendrix.terminate().code, 0);
 }
 
 TEST(ExchangeE2E, ErpTargetAndArticleList)
@@ -125,16 +107,10 @@ TEST(ExchangeE2E, ErpTargetAndArticleList)
     const int made = QProcess::execute("bash", {QStringLiteral(VENDRIX_SOURCE_DIR) + "/store/demo-erp/make-demo-erp.sh", db});
     ASSERT_EQ(made, 0);
 
-    SimTerminal terminal;
-    ASSERT_TRUE(terminal.listenTcp());
-    VendrixProcess vendrix(home.path());
-    auto ini = tcpChannel(terminal.tcpPort(), db);
-    merge(ini, {{"DBMS(1)", {{"Type", "Zucchetti"}}},
-                {"ExtFile(2)", {{"Name", db}, {"IsZucchetti", "1"}}}});
-    ASSERT_TRUE(vendrix.writeIni(ini));
-    ASSERT_TRUE(vendrix.start());
-    ASSERT_TRUE(terminal.waitForConnected(10000));
-    ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000));
+    RunningCollector r(home.path(), db,
+                       {{"DBMS(1)", {{"Type", "Zucchetti"}}}, {"ExtFile(2)", {{"Name", db}, {"IsZucchetti", "1"}}}});
+    ASSERT_TRUE(r.ready) << r.output();
+    SimTerminal &terminal = r.terminal;
 
     // A document of one row, with its check characters.
     const QByteArray row = QByteArray("00001") + "00001" + QByteArray("8001234567890") + "00007" + "0001250" + "M"
@@ -153,7 +129,7 @@ TEST(ExchangeE2E, ErpTargetAndArticleList)
     for (const QByteArray &line : lines)
         EXPECT_EQ(line.size(), 52);
     EXPECT_TRUE(lines.front().startsWith("8001234567890  0000125PENNA A SFERA BLU"));
-    EXPECT_EQ(vendrix.terminate().code, 0);
+    EXPECT_EQ(r.vendrix.terminate().code, 0);
 
     QProcess sqlite;
     sqlite.start("sqlite3", {db, "SELECT per_codice_art, per_quantita, per_descrizione1 FROM per;"});
@@ -167,9 +143,8 @@ TEST(ExchangeE2E, MissingErpDatabaseEndsTheProgram)
     SimTerminal terminal;
     ASSERT_TRUE(terminal.listenTcp());
     VendrixProcess vendrix(home.path());
-    auto ini = tcpChannel(terminal.tcpPort(), home.file("missing.db"));
-    merge(ini, {{"DBMS(1)", {{"Type", "Zucchetti"}}}});
-    ASSERT_TRUE(vendrix.writeIni(ini));
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
+        VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("missing.db")), {{"DBMS(1)", {{"Type", "Zucchetti"}}}})));
     ASSERT_TRUE(vendrix.start());
     const auto exit = vendrix.waitForExit(20000);
     EXPECT_TRUE(exit.ended);

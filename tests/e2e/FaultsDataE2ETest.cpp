@@ -87,8 +87,7 @@ protected:
                VendrixProcess::Ini more = {})
     {
         vendrix = std::make_unique<VendrixProcess>(home.path());
-        more["Com(1)"] = {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                          {"IP5", QString::number(terminal.tcpPort())}};
+        more = VendrixProcess::Merged(more, VendrixProcess::TcpChannel(1, terminal.tcpPort()));
         more["DBMS(1)"].insert("Type", type);
         more["DBMS(1)"].insert("Name", name);
         more["DBMS(1)"].insert("Policy", policy);

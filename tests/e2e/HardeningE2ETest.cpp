@@ -4,6 +4,7 @@
 // against the simulated terminal.
 #include "../store/TableReaders.h"
 #include "PtyPair.h"
+#include "RunningCollector.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
@@ -24,36 +25,12 @@ namespace {
 
 const QString kKey = QStringLiteral("exchange/HKEY_CURRENT_USER/DataExchange/");
 
-VendrixProcess::Ini TcpChannel(quint16 port, const QString &target, const QString &type = "TXT (*.txt)")
-{
-    return {{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                        {"IP5", QString::number(port)}}},
-            {"DBMS(1)", {{"Type", type}, {"Name", target}}}};
-}
-
 int CountLines(const VendrixProcess &p, const QString &needle)
 {
     return int(p.lines().filter(needle).size());
 }
 
-// A collector on one TCP terminal, started and ready.
-struct Running {
-    SimTerminal terminal;
-    VendrixProcess vendrix;
-
-    Running(const QString &home, const QString &target, const VendrixProcess::Ini &more = {}) : vendrix(home)
-    {
-        if (!terminal.listenTcp())
-            return;
-        auto ini = TcpChannel(terminal.tcpPort(), target);
-        for (auto s = more.cbegin(); s != more.cend(); ++s)
-            for (auto k = s.value().cbegin(); k != s.value().cend(); ++k)
-                ini[s.key()][k.key()] = k.value();
-        if (vendrix.writeIni(ini) && vendrix.start())
-            ready = terminal.waitForConnected(15000) && vendrix.waitForOutput("Collector ready", 15000);
-    }
-    bool ready = false;
-};
+using Running = RunningCollector;
 
 } // namespace
 
@@ -125,9 +102,9 @@ TEST(TwoCollectors, SharedDbaseTargetGetsEveryRowWhole)
     TempHome homeA;
     QTemporaryDir homeB;
     Running a(homeA.path(), target, {{"DBMS(1)", {{"Type", "Dbase III (*.dbf)"}}}});
-    ASSERT_TRUE(a.ready) << a.vendrix.outputText().toStdString();
+    ASSERT_TRUE(a.ready) << a.output();
     Running b(homeB.path(), target, {{"DBMS(1)", {{"Type", "Dbase III (*.dbf)"}}}});
-    ASSERT_TRUE(b.ready) << b.vendrix.outputText().toStdString();
+    ASSERT_TRUE(b.ready) << b.output();
 
     const int count = 300;
     QList<QByteArray> recordsA;
@@ -176,14 +153,14 @@ TEST(HostileExchange, OddValuesAreIgnoredOnceAndRequestsGoOn)
     writeFile(home.file(kKey + "Profilo(1)"), "1");
     Running r(home.path(), home.file("usual.txt"));
     r.terminal.setDataFile(1, {"rec-1"});
-    ASSERT_TRUE(r.ready) << r.vendrix.outputText().toStdString();
+    ASSERT_TRUE(r.ready) << r.output();
     writeFile(home.file(kKey + "ID(1)"), "1\n");
     ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000))
-        << r.vendrix.outputText().toStdString();
+        << r.output();
     EXPECT_EQ(readFile(home.file("usual.txt")), QByteArray("rec-1\r\n"));
 
     for (const char *value : {"ID(2) ignored: a FIFO", "ID(3) ignored: a symbolic link", "ID(4) ignored: longer than 4096 bytes"})
-        EXPECT_EQ(CountLines(r.vendrix, value), 1) << value << "\n" << r.vendrix.outputText().toStdString();
+        EXPECT_EQ(CountLines(r.vendrix, value), 1) << value << "\n" << r.output();
     EXPECT_EQ(r.vendrix.terminate().code, 0);
 }
 
@@ -197,7 +174,7 @@ TEST(HostileExchange, ProfiloWithALineEndIsRefused)
     ASSERT_TRUE(r.ready);
     writeFile(home.file(kKey + "ID(1)"), "1\n");
     ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "6"; }, 15000))
-        << r.vendrix.outputText().toStdString();
+        << r.output();
     EXPECT_EQ(r.terminal.transcript().filter("DATA").size(), 0) << r.terminal.transcript().join('\n').toStdString();
     EXPECT_TRUE(r.vendrix.waitForOutput("Profilo\\(1\\) holds a carriage return", 5000));
     EXPECT_EQ(r.vendrix.terminate().code, 0);
@@ -229,7 +206,7 @@ TEST(HostileExchange, FileValueRules)
         ASSERT_TRUE(r.ready);
         writeFile(home.file(kKey + "ID(1)"), "1\n");
         ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000))
-            << r.vendrix.outputText().toStdString();
+            << r.output();
         EXPECT_EQ(readFile(home.file(c.expectedTarget)), QByteArray("rec-1\r\nrec-2\r\n"));
         EXPECT_EQ(r.vendrix.terminate().code, 0);
         EXPECT_FALSE(QFile::exists(QDir::cleanPath(home.file(kKey) + escape)));
@@ -251,7 +228,7 @@ TEST(HostileExchange, SymlinkedKeyFolderIsNotFollowed)
     r.terminal.waitFor([] { return false; }, 3500);
     EXPECT_EQ(readFile(outside.path() + "/ID(1)"), QByteArray("1\n"));
     EXPECT_EQ(r.terminal.transcript().filter("GETDATA").size(), 0);
-    EXPECT_EQ(CountLines(r.vendrix, "ignored: the key folder is a symbolic link"), 1) << r.vendrix.outputText().toStdString();
+    EXPECT_EQ(CountLines(r.vendrix, "ignored: the key folder is a symbolic link"), 1) << r.output();
     EXPECT_EQ(r.vendrix.terminate().code, 0);
 }
 
@@ -331,14 +308,14 @@ TEST(Sighup, ReloadsTheSettingsAndReopensTheChannels)
 {
     TempHome home;
     Running r(home.path(), home.file("before.txt"));
-    ASSERT_TRUE(r.ready) << r.vendrix.outputText().toStdString();
+    ASSERT_TRUE(r.ready) << r.output();
     EXPECT_TRUE(r.terminal.sendTransfer({"old-1"}).complete);
 
     SimTerminal other;
     ASSERT_TRUE(other.listenTcp());
-    ASSERT_TRUE(r.vendrix.writeIni(TcpChannel(other.tcpPort(), home.file("after.txt"))));
+    ASSERT_TRUE(r.vendrix.writeIni(VendrixProcess::TcpChannel(1, other.tcpPort(), home.file("after.txt"))));
     ASSERT_EQ(::kill(pid_t(r.vendrix.pid()), SIGHUP), 0);
-    ASSERT_TRUE(r.vendrix.waitForOutput("Settings reloaded", 15000)) << r.vendrix.outputText().toStdString();
+    ASSERT_TRUE(r.vendrix.waitForOutput("Settings reloaded", 15000)) << r.output();
     ASSERT_TRUE(other.waitForConnected(15000));
     EXPECT_TRUE(other.sendTransfer({"new-1", "new-2"}).complete);
     EXPECT_TRUE(r.vendrix.isRunning());

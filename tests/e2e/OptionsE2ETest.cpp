@@ -43,10 +43,8 @@ TEST(OptionsE2E, OkMovesATcpChannelToAnotherTerminalWhoseRecordsAreStored)
     ASSERT_TRUE(after.listenTcp());
     ASSERT_TRUE(VendrixProcess::WriteIni(
         home.file("Vendrix.ini"),
-        {{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                     {"IP5", QString::number(before.tcpPort())}}},
-         {"DBMS(1)", {{"Name", home.file("ch1.txt")}}},
-         {"Misc", {{"ProfileMode", "0"}}}}));
+        VendrixProcess::Merged(VendrixProcess::TcpChannel(1, before.tcpPort(), home.file("ch1.txt")),
+                               {{"Misc", {{"ProfileMode", "0"}}}})));
 
     CollectorApp app;
     app.collector->setProgramDir(programDir());

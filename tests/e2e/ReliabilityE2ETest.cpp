@@ -24,12 +24,6 @@ using namespace vx::sim;
 
 namespace {
 
-VendrixProcess::Ini::mapped_type TcpKeys(quint16 port)
-{
-    return {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-            {"IP5", QString::number(port)}};
-}
-
 // A value in kB from /proc/<pid>/status ("VmRSS", "VmHWM"); -1 when missing.
 qint64 StatusKb(qint64 pid, const QByteArray &key)
 {
@@ -67,8 +61,7 @@ TEST(ReliabilityE2E, HundredMegabytesWithoutCrKeepMemoryBounded)
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
     VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni({{"Com(1)", TcpKeys(server.serverPort())},
-                                  {"DBMS(1)", {{"Name", home.file("records.txt")}}}}));
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, server.serverPort(), home.file("records.txt"))));
     ASSERT_TRUE(vendrix.start());
     ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }, 15000));
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
@@ -195,9 +188,10 @@ TEST(ReliabilityE2E, IdleCollectorWithFourOpenChannelsUsesNoCpu)
     VendrixProcess vendrix(home.path());
     vendrix.setComDevice(3, pair3.pcEnd());
     vendrix.setComDevice(4, pair4.pcEnd());
-    VendrixProcess::Ini ini = {{"Com(1)", TcpKeys(tcp1.tcpPort())}, {"Com(2)", TcpKeys(tcp2.tcpPort())},
-                               {"Com(3)", {{"Port", "Com3"}, {"Speed", "115200"}}},
-                               {"Com(4)", {{"Port", "Com4"}, {"Speed", "115200"}}}};
+    VendrixProcess::Ini ini = VendrixProcess::Merged(VendrixProcess::TcpChannel(1, tcp1.tcpPort()),
+                                                     VendrixProcess::TcpChannel(2, tcp2.tcpPort()));
+    ini["Com(3)"] = {{"Port", "Com3"}, {"Speed", "115200"}};
+    ini["Com(4)"] = {{"Port", "Com4"}, {"Speed", "115200"}};
     for (int n = 1; n <= 4; ++n)
         ini[QStringLiteral("DBMS(%1)").arg(n)] = {{"Name", home.file(QStringLiteral("ch%1.txt").arg(n))}};
     ASSERT_TRUE(vendrix.writeIni(ini));

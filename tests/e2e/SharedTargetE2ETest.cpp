@@ -6,6 +6,7 @@
 // The real program, headless, over TCP; the tables read with sqlite3 and
 // Python's dbf module.
 #include "../store/TableReaders.h"
+#include "RunningCollector.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "Utilities.h"
@@ -68,16 +69,10 @@ protected:
 TEST_P(SharedTargetE2E, FileTouchedBetweenRecordsIsWrittenAsIfOpenedAfresh)
 {
     TempHome home;
-    SimTerminal terminal;
-    ASSERT_TRUE(terminal.listenTcp());
     const QString target = home.file(QLatin1String(GetParam().file));
-    VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni({{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"},
-                                               {"IP4", "1"}, {"IP5", QString::number(terminal.tcpPort())}}},
-                                  {"DBMS(1)", {{"Type", GetParam().type}, {"Name", target}}}}));
-    ASSERT_TRUE(vendrix.start());
-    ASSERT_TRUE(terminal.waitForConnected(15000));
-    ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 15000)) << vendrix.outputText().toStdString();
+    RunningCollector r(home.path(), target, {{"DBMS(1)", {{"Type", GetParam().type}}}});
+    ASSERT_TRUE(r.ready) << r.output();
+    SimTerminal &terminal = r.terminal;
 
     auto send = [&](const QByteArray &line) { return terminal.sendAndWait(line).answer == SimTerminal::Answer::Ack; };
     auto record = [&](const QByteArray &text) { return send(text + vx::XorChecksum(text)); };
@@ -108,7 +103,7 @@ TEST_P(SharedTargetE2E, FileTouchedBetweenRecordsIsWrittenAsIfOpenedAfresh)
     EXPECT_EQ(AllRek(target), QStringList{"fifth"});
     // Nothing left beside the table once the transfer is over.
     EXPECT_FALSE(QFile::exists(target + QStringLiteral("-journal")));
-    EXPECT_FALSE(vendrix.terminate().crashed);
+    EXPECT_FALSE(r.vendrix.terminate().crashed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SharedTargetE2E,
@@ -126,14 +121,11 @@ TEST(SharedTargetTwoChannelsE2E, TwoChannelsAppendToOneDbaseTable)
     ASSERT_TRUE(one.listenTcp());
     ASSERT_TRUE(two.listenTcp());
     const QString target = home.file(QStringLiteral("both.dbf"));
-    auto tcp = [](quint16 port) {
-        return QMap<QString, QString>{{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"},
-                                      {"IP4", "1"}, {"IP5", QString::number(port)}};
-    };
     VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni({{"Com(1)", tcp(one.tcpPort())}, {"Com(2)", tcp(two.tcpPort())},
-                                  {"DBMS(1)", {{"Type", "Dbase IV (*.dbf)"}, {"Name", target}}},
-                                  {"DBMS(2)", {{"Type", "Dbase IV (*.dbf)"}, {"Name", target}}}}));
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
+        VendrixProcess::Merged(VendrixProcess::TcpChannel(1, one.tcpPort(), target),
+                               VendrixProcess::TcpChannel(2, two.tcpPort(), target)),
+        {{"DBMS(1)", {{"Type", "Dbase IV (*.dbf)"}}}, {"DBMS(2)", {{"Type", "Dbase IV (*.dbf)"}}}})));
     ASSERT_TRUE(vendrix.start());
     ASSERT_TRUE(one.waitForConnected(15000));
     ASSERT_TRUE(two.waitForConnected(15000));

@@ -19,21 +19,8 @@ namespace {
 
 const QString kExchange = "exchange/HKEY_CURRENT_USER/DataExchange/";
 
-VendrixProcess::Ini tcpChannel(int n, quint16 port, const QString &target)
-{
-    const QString com = QStringLiteral("Com(%1)").arg(n);
-    const QString db = QStringLiteral("DBMS(%1)").arg(n);
-    return {{com, {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                   {"IP5", QString::number(port)}}},
-            {db, {{"Name", target}}}};
-}
-
-void merge(VendrixProcess::Ini &into, const VendrixProcess::Ini &more)
-{
-    for (auto it = more.cbegin(); it != more.cend(); ++it)
-        for (auto kv = it.value().cbegin(); kv != it.value().cend(); ++kv)
-            into[it.key()][kv.key()] = kv.value();
-}
+constexpr auto tcpChannel = &VendrixProcess::TcpChannel;
+void merge(VendrixProcess::Ini &into, const VendrixProcess::Ini &more) { into = VendrixProcess::Merged(into, more); }
 
 // A port on 127.0.0.1 where nothing listens.
 quint16 closedPort()

@@ -2,6 +2,7 @@
 // of transfers the terminal starts itself, and a serial port that goes away,
 // against the headless collector.
 #include "PtyPair.h"
+#include "RunningCollector.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
@@ -17,13 +18,6 @@ namespace {
 
 const QByteArray ACK(1, '\x06');
 const QByteArray NAK(1, '\x15');
-
-VendrixProcess::Ini tcpChannel(quint16 port, const QString &target)
-{
-    return {{"Com(1)", {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
-                        {"IP5", QString::number(port)}}},
-            {"DBMS(1)", {{"Name", target}}}};
-}
 
 // Sends bytes and returns what the collector answered.
 QByteArray answerOf(SimTerminal &terminal, const QByteArray &bytes)
@@ -53,15 +47,11 @@ TEST(LookupFileE2E, RefusedOrRepeatedOpeningStartsTheFileOver)
         TempHome home;
         writeFile(home.file("list1.txt"), "L1-A\r\nL1-B\r\n");
         writeFile(home.file("list2.txt"), "L2-A\r\n");
-        SimTerminal terminal;
-        ASSERT_TRUE(terminal.listenTcp());
-        VendrixProcess vendrix(home.path());
-        auto ini = tcpChannel(terminal.tcpPort(), home.file("ch1.txt"));
-        ini["ExtFile(1)"] = {{"Name", home.file("list1.txt")}, {"DelAfterSend", " 1"}};
-        ini["ExtFile(2)"] = {{"Name", home.file("list2.txt")}, {"DelAfterSend", "0"}};
-        ASSERT_TRUE(vendrix.writeIni(ini));
-        ASSERT_TRUE(vendrix.start());
-        ASSERT_TRUE(terminal.waitForConnected(10000));
+        RunningCollector r(home.path(), home.file("ch1.txt"),
+                           {{"ExtFile(1)", {{"Name", home.file("list1.txt")}, {"DelAfterSend", " 1"}}},
+                            {"ExtFile(2)", {{"Name", home.file("list2.txt")}, {"DelAfterSend", "0"}}}});
+        ASSERT_TRUE(r.ready) << r.output();
+        SimTerminal &terminal = r.terminal;
 
         terminal.requestLookupFile(2);
         ASSERT_TRUE(terminal.waitFor([&] { return !terminal.lookupFiles().empty() && terminal.lookupFiles().back().complete; }, 5000));
@@ -76,7 +66,7 @@ TEST(LookupFileE2E, RefusedOrRepeatedOpeningStartsTheFileOver)
         terminal.sendAck();
         EXPECT_TRUE(waitUntil([&] { return !QFile::exists(home.file("list1.txt")); }, 3000));
         EXPECT_TRUE(QFile::exists(home.file("list2.txt")));
-        EXPECT_EQ(vendrix.terminate().code, 0);
+        EXPECT_EQ(r.vendrix.terminate().code, 0);
     }
 }
 
@@ -90,7 +80,7 @@ TEST(NewFileE2E, TransfersTheTerminalStartsKeepTheirRecords)
     const QString target = home.file("data/VdxPC.txt");
     SimTerminal terminal;
     ASSERT_TRUE(terminal.listenTcp());
-    auto ini = tcpChannel(terminal.tcpPort(), target);
+    auto ini = VendrixProcess::TcpChannel(1, terminal.tcpPort(), target);
     ini["DBMS(1)"]["Policy"] = "NewFile";
     {   // One run: two transfers the terminal starts.
         VendrixProcess vendrix(home.path());

@@ -64,6 +64,24 @@ bool VendrixProcess::WriteIni(const QString &path, const Ini &values, QString *e
     return ok;
 }
 
+VendrixProcess::Ini VendrixProcess::TcpChannel(int n, quint16 port, const QString &target)
+{
+    Ini ini{{QStringLiteral("Com(%1)").arg(n),
+             {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
+              {"IP5", QString::number(port)}}}};
+    if (!target.isEmpty())
+        ini[QStringLiteral("DBMS(%1)").arg(n)] = {{"Name", target}};
+    return ini;
+}
+
+VendrixProcess::Ini VendrixProcess::Merged(Ini into, const Ini &more)
+{
+    for (auto s = more.cbegin(); s != more.cend(); ++s)
+        for (auto k = s.value().cbegin(); k != s.value().cend(); ++k)
+            into[s.key()][k.key()] = k.value();
+    return into;
+}
+
 bool VendrixProcess::writeIni(const Ini &values)
 {
     QDir().mkpath(m_home);

@@ -50,6 +50,11 @@ public:
     // file already holds. False (and errorText()) on failure.
     bool writeIni(const Ini &values);
     static bool WriteIni(const QString &path, const Ini &values, QString *error = nullptr);
+    // Channel n on the terminal listening on 127.0.0.1:port, storing into
+    // target when one is given.
+    static Ini TcpChannel(int n, quint16 port, const QString &target = QString());
+    // into with every key of more written over it.
+    static Ini Merged(Ini into, const Ini &more);
     QString iniPath() const;
     QString logPath() const; // the channel log, <home>/LOG.txt
 
