@@ -9,6 +9,8 @@
 // independent readers (sqlite3, Python's dbf module), no line may be torn,
 // and a record may appear twice only when it was in flight at a kill (stored,
 // but its ACK lost with the process), at most once per kill.
+#include "../store/TableReaders.h"
+#include "ResendingTerminal.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
@@ -32,52 +34,13 @@ constexpr int kMinKills = 50;        // what the run must reach
 constexpr qint64 kKillPhaseMs = 80000; // the kills stop after this, whatever their count
 constexpr int kRecordsPerTransfer = 250;
 
-struct Channel {
+struct Channel : ResendingTerminal {
     QString label;
     QString type;
     QString file;
     QString sepCode;
-    std::unique_ptr<SimTerminal> terminal;
-    int nextRecord = 1;
     bool stopping = false;
-    // Every record acknowledged, and how many attempts it took.
-    QHash<QByteArray, int> acked;
-    int naks = 0;
 };
-
-// Record i of channel n: "C<n>;<8 digits>;<filler>", 40 characters.
-QByteArray RecordText(int n, int i)
-{
-    QByteArray r = "C" + QByteArray::number(n) + ";" + QByteArray::number(i).rightJustified(8, '0') + ";";
-    for (int k = 0; r.size() < 40; ++k)
-        r += char('A' + (i + k) % 26);
-    return r;
-}
-
-void StartTransfer(Channel &c, int n)
-{
-    QList<QByteArray> records;
-    for (int k = 0; k < kRecordsPerTransfer; ++k)
-        records.append(RecordText(n, c.nextRecord++));
-    SendOptions o;
-    o.resendUntilAck = true;
-    o.bofOnReconnect = true;
-    o.answerTimeoutMs = 4000;
-    c.terminal->startTransfer(records, o);
-}
-
-void Collect(Channel &c)
-{
-    const SimTerminal::TransferResult &r = c.terminal->lastTransfer();
-    c.naks += r.naked;
-    for (const SimTerminal::LineResult &line : r.lines) {
-        if (line.kind != SimTerminal::LineKind::Record || line.answer != SimTerminal::Answer::Ack)
-            continue;
-        QByteArray text;
-        if (SplitCheckedLine(line.line, &text))
-            c.acked.insert(text, line.attempts);
-    }
-}
 
 // The records in a target, one entry per stored row or line, in order.
 // *error says why the target could not be read, or what is wrong with it.
@@ -92,38 +55,11 @@ QList<QByteArray> ReadTarget(const Channel &c, QString *error)
             *error = QStringLiteral("integrity check failed: ") + QString::fromLocal8Bit(check.readAllStandardError());
             return rows;
         }
-        QProcess q;
-        q.start(QStringLiteral("sqlite3"),
-                {QStringLiteral("-batch"), c.file, QStringLiteral("SELECT AllRek FROM Vendrix ORDER BY rowid;")});
-        if (!q.waitForFinished(60000) || q.exitCode() != 0) {
-            *error = QStringLiteral("sqlite3 failed: ") + QString::fromLocal8Bit(q.readAllStandardError());
-            return rows;
-        }
-        rows = q.readAllStandardOutput().split('\n');
-        if (!rows.isEmpty() && rows.back().isEmpty())
-            rows.removeLast();
-        return rows;
     }
-    if (c.label == QLatin1String("dBase")) {
-        // Debian's Python and its dbf module, an independent dBase reader.
-        QProcess q;
-        q.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("import dbf, sys\n"
-                                "t = dbf.Table(sys.argv[1])\n"
-                                "t.open(dbf.READ_ONLY)\n"
-                                "out = sys.stdout.buffer\n"
-                                "for r in t:\n"
-                                "    out.write(r.allrek.rstrip().encode('latin-1') + b'\\n')\n"
-                                "t.close()\n"),
-                 c.file});
-        if (!q.waitForFinished(60000) || q.exitCode() != 0) {
-            *error = QStringLiteral("the dbf reader failed: ") + QString::fromLocal8Bit(q.readAllStandardError());
-            return rows;
-        }
-        rows = q.readAllStandardOutput().split('\n');
-        if (!rows.isEmpty() && rows.back().isEmpty())
-            rows.removeLast();
+    if (c.label == QLatin1String("SQLite") || c.label == QLatin1String("dBase")) {
+        // Independent readers: the sqlite3 tool, Debian's Python dbf module.
+        for (const QStringList &row : c.label == QLatin1String("SQLite") ? SqliteRows(c.file) : DbaseRows(c.file))
+            rows << row.value(0).toLatin1();
         return rows;
     }
     const QByteArray all = readFile(c.file);
@@ -152,6 +88,7 @@ TEST(CrashSafety, AcknowledgedRecordsSurviveRepeatedKills)
         c.type = QLatin1String(type);
         c.file = home.file(QLatin1String(file));
         c.sepCode = QLatin1String(sepCode);
+        c.tag = "C" + QByteArray::number(n);
     };
     define(1, "TXT", "TXT (*.txt)", "records.txt", "None");
     define(2, "CSV", "CSV (*.csv)", "records.csv", ";");
@@ -161,20 +98,18 @@ TEST(CrashSafety, AcknowledgedRecordsSurviveRepeatedKills)
     VendrixProcess::Ini ini;
     for (int n = 1; n <= 4; ++n) {
         Channel &c = channels[size_t(n)];
-        c.terminal = std::make_unique<SimTerminal>();
-        c.terminal->setRecordTraffic(false);
-        ASSERT_TRUE(c.terminal->listenTcp()) << c.terminal->errorText().toStdString();
-        ini[QStringLiteral("Com(%1)").arg(n)] = {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"},
-                                                 {"IP4", "1"}, {"IP5", QString::number(c.terminal->tcpPort())}};
+        c.sim->setRecordTraffic(false);
+        ASSERT_TRUE(c.sim->listenTcp()) << c.sim->errorText().toStdString();
+        ini = VendrixProcess::Merged(ini, VendrixProcess::TcpChannel(n, c.sim->tcpPort()));
         ini[QStringLiteral("DBMS(%1)").arg(n)] = {
             {"Type", c.type}, {"Name", c.file}, {"Policy", "Append"}, {"SepCode", c.sepCode}};
         // When a transfer is complete, the terminal starts the next one.
-        QObject::connect(c.terminal.get(), &SimTerminal::transferFinished, c.terminal.get(), [&c, n] {
-            Collect(c);
+        QObject::connect(c.sim.get(), &SimTerminal::transferFinished, c.sim.get(), [&c] {
+            c.collect();
             if (!c.stopping)
-                StartTransfer(c, n);
+                c.startTransfer(kRecordsPerTransfer, 4000);
         });
-        StartTransfer(c, n); // waits for the collector's connection
+        c.startTransfer(kRecordsPerTransfer, 4000); // waits for the collector's connection
     }
     VendrixProcess vendrix(home.path());
     ASSERT_TRUE(vendrix.writeIni(ini)) << vendrix.errorText().toStdString();
@@ -201,7 +136,7 @@ TEST(CrashSafety, AcknowledgedRecordsSurviveRepeatedKills)
     const bool finished = waitUntil(
         [&] {
             for (int n = 1; n <= 4; ++n)
-                if (channels[size_t(n)].terminal->isSending())
+                if (channels[size_t(n)].sim->isSending())
                     return false;
             return true;
         },
@@ -220,36 +155,20 @@ TEST(CrashSafety, AcknowledgedRecordsSurviveRepeatedKills)
 
         QHash<QByteArray, int> seen;
         int torn = 0;
-        const QByteArray prefix = "C" + QByteArray::number(n) + ";";
         for (const QByteArray &row : rows) {
             // The CSV target stores the fields with commas.
             QByteArray text = row;
             if (c.label == QLatin1String("CSV"))
                 text.replace(',', ';');
-            if (!text.startsWith(prefix) || text.size() != 40 || text != RecordText(n, text.mid(3, 8).toInt()))
-                ++torn;
-            else
-                ++seen[text];
+            c.isRecord(text) ? ++seen[text] : ++torn;
         }
-        int lost = 0;
-        for (auto it = c.acked.cbegin(); it != c.acked.cend(); ++it)
-            if (!seen.contains(it.key()))
-                ++lost;
-        int duplicates = 0;
-        int duplicatesNeverResent = 0;
-        for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
-            if (it.value() < 2)
-                continue;
-            duplicates += it.value() - 1;
-            if (c.acked.value(it.key(), 0) < 2)
-                ++duplicatesNeverResent;
-        }
+        const auto tally = c.tally(seen);
         std::printf("%-6s records acknowledged %d, rows %d, duplicates %d, NAKs %d, kills %d\n",
-                    qPrintable(c.label), int(c.acked.size()), int(rows.size()), duplicates, c.naks, kills);
-        EXPECT_EQ(lost, 0) << "acknowledged records missing from the target";
+                    qPrintable(c.label), int(c.acked.size()), int(rows.size()), tally.duplicates, c.naks, kills);
+        EXPECT_EQ(tally.lost, 0) << "acknowledged records missing from the target";
         EXPECT_EQ(torn, 0) << "rows that are not a whole record";
-        EXPECT_LE(duplicates, kills) << "more duplicates than records in flight at the kills";
-        EXPECT_EQ(duplicatesNeverResent, 0) << "a record stored twice that was never sent twice";
+        EXPECT_LE(tally.duplicates, kills) << "more duplicates than records in flight at the kills";
+        EXPECT_EQ(tally.duplicatesNeverResent, 0) << "a record stored twice that was never sent twice";
         EXPECT_EQ(int(c.acked.size()), c.nextRecord - 1) << "every record sent was acknowledged in the end";
     }
 }

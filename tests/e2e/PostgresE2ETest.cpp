@@ -14,6 +14,7 @@
 // test runs well under two minutes on a loaded two-core machine (about 15 s
 // here).
 #include "PgServer.h"
+#include "ResendingTerminal.h"
 #include "SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
@@ -35,54 +36,11 @@ constexpr int kChannels = 4;
 constexpr int kRecordsPerTerminal = 1000;
 constexpr int kRecordsPerTransfer = 100;
 
-struct Terminal {
+struct Terminal : ResendingTerminal {
     int id = 0;        // 1..12
     int collector = 0; // 1..3
     int channel = 0;   // 1..4
-    std::unique_ptr<SimTerminal> sim;
-    int nextRecord = 1;
-    int transfers = 0;
-    QHash<QByteArray, int> acked; // record -> attempts
-    int naks = 0;
-    int resends = 0;
 };
-
-// Record i of terminal t: "T<tt>;<8 digits>;<filler>", 40 characters.
-QByteArray RecordText(int t, int i)
-{
-    QByteArray r = "T" + QByteArray::number(t).rightJustified(2, '0') + ";"
-                   + QByteArray::number(i).rightJustified(8, '0') + ";";
-    for (int k = 0; r.size() < 40; ++k)
-        r += char('A' + (i * 7 + t + k) % 26);
-    return r;
-}
-
-void StartTransfer(Terminal &t)
-{
-    QList<QByteArray> records;
-    for (int k = 0; k < kRecordsPerTransfer && t.nextRecord <= kRecordsPerTerminal; ++k)
-        records.append(RecordText(t.id, t.nextRecord++));
-    SendOptions o;
-    o.resendUntilAck = true;
-    o.bofOnReconnect = true;
-    o.answerTimeoutMs = 8000;
-    t.sim->startTransfer(records, o);
-}
-
-void Collect(Terminal &t)
-{
-    const SimTerminal::TransferResult &r = t.sim->lastTransfer();
-    t.naks += r.naked;
-    t.resends += r.resends;
-    ++t.transfers;
-    for (const SimTerminal::LineResult &line : r.lines) {
-        if (line.kind != SimTerminal::LineKind::Record || line.answer != SimTerminal::Answer::Ack)
-            continue;
-        QByteArray text;
-        if (SplitCheckedLine(line.line, &text))
-            t.acked.insert(text, line.attempts);
-    }
-}
 
 } // namespace
 
@@ -116,20 +74,21 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
             t.id = (c - 1) * kChannels + n;
             t.collector = c;
             t.channel = n;
-            t.sim = std::make_unique<SimTerminal>();
+            t.tag = "T" + QByteArray::number(t.id).rightJustified(2, '0');
+            t.letterStep = 7;
+            t.letterShift = t.id;
             t.sim->setRecordTraffic(false);
             ASSERT_TRUE(t.sim->listenTcp()) << t.sim->errorText().toStdString();
-            ini[QStringLiteral("Com(%1)").arg(n)] = {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"},
-                                                     {"IP4", "1"}, {"IP5", QString::number(t.sim->tcpPort())}};
+            ini = VendrixProcess::Merged(ini, VendrixProcess::TcpChannel(n, t.sim->tcpPort()));
             ini[QStringLiteral("DBMS(%1)").arg(n)] = {
                 {"Type", "PostgreSQL"}, {"Name", name}, {"Policy", "Append"}, {"SepCode", ";"}};
             Terminal *tp = &t;
             QObject::connect(t.sim.get(), &SimTerminal::transferFinished, t.sim.get(), [tp] {
-                Collect(*tp);
+                tp->collect();
                 if (tp->nextRecord <= kRecordsPerTerminal)
-                    StartTransfer(*tp);
+                    tp->startTransfer(kRecordsPerTransfer, 8000, kRecordsPerTerminal);
             });
-            StartTransfer(t); // waits for the collector's connection
+            t.startTransfer(kRecordsPerTransfer, 8000, kRecordsPerTerminal); // waits for the collector's connection
         }
         ASSERT_TRUE(vendrix->writeIni(ini)) << vendrix->errorText().toStdString();
         collectors.push_back(std::move(vendrix));
@@ -192,7 +151,7 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
         ASSERT_EQ(cols.size(), 5) << row.toStdString();
         const QByteArray text = cols[2].toLatin1();
         const int t = text.mid(1, 2).toInt();
-        if (t < 1 || t > int(terminals.size()) || text != RecordText(t, text.mid(4, 8).toInt()) || cols[3] != QLatin1String("t")) {
+        if (t < 1 || t > int(terminals.size()) || !terminals[size_t(t - 1)].isRecord(text) || cols[3] != QLatin1String("t")) {
             ++torn;
             continue;
         }
@@ -211,18 +170,11 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
         acked += int(t.acked.size());
         naks += t.naks;
         resends += t.resends;
-        for (auto it = t.acked.cbegin(); it != t.acked.cend(); ++it)
-            if (!stored.contains(it.key()))
-                ++lost;
+        const auto tally = t.tally(stored);
+        lost += tally.lost;
+        duplicates += tally.duplicates;
+        duplicatesNeverResent += tally.duplicatesNeverResent;
         EXPECT_EQ(int(t.acked.size()), kRecordsPerTerminal) << "terminal " << t.id;
-    }
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-        if (it.value() < 2)
-            continue;
-        duplicates += it.value() - 1;
-        const Terminal &t = terminals[size_t(it.key().mid(1, 2).toInt() - 1)];
-        if (t.acked.value(it.key(), 0) < 2)
-            ++duplicatesNeverResent;
     }
     int refusalLines = 0;
     for (const QString &log : logs)
