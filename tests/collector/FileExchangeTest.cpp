@@ -27,8 +27,7 @@ protected:
         settings.ExtFile[3].Name = home.file("lookup3.txt");
         settings.ExtFile[3].DelAfterSend = "0";
         writeFile(home.file("lookup3.txt"), "ART1\r\nART22\r\n");
-        make();
-        collector->SetComm(1);
+        openChannels({1});
         socket(1).setResponder([this](const QByteArray &out) { return respond(out); });
     }
 
@@ -103,8 +102,7 @@ protected:
             settings.ExtFile[k].Name = home.file(QStringLiteral("lookup%1.txt").arg(k));
             settings.ExtFile[k].DelAfterSend = "0";
         }
-        make();
-        collector->SetComm(1);
+        openChannels({1});
     }
     QByteArray say(const QByteArray &in)
     {
