@@ -11,11 +11,7 @@
 #include "SettingsSender.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
-#include "frmSettingsSend.h"
 
-#include <QComboBox>
-#include <QPushButton>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -85,29 +81,6 @@ ProfileSet changedProfile()
 }
 
 } // namespace
-
-TEST(TransferOverPty, DefaultProfileThroughTheSendWindow)
-{
-    PtyRig rig;
-    REQUIRE_PTY(rig);
-    const QString path = rig.home.file("Default.VDX");
-    ASSERT_TRUE(WriteProfileFile(ProfileSet(), path));
-    const QList<QByteArray> lines = test::readFile(path).split('\n').mid(0, 1936);
-    ASSERT_EQ(test::readFile(path).count('\n'), 1936);
-
-    ScriptedMessenger messenger;
-    frmSettingsSend window(path, nullptr, nullptr, nullptr, &messenger); // the real Qt serial port
-    window.show();
-    window.cmbCommPort->setCurrentIndex(4); // Com5
-    window.Start->click();
-    ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }, 30000));
-    EXPECT_EQ(messenger.texts(), QStringList({TransferText::sendSuccess()}));
-    EXPECT_TRUE(rig.terminal.crcAgreed());
-    EXPECT_EQ(rig.terminal.badChecks(), 0);
-    ASSERT_EQ(rig.terminal.items().size(), 1936);
-    EXPECT_EQ(rig.terminal.items().first(), "MISC.TERMTYPE=8xxx");
-    EXPECT_EQ(rig.terminal.items().last(), "FLAG=17");
-}
 
 TEST(TransferOverPty, SerialRoundTripReproducesTheProfile)
 {
