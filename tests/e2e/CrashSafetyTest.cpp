@@ -58,8 +58,8 @@ QList<QByteArray> ReadTarget(const Channel &c, QString *error)
     }
     if (c.label == QLatin1String("SQLite") || c.label == QLatin1String("dBase")) {
         // Independent readers: the sqlite3 tool, Debian's Python dbf module.
-        for (const QStringList &row : c.label == QLatin1String("SQLite") ? SqliteRows(c.file) : DbaseRows(c.file))
-            rows << row.value(0).toLatin1();
+        for (const QString &text : AllRekColumn(c.type, c.file))
+            rows << text.toLatin1();
         return rows;
     }
     const QByteArray all = readFile(c.file);

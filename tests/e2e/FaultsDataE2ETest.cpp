@@ -129,14 +129,6 @@ protected:
     QMap<QString, QString> env;
 };
 
-QStringList AllRek(const QString &type, const QString &path)
-{
-    QStringList out;
-    const QList<QStringList> rows = type.startsWith("Access") ? SqliteRows(path) : DbaseRows(path);
-    for (const QStringList &row : rows)
-        out << row.value(0);
-    return out;
-}
 
 struct DiskFullCase {
     const char *name;
@@ -196,7 +188,7 @@ TEST_P(DiskFullE2E, RefusedRecordLeavesNoTraceAndIsStoredWhenSpaceIsBack)
             QStringList want;
             for (const QByteArray &r : records)
                 want << QString::fromLatin1(r);
-            EXPECT_EQ(AllRek(type, target), want);
+            EXPECT_EQ(AllRekColumn(type, target), want);
         }
     };
     expectStored(acked);
@@ -336,7 +328,7 @@ TEST_F(FaultsE2E, LockedSqliteTargetRefusesQuickly)
 
     EXPECT_EQ(Record("during"), Answer::Ack);
     EXPECT_EQ(Send("EOF"), Answer::Ack);
-    EXPECT_EQ(AllRek(QStringLiteral("Access"), target), (QStringList{"before", "during"}));
+    EXPECT_EQ(AllRekColumn(QStringLiteral("Access"), target), (QStringList{"before", "during"}));
 }
 
 // The log is kept to five files of bounded size: LOG.txt and LOG.txt.1 to

@@ -123,9 +123,7 @@ TEST(TwoCollectors, SharedDbaseTargetGetsEveryRowWhole)
     EXPECT_EQ(a.vendrix.terminate().code, 0);
     EXPECT_EQ(b.vendrix.terminate().code, 0);
 
-    QStringList stored;
-    for (const QStringList &row : DbaseRows(target))
-        stored << row.value(0);
+    const QStringList stored = AllRekColumn("Dbase III (*.dbf)", target);
     QStringList expected;
     for (const QByteArray &r : recordsA + recordsB)
         expected << QString::fromLatin1(r);

@@ -32,15 +32,7 @@ class SharedTargetE2E : public ::testing::TestWithParam<Kind> {
 protected:
     bool IsSqlite() const { return QByteArray(GetParam().type).startsWith("Access"); }
 
-    QList<QStringList> Rows(const QString &path) const { return IsSqlite() ? SqliteRows(path) : DbaseRows(path); }
-
-    QStringList AllRek(const QString &path) const
-    {
-        QStringList out;
-        for (const QStringList &row : Rows(path))
-            out << row.value(0);
-        return out;
-    }
+    QStringList AllRek(const QString &path) const { return AllRekColumn(GetParam().type, path); }
 
     // Another program adds a row with only AllRek set.
     void AddRowElsewhere(const QString &path, const QString &value) const
@@ -143,9 +135,7 @@ TEST(SharedTargetTwoChannelsE2E, TwoChannelsAppendToOneDbaseTable)
     ASSERT_TRUE(one.lastTransfer().complete);
     ASSERT_TRUE(two.lastTransfer().complete);
 
-    QStringList rows;
-    for (const QStringList &row : DbaseRows(target))
-        rows << row.value(0);
+    const QStringList rows = AllRekColumn("Dbase IV (*.dbf)", target);
     EXPECT_EQ(rows.size(), 200);
     for (int i = 1; i <= 100; ++i) {
         EXPECT_EQ(rows.count(QStringLiteral("one %1").arg(i)), 1) << i;

@@ -83,6 +83,14 @@ QList<QStringList> DbaseRows(const QString &path)
     return rows;
 }
 
+QStringList AllRekColumn(const QString &type, const QString &path)
+{
+    QStringList out;
+    for (const QStringList &row : type.startsWith(QLatin1String("Access")) ? SqliteRows(path) : DbaseRows(path))
+        out << row.value(0);
+    return out;
+}
+
 QStringList DbaseColumns(const QString &path)
 {
     QStringList names;

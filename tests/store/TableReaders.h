@@ -13,6 +13,9 @@ namespace vx::test {
 // test failure and gives no rows.
 QList<QStringList> SqliteRows(const QString &path);
 QList<QStringList> DbaseRows(const QString &path);
+// The AllRek column alone: of the SQLite file for an "Access" target type,
+// else of the dBase table.
+QStringList AllRekColumn(const QString &type, const QString &path);
 // The column names of a dBase table, as the Python module reports them.
 QStringList DbaseColumns(const QString &path);
 
