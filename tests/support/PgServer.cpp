@@ -97,18 +97,23 @@ QString PgServer::serverLog() const
     return QString::fromLocal8Bit(log.readAll().right(4000));
 }
 
+void PgServer::startTool(QProcess &process, const QString &tool, const QStringList &args) const
+{
+    process.setWorkingDirectory(folder());
+    const QString program = m_bin + QLatin1Char('/') + tool;
+    if (m_asNobody)
+        process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + args);
+    else
+        process.start(program, args);
+}
+
 bool PgServer::runCtl(const QStringList &args, int timeoutMs)
 {
     QStringList all = {QStringLiteral("-D"), m_data, QStringLiteral("-l"), folder() + QStringLiteral("/server.log"),
                        QStringLiteral("-w"), QStringLiteral("-t"), QString::number(timeoutMs / 1000)};
     all = args + all;
     QProcess ctl;
-    ctl.setWorkingDirectory(folder());
-    const QString program = m_bin + QStringLiteral("/pg_ctl");
-    if (m_asNobody)
-        ctl.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + all);
-    else
-        ctl.start(program, all);
+    startTool(ctl, QStringLiteral("pg_ctl"), all);
     // Waits on the event loop, so the test's own objects (simulated
     // terminals) go on meanwhile.
     if (ctl.state() != QProcess::NotRunning) {
@@ -165,12 +170,7 @@ bool PgServer::start()
                         QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                         QStringLiteral("--no-locale"), QStringLiteral("--no-sync")};
     QProcess initdb;
-    initdb.setWorkingDirectory(folder());
-    const QString program = m_bin + QStringLiteral("/initdb");
-    if (m_asNobody)
-        initdb.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + init);
-    else
-        initdb.start(program, init);
+    startTool(initdb, QStringLiteral("initdb"), init);
     if (!initdb.waitForFinished(120000) || initdb.exitCode() != 0) {
         m_error = QStringLiteral("initdb failed: %1%2")
                       .arg(QString::fromLocal8Bit(initdb.readAllStandardOutput()),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -53,6 +54,8 @@ public:
     QString value(const QString &sql, const QString &database = QStringLiteral("warehouse")) const;
 
 private:
+    // Starts one of the server's programs, as the server's user.
+    void startTool(QProcess &process, const QString &tool, const QStringList &args) const;
     bool runCtl(const QStringList &args, int timeoutMs);
     QString serverLog() const;
 
