@@ -23,14 +23,7 @@ using namespace vx::sim;
 
 namespace {
 
-frmMain *mainWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<frmMain *>(w); window && window->isVisible())
-            return window;
-    }
-    return nullptr;
-}
+frmMain *mainWindow() { return ui::visible<frmMain>().value(0); }
 
 } // namespace
 

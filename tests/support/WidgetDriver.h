@@ -111,6 +111,18 @@ inline QStringList items(const QListWidget *list)
     return out;
 }
 
+// The top-level windows of type T on screen.
+template <typename T>
+QList<T *> visible()
+{
+    QList<T *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<T *>(w); window && window->isVisible())
+            found << window;
+    }
+    return found;
+}
+
 // Runs act on the first modal window of type T once it is on screen (the
 // code that opened it is blocked in its exec()).
 template <typename T>

@@ -35,15 +35,7 @@ using namespace vx::test;
 
 namespace {
 
-QList<frmAttendere *> visibleWaitWindows()
-{
-    QList<frmAttendere *> found;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *wait = qobject_cast<frmAttendere *>(w); wait && wait->isVisible())
-            found << wait;
-    }
-    return found;
-}
+QList<frmAttendere *> visibleWaitWindows() { return ui::visible<frmAttendere>(); }
 
 // Reports every top-level window that is shown while it lives.
 class ShowWatcher : public QObject {
@@ -63,16 +55,6 @@ public:
 private:
     std::function<void(QWidget *)> m_onShow;
 };
-
-template <typename T>
-bool anyVisible()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<T *>(w) && w->isVisible())
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -161,7 +143,7 @@ TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isMinimized());
     EXPECT_FALSE(window->TrayIconAdded());
-    EXPECT_FALSE(anyVisible<frmSplash>());
+    EXPECT_TRUE(ui::visible<frmSplash>().isEmpty());
     EXPECT_TRUE(visibleWaitWindows().isEmpty());
     EXPECT_EQ(profileWorkspace().Profile.TerminalFamily, "8000");
     EXPECT_TRUE(collector->OverwriteAllowed());
