@@ -25,7 +25,7 @@ TEST(Platform, ComPortsMapToDevices)
     EXPECT_EQ(Paths::comDevice("com9"), "/dev/ttyS8");
     EXPECT_EQ(Paths::comDevice("None"), "");
     EXPECT_EQ(Paths::comDevice("Com10"), "");
-    test::writeFile(Paths::portsFile(), "# my ports\nCom3 = /dev/ttyUSB0\n");
+    test::writeFile(Paths::portsFile(), "# my ports\n; the adapter\ncom3 = /dev/ttyUSB0\r\n");
     EXPECT_EQ(Paths::comDevice("Com3"), "/dev/ttyUSB0");
     qputenv("VENDRIX_COM3", "/tmp/pty-a");
     EXPECT_EQ(Paths::comDevice(3), "/tmp/pty-a");

@@ -279,17 +279,6 @@ TEST_F(SerialFixture, MissingBusyAndUnmappedPortsFailTheOpening)
     EXPECT_TRUE(second.errorString().contains(pty.pcEnd())) << qPrintable(second.errorString());
 }
 
-TEST_F(SerialFixture, PortsFileMapsAPortWhenNoVariableDoes)
-{
-    TempHome home;
-    ScopedEnv noVariable("VENDRIX_COM5", QByteArray());
-    writeFile(home.file(QStringLiteral("ports.ini")),
-              "; ports of this PC\ncom5 = " + pty.pcEnd().toLocal8Bit() + "\r\n");
-    port.setCommPort(5);
-    ASSERT_TRUE(port.setPortOpen(true)) << qPrintable(port.errorString());
-    EXPECT_EQ(port.deviceName(), pty.pcEnd());
-}
-
 TEST(SerialClosed, AClosedPortIsQuiet)
 {
     QtSerialPort port;
