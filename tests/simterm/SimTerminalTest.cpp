@@ -358,18 +358,6 @@ TEST(VendrixProcessTest, EnvironmentIniOutputAndStopping)
     EXPECT_FALSE(proc.isRunning());
 }
 
-TEST(VendrixProcessTest, RunsTheBuiltProgram)
-{
-    TempHome home;
-    VendrixProcess proc(home.path());
-    proc.setArguments({QStringLiteral("--version")});
-    ASSERT_TRUE(proc.start()) << proc.errorText().toStdString();
-    EXPECT_GE(proc.waitForLine(QRegularExpression("^Vendrix \\d"), 5000), 0) << proc.outputText().toStdString();
-    const VendrixProcess::Exit e = proc.waitForExit(5000);
-    EXPECT_TRUE(e.ended);
-    EXPECT_EQ(e.code, 0);
-}
-
 TEST(SimtermProgram, SendAgainstTheAckOnlyPeer)
 {
     // simterm send listens, simterm ackpeer connects: the benchmark baseline.
