@@ -387,7 +387,7 @@ bool DbaseTable::AppendRow(const TargetRow &row)
 bool DbaseTable::SameAsLeft() const
 {
     qint64 size = -1;
-    return m_fd >= 0 && m_known && m_watch.Same(&size) && size == m_size;
+    return m_fd >= 0 && m_known && m_watch.LookUpSame(&size) && size == m_size;
 }
 
 bool DbaseTable::LockRow(QString *error)

@@ -141,7 +141,7 @@ bool PathWatch::Same() const
     return m_confirmed;
 }
 
-bool PathWatch::Same(qint64 *size) const
+bool PathWatch::LookUpSame(qint64 *size) const
 {
     return m_folder >= 0 && LookUp(size);
 }

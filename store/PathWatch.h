@@ -17,8 +17,8 @@ namespace vx {
 // notices cannot be had (the system's limit on them reached) or may miss
 // changes (a network or FUSE file system, where changes made elsewhere send
 // none). Once the folder itself was moved or removed, the path names another
-// file and the answer is false. Same(&size) looks the name up, for the
-// file's length too, and takes no notices.
+// file and the answer is false. LookUpSame(&size) always looks the name up,
+// for the file's length too, and takes no notices.
 //
 // A look-up asks for no times: asking for them would make the system give
 // the next write to the file a fresh time stamp of its own, an update of the
@@ -26,7 +26,7 @@ namespace vx {
 //
 // The folder is the one the path named when Watch was called; a watch is
 // meant for a fraction of a second (while records follow each other), so a
-// folder further up renamed meanwhile (or, for Same(&size), the folder
+// folder further up renamed meanwhile (or, for LookUpSame, the folder
 // itself) is noticed at the next opening.
 class PathWatch {
 public:
@@ -44,8 +44,8 @@ public:
 
     // True when path names the watched file still, as a regular file.
     bool Same() const;
-    // The same, looking the name up; the file's length goes to *size.
-    bool Same(qint64 *size) const;
+    // The same, always looking the name up; the file's length goes to *size.
+    bool LookUpSame(qint64 *size) const;
 
 private:
     bool LookUp(qint64 *size) const;
