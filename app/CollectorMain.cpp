@@ -1,11 +1,11 @@
-#include "CollectorMain.h"
+#include "app/CollectorMain.h"
 
-#include "Clock.h"
-#include "Commands.h"
-#include "FileLock.h"
-#include "JournalStream.h"
-#include "Paths.h"
-#include "RegistryExchange.h"
+#include "platform/Clock.h"
+#include "app/Commands.h"
+#include "platform/FileLock.h"
+#include "platform/JournalStream.h"
+#include "platform/Paths.h"
+#include "collector/RegistryExchange.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Collector.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "Settings.h"
+#include "collector/Collector.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "settings/Settings.h"
 
 #include <memory>
 

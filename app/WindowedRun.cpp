@@ -1,7 +1,7 @@
 // The collector with its window.
-#include "CollectorMain.h"
-#include "QtMessenger.h"
-#include "frmMain.h"
+#include "app/CollectorMain.h"
+#include "ui/QtMessenger.h"
+#include "ui/collector/frmMain.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

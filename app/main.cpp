@@ -1,6 +1,6 @@
-#include "Commands.h"
-#include "ProfileCli.h"
-#include "SettingsCommands.h"
+#include "app/Commands.h"
+#include "profiles/ProfileCli.h"
+#include "transfer/SettingsCommands.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -23,7 +23,7 @@
 // service would, so the benchmark process spends nothing on reading it.
 #include "PgServer.h"
 #include "PtyPair.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

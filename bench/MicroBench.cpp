@@ -6,15 +6,15 @@
 //
 // The store benchmarks write into a temporary folder that is removed at the
 // end; each one starts from a fresh target.
-#include "Clock.h"
-#include "Collector.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "RecordStore.h"
-#include "Settings.h"
-#include "Utilities.h"
-#include "vendrix_crc.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "store/RecordStore.h"
+#include "settings/Settings.h"
+#include "store/Utilities.h"
+#include "crclib/vendrix_crc.h"
 
 #include <QCoreApplication>
 #include <QDir>

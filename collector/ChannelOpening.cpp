@@ -1,10 +1,10 @@
 // Opening a channel on the transport its settings ask for.
-#include "Clock.h"
-#include "Collector.h"
-#include "IrLib.h"
-#include "Messenger.h"
-#include "SerialPort.h"
-#include "Socket.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "transport/IrLib.h"
+#include "platform/Messenger.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
 
 #include <QEventLoop>
 

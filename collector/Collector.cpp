@@ -1,16 +1,16 @@
-#include "Collector.h"
+#include "collector/Collector.h"
 
-#include "Clock.h"
-#include "ErpArticleExport.h"
-#include "ErpWriter.h"
-#include "IniStore.h"
-#include "IrLib.h"
-#include "LookupFile.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "RegistryExchange.h"
-#include "SerialPort.h"
-#include "Socket.h"
+#include "platform/Clock.h"
+#include "store/ErpArticleExport.h"
+#include "store/ErpWriter.h"
+#include "settings/IniStore.h"
+#include "transport/IrLib.h"
+#include "collector/LookupFile.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "collector/RegistryExchange.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

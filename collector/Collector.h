@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ChannelState.h"
-#include "RecordStore.h"
-#include "Settings.h"
-#include "TransportFactory.h"
+#include "collector/ChannelState.h"
+#include "store/RecordStore.h"
+#include "settings/Settings.h"
+#include "transport/TransportFactory.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,15 +1,15 @@
 // The collector-driven exchange: GETDATA / RMVDATA / PUTFILE, and the
 // look-up files sent line by line on GETFILE.
-#include "Clock.h"
-#include "Collector.h"
-#include "ErpArticleExport.h"
-#include "IniStore.h"
-#include "LookupFile.h"
-#include "Paths.h"
-#include "RegistryExchange.h"
-#include "SerialPort.h"
-#include "Socket.h"
-#include "Utilities.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "store/ErpArticleExport.h"
+#include "settings/IniStore.h"
+#include "collector/LookupFile.h"
+#include "platform/Paths.h"
+#include "collector/RegistryExchange.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
+#include "store/Utilities.h"
 
 #include <QFile>
 

@@ -2,9 +2,9 @@
 // row on a thread of its own): the channel's answer waits for the commit,
 // and the channel reads nothing more meanwhile, so every answer goes out in
 // the order of the lines and the event loop never waits for the server.
-#include "Collector.h"
-#include "SerialPort.h"
-#include "Socket.h"
+#include "collector/Collector.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
 
 namespace vx {
 

@@ -1,4 +1,4 @@
-#include "LookupFile.h"
+#include "collector/LookupFile.h"
 
 namespace vx {
 

@@ -1,11 +1,11 @@
 // Turning the characters of a channel into lines, answering each line, and
 // handing records to the record store.
-#include "Clock.h"
-#include "Collector.h"
-#include "Messenger.h"
-#include "SerialPort.h"
-#include "Socket.h"
-#include "Utilities.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "platform/Messenger.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
+#include "store/Utilities.h"
 
 #include <QTimer>
 #include <algorithm>

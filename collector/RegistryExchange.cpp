@@ -1,7 +1,7 @@
-#include "RegistryExchange.h"
+#include "collector/RegistryExchange.h"
 
-#include "Messenger.h"
-#include "Paths.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
 
 #include <QDebug>
 #include <QDir>

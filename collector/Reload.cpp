@@ -1,13 +1,13 @@
 // Reloading the settings while running (SIGHUP): what the options dialog
 // does around its changes, without the dialog.
-#include "Collector.h"
+#include "collector/Collector.h"
 
-#include "IniStore.h"
-#include "LookupFile.h"
-#include "RegistryExchange.h"
-#include "SerialPort.h"
-#include "Socket.h"
-#include "Utilities.h"
+#include "settings/IniStore.h"
+#include "collector/LookupFile.h"
+#include "collector/RegistryExchange.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
+#include "store/Utilities.h"
 
 namespace vx {
 

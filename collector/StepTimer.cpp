@@ -1,10 +1,10 @@
 // The 100 ms step timer: data-exchange requests, step periods, reply
 // time-outs; and the modem command exchange.
-#include "Clock.h"
-#include "Collector.h"
-#include "Messenger.h"
-#include "RegistryExchange.h"
-#include "SerialPort.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "platform/Messenger.h"
+#include "collector/RegistryExchange.h"
+#include "transport/SerialPort.h"
 
 #include <QEventLoop>
 

@@ -1,11 +1,11 @@
 // TCP channels: the connection made at opening, the loss of the peer, and
 // the reconnection in the background that serves a terminal which comes
 // back without a restart.
-#include "Clock.h"
-#include "Collector.h"
-#include "LookupFile.h"
-#include "Messenger.h"
-#include "Socket.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
+#include "collector/LookupFile.h"
+#include "platform/Messenger.h"
+#include "transport/Socket.h"
 
 #include <QEventLoop>
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "CrcLibrary.h"
+#include "crclib/CrcLibrary.h"
 
-#include "Messenger.h"
-#include "Paths.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
 
 #include <QDebug>
 #include <QList>

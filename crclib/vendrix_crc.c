@@ -6,7 +6,7 @@
  * convention, and a tuned implementation: a table per byte ran at about a
  * tenth of its speed. */
 #define _POSIX_C_SOURCE 200809L
-#include "vendrix_crc.h"
+#include "crclib/vendrix_crc.h"
 
 #include <stdio.h>
 #include <string.h>

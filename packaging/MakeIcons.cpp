@@ -2,7 +2,7 @@
 //   vx_make_icons OUTDIR SIZE... -> OUTDIR/<n>x<n>/apps/vendrix.png
 // Run at build time on the offscreen platform; the drawing is the one the
 // windows use.
-#include "AppIcon.h"
+#include "ui/AppIcon.h"
 
 #include <QDir>
 #include <QGuiApplication>

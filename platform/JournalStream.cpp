@@ -1,4 +1,4 @@
-#include "JournalStream.h"
+#include "platform/JournalStream.h"
 
 #include <QList>
 #include <sys/stat.h>

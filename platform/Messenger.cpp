@@ -1,4 +1,4 @@
-#include "Messenger.h"
+#include "platform/Messenger.h"
 
 #include <cstdio>
 

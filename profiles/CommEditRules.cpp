@@ -1,5 +1,5 @@
-#include "CommEditRules.h"
-#include "ProfileFile.h"
+#include "profiles/CommEditRules.h"
+#include "profiles/ProfileFile.h"
 
 #include <limits>
 

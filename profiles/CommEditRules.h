@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProfileSet.h"
+#include "profiles/ProfileSet.h"
 
 #include <QString>
 #include <QStringList>

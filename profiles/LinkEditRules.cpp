@@ -1,5 +1,5 @@
-#include "LinkEditRules.h"
-#include "ProfileFile.h"
+#include "profiles/LinkEditRules.h"
+#include "profiles/ProfileFile.h"
 
 namespace vx {
 

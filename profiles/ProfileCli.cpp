@@ -1,8 +1,8 @@
 // "Vendrix profile new|check|export-c ...": profile files for installers,
 // without a display.
-#include "ProfileCli.h"
-#include "ProfileFile.h"
-#include "ProfileRules.h"
+#include "profiles/ProfileCli.h"
+#include "profiles/ProfileFile.h"
+#include "profiles/ProfileRules.h"
 
 #include <QFile>
 #include <QFileInfo>

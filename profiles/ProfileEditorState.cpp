@@ -1,7 +1,7 @@
-#include "ProfileEditorState.h"
+#include "profiles/ProfileEditorState.h"
 
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 
 namespace vx {
 

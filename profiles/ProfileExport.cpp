@@ -1,8 +1,8 @@
 // The C source export: the profile lines as the built-in default settings of
 // a terminal program.
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 
-#include "Paths.h"
+#include "platform/Paths.h"
 
 #include <QFile>
 #include <QLocale>

@@ -2,9 +2,9 @@
 // the terminal side lays them out: by a few letters at the fixed column where
 // the writer puts each part of the key, with single-digit indices at fixed
 // columns; the value starts right after the writer's "=".
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 
-#include "Messenger.h"
+#include "platform/Messenger.h"
 
 #include <QByteArrayView>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ProfileRules.h"
+#include "profiles/ProfileRules.h"
 
 #include <QStringList>
 

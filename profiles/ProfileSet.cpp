@@ -1,4 +1,4 @@
-#include "ProfileSet.h"
+#include "profiles/ProfileSet.h"
 
 namespace vx {
 

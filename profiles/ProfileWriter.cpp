@@ -1,7 +1,7 @@
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 
-#include "Messenger.h"
-#include "Utilities.h"
+#include "platform/Messenger.h"
+#include "store/Utilities.h"
 
 #include <QSaveFile>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "IniStore.h"
+#include "settings/IniStore.h"
 
 #include <QDebug>
 #include <QDir>

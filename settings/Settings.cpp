@@ -1,7 +1,7 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "IniStore.h"
-#include "Paths.h"
+#include "settings/IniStore.h"
+#include "platform/Paths.h"
 
 #include <cmath>
 

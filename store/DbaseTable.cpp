@@ -1,11 +1,11 @@
-#include "DbaseTable.h"
+#include "store/DbaseTable.h"
 
 #include <QDate>
 #include <QFile>
 
 #include <cerrno>
-#include "Clock.h"
-#include "FileLock.h"
+#include "platform/Clock.h"
+#include "platform/FileLock.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PathWatch.h"
-#include "TargetLayout.h"
+#include "store/PathWatch.h"
+#include "store/TargetLayout.h"
 
 #include <QString>
 #include <array>

@@ -1,7 +1,7 @@
-#include "ErpArticleExport.h"
+#include "store/ErpArticleExport.h"
 
-#include "Settings.h"
-#include "Utilities.h"
+#include "settings/Settings.h"
+#include "store/Utilities.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

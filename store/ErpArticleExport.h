@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ErpDatabase.h"
+#include "store/ErpDatabase.h"
 
 #include <QByteArray>
 #include <QHash>

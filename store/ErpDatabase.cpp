@@ -1,6 +1,6 @@
-#include "ErpDatabase.h"
+#include "store/ErpDatabase.h"
 
-#include "Messenger.h"
+#include "platform/Messenger.h"
 
 #include <QAtomicInteger>
 #include <QFile>

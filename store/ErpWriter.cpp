@@ -1,6 +1,6 @@
-#include "ErpWriter.h"
+#include "store/ErpWriter.h"
 
-#include "Settings.h"
+#include "settings/Settings.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ErpDatabase.h"
-#include "RecordStore.h"
+#include "store/ErpDatabase.h"
+#include "store/RecordStore.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "FileSync.h"
+#include "store/FileSync.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "PathWatch.h"
+#include "store/PathWatch.h"
 
 #include <QFile>
 #include <QFileInfo>

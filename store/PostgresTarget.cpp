@@ -1,4 +1,4 @@
-#include "PostgresTarget.h"
+#include "store/PostgresTarget.h"
 
 #include <QObject>
 #include <QRegularExpression>

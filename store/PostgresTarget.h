@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TargetLayout.h"
+#include "store/TargetLayout.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,15 +1,15 @@
-#include "RecordStore.h"
+#include "store/RecordStore.h"
 
-#include "Clock.h"
-#include "DbaseTable.h"
-#include "FileLock.h"
-#include "FileSync.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "PathWatch.h"
-#include "PostgresTarget.h"
-#include "SqliteTable.h"
-#include "TargetLayout.h"
+#include "platform/Clock.h"
+#include "store/DbaseTable.h"
+#include "platform/FileLock.h"
+#include "store/FileSync.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "store/PathWatch.h"
+#include "store/PostgresTarget.h"
+#include "store/SqliteTable.h"
+#include "store/TargetLayout.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Settings.h"
-#include "TargetLayout.h"
-#include "Utilities.h"
+#include "settings/Settings.h"
+#include "store/TargetLayout.h"
+#include "store/Utilities.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "SqliteTable.h"
+#include "store/SqliteTable.h"
 
 #include <QFile>
 #include <QSqlDatabase>

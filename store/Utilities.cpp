@@ -1,4 +1,4 @@
-#include "Utilities.h"
+#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -3,19 +3,19 @@
 //   Vendrix receive-settings FILE.VDX --port ComN --speed S [--ir]
 // No display is needed. Progress and the outcome go to the terminal; the
 // exit code is 0 only when the transfer succeeded (2 for a wrong command).
-#include "SettingsCommands.h"
+#include "transfer/SettingsCommands.h"
 
-#include "CrcLibrary.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "ProfileSet.h"
-#include "QtSerialPort.h"
-#include "SettingsImport.h"
-#include "SettingsLine.h"
-#include "SettingsLinks.h"
-#include "SettingsReceiver.h"
-#include "SettingsSender.h"
-#include "TransferMessages.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "profiles/ProfileSet.h"
+#include "transport/QtSerialPort.h"
+#include "transfer/SettingsImport.h"
+#include "transfer/SettingsLine.h"
+#include "transfer/SettingsLinks.h"
+#include "transfer/SettingsReceiver.h"
+#include "transfer/SettingsSender.h"
+#include "transfer/TransferMessages.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

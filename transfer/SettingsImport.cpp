@@ -1,10 +1,10 @@
-#include "SettingsImport.h"
+#include "transfer/SettingsImport.h"
 
-#include "Messenger.h"
-#include "ProfileFile.h"
-#include "SettingsLine.h"
-#include "SettingsReceiver.h"
-#include "TransferMessages.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
+#include "transfer/SettingsLine.h"
+#include "transfer/SettingsReceiver.h"
+#include "transfer/TransferMessages.h"
 
 #include <QFile>
 #include <QSaveFile>

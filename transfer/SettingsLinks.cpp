@@ -1,9 +1,9 @@
-#include "SettingsLinks.h"
+#include "transfer/SettingsLinks.h"
 
-#include "IrLib.h"
-#include "Paths.h"
-#include "SerialPort.h"
-#include "SettingsLine.h"
+#include "transport/IrLib.h"
+#include "platform/Paths.h"
+#include "transport/SerialPort.h"
+#include "transfer/SettingsLine.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "SettingsReceiver.h"
+#include "transfer/SettingsReceiver.h"
 
-#include "Clock.h"
-#include "CrcLibrary.h"
-#include "Paths.h"
-#include "SerialPort.h"
-#include "SettingsLine.h"
-#include "SettingsLinks.h"
-#include "TransferMessages.h"
+#include "platform/Clock.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Paths.h"
+#include "transport/SerialPort.h"
+#include "transfer/SettingsLine.h"
+#include "transfer/SettingsLinks.h"
+#include "transfer/TransferMessages.h"
 
 namespace vx {
 

@@ -1,10 +1,10 @@
-#include "SettingsSender.h"
+#include "transfer/SettingsSender.h"
 
-#include "Clock.h"
-#include "CrcLibrary.h"
-#include "ProfileRules.h"
-#include "SettingsLine.h"
-#include "TransferMessages.h"
+#include "platform/Clock.h"
+#include "crclib/CrcLibrary.h"
+#include "profiles/ProfileRules.h"
+#include "transfer/SettingsLine.h"
+#include "transfer/TransferMessages.h"
 
 #include <QFile>
 

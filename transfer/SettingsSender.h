@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Messenger.h"
-#include "SettingsLinks.h"
+#include "platform/Messenger.h"
+#include "transfer/SettingsLinks.h"
 
 #include <QByteArray>
 #include <QList>

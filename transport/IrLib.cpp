@@ -1,6 +1,6 @@
-#include "IrLib.h"
+#include "transport/IrLib.h"
 
-#include "Paths.h"
+#include "platform/Paths.h"
 
 #include <QDebug>
 #include <QFile>

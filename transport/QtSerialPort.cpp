@@ -1,8 +1,8 @@
-#include "QtSerialPort.h"
+#include "transport/QtSerialPort.h"
 
-#include "FileLock.h"
-#include "Paths.h"
-#include "PortAccess.h"
+#include "platform/FileLock.h"
+#include "platform/Paths.h"
+#include "transport/PortAccess.h"
 
 #include <QDebug>
 #include <QFile>

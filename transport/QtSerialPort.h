@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SerialPort.h"
+#include "transport/SerialPort.h"
 
 #include <QPointer>
 #include <QSerialPort>

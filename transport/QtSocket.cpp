@@ -1,4 +1,4 @@
-#include "QtSocket.h"
+#include "transport/QtSocket.h"
 
 #include <QDebug>
 #include <QPointer>

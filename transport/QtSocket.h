@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Socket.h"
+#include "transport/Socket.h"
 
 #include <QByteArray>
 #include <memory>

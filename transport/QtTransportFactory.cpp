@@ -1,6 +1,6 @@
-#include "QtSerialPort.h"
-#include "QtSocket.h"
-#include "TransportFactory.h"
+#include "transport/QtSerialPort.h"
+#include "transport/QtSocket.h"
+#include "transport/TransportFactory.h"
 
 namespace vx {
 

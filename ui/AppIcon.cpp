@@ -1,4 +1,4 @@
-#include "AppIcon.h"
+#include "ui/AppIcon.h"
 
 #include <QPainter>
 #include <QPixmap>

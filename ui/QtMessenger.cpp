@@ -1,4 +1,4 @@
-#include "QtMessenger.h"
+#include "ui/QtMessenger.h"
 
 #include <QFileDialog>
 #include <QInputDialog>

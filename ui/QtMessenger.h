@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Messenger.h"
+#include "platform/Messenger.h"
 
 class QWidget;
 

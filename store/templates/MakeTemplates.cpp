@@ -4,8 +4,8 @@
 // Each file is written under a temporary name and renamed into place, so an
 // interrupted build never leaves half a template behind.
 
-#include "DbaseTable.h"
-#include "SqliteTable.h"
+#include "store/DbaseTable.h"
+#include "store/SqliteTable.h"
 
 #include <QCoreApplication>
 #include <QDir>

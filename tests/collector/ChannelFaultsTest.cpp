@@ -3,7 +3,7 @@
 // adapter's greeting, opening failures with their cause, requests that end.
 #include "../store/ErpTestSupport.h"
 #include "CollectorFixture.h"
-#include "IrLib.h"
+#include "transport/IrLib.h"
 
 #include <QFile>
 

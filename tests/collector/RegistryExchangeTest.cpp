@@ -1,5 +1,5 @@
-#include "Messenger.h"
-#include "RegistryExchange.h"
+#include "platform/Messenger.h"
+#include "collector/RegistryExchange.h"
 #include "TestSupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 #include "VendrixProcess.h"
 
 #include <QElapsedTimer>

@@ -11,7 +11,7 @@
 // but its ACK lost with the process), at most once per kill.
 #include "../store/TableReaders.h"
 #include "ResendingTerminal.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

@@ -1,6 +1,6 @@
-#include "RegistryExchange.h"
+#include "collector/RegistryExchange.h"
 #include "RunningCollector.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

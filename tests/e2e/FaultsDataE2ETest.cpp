@@ -4,9 +4,9 @@
 // and Python's dbf module. A full disk is a small tmpfs that the test mounts
 // (it needs root, as on the CI machine; without it the test fails).
 #include "../store/TableReaders.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 #include "VendrixProcess.h"
 
 #include <QDir>

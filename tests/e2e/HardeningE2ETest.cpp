@@ -5,7 +5,7 @@
 #include "../store/TableReaders.h"
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

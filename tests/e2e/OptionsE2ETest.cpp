@@ -3,13 +3,13 @@
 // dialogs), on the offscreen platform: a user moves a TCP channel to another
 // terminal through the options dialog, and that terminal's records are
 // stored.
-#include "CollectorMain.h"
-#include "SimTerminal.h"
+#include "app/CollectorMain.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "WidgetDriver.h"
-#include "frmMain.h"
-#include "frmOptions.h"
+#include "ui/collector/frmMain.h"
+#include "ui/options/frmOptions.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

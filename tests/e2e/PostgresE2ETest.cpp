@@ -15,7 +15,7 @@
 // here).
 #include "PgServer.h"
 #include "ResendingTerminal.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

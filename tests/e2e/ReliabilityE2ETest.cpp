@@ -6,9 +6,9 @@
 //    also when two channels receive at the same moment;
 //  - four open channels with no traffic cost next to no CPU.
 #include "PtyPair.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 #include "VendrixProcess.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QHash>
 #include <climits>

@@ -7,9 +7,9 @@
 // Python's dbf module.
 #include "../store/TableReaders.h"
 #include "RunningCollector.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 #include "VendrixProcess.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // terminal that goes away and comes back, requests that end whatever
 // happens, automatic collection beside a request, independent opening and
 // address checks.
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

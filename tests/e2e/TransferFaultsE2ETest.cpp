@@ -3,7 +3,7 @@
 // against the headless collector.
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

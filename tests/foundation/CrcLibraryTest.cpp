@@ -1,7 +1,7 @@
-#include "CrcLibrary.h"
-#include "Messenger.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Messenger.h"
 #include "TestSupport.h"
-#include "vendrix_crc.h"
+#include "crclib/vendrix_crc.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "Clock.h"
-#include "Messenger.h"
-#include "Paths.h"
+#include "platform/Clock.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
 #include "TestSupport.h"
 
 #include <QDir>

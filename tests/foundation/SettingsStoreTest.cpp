@@ -1,6 +1,6 @@
-#include "IniStore.h"
-#include "Paths.h"
-#include "Settings.h"
+#include "settings/IniStore.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
 #include "TestSupport.h"
 
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 
 #include <QElapsedTimer>
 #include <QFile>

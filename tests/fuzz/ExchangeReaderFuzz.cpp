@@ -12,7 +12,7 @@
 // the contents (less one trailing line end) when the wanted name is the
 // stored one up to blanks around it, and the default for contents longer
 // than the limit.
-#include "RegistryExchange.h"
+#include "collector/RegistryExchange.h"
 
 #include <QCoreApplication>
 #include <QDir>

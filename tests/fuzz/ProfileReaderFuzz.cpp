@@ -2,7 +2,7 @@
 // reads must write back as a file that the reader takes without an error,
 // and a second write -> read -> write must give the same file again: the
 // losses of the file format settle after one round.
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -20,14 +20,14 @@
 // arrival is removed, several lines in one arrival are separate records.
 // The model covers the plain reception; inputs that start a look-up file or
 // run an exchange are checked for robustness only.
-#include "Clock.h"
-#include "Collector.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
 #include "FakeTransportFactory.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "Settings.h"
-#include "Utilities.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
+#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,8 +8,8 @@
 // from the second start on the file stays the same (line-end CRs aside).
 // With VX_FUZZ_DUMP=<prefix> a failing input and the two files are written
 // to <prefix>.in, <prefix>.2 and <prefix>.3.
-#include "IniStore.h"
-#include "Settings.h"
+#include "settings/IniStore.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The program as a service and as an installed command: its output under
 // the journal, and the message a user gets for a serial port the system
 // does not let them open.
-#include "JournalStream.h"
-#include "PortAccess.h"
+#include "platform/JournalStream.h"
+#include "transport/PortAccess.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 

@@ -1,5 +1,5 @@
 // "Vendrix profile ...", run as installers run it.
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
 
 #include <QDir>

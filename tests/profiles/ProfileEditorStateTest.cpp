@@ -1,8 +1,8 @@
 // The editor's rules without its window: what the window cannot show in a
 // click (loading, conversions, the copy, a failed open).
-#include "Messenger.h"
-#include "ProfileEditorState.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileEditorState.h"
+#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

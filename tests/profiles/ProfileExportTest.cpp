@@ -1,6 +1,6 @@
 // Saving: the profile file, the C source export and the unavailable file.
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
 
 #include <QDir>

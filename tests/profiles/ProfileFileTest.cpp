@@ -1,7 +1,7 @@
 // The profile file: what the writer puts in it and how the reader takes it
 // back, line by line.
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Write -> read -> write: the file comes back byte for byte, and the set
 // comes back apart from what the format cannot keep.
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 #include "RandomProfile.h"
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "RandomProfile.h"
 
-#include "ProfileFile.h"
+#include "profiles/ProfileFile.h"
 
 namespace vx::test {
 

@@ -1,7 +1,7 @@
 // The rules of the communication settings and look-up link editors, without
 // a window.
-#include "CommEditRules.h"
-#include "LinkEditRules.h"
+#include "profiles/CommEditRules.h"
+#include "profiles/LinkEditRules.h"
 
 #include <gtest/gtest.h>
 #include <set>

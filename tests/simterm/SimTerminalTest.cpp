@@ -1,10 +1,10 @@
 // The simulated terminal and its helpers, checked against a trivial PC: a
 // plain serial port on the other end of a pty pair, or a plain TCP client.
-#include "IniStore.h"
+#include "settings/IniStore.h"
 #include "PtyPair.h"
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 #include "VendrixProcess.h"
 
 #include <QEventLoop>

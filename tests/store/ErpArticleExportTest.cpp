@@ -1,8 +1,8 @@
-#include "ErpArticleExport.h"
+#include "store/ErpArticleExport.h"
 #include "ErpTestSupport.h"
-#include "Messenger.h"
+#include "platform/Messenger.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>

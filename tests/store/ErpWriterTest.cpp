@@ -1,6 +1,6 @@
 #include "ErpTestSupport.h"
-#include "ErpWriter.h"
-#include "Messenger.h"
+#include "store/ErpWriter.h"
+#include "platform/Messenger.h"
 #include "TestSupport.h"
 
 #include <QFileInfo>

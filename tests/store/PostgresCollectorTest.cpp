@@ -4,7 +4,7 @@
 // never sent to anyone.
 #include "CollectorFixture.h"
 #include "PgServer.h"
-#include "PostgresTarget.h"
+#include "store/PostgresTarget.h"
 
 #include <QTcpServer>
 

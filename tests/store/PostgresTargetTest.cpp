@@ -2,12 +2,12 @@
 // (a fresh cluster on a free port on 127.0.0.1): rows and their columns,
 // transfer numbers, the table made when missing, targets that cannot be
 // written, an outage, and an event loop that never waits for the server.
-#include "Clock.h"
-#include "IniStore.h"
-#include "Messenger.h"
+#include "platform/Clock.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
 #include "PgServer.h"
-#include "PostgresTarget.h"
-#include "RecordStore.h"
+#include "store/PostgresTarget.h"
+#include "store/RecordStore.h"
 #include "TestSupport.h"
 
 #include <QDir>

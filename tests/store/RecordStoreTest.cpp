@@ -1,7 +1,7 @@
-#include "Clock.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "RecordStore.h"
+#include "platform/Clock.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "store/RecordStore.h"
 #include "TableReaders.h"
 #include "TestSupport.h"
 

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "Clock.h"
-#include "Collector.h"
+#include "platform/Clock.h"
+#include "collector/Collector.h"
 #include "FakeTransportFactory.h"
-#include "IniStore.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "RegistryExchange.h"
-#include "Settings.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "collector/RegistryExchange.h"
+#include "settings/Settings.h"
 #include "TestSupport.h"
-#include "Utilities.h"
+#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

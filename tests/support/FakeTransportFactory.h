@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TransportFactory.h"
+#include "transport/TransportFactory.h"
 #include "FakeTransports.h"
 
 #include <vector>

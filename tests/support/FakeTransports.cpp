@@ -1,6 +1,6 @@
 #include "FakeTransports.h"
 
-#include "QtSerialPort.h"
+#include "transport/QtSerialPort.h"
 
 #include <QMetaObject>
 #include <QPointer>

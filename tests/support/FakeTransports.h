@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SerialPort.h"
-#include "Socket.h"
+#include "transport/SerialPort.h"
+#include "transport/Socket.h"
 
 #include <QByteArray>
 #include <QList>

@@ -2,7 +2,7 @@
 // event loops, timers, sockets and widgets all work. The code under test
 // finds the libraries and templates in the program folder of the build, not
 // beside the test program.
-#include "Paths.h"
+#include "platform/Paths.h"
 #include "TestSupport.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "VendrixProcess.h"
 
-#include "IniStore.h"
+#include "settings/IniStore.h"
 #include "TestSupport.h"
 
 #include <QDir>

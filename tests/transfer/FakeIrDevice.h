@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SettingsLinks.h"
+#include "transfer/SettingsLinks.h"
 
 #include <QByteArray>
 #include <QList>

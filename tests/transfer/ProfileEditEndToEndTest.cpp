@@ -2,17 +2,17 @@
 // windows, saved, opened again, exported as C source and sent to the
 // simulated terminal over a pseudo-terminal: every step carries the same
 // items.
-#include "ExtFileLinkWindows.h"
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "ui/profile/ExtFileLinkWindows.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 #include "WidgetDriver.h"
-#include "frmBCTable.h"
-#include "frmProfileComm.h"
-#include "frmSettingsSend.h"
+#include "ui/profile/frmBCTable.h"
+#include "ui/profile/frmProfileComm.h"
+#include "ui/transfer/frmSettingsSend.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,15 +1,15 @@
 // The settings receive over in-memory transports, and the import filter.
-#include "Clock.h"
-#include "CrcLibrary.h"
+#include "platform/Clock.h"
+#include "crclib/CrcLibrary.h"
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
-#include "Messenger.h"
-#include "Paths.h"
-#include "SettingsImport.h"
-#include "SettingsReceiver.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "transfer/SettingsImport.h"
+#include "transfer/SettingsReceiver.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

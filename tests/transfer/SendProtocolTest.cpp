@@ -1,15 +1,15 @@
 // The settings send over in-memory transports: framing, items, answers,
 // attempts, the answer timer on an injected clock, cancel, infrared rules.
-#include "Clock.h"
-#include "CrcLibrary.h"
+#include "platform/Clock.h"
+#include "crclib/CrcLibrary.h"
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
-#include "SettingsLine.h"
-#include "SettingsLinks.h"
-#include "SettingsSender.h"
+#include "transfer/SettingsLine.h"
+#include "transfer/SettingsLinks.h"
+#include "transfer/SettingsSender.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -3,7 +3,7 @@
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 #include "VendrixProcess.h"
 
 #include <QElapsedTimer>

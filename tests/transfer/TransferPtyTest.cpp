@@ -1,14 +1,14 @@
 // The settings transfer over real pseudo-terminals (socat): the program's Qt
 // serial port or libIrLib.so on one end, the simulated terminal on the other.
-#include "CrcLibrary.h"
-#include "Messenger.h"
-#include "ProfileFile.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 #include "PtyPair.h"
-#include "QtSerialPort.h"
-#include "SettingsImport.h"
-#include "SettingsLinks.h"
-#include "SettingsReceiver.h"
-#include "SettingsSender.h"
+#include "transport/QtSerialPort.h"
+#include "transfer/SettingsImport.h"
+#include "transfer/SettingsLinks.h"
+#include "transfer/SettingsReceiver.h"
+#include "transfer/SettingsSender.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
 

@@ -2,15 +2,15 @@
 // and one exchange each through a fake port, then the import that follows.
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
-#include "Messenger.h"
-#include "ProfileSet.h"
-#include "SettingsImport.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileSet.h"
+#include "transfer/SettingsImport.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 #include "WidgetDriver.h"
-#include "frmSettingsReceive.h"
-#include "frmSettingsSend.h"
+#include "ui/transfer/frmSettingsReceive.h"
+#include "ui/transfer/frmSettingsSend.h"
 
 #include <QCheckBox>
 #include <QComboBox>

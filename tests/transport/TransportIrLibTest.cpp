@@ -1,5 +1,5 @@
 // libIrLib.so through the program's binding, on real pseudo-terminal pairs.
-#include "IrLib.h"
+#include "transport/IrLib.h"
 #include "PtyPair.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"

@@ -1,6 +1,6 @@
 // The serial port over Qt SerialPort, on real pseudo-terminal pairs.
 #include "PtyPair.h"
-#include "QtSerialPort.h"
+#include "transport/QtSerialPort.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"
 

@@ -1,5 +1,5 @@
 // The socket over Qt TCP, against a server on the loopback address.
-#include "QtSocket.h"
+#include "transport/QtSocket.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"
 

@@ -1,13 +1,13 @@
 // The collector window over in-memory transports, on the offscreen platform.
 #include "CollectorFixture.h"
-#include "ProfileSet.h"
+#include "profiles/ProfileSet.h"
 #include "WidgetDriver.h"
-#include "frmAbout.h"
-#include "frmAttendere.h"
-#include "frmMain.h"
-#include "frmOptions.h"
-#include "frmProfile.h"
-#include "frmSplash.h"
+#include "ui/collector/frmAbout.h"
+#include "ui/collector/frmAttendere.h"
+#include "ui/collector/frmMain.h"
+#include "ui/options/frmOptions.h"
+#include "ui/profile/frmProfile.h"
+#include "ui/collector/frmSplash.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,15 +1,15 @@
 // The options dialog and the modem window, driven with mouse and keyboard
 // on the offscreen platform, over a real settings file in a fresh home.
-#include "IniStore.h"
-#include "Messenger.h"
-#include "OptionsForm.h"
-#include "Paths.h"
-#include "RegistryExchange.h"
-#include "Settings.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "ui/options/OptionsForm.h"
+#include "platform/Paths.h"
+#include "collector/RegistryExchange.h"
+#include "settings/Settings.h"
 #include "TestSupport.h"
 #include "WidgetDriver.h"
-#include "frmOptions.h"
-#include "frmSettingModem.h"
+#include "ui/options/frmOptions.h"
+#include "ui/options/frmSettingModem.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,17 +1,17 @@
 // The profile editor and the profile copy on the offscreen platform, driven
 // by clicks and keys as a person would; then the editor's round trip through
 // a file and its "Send TO term" to a simulated terminal on a pseudo-terminal.
-#include "Messenger.h"
-#include "ProfileEditorState.h"
-#include "ProfileFile.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileEditorState.h"
+#include "profiles/ProfileFile.h"
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "TransferMessages.h"
+#include "transfer/TransferMessages.h"
 #include "WidgetDriver.h"
-#include "frmCopyProfile.h"
-#include "frmProfile.h"
-#include "frmSettingsSend.h"
+#include "ui/profile/frmCopyProfile.h"
+#include "ui/profile/frmProfile.h"
+#include "ui/transfer/frmSettingsSend.h"
 
 #include <QApplication>
 #include <QCheckBox>

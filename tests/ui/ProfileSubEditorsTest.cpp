@@ -1,12 +1,12 @@
 // The communication settings, barcode table and look-up link windows of the
 // profile editor, driven with the mouse and the keyboard on the offscreen
 // platform.
-#include "ExtFileLinkWindows.h"
-#include "Messenger.h"
-#include "ProfileSet.h"
-#include "ProfileSubEditors.h"
-#include "frmBCTable.h"
-#include "frmProfileComm.h"
+#include "ui/profile/ExtFileLinkWindows.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileSet.h"
+#include "ui/profile/ProfileSubEditors.h"
+#include "ui/profile/frmBCTable.h"
+#include "ui/profile/frmProfileComm.h"
 #include "WidgetDriver.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 
-#include "Utilities.h"
+#include "store/Utilities.h"
 
 #include <QEventLoop>
 #include <QHostAddress>

@@ -8,7 +8,7 @@
 // Run "vendrix-simterm --help" for every option. Results end with one "SUMMARY"
 // line of key=value pairs (and "LOOKUP" lines in respond mode), so scripts
 // can read them.
-#include "SimTerminal.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 /* The infrared link library. One link at a time: a serial device (the one
  * ComN names) opened raw and non-blocking, so reads return at once. */
-#include "irlib.h"
+#include "transport/irlib/irlib.h"
 
 #include <ctype.h>
 #include <errno.h>

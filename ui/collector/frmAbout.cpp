@@ -1,6 +1,6 @@
-#include "frmAbout.h"
+#include "ui/collector/frmAbout.h"
 
-#include "AppIcon.h"
+#include "ui/AppIcon.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

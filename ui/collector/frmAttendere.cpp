@@ -1,7 +1,7 @@
-#include "frmAttendere.h"
+#include "ui/collector/frmAttendere.h"
 
-#include "AppIcon.h"
-#include "Collector.h"
+#include "ui/AppIcon.h"
+#include "collector/Collector.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "frmSplash.h"
+#include "ui/collector/frmSplash.h"
 
-#include "AppIcon.h"
+#include "ui/AppIcon.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

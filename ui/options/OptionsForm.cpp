@@ -1,8 +1,8 @@
-#include "OptionsForm.h"
+#include "ui/options/OptionsForm.h"
 
-#include "IniStore.h"
-#include "Paths.h"
-#include "Settings.h"
+#include "settings/IniStore.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -1,10 +1,10 @@
-#include "frmOptions.h"
+#include "ui/options/frmOptions.h"
 
-#include "IniStore.h"
-#include "Messenger.h"
-#include "RegistryExchange.h"
-#include "Settings.h"
-#include "frmSettingModem.h"
+#include "settings/IniStore.h"
+#include "platform/Messenger.h"
+#include "collector/RegistryExchange.h"
+#include "settings/Settings.h"
+#include "ui/options/frmSettingModem.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OptionsForm.h"
+#include "ui/options/OptionsForm.h"
 
 #include <QDialog>
 #include <array>

@@ -1,4 +1,4 @@
-#include "frmSettingModem.h"
+#include "ui/options/frmSettingModem.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "ExtFileLinkWindows.h"
+#include "ui/profile/ExtFileLinkWindows.h"
 
 #include <QCheckBox>
 #include <QComboBox>

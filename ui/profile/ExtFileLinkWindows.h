@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LinkEditRules.h"
+#include "profiles/LinkEditRules.h"
 
 #include <QDialog>
 #include <array>

@@ -1,9 +1,9 @@
-#include "ProfileSubEditors.h"
+#include "ui/profile/ProfileSubEditors.h"
 
-#include "ExtFileLinkWindows.h"
-#include "Messenger.h"
-#include "frmBCTable.h"
-#include "frmProfileComm.h"
+#include "ui/profile/ExtFileLinkWindows.h"
+#include "platform/Messenger.h"
+#include "ui/profile/frmBCTable.h"
+#include "ui/profile/frmProfileComm.h"
 
 namespace vx {
 

@@ -1,4 +1,4 @@
-#include "frmBCTable.h"
+#include "ui/profile/frmBCTable.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
-#include "frmCopyProfile.h"
+#include "ui/profile/frmCopyProfile.h"
 
-#include "Messenger.h"
-#include "ProfileEditorState.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileEditorState.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,12 +1,12 @@
-#include "frmProfile.h"
+#include "ui/profile/frmProfile.h"
 
-#include "AppIcon.h"
-#include "Messenger.h"
-#include "ProfileFile.h"
-#include "ProfileSubEditors.h"
-#include "TransferWindows.h"
-#include "frmCopyProfile.h"
-#include "frmSettingsSend.h"
+#include "ui/AppIcon.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
+#include "ui/profile/ProfileSubEditors.h"
+#include "ui/transfer/TransferWindows.h"
+#include "ui/profile/frmCopyProfile.h"
+#include "ui/transfer/frmSettingsSend.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProfileEditorState.h"
+#include "profiles/ProfileEditorState.h"
 
 #include <QDialog>
 #include <array>

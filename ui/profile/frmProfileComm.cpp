@@ -1,6 +1,6 @@
-#include "frmProfileComm.h"
+#include "ui/profile/frmProfileComm.h"
 
-#include "Messenger.h"
+#include "platform/Messenger.h"
 
 #include <QCheckBox>
 #include <QComboBox>

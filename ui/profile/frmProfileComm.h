@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommEditRules.h"
+#include "profiles/CommEditRules.h"
 
 #include <QDialog>
 #include <array>

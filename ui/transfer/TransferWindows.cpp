@@ -1,13 +1,13 @@
-#include "TransferWindows.h"
+#include "ui/transfer/TransferWindows.h"
 
-#include "Messenger.h"
-#include "QtSerialPort.h"
-#include "SettingsLinks.h"
-#include "ProfileSet.h"
-#include "SettingsImport.h"
-#include "TransferMessages.h"
-#include "frmSettingsReceive.h"
-#include "frmSettingsSend.h"
+#include "platform/Messenger.h"
+#include "transport/QtSerialPort.h"
+#include "transfer/SettingsLinks.h"
+#include "profiles/ProfileSet.h"
+#include "transfer/SettingsImport.h"
+#include "transfer/TransferMessages.h"
+#include "ui/transfer/frmSettingsReceive.h"
+#include "ui/transfer/frmSettingsSend.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,11 +1,11 @@
-#include "frmSettingsReceive.h"
+#include "ui/transfer/frmSettingsReceive.h"
 
-#include "CrcLibrary.h"
-#include "Messenger.h"
-#include "SerialPort.h"
-#include "SettingsLinks.h"
-#include "TransferMessages.h"
-#include "TransferWindows.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Messenger.h"
+#include "transport/SerialPort.h"
+#include "transfer/SettingsLinks.h"
+#include "transfer/TransferMessages.h"
+#include "ui/transfer/TransferWindows.h"
 
 #include <QCheckBox>
 #include <QComboBox>

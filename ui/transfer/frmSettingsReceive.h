@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SettingsReceiver.h"
+#include "transfer/SettingsReceiver.h"
 
 #include <QDialog>
 #include <memory>

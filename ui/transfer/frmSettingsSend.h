@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SettingsSender.h"
+#include "transfer/SettingsSender.h"
 
 #include <QDialog>
 #include <memory>
