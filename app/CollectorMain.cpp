@@ -1,11 +1,11 @@
 #include "app/CollectorMain.h"
 
-#include "platform/Clock.h"
 #include "app/Commands.h"
+#include "collector/RegistryExchange.h"
+#include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/JournalStream.h"
 #include "platform/Paths.h"
-#include "collector/RegistryExchange.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -50,8 +50,9 @@ QString settingsProblem(const IniStore &store)
     if (problem.isEmpty())
         return {};
     return problem
-           + QStringLiteral(". Vendrix runs on its default settings and leaves the file untouched; "
-                            "changes are not saved until the file is repaired or removed.");
+           + QStringLiteral(
+               ". Vendrix runs on its default settings and leaves the file untouched; "
+               "changes are not saved until the file is repaired or removed.");
 }
 
 // SIGHUP: Vendrix.ini is read again and the channels reopen with it. It
@@ -124,8 +125,9 @@ bool takeInstanceLock(bool headless)
         text = QStringLiteral("Another Vendrix collector%1 is running on the data folder %2; this one ends.")
                    .arg(pid, Paths::dataDir());
     } else {
-        text = QStringLiteral("The lock file %1 cannot be used, so Vendrix cannot make sure it runs alone "
-                              "on its data folder; it ends.")
+        text = QStringLiteral(
+                   "The lock file %1 cannot be used, so Vendrix cannot make sure it runs alone "
+                   "on its data folder; it ends.")
                    .arg(lock.error);
     }
     std::fprintf(stderr, "Vendrix: %s\n", text.toLocal8Bit().constData());
@@ -205,8 +207,7 @@ int runHeadless(CollectorApp &app)
 CollectorApp::CollectorApp()
     : store(Paths::settingsFile()), settings(Settings::defaults()), transports(makeQtTransportFactory())
 {
-    collector = std::make_unique<Collector>(settings, store, messenger, Clock::current(),
-                                            *transports);
+    collector = std::make_unique<Collector>(settings, store, messenger, Clock::current(), *transports);
 }
 
 CollectorApp::~CollectorApp() = default;

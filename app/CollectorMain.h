@@ -1,8 +1,8 @@
 #pragma once
 
 #include "collector/Collector.h"
-#include "settings/IniStore.h"
 #include "platform/Messenger.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
 
 #include <memory>

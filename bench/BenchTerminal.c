@@ -265,8 +265,9 @@ int main(int argc, char **argv)
         else if (!strcmp(argv[i], "--out") && i + 1 < argc)
             out_dir = argv[++i];
         else {
-            fprintf(stderr, "usage: vendrix_bench_terminal --records N [--length L] [--timeout-ms T]\n"
-                            "       vendrix_bench_terminal --lookup J --out DIR [--timeout-ms T]\n");
+            fprintf(stderr,
+                    "usage: vendrix_bench_terminal --records N [--length L] [--timeout-ms T]\n"
+                    "       vendrix_bench_terminal --lookup J --out DIR [--timeout-ms T]\n");
             return 2;
         }
     }
@@ -373,10 +374,11 @@ int main(int argc, char **argv)
     }
     const int64_t end = now_ns();
     qsort(latency, nlat, sizeof *latency, cmp_i64);
-    printf("TRANSFER records=%ld acked=%ld naked=%ld timeouts=%ld seconds=%.6f median_ns=%lld p99_ns=%lld "
-           "complete=%d\n",
-           records, acked, naked, timeouts, (double)(end - start) / 1e9, (long long)percentile(latency, nlat, 50),
-           (long long)percentile(latency, nlat, 99), complete);
+    printf(
+        "TRANSFER records=%ld acked=%ld naked=%ld timeouts=%ld seconds=%.6f median_ns=%lld p99_ns=%lld "
+        "complete=%d\n",
+        records, acked, naked, timeouts, (double)(end - start) / 1e9, (long long)percentile(latency, nlat, 50),
+        (long long)percentile(latency, nlat, 99), complete);
     fflush(stdout);
     close(fd);
     free(lines);

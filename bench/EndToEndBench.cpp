@@ -23,9 +23,9 @@
 // service would, so the benchmark process spends nothing on reading it.
 #include "PgServer.h"
 #include "PtyPair.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,8 +45,8 @@
 #include <unistd.h>
 
 using vx::sim::Percentile;
-using vx::test::PtyPair;
 using vx::sim::SimTerminal;
+using vx::test::PtyPair;
 using vx::test::VendrixProcess;
 
 namespace {
@@ -214,8 +214,9 @@ qint64 StoredRecords(const Target &t, const QString &path)
     if (t.label == QLatin1String("PostgreSQL")) {
         // path is the run's collector name.
         vx::test::PgServer *server = Postgres();
-        return server ? server->value(QStringLiteral("SELECT count(*) FROM vendrix_records WHERE collector = '%1'")
-                                          .arg(path))
+        return server ? server
+                            ->value(
+                                QStringLiteral("SELECT count(*) FROM vendrix_records WHERE collector = '%1'").arg(path))
                             .toLongLong()
                       : -1;
     }
@@ -269,8 +270,9 @@ double Rate(const Run &run)
 
 QString Result(const QString &bench, const QString &target, const Run &run)
 {
-    return QStringLiteral("RESULT bench=%1 target=%2 records=%3 acked=%4 seconds=%5 records_per_s=%6 "
-                          "median_us=%7 p99_us=%8 resends=%9")
+    return QStringLiteral(
+               "RESULT bench=%1 target=%2 records=%3 acked=%4 seconds=%5 records_per_s=%6 "
+               "median_us=%7 p99_us=%8 resends=%9")
         .arg(bench, target)
         .arg(run.records)
         .arg(run.acked)
@@ -541,15 +543,14 @@ Run SerialRun(const QList<QByteArray> &records, const QString &dir, bool vendrix
     std::unique_ptr<Child> child;
     const QString path = dir + QStringLiteral("/data.txt");
     if (vendrix) {
-        const VendrixProcess::Ini ini = {
-            {QStringLiteral("Com(1)"),
-             {{QStringLiteral("ConnType"), QStringLiteral("Serial")},
-              {QStringLiteral("Port"), QStringLiteral("Com1")},
-              {QStringLiteral("Speed"), QString::number(kSerialSpeed)}}},
-            {QStringLiteral("DBMS(1)"),
-             {{QStringLiteral("Type"), QStringLiteral("TXT (*.txt)")},
-              {QStringLiteral("Name"), path},
-              {QStringLiteral("Policy"), QStringLiteral("Append")}}}};
+        const VendrixProcess::Ini ini = {{QStringLiteral("Com(1)"),
+                                          {{QStringLiteral("ConnType"), QStringLiteral("Serial")},
+                                           {QStringLiteral("Port"), QStringLiteral("Com1")},
+                                           {QStringLiteral("Speed"), QString::number(kSerialSpeed)}}},
+                                         {QStringLiteral("DBMS(1)"),
+                                          {{QStringLiteral("Type"), QStringLiteral("TXT (*.txt)")},
+                                           {QStringLiteral("Name"), path},
+                                           {QStringLiteral("Policy"), QStringLiteral("Append")}}}};
         QString error;
         if (!VendrixProcess::WriteIni(dir + QStringLiteral("/Vendrix.ini"), ini, &error)) {
             note(error);
@@ -564,9 +565,8 @@ Run SerialRun(const QList<QByteArray> &records, const QString &dir, bool vendrix
         }
     } else {
         child = std::make_unique<Child>(programDir() + QStringLiteral("/vendrix-simterm"),
-                                        QStringList{QStringLiteral("ackpeer"), QStringLiteral("--serial"),
-                                                    pair.pcEnd(), QStringLiteral("--speed"),
-                                                    QString::number(kSerialSpeed)},
+                                        QStringList{QStringLiteral("ackpeer"), QStringLiteral("--serial"), pair.pcEnd(),
+                                                    QStringLiteral("--speed"), QString::number(kSerialSpeed)},
                                         dir);
         if (!child->started()) {
             note(QStringLiteral("the minimal peer did not start"));
@@ -606,9 +606,11 @@ void BenchSerial(int count, int length, const QString &work, int rounds)
         allOk = allOk && minimal.ok && vendrix.ok && stored == count;
         minimalLat.insert(minimalLat.end(), minimal.latenciesNs.begin(), minimal.latenciesNs.end());
         vendrixLat.insert(vendrixLat.end(), vendrix.latenciesNs.begin(), vendrix.latenciesNs.end());
-        out(Result(QStringLiteral("serial"), QStringLiteral("minimal"), minimal).replace(QStringLiteral("RESULT "), QStringLiteral("RUN "))
+        out(Result(QStringLiteral("serial"), QStringLiteral("minimal"), minimal)
+                .replace(QStringLiteral("RESULT "), QStringLiteral("RUN "))
             + QStringLiteral(" round=%1").arg(round));
-        out(Result(QStringLiteral("serial"), QStringLiteral("TXT"), vendrix).replace(QStringLiteral("RESULT "), QStringLiteral("RUN "))
+        out(Result(QStringLiteral("serial"), QStringLiteral("TXT"), vendrix)
+                .replace(QStringLiteral("RESULT "), QStringLiteral("RUN "))
             + QStringLiteral(" round=%1 stored=%2").arg(round).arg(stored));
     }
 
@@ -617,8 +619,9 @@ void BenchSerial(int count, int length, const QString &work, int rounds)
     const double minimalP99 = us(minimalLat, 99);
     const double vxMedian = us(vendrixLat, 50);
     const double vxP99 = us(vendrixLat, 99);
-    const QString common = QStringLiteral("RESULT bench=serial target=%1 records=%2 rounds=%3 acked=%4 median_us=%5 "
-                                          "p99_us=%6 length=%7 wire_us=%8 complete=%9");
+    const QString common = QStringLiteral(
+        "RESULT bench=serial target=%1 records=%2 rounds=%3 acked=%4 median_us=%5 "
+        "p99_us=%6 length=%7 wire_us=%8 complete=%9");
     out(common.arg(QStringLiteral("minimal"))
             .arg(count)
             .arg(rounds)
@@ -681,8 +684,7 @@ std::unique_ptr<SimTerminal::LookupFile> LookupRun(const QString &home, const QS
         note(error);
         return {};
     }
-    Child vendrix(CollectorProgram(), {QStringLiteral("--headless")}, home,
-                  {{QStringLiteral("VENDRIX_HOME"), home}});
+    Child vendrix(CollectorProgram(), {QStringLiteral("--headless")}, home, {{QStringLiteral("VENDRIX_HOME"), home}});
     if (!vendrix.started() || !term.waitForConnected(15000) || !WaitReady(home, 15000)) {
         note(QStringLiteral("the collector did not start or connect (look-up)"));
         return {};
@@ -761,7 +763,9 @@ void BenchLookup(int lines, const QString &work, int rounds)
                 .arg(first, 0, 'f', 0)
                 .arg(last, 0, 'f', 0)
                 .arg(tenths.join(QLatin1Char(',')))
-            + QStringLiteral(" first_median_gap_us=%1 last_median_gap_us=%2").arg(firstGap, 0, 'f', 1).arg(lastGap, 0, 'f', 1));
+            + QStringLiteral(" first_median_gap_us=%1 last_median_gap_us=%2")
+                  .arg(firstGap, 0, 'f', 1)
+                  .arg(lastGap, 0, 'f', 1));
         bestFirst = std::max(bestFirst, first);
         bestLast = std::max(bestLast, last);
         bestOverall = std::max(bestOverall, secs > 0 ? n / secs : 0.0);
@@ -795,8 +799,10 @@ int main(int argc, char **argv)
         {"length", "Record length before the check characters.", "chars", "50"},
         {"only", "Comma-separated subset of tcp, serial, lookup.", "list", "tcp,serial,lookup"},
         {"targets", "TCP target kinds, comma-separated.", "list", "TXT,CSV,SQLite,dBase,PostgreSQL"},
-        {"rounds", "Measure this many times (the best round counts for TCP and the look-up file; serial\n"
-                   "latencies are pooled).", "n", "3"},
+        {"rounds",
+         "Measure this many times (the best round counts for TCP and the look-up file; serial\n"
+         "latencies are pooled).",
+         "n", "3"},
         {"keep", "Work in this folder and keep it (default: a temporary folder).", "dir"},
         {"collector", "The collector program in the program folder.", "name", "Vendrix"},
         {"placement",
@@ -842,7 +848,8 @@ int main(int argc, char **argv)
             .arg(placement));
     if (only.contains(QLatin1String("tcp")))
         BenchTcp(std::max(1, p.value("tcp-records").toInt()), length, work,
-                 p.value("targets").split(QLatin1Char(','), Qt::SkipEmptyParts), std::max(1, p.value("rounds").toInt()));
+                 p.value("targets").split(QLatin1Char(','), Qt::SkipEmptyParts),
+                 std::max(1, p.value("rounds").toInt()));
     if (only.contains(QLatin1String("serial")))
         BenchSerial(p.value("serial-records").toInt(), length, work, std::max(1, p.value("rounds").toInt()));
     if (only.contains(QLatin1String("lookup")))

@@ -6,15 +6,15 @@
 //
 // The store benchmarks write into a temporary folder that is removed at the
 // end; each one starts from a fresh target.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
-#include "settings/IniStore.h"
+#include "crclib/vendrix_crc.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
-#include "store/RecordStore.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
+#include "store/RecordStore.h"
 #include "store/Utilities.h"
-#include "crclib/vendrix_crc.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Opening a channel on the transport its settings ask for.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
-#include "transport/IrLib.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
+#include "transport/IrLib.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 
@@ -45,8 +45,8 @@ QString ParityLetter(const QString &parity)
 
 QString LineSettingsText(const ChannelSettings &c)
 {
-    return c.Speed.trimmed() + QLatin1Char(',') + ParityLetter(c.Parity) + QLatin1Char(',')
-           + c.DataBits.trimmed() + QLatin1Char(',') + c.StopBits.trimmed();
+    return c.Speed.trimmed() + QLatin1Char(',') + ParityLetter(c.Parity) + QLatin1Char(',') + c.DataBits.trimmed()
+           + QLatin1Char(',') + c.StopBits.trimmed();
 }
 
 int HandshakingOf(const QString &flowControl)
@@ -68,8 +68,9 @@ void Collector::SetComm(int n)
     }
     stopTcp(n); // a TCP link left from an earlier setting of the channel
     if (portNumber(c.Port) < 0) {
-        const QString text = QStringLiteral("Channel %1: the port \"%2\" of [%3] is none of None, Com1 ... Com9; "
-                                            "the channel is not opened.")
+        const QString text = QStringLiteral(
+                                 "Channel %1: the port \"%2\" of [%3] is none of None, Com1 ... Com9; "
+                                 "the channel is not opened.")
                                  .arg(n)
                                  .arg(c.Port, ComSection(n));
         PLog(text, n);
@@ -117,7 +118,8 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
     port->setSThreshold(1);
     port->setRTSEnable(true);
     if (!port->setPortOpen(true)) {
-        *cause = QStringLiteral("Port %1 (%2) cannot be opened: %3").arg(c.Port, LineSettingsText(c), port->errorString());
+        *cause =
+            QStringLiteral("Port %1 (%2) cannot be opened: %3").arg(c.Port, LineSettingsText(c), port->errorString());
         PLog(*cause, n);
         return false;
     }
@@ -154,11 +156,11 @@ void Collector::channelFailed(int n, const QString &cause)
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
     // The cause, when known, stands before the question: the user sees what
     // to change.
-    const QString text = QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure")
-                         + QStringLiteral("\r\n")
-                         + QStringLiteral("non c'è alcun terminale IR collegato alla porta com selezionata.")
-                         + QStringLiteral("\r\n\r\n") + (cause.isEmpty() ? QString() : cause + QStringLiteral("\r\n\r\n"))
-                         + QStringLiteral("Andare alla schermata Opzioni?");
+    const QString text =
+        QStringLiteral("I settaggi per la porta di comunicazione sono errati oppure") + QStringLiteral("\r\n")
+        + QStringLiteral("non c'è alcun terminale IR collegato alla porta com selezionata.")
+        + QStringLiteral("\r\n\r\n") + (cause.isEmpty() ? QString() : cause + QStringLiteral("\r\n\r\n"))
+        + QStringLiteral("Andare alla schermata Opzioni?");
     if (m_messenger.message(text, MsgIcon::Exclamation, MsgButtons::OkCancel) != MsgAnswer::Ok)
         return;
     CloseComm(n);
@@ -206,8 +208,7 @@ bool Collector::setupIrCradle(int n, QString *cause)
     port->setCommPort(portNumber(c.Port));
     port->setInputLen(0);
 
-    static const char *const probes[] = {"9600,n,8,1", "38400,n,8,1", "115200,n,8,1", "57600,n,8,1",
-                                         "19200,n,8,1"};
+    static const char *const probes[] = {"9600,n,8,1", "38400,n,8,1", "115200,n,8,1", "57600,n,8,1", "19200,n,8,1"};
     bool answered = false;
     m_cradleOpenError.clear();
     for (const char *probe : probes) {
@@ -221,9 +222,10 @@ bool Collector::setupIrCradle(int n, QString *cause)
     if (!answered) {
         CaptureMode = false;
         port->setPortOpen(false);
-        *cause = m_cradleOpenError.isEmpty()
-                     ? QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port)
-                     : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        *cause =
+            m_cradleOpenError.isEmpty()
+                ? QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port)
+                : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
         PLog(*cause, n);
         return false;
     }
@@ -256,9 +258,10 @@ bool Collector::setupIrCradle(int n, QString *cause)
     CaptureMode = false;
     port->setPortOpen(false);
     if (!ok) {
-        *cause = m_cradleOpenError.isEmpty()
-                     ? QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed)
-                     : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        *cause =
+            m_cradleOpenError.isEmpty()
+                ? QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed)
+                : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
         PLog(*cause, n);
     }
     return ok;

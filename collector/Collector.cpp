@@ -1,14 +1,14 @@
 #include "collector/Collector.h"
 
-#include "platform/Clock.h"
-#include "store/ErpArticleExport.h"
-#include "store/ErpWriter.h"
-#include "settings/IniStore.h"
-#include "transport/IrLib.h"
 #include "collector/LookupFile.h"
+#include "collector/RegistryExchange.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
-#include "collector/RegistryExchange.h"
+#include "settings/IniStore.h"
+#include "store/ErpArticleExport.h"
+#include "store/ErpWriter.h"
+#include "transport/IrLib.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 
@@ -83,15 +83,14 @@ struct Collector::LogFile {
     bool stillSame() const
     {
         struct stat st {};
-        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device
-               && st.st_ino == inode;
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
     }
     // The log cannot be written: said on standard error (the log itself
     // being what fails), with the file and the reason, once per cause.
     void report(const QString &what, int error)
     {
-        const QString text = QStringLiteral("Cannot %1 the log %2: %3")
-                                 .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+        const QString text =
+            QStringLiteral("Cannot %1 the log %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
         if (text != failure)
             qWarning().noquote() << text;
         failure = text;
@@ -389,8 +388,8 @@ QString Collector::ExchangeFile(int channel) const
 
 void Collector::writeExchange(const QString &key, const QString &value)
 {
-    RegistryExchange::WriteRegistryValue(m_settings.Misc.ChiavePC, m_settings.Misc.PercorsoChiave, key,
-                                         value, m_messenger);
+    RegistryExchange::WriteRegistryValue(m_settings.Misc.ChiavePC, m_settings.Misc.PercorsoChiave, key, value,
+                                         m_messenger);
 }
 
 } // namespace vx

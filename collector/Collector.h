@@ -1,8 +1,8 @@
 #pragma once
 
 #include "collector/ChannelState.h"
-#include "store/RecordStore.h"
 #include "settings/Settings.h"
+#include "store/RecordStore.h"
 #include "transport/TransportFactory.h"
 
 #include <QByteArray>
@@ -56,8 +56,8 @@ public:
         std::function<void(int index, QByteArrayView entry)> logLine;
     };
 
-    Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
-              TransportFactory &transports, QObject *parent = nullptr);
+    Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock, TransportFactory &transports,
+              QObject *parent = nullptr);
     ~Collector() override;
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
@@ -149,7 +149,7 @@ private:
         bool attempting = false; // a connection is being started: its own state changes are ignored
         int windows = 0;         // attempt periods that ended without a connection
         qint64 windowStart = 0;
-        QString address;         // host:port
+        QString address; // host:port
     };
     void makeTcpRetryTimer(int n);
     bool tcpAddress(int n, QString *host, int *port);
@@ -199,10 +199,10 @@ private:
     // the order of the lines. Any other target answers at once, as before.
     struct LaterAnswer {
         bool waiting = false;
-        bool ackNak = false;  // answered ACK/NAK (else only logged)
-        quint64 ticket = 0;   // tells a current answer from one dropped
+        bool ackNak = false; // answered ACK/NAK (else only logged)
+        quint64 ticket = 0;  // tells a current answer from one dropped
         QByteArray line;
-        QByteArray held;      // TCP bytes that arrived behind the record
+        QByteArray held; // TCP bytes that arrived behind the record
     };
     bool answerLater(int n) const { return m_later[n].waiting; }
     void storeLater(const QByteArray &line, int n);

@@ -1,15 +1,15 @@
 // The collector-driven exchange: GETDATA / RMVDATA / PUTFILE, and the
 // look-up files sent line by line on GETFILE.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
-#include "store/ErpArticleExport.h"
-#include "settings/IniStore.h"
 #include "collector/LookupFile.h"
-#include "platform/Paths.h"
 #include "collector/RegistryExchange.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "settings/IniStore.h"
+#include "store/ErpArticleExport.h"
+#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
-#include "store/Utilities.h"
 
 #include <QFile>
 
@@ -27,8 +27,8 @@ QByteArray number(int n)
 void Collector::timerComAuto_Timer(int n)
 {
     ChannelState &s = m_state[n];
-    const QString v = RegistryExchange::ReadRegistryValue(
-        exchangeRoot(), exchangePath(), QStringLiteral("Profilo(%1)").arg(n), QStringLiteral("0"));
+    const QString v = RegistryExchange::ReadRegistryValue(exchangeRoot(), exchangePath(),
+                                                          QStringLiteral("Profilo(%1)").arg(n), QStringLiteral("0"));
     if (!s.StepActive)
         return;
     const bool open = m_serial[n]->PortOpen() || m_socket[n]->State() == Socket::sckConnected;
@@ -38,10 +38,9 @@ void Collector::timerComAuto_Timer(int n)
         if (open && !RegistryExchange::SafeOnWire(v, &why)) {
             // The text would go onto the wire after the command word: a line
             // end in it would make a second command of its own.
-            endRequest(n, QStringLiteral("6"),
-                       QStringLiteral("Profilo(%1) holds %2: the request is refused (%3 = 6)")
-                           .arg(n)
-                           .arg(why, m_requestKey));
+            endRequest(
+                n, QStringLiteral("6"),
+                QStringLiteral("Profilo(%1) holds %2: the request is refused (%3 = 6)").arg(n).arg(why, m_requestKey));
             return;
         }
         if (open) {
@@ -212,7 +211,8 @@ QByteArray Collector::nextLookupLine(int n)
         return m_articles->ArticleLine(name, s.LineNo, n);
     }
     const QString section = ExtFileSection(k);
-    const int maxLength = static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
+    const int maxLength =
+        static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
     const QString name = m_store.read(section, QStringLiteral("Name"), Paths::dataFile(QStringLiteral("toTerm.txt")));
     LookupFile &file = *m_lookup[n];
     if (!file.isOpen() || file.path() != name) {

@@ -1,11 +1,11 @@
 // Turning the characters of a channel into lines, answering each line, and
 // handing records to the record store.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
+#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
-#include "store/Utilities.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -257,8 +257,7 @@ void Collector::scheduleSerialRescan()
         return;
     bool pending = false;
     for (int k = 1; k <= kChannels; ++k)
-        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup
-            && !answerLater(k))
+        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup && !answerLater(k))
             pending = true;
     if (!pending)
         return;

@@ -20,9 +20,8 @@ namespace vx::RegistryExchange {
 
 namespace {
 
-const char *const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER",
-                              "HKEY_DYN_DATA", "HKEY_LOCAL_MACHINE", "HKEY_PERFORMANCE_DATA",
-                              "HKEY_USERS"};
+const char *const kRoots[] = {"HKEY_CLASSES_ROOT",  "HKEY_CURRENT_CONFIG",   "HKEY_CURRENT_USER", "HKEY_DYN_DATA",
+                              "HKEY_LOCAL_MACHINE", "HKEY_PERFORMANCE_DATA", "HKEY_USERS"};
 
 std::function<void(const QString &)> g_log;
 // Path -> why it is refused, for the values and key folders refused now.
@@ -140,8 +139,8 @@ bool keyLevels(const QString &keyPath, QStringList *levels)
 bool validValueName(const QString &name)
 {
     const QString n = name.trimmed();
-    return !n.isEmpty() && n != QLatin1String(".") && n != QLatin1String("..")
-           && !n.contains(QLatin1Char('/')) && !n.contains(QChar(0));
+    return !n.isEmpty() && n != QLatin1String(".") && n != QLatin1String("..") && !n.contains(QLatin1Char('/'))
+           && !n.contains(QChar(0));
 }
 
 // Opens the key folder: the base folder (which the administrator chose, so
@@ -303,8 +302,7 @@ QString readValue(const QString &root, const QString &keyPath, const QString &na
     QString result;
     while (const dirent *e = ::readdir(dir)) {
         const QString entry = QFile::decodeName(e->d_name);
-        if (entry == QLatin1String(".") || entry == QLatin1String("..") || entry.trimmed() != wanted
-            || entry == wanted)
+        if (entry == QLatin1String(".") || entry == QLatin1String("..") || entry.trimmed() != wanted || entry == wanted)
             continue;
         QString value;
         if (take(entry, &value) == ValueState::Read) {
@@ -331,8 +329,7 @@ void SetLog(std::function<void(const QString &)> log)
     g_log = std::move(log);
 }
 
-QString ReadRegistryValue(const QString &root, const QString &keyPath, const QString &name,
-                          const QString &defaultValue)
+QString ReadRegistryValue(const QString &root, const QString &keyPath, const QString &name, const QString &defaultValue)
 {
     if (root.isEmpty())
         return defaultValue;
@@ -341,8 +338,8 @@ QString ReadRegistryValue(const QString &root, const QString &keyPath, const QSt
     return found ? value : defaultValue;
 }
 
-bool WriteRegistryValue(const QString &root, const QString &keyPath, const QString &name,
-                        const QString &text, Messenger &messenger)
+bool WriteRegistryValue(const QString &root, const QString &keyPath, const QString &name, const QString &text,
+                        Messenger &messenger)
 {
     static const QString kError = QStringLiteral("Error opening or creating registry key");
     QStringList levels;
@@ -363,8 +360,8 @@ bool WriteRegistryValue(const QString &root, const QString &keyPath, const QStri
     // replaced, not followed.
     const QByteArray target = QFile::encodeName(name.trimmed());
     static unsigned counter = 0;
-    const QByteArray temp = "." + target + ".tmp." + QByteArray::number(qint64(::getpid())) + "."
-                            + QByteArray::number(++counter);
+    const QByteArray temp =
+        "." + target + ".tmp." + QByteArray::number(qint64(::getpid())) + "." + QByteArray::number(++counter);
     Fd fd(retryOpenAt(key.get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644));
     if (!fd.valid())
         return false;
@@ -428,7 +425,8 @@ QString ReadExchangeFile(const QString &root, const QString &keyPath, const QStr
         for (const QString &level : levels)
             where += QLatin1Char('/') + level;
     where += QLatin1Char('/') + name.trimmed() + QStringLiteral(" (the file it names)");
-    noteRefusal(where, refusal.isEmpty() ? QString() : refusal + QStringLiteral("; the records go to the channel's own target"));
+    noteRefusal(where, refusal.isEmpty() ? QString()
+                                         : refusal + QStringLiteral("; the records go to the channel's own target"));
     return path;
 }
 

@@ -43,8 +43,8 @@ QString ReadRegistryValue(const QString &root, const QString &keyPath, const QSt
 // Creates the key as needed and replaces the value atomically. Shows the
 // message (through messenger) and stores nothing when the root or key path
 // is unusable. Returns whether the value was stored.
-bool WriteRegistryValue(const QString &root, const QString &keyPath, const QString &name,
-                        const QString &text, Messenger &messenger);
+bool WriteRegistryValue(const QString &root, const QString &keyPath, const QString &name, const QString &text,
+                        Messenger &messenger);
 
 // The file a File(n) value names: an absolute path as it is, or a path
 // relative to the base folder that stays inside it. The file must be a

@@ -2,12 +2,12 @@
 // does around its changes, without the dialog.
 #include "collector/Collector.h"
 
-#include "settings/IniStore.h"
 #include "collector/LookupFile.h"
 #include "collector/RegistryExchange.h"
+#include "settings/IniStore.h"
+#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
-#include "store/Utilities.h"
 
 namespace vx {
 

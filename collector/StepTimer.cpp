@@ -1,9 +1,9 @@
 // The 100 ms step timer: data-exchange requests, step periods, reply
 // time-outs; and the modem command exchange.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
-#include "platform/Messenger.h"
 #include "collector/RegistryExchange.h"
+#include "platform/Clock.h"
+#include "platform/Messenger.h"
 #include "transport/SerialPort.h"
 
 #include <QEventLoop>
@@ -86,7 +86,8 @@ void Collector::HandleReplyTimeout(int n)
     if (type == QLatin1String("TCP"))
         text = tcpTimeoutText(n);
     else if (type == QLatin1String("Modem"))
-        text = QStringLiteral("Port") + m + QStringLiteral(" Connection Modem ") + QStringLiteral("response Timed Out ");
+        text =
+            QStringLiteral("Port") + m + QStringLiteral(" Connection Modem ") + QStringLiteral("response Timed Out ");
     else
         text = QStringLiteral("Port") + m + QStringLiteral(" Timeout Sending File ");
     // One armed time-out shows one box, even while later ticks run.
@@ -98,9 +99,10 @@ void Collector::HandleReplyTimeout(int n)
     s.SendingFile = false;
     if (type == QLatin1String("Modem"))
         s.ModemTimedOut = true;
-    endRequest(n, QStringLiteral("6"),
-               QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested collection ends.")
-                   .arg(n));
+    endRequest(
+        n, QStringLiteral("6"),
+        QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested collection ends.")
+            .arg(n));
 }
 
 void Collector::endRequest(int n, const QString &code, const QString &why)

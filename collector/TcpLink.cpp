@@ -1,9 +1,9 @@
 // TCP channels: the connection made at opening, the loss of the peer, and
 // the reconnection in the background that serves a terminal which comes
 // back without a restart.
-#include "platform/Clock.h"
 #include "collector/Collector.h"
 #include "collector/LookupFile.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "transport/Socket.h"
 
@@ -23,8 +23,9 @@ constexpr int kOpeningAttempts = 10;
 
 bool allDigits(const QString &text)
 {
-    return !text.isEmpty() && text.size() <= 5
-           && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    return !text.isEmpty() && text.size() <= 5 && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
 }
 
 } // namespace
@@ -43,12 +44,13 @@ bool Collector::tcpAddress(int n, QString *host, int *port)
         const int high = i == 4 ? 65535 : 255;
         const int value = allDigits(text) ? text.toInt() : -1;
         if (value < low || value > high) {
-            const QString message = QStringLiteral("Channel %1 is not opened: IP%2 is \"%3\", not a number from %4 to %5.")
-                                        .arg(n)
-                                        .arg(i + 1)
-                                        .arg(parts[i])
-                                        .arg(low)
-                                        .arg(high);
+            const QString message =
+                QStringLiteral("Channel %1 is not opened: IP%2 is \"%3\", not a number from %4 to %5.")
+                    .arg(n)
+                    .arg(i + 1)
+                    .arg(parts[i])
+                    .arg(low)
+                    .arg(high);
             PLog(message, n);
             m_messenger.message(message, MsgIcon::Exclamation, MsgButtons::Ok);
             return false;
@@ -138,8 +140,8 @@ void Collector::connectTcp(int n)
             QEventLoop loop;
             // A refused connection fails within milliseconds: the next try
             // waits for the rest of the 100 ms slice instead of spinning.
-            const auto a = failed ? QMetaObject::Connection()
-                                  : connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
+            const auto a =
+                failed ? QMetaObject::Connection() : connect(socket, &Socket::StateChanged, &loop, &QEventLoop::quit);
             QTimer::singleShot(kRetryMs, &loop, &QEventLoop::quit);
             loop.exec();
             if (a)
@@ -258,11 +260,12 @@ void Collector::tcpLost(int n)
     l.lost = true;
     l.windows = 0;
     l.windowStart = now();
-    PLog(QStringLiteral("Channel %1: %2 (%3); connecting again in the background.")
-             .arg(n)
-             .arg(error ? QStringLiteral("the connection failed") : QStringLiteral("the terminal closed the connection"))
-             .arg(l.address),
-         n);
+    PLog(
+        QStringLiteral("Channel %1: %2 (%3); connecting again in the background.")
+            .arg(n)
+            .arg(error ? QStringLiteral("the connection failed") : QStringLiteral("the terminal closed the connection"))
+            .arg(l.address),
+        n);
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
     // What was acknowledged so far reaches stable storage.
     m_recordStore->SyncTarget(n);
@@ -296,11 +299,12 @@ void Collector::checkTcpLinks()
             if (l.windows >= kOpeningAttempts) {
                 l.opening = false;
                 setStatusPanel(n, QStringLiteral(" Error/n.d."));
-                PLog(QStringLiteral("Channel %1: no connection to %2 after %3 attempts; trying again in the background.")
-                         .arg(n)
-                         .arg(l.address)
-                         .arg(kOpeningAttempts),
-                     n);
+                PLog(
+                    QStringLiteral("Channel %1: no connection to %2 after %3 attempts; trying again in the background.")
+                        .arg(n)
+                        .arg(l.address)
+                        .arg(kOpeningAttempts),
+                    n);
             }
         }
         tcpAttempt(n);

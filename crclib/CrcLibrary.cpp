@@ -41,8 +41,7 @@ bool CrcLibrary::ensureLoaded()
         m_crc = reinterpret_cast<CrcFn>(dlsym(m_handle, "Crc32"));
         m_end = reinterpret_cast<EndFn>(dlsym(m_handle, "EndCrc32"));
         if (!ok())
-            m_error = QStringLiteral("The checksum library %1 lacks BeginCrc32, Crc32 or EndCrc32.")
-                          .arg(m_path);
+            m_error = QStringLiteral("The checksum library %1 lacks BeginCrc32, Crc32 or EndCrc32.").arg(m_path);
     }
     if (!ok()) {
         m_begin = nullptr;

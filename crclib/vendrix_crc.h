@@ -25,11 +25,11 @@ VENDRIX_EXPORT uint32_t EndCrc32(uint32_t reg, char **out);
 
 /* Result codes of get_line. */
 enum {
-    GETLINE_OK = 0,          /* line n is in the buffer */
-    GETLINE_NO_FILE = 1,     /* no path, or the file cannot be opened */
-    GETLINE_SHORT_FILE = 2,  /* fewer than n lines; also n <= 0 ("tromz") */
-    GETLINE_READ_ERROR = 3,  /* a read failed for another reason */
-    GETLINE_NO_ROOM = 4      /* no buffer, size < 1, or a line did not fit */
+    GETLINE_OK = 0,         /* line n is in the buffer */
+    GETLINE_NO_FILE = 1,    /* no path, or the file cannot be opened */
+    GETLINE_SHORT_FILE = 2, /* fewer than n lines; also n <= 0 ("tromz") */
+    GETLINE_READ_ERROR = 3, /* a read failed for another reason */
+    GETLINE_NO_ROOM = 4     /* no buffer, size < 1, or a line did not fit */
 };
 
 /* Reads line n (first line is 1) of a text file into the caller's buffer

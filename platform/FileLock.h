@@ -10,9 +10,9 @@ namespace FileLock {
 
 // What trying the program's instance lock found.
 struct InstanceResult {
-    bool held = false;    // this process holds the lock now
-    qint64 otherPid = 0;  // the holder's process id, when another one holds it
-    QString error;        // why the lock could not be tried (folder not writable, ...)
+    bool held = false;   // this process holds the lock now
+    qint64 otherPid = 0; // the holder's process id, when another one holds it
+    QString error;       // why the lock could not be tried (folder not writable, ...)
 };
 
 // Takes the lock file at path for the rest of the process's life (the file

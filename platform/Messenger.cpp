@@ -10,11 +10,16 @@ Messenger *g_current = nullptr;
 const char *iconWord(MsgIcon icon)
 {
     switch (icon) {
-    case MsgIcon::Information: return "information";
-    case MsgIcon::Exclamation: return "warning";
-    case MsgIcon::Critical: return "error";
-    case MsgIcon::Question: return "question";
-    case MsgIcon::None: break;
+    case MsgIcon::Information:
+        return "information";
+    case MsgIcon::Exclamation:
+        return "warning";
+    case MsgIcon::Critical:
+        return "error";
+    case MsgIcon::Question:
+        return "question";
+    case MsgIcon::None:
+        break;
     }
     return "message";
 }
@@ -23,9 +28,12 @@ const char *iconWord(MsgIcon icon)
 MsgAnswer Messenger::defaultAnswer(MsgButtons buttons)
 {
     switch (buttons) {
-    case MsgButtons::OkCancel: return MsgAnswer::Cancel;
-    case MsgButtons::YesNo: return MsgAnswer::No;
-    case MsgButtons::Ok: break;
+    case MsgButtons::OkCancel:
+        return MsgAnswer::Cancel;
+    case MsgButtons::YesNo:
+        return MsgAnswer::No;
+    case MsgButtons::Ok:
+        break;
     }
     return MsgAnswer::Ok;
 }
@@ -37,8 +45,9 @@ QString Messenger::qtFilter(const QString &filter)
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         const QString description = parts.at(i);
         const QString patterns = QString(parts.at(i + 1)).replace(QLatin1Char(';'), QLatin1Char(' '));
-        out << (description.contains(QLatin1Char('(')) ? description
-                                                        : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+        out << (description.contains(QLatin1Char('('))
+                    ? description
+                    : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
     }
     if (out.isEmpty() && !filter.isEmpty())
         out << filter;
@@ -64,20 +73,17 @@ void HeadlessMessenger::report(const QString &line)
     std::fflush(stderr);
 }
 
-MsgAnswer HeadlessMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                                     const QString &title)
+MsgAnswer HeadlessMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title)
 {
     QString flat = text;
     flat.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
     flat.replace(QLatin1Char('\n'), QStringLiteral(" / "));
-    report(QStringLiteral("[%1] %2%3").arg(QLatin1String(iconWord(icon)),
-                                           title.isEmpty() ? QString() : title + QStringLiteral(": "),
-                                           flat));
+    report(QStringLiteral("[%1] %2%3")
+               .arg(QLatin1String(iconWord(icon)), title.isEmpty() ? QString() : title + QStringLiteral(": "), flat));
     return defaultAnswer(buttons);
 }
 
-std::optional<QString> HeadlessMessenger::prompt(const QString &title, const QString &label,
-                                                 const QString &)
+std::optional<QString> HeadlessMessenger::prompt(const QString &title, const QString &label, const QString &)
 {
     report(QStringLiteral("[prompt] %1: %2 (no answer without a window)").arg(title, label));
     return std::nullopt;
@@ -95,8 +101,7 @@ QString HeadlessMessenger::saveFileName(const QString &title, const QString &, c
     return {};
 }
 
-MsgAnswer ScriptedMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                                     const QString &title)
+MsgAnswer ScriptedMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title)
 {
     shown.push_back({text, icon, buttons, title});
     if (onMessage)
@@ -108,8 +113,7 @@ MsgAnswer ScriptedMessenger::message(const QString &text, MsgIcon icon, MsgButto
     return answer;
 }
 
-std::optional<QString> ScriptedMessenger::prompt(const QString &title, const QString &,
-                                                 const QString &)
+std::optional<QString> ScriptedMessenger::prompt(const QString &title, const QString &, const QString &)
 {
     promptsShown << title;
     if (promptAnswers.empty())
@@ -134,8 +138,7 @@ QString ScriptedMessenger::openFileName(const QString &title, const QString &fil
     return answer;
 }
 
-QString ScriptedMessenger::saveFileName(const QString &title, const QString &filter,
-                                        const QString &start)
+QString ScriptedMessenger::saveFileName(const QString &title, const QString &filter, const QString &start)
 {
     return openFileName(title, filter, start);
 }

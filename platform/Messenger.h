@@ -20,8 +20,7 @@ class Messenger {
 public:
     virtual ~Messenger() = default;
 
-    virtual MsgAnswer message(const QString &text, MsgIcon icon = MsgIcon::None,
-                              MsgButtons buttons = MsgButtons::Ok,
+    virtual MsgAnswer message(const QString &text, MsgIcon icon = MsgIcon::None, MsgButtons buttons = MsgButtons::Ok,
                               const QString &title = QString()) = 0;
     // A text prompt; nothing when the user cancels.
     virtual std::optional<QString> prompt(const QString &title, const QString &label,
@@ -34,10 +33,8 @@ public:
     }
     // File dialogs; filter in "Description (*.ext)|*.ext|..." form. Empty
     // when the user cancels.
-    virtual QString openFileName(const QString &title, const QString &filter,
-                                 const QString &start = QString()) = 0;
-    virtual QString saveFileName(const QString &title, const QString &filter,
-                                 const QString &start = QString()) = 0;
+    virtual QString openFileName(const QString &title, const QString &filter, const QString &start = QString()) = 0;
+    virtual QString saveFileName(const QString &title, const QString &filter, const QString &start = QString()) = 0;
 
     // The answer a box gets when nobody is there to click: OK where only OK
     // is offered, Cancel where OK and Cancel are, No where Yes and No are.
@@ -55,13 +52,11 @@ public:
 // an engine built before the window existed uses the window's dialogs.
 class CurrentMessenger : public Messenger {
 public:
-    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                      const QString &title) override
+    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title) override
     {
         return current().message(text, icon, buttons, title);
     }
-    std::optional<QString> prompt(const QString &title, const QString &label,
-                                  const QString &initial) override
+    std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override
     {
         return current().prompt(title, label, initial);
     }
@@ -87,10 +82,8 @@ public:
     explicit HeadlessMessenger(LogSink log = {}) : m_log(std::move(log)) {}
     void setLogSink(LogSink log) { m_log = std::move(log); }
 
-    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                      const QString &title) override;
-    std::optional<QString> prompt(const QString &title, const QString &label,
-                                  const QString &initial) override;
+    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title) override;
+    std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;
 
@@ -110,18 +103,16 @@ public:
         QString title;
     };
 
-    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                      const QString &title) override;
-    std::optional<QString> prompt(const QString &title, const QString &label,
-                                  const QString &initial) override;
+    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title) override;
+    std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;
 
-    std::vector<Shown> shown;      // every message box, in order
-    QStringList promptsShown;      // every prompt title, in order
-    QStringList dialogsShown;      // every file dialog title, in order
-    QStringList dialogFilters;     // and its filter
-    QStringList dialogStarts;      // and the name it started from
+    std::vector<Shown> shown;  // every message box, in order
+    QStringList promptsShown;  // every prompt title, in order
+    QStringList dialogsShown;  // every file dialog title, in order
+    QStringList dialogFilters; // and its filter
+    QStringList dialogStarts;  // and the name it started from
     std::deque<MsgAnswer> answers;
     std::deque<std::optional<QString>> promptAnswers;
     std::deque<QString> fileAnswers;

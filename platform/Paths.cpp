@@ -65,8 +65,7 @@ QString dataDir()
     const QString home = homeOverride();
     if (!home.isEmpty())
         return ensured(home);
-    return ensured(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                   + QStringLiteral("/Vendrix"));
+    return ensured(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vendrix"));
 }
 
 QString settingsFile()

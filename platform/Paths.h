@@ -20,8 +20,8 @@ QString configDir();
 QString dataDir();
 
 // Conveniences for the files that live in those folders.
-QString settingsFile();   // config folder / Vendrix.ini
-QString portsFile();      // config folder / ports.ini
+QString settingsFile();                // config folder / Vendrix.ini
+QString portsFile();                   // config folder / ports.ini
 QString dataFile(const QString &name); // data folder / name
 
 // The device that "ComN" (N = 1..9) names: $VENDRIX_COM<N>, else the ComN=

@@ -33,7 +33,10 @@ QString CommWindowTitle(const ProfileFunction &function)
     return function.Name + QStringLiteral(" : ") + QStringLiteral("Communication Parameter");
 }
 
-QStringList TerminalFamilies() { return {QStringLiteral("711"), QStringLiteral("8000"), QStringLiteral("8300")}; }
+QStringList TerminalFamilies()
+{
+    return {QStringLiteral("711"), QStringLiteral("8000"), QStringLiteral("8300")};
+}
 
 QStringList PortTabCaptions()
 {
@@ -41,13 +44,22 @@ QStringList PortTabCaptions()
             QStringLiteral("IR")};
 }
 
-QStringList ParityItems() { return {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")}; }
-QStringList DataBitsItems() { return {QStringLiteral("7"), QStringLiteral("8")}; }
+QStringList ParityItems()
+{
+    return {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")};
+}
+QStringList DataBitsItems()
+{
+    return {QStringLiteral("7"), QStringLiteral("8")};
+}
 QStringList FlowControlItems()
 {
     return {QStringLiteral("None"), QStringLiteral("Cts/Rts"), QStringLiteral("Xon/Xoff")};
 }
-QStringList ProtocolItems() { return {QStringLiteral("None"), QStringLiteral("ACK/NAK")}; }
+QStringList ProtocolItems()
+{
+    return {QStringLiteral("None"), QStringLiteral("ACK/NAK")};
+}
 
 QStringList TerminatorItems()
 {
@@ -57,7 +69,10 @@ QStringList TerminatorItems()
     return items;
 }
 
-int TabForPort(qint16 port) { return port >= 1 && port <= 5 ? port - 1 : 0; }
+int TabForPort(qint16 port)
+{
+    return port >= 1 && port <= 5 ? port - 1 : 0;
+}
 
 qint16 PortAfterTab(int tab, qint16 port)
 {
@@ -143,9 +158,12 @@ QString SeparatorPair::characterEdited(const QString &charText)
 
 QStringList AvailableRecordItems(const ProfileFunction &function)
 {
-    QStringList items{QStringLiteral("01 Date"),          QStringLiteral("02 Time"),
-                      QStringLiteral("03 Terminal ID"),    QStringLiteral("04 Operator ID"),
-                      QStringLiteral("05 Rec. Progr. num."), QStringLiteral("06 Rec. Total num."),
+    QStringList items{QStringLiteral("01 Date"),
+                      QStringLiteral("02 Time"),
+                      QStringLiteral("03 Terminal ID"),
+                      QStringLiteral("04 Operator ID"),
+                      QStringLiteral("05 Rec. Progr. num."),
+                      QStringLiteral("06 Rec. Total num."),
                       QStringLiteral("07 Profile")};
     for (int m = 0; m < 8; ++m) {
         const ProfileField &field = function.Fields[m];
@@ -158,8 +176,7 @@ QStringList AvailableRecordItems(const ProfileFunction &function)
     return items;
 }
 
-RecordStructureList::RecordStructureList(const ProfileFunction &function)
-    : m_available(AvailableRecordItems(function))
+RecordStructureList::RecordStructureList(const ProfileFunction &function) : m_available(AvailableRecordItems(function))
 {
 }
 

@@ -14,14 +14,14 @@ namespace vx {
 // ---- Captions and lists ---------------------------------------------------
 
 QString CommWindowTitle(const ProfileFunction &function); // "<name> : Communication Parameter"
-QStringList TerminalFamilies();   // "711", "8000", "8300"
-QStringList PortTabCaptions();    // "RS232", "Docking", "Keyboard", "IrDa", "IR"
+QStringList TerminalFamilies();                           // "711", "8000", "8300"
+QStringList PortTabCaptions();                            // "RS232", "Docking", "Keyboard", "IrDa", "IR"
 constexpr int kKeyboardTab = 2;
-QStringList ParityItems();        // "None", "Even", "Odd"
-QStringList DataBitsItems();      // "7", "8"
-QStringList FlowControlItems();   // "None", "Cts/Rts", "Xon/Xoff"
-QStringList ProtocolItems();      // "None", "ACK/NAK"
-QStringList TerminatorItems();    // "None", "Constant 1" .. "Constant 10"
+QStringList ParityItems();      // "None", "Even", "Odd"
+QStringList DataBitsItems();    // "7", "8"
+QStringList FlowControlItems(); // "None", "Cts/Rts", "Xon/Xoff"
+QStringList ProtocolItems();    // "None", "ACK/NAK"
+QStringList TerminatorItems();  // "None", "Constant 1" .. "Constant 10"
 
 // ---- Port tabs --------------------------------------------------------------
 
@@ -83,7 +83,10 @@ struct SeparatorPair {
 
 // ---- Record structure -------------------------------------------------------
 
-inline QString NoMoreRoomText() { return QStringLiteral("No more room for record structure"); }
+inline QString NoMoreRoomText()
+{
+    return QStringLiteral("No more room for record structure");
+}
 constexpr int kMaxRecordStructureItems = 25;
 // Slots the record structure uses and the file stores.
 constexpr int kStoredRecordSlots = 26;

@@ -6,30 +6,12 @@ namespace vx {
 const std::array<BarcodeBox, kBarcodeBoxes> &BarcodeBoxes()
 {
     static const std::array<BarcodeBox, kBarcodeBoxes> boxes{{
-        {"Code 39", 0, 7},
-        {"Italy PharmaCode", 0, 6},
-        {"CIP 39", 0, 5},
-        {"Industrial 25", 0, 4},
-        {"Interleave 25", 0, 3},
-        {"Matrix 25", 0, 2},
-        {"Codabar (NW7)", 0, 1},
-        {"Code 93", 0, 0},
-        {"Code 128", 1, 7},
-        {"UPCE no Addon", 1, 6},
-        {"UPCE Addon 2", 1, 5},
-        {"UPCE Addon 5", 1, 4},
-        {"EAN8 no Addon", 1, 3},
-        {"EAN 8 Addon 2", 1, 2},
-        {"EAN 8 Addon 5", 1, 1},
-        {"EAN 13 no Addon", 1, 0},
-        {"EAN 13 Addon 2", 2, 7},
-        {"EAN 13 Addon 5", 2, 6},
-        {"MSI", 2, 5},
-        {"Plessey", 2, 4},
-        {"Std to UK Plessey", 9, 2},
-        {"UPCE to UPCA", 9, 1},
-        {"UPCA to EAN13", 9, 0},
-        {"ISBN Conversion", 10, 7},
+        {"Code 39", 0, 7},           {"Italy PharmaCode", 0, 6}, {"CIP 39", 0, 5},        {"Industrial 25", 0, 4},
+        {"Interleave 25", 0, 3},     {"Matrix 25", 0, 2},        {"Codabar (NW7)", 0, 1}, {"Code 93", 0, 0},
+        {"Code 128", 1, 7},          {"UPCE no Addon", 1, 6},    {"UPCE Addon 2", 1, 5},  {"UPCE Addon 5", 1, 4},
+        {"EAN8 no Addon", 1, 3},     {"EAN 8 Addon 2", 1, 2},    {"EAN 8 Addon 5", 1, 1}, {"EAN 13 no Addon", 1, 0},
+        {"EAN 13 Addon 2", 2, 7},    {"EAN 13 Addon 5", 2, 6},   {"MSI", 2, 5},           {"Plessey", 2, 4},
+        {"Std to UK Plessey", 9, 2}, {"UPCE to UPCA", 9, 1},     {"UPCA to EAN13", 9, 0}, {"ISBN Conversion", 10, 7},
         {"ISSN Conversion", 10, 6},
     }};
     return boxes;
@@ -70,11 +52,20 @@ QStringList FieldChoiceItems(const ProfileFunction &function, const QString &fir
     return items;
 }
 
-int FieldChoicePosition(long long stored) { return stored >= 0 && stored <= 8 ? int(stored) : -1; }
+int FieldChoicePosition(long long stored)
+{
+    return stored >= 0 && stored <= 8 ? int(stored) : -1;
+}
 
-int RetrieveChoicePosition(const QString &stored) { return FieldChoicePosition(LeadingNumber(stored)); }
+int RetrieveChoicePosition(const QString &stored)
+{
+    return FieldChoicePosition(LeadingNumber(stored));
+}
 
-QString RetrieveChoiceText(int position) { return QString::number(position); }
+QString RetrieveChoiceText(int position)
+{
+    return QString::number(position);
+}
 
 const ExtFileLayout *LinkedLayout(const ProfileSet &set, const ProfileFunction &function)
 {
@@ -90,11 +81,13 @@ bool JoinKeyListEnabled(const ExtFileLayout &layout, int key)
 
 QStringList UpdateOperatorLabels()
 {
-    return {QStringLiteral("+"), QStringLiteral("--"), QStringLiteral("x"), QStringLiteral("/"),
-            QStringLiteral("Upd")};
+    return {QStringLiteral("+"), QStringLiteral("--"), QStringLiteral("x"), QStringLiteral("/"), QStringLiteral("Upd")};
 }
 
-int UpdateOperatorPosition(qint16 stored) { return stored >= 0 && stored <= 4 ? stored : 0; }
+int UpdateOperatorPosition(qint16 stored)
+{
+    return stored >= 0 && stored <= 4 ? stored : 0;
+}
 
 bool UpdateValueAccepted(const QString &text)
 {

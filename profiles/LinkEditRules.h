@@ -39,7 +39,10 @@ void SetBarcodeBox(BarcodeTable &table, int box, bool ticked);
 
 // ---- Look-up links ----------------------------------------------------------
 
-inline QString NotAvailableText() { return QStringLiteral("Not Available"); }
+inline QString NotAvailableText()
+{
+    return QStringLiteral("Not Available");
+}
 
 // A field list of the key, retrieve and update windows: `first` at
 // position 0, then for fields 1..8 the field's name, or "Not Available"

@@ -26,7 +26,8 @@ void err(const QString &line)
 
 int usage()
 {
-    err(QStringLiteral("Usage:\n"
+    err(
+        QStringLiteral("Usage:\n"
                        "  Vendrix profile new FILE.VDX          write a new default profile\n"
                        "  Vendrix profile check FILE.VDX        read a profile and report what is wrong\n"
                        "  Vendrix profile export-c FILE.VDX OUT.c   write the profile as C default settings"));
@@ -81,8 +82,9 @@ int runCheck(const QString &path)
         for (const ProfileField &d : f.Fields)
             fields += f.Enabled != 0 && d.Enabled != 0;
     }
-    QString summary = QStringLiteral("%1: OK, %2 lines, terminal family %3, %4 of 5 functions enabled, "
-                                     "%5 fields enabled in them")
+    QString summary = QStringLiteral(
+                          "%1: OK, %2 lines, terminal family %3, %4 of 5 functions enabled, "
+                          "%5 fields enabled in them")
                           .arg(path)
                           .arg(result.linesRead)
                           .arg(set.TerminalFamily)
@@ -95,7 +97,8 @@ int runCheck(const QString &path)
         summary += QStringLiteral(", no closing FLAG=17");
     // A value with a comma reads back whole but cannot be sent.
     QFile file(path);
-    const QList<QByteArray> commas = file.open(QIODevice::ReadOnly) ? KeysWithComma(file.readAll()) : QList<QByteArray>();
+    const QList<QByteArray> commas =
+        file.open(QIODevice::ReadOnly) ? KeysWithComma(file.readAll()) : QList<QByteArray>();
     if (!commas.isEmpty()) {
         err(QStringLiteral("%1: %2 The profile cannot be sent.").arg(path, CommaRefusalText(commas)));
         return 1;

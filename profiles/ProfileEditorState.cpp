@@ -29,11 +29,16 @@ QString *layoutSlot(ExtFileLayout &layout, int kind, int index)
     if (index < 0 || index >= (key ? 4 : 8))
         return nullptr;
     switch (kind) {
-    case 0: return &layout.KeyFrom[size_t(index)];
-    case 1: return &layout.KeyTo[size_t(index)];
-    case 2: return &layout.UserFrom[size_t(index)];
-    case 3: return &layout.UserTo[size_t(index)];
-    default: return nullptr;
+    case 0:
+        return &layout.KeyFrom[size_t(index)];
+    case 1:
+        return &layout.KeyTo[size_t(index)];
+    case 2:
+        return &layout.UserFrom[size_t(index)];
+    case 3:
+        return &layout.UserTo[size_t(index)];
+    default:
+        return nullptr;
     }
 }
 
@@ -43,8 +48,9 @@ ProfileEditorState::ProfileEditorState(ProfileWorkspace &workspace) : m_ws(works
 
 QString ProfileEditorState::CommaRefusedText()
 {
-    return QStringLiteral("A comma cannot be used in a profile value: the terminal would read it as the end "
-                          "of the value.");
+    return QStringLiteral(
+        "A comma cannot be used in a profile value: the terminal would read it as the end "
+        "of the value.");
 }
 
 EditVerdict ProfileEditorState::refuseComma(const QString &text) const
@@ -91,8 +97,8 @@ ProfileEditorState::SaveAsOutcome ProfileEditorState::SaveAs(Messenger &messenge
     if (path.endsWith(QLatin1String(".c")))
         return SaveAsOutcome::SavedSource;
     SavedAs(path);
-    if (messenger.message(QStringLiteral("Do you want to download the profile?"), MsgIcon::Question,
-                          MsgButtons::YesNo, CloseTitle())
+    if (messenger.message(QStringLiteral("Do you want to download the profile?"), MsgIcon::Question, MsgButtons::YesNo,
+                          CloseTitle())
         != MsgAnswer::Yes)
         return SaveAsOutcome::Saved;
     m_ws.ProfileFileName = path;
@@ -362,8 +368,8 @@ void ProfileEditorState::SetDualNotConsecutive(int rule)
 QString ProfileEditorState::dualWarning() const
 {
     return consecutiveLocked()
-        ? QStringLiteral("WARNING. Sum On NOT Consecutive record imply sum On Consecutive record")
-        : QString();
+               ? QStringLiteral("WARNING. Sum On NOT Consecutive record imply sum On Consecutive record")
+               : QString();
 }
 
 // ---- Look-up link -------------------------------------------------------------------
@@ -378,9 +384,15 @@ void ProfileEditorState::SetExtMode(ExtMode mode, bool on)
     ExtFileLink &l = function().ExtLink;
     const qint16 v = on ? 1 : 0;
     switch (mode) {
-    case ExtMode::Query: l.QueryActive = v; break;
-    case ExtMode::Retrieve: l.RetrieveActive = v; break;
-    case ExtMode::Update: l.UpdateActive = v; break;
+    case ExtMode::Query:
+        l.QueryActive = v;
+        break;
+    case ExtMode::Retrieve:
+        l.RetrieveActive = v;
+        break;
+    case ExtMode::Update:
+        l.UpdateActive = v;
+        break;
     }
 }
 
@@ -389,9 +401,15 @@ void ProfileEditorState::SetExtStop(ExtMode mode, bool on)
     ExtFileLink &l = function().ExtLink;
     const qint16 v = on ? 1 : 0;
     switch (mode) {
-    case ExtMode::Query: l.QueryStop = v; break;
-    case ExtMode::Retrieve: l.RetrieveStop = v; break;
-    case ExtMode::Update: l.UpdateStop = v; break;
+    case ExtMode::Query:
+        l.QueryStop = v;
+        break;
+    case ExtMode::Retrieve:
+        l.RetrieveStop = v;
+        break;
+    case ExtMode::Update:
+        l.UpdateStop = v;
+        break;
     }
 }
 
@@ -399,9 +417,12 @@ bool ProfileEditorState::extModeActive(ExtMode mode) const
 {
     const ExtFileLink &l = function().ExtLink;
     switch (mode) {
-    case ExtMode::Query: return l.QueryActive != 0;
-    case ExtMode::Retrieve: return l.RetrieveActive != 0;
-    case ExtMode::Update: return l.UpdateActive != 0;
+    case ExtMode::Query:
+        return l.QueryActive != 0;
+    case ExtMode::Retrieve:
+        return l.RetrieveActive != 0;
+    case ExtMode::Update:
+        return l.UpdateActive != 0;
     }
     return false;
 }
@@ -410,9 +431,12 @@ bool ProfileEditorState::extStop(ExtMode mode) const
 {
     const ExtFileLink &l = function().ExtLink;
     switch (mode) {
-    case ExtMode::Query: return l.QueryStop != 0;
-    case ExtMode::Retrieve: return l.RetrieveStop != 0;
-    case ExtMode::Update: return l.UpdateStop != 0;
+    case ExtMode::Query:
+        return l.QueryStop != 0;
+    case ExtMode::Retrieve:
+        return l.RetrieveStop != 0;
+    case ExtMode::Update:
+        return l.UpdateStop != 0;
     }
     return false;
 }
@@ -566,8 +590,9 @@ EditVerdict ProfileEditorState::CheckCopy(int from, int to)
 
 QString ProfileEditorState::CopyWarningText(int from, int to)
 {
-    return QStringLiteral("Are you sure to overwrite the profile number : %1\nWith profile number :  %2\n\n"
-                          "This is a NOT UNDO operation.")
+    return QStringLiteral(
+               "Are you sure to overwrite the profile number : %1\nWith profile number :  %2\n\n"
+               "This is a NOT UNDO operation.")
         .arg(to + 1)
         .arg(from + 1);
 }
@@ -606,11 +631,20 @@ EditVerdict ProfileEditorState::SetModemText(int box, const QString &text)
         return comma;
     const QString cut = text.left(ModemBoxLength(box));
     switch (box) {
-    case 0: m.DialNumber = cut; break;
-    case 1: m.ResetString = cut; break;
-    case 2: m.InitString = cut; break;
-    case 3: m.DialCommand = cut; break;
-    default: return EditVerdict::refused(QString());
+    case 0:
+        m.DialNumber = cut;
+        break;
+    case 1:
+        m.ResetString = cut;
+        break;
+    case 2:
+        m.InitString = cut;
+        break;
+    case 3:
+        m.DialCommand = cut;
+        break;
+    default:
+        return EditVerdict::refused(QString());
     }
     return EditVerdict::ok();
 }
@@ -619,12 +653,18 @@ QString ProfileEditorState::modemText(int box) const
 {
     const ModemSettings &m = function().Modem;
     switch (box) {
-    case 0: return m.DialNumber;
-    case 1: return m.ResetString;
-    case 2: return m.InitString;
-    case 3: return m.DialCommand;
-    case 4: return QString::number(m.Timeout);
-    default: return QString();
+    case 0:
+        return m.DialNumber;
+    case 1:
+        return m.ResetString;
+    case 2:
+        return m.InitString;
+    case 3:
+        return m.DialCommand;
+    case 4:
+        return QString::number(m.Timeout);
+    default:
+        return QString();
     }
 }
 

@@ -70,7 +70,7 @@ QByteArray SettingsSourceText(const QList<QByteArray> &items, const QDateTime &s
     out += "// settings.c   default settings for Vendrix.\r\n";
     out += "// same format of rx/tx file (with no CRC32)\r\n";
     out += "// TimeStamp : " + locale.toString(stamp.date(), QLocale::ShortFormat).toLatin1() + " - "
-        + locale.toString(stamp.time(), QLocale::LongFormat).toLatin1() + "\r\n";
+           + locale.toString(stamp.time(), QLocale::LongFormat).toLatin1() + "\r\n";
     out += "//\r\n";
     out += "char *defaultSettings[] =\r\n";
     out += "{\r\n";
@@ -85,8 +85,7 @@ QByteArray SettingsSourceText(const QList<QByteArray> &items, const QDateTime &s
     return out;
 }
 
-bool SettingsSourceExport(const ProfileSet &set, const QString &path, const QDateTime &stamp,
-                          QString *error)
+bool SettingsSourceExport(const ProfileSet &set, const QString &path, const QDateTime &stamp, QString *error)
 {
     auto fail = [&](const QString &why) {
         if (error)

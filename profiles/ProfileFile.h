@@ -17,10 +17,16 @@ namespace vx {
 class Messenger;
 
 // The file dialogs' filter for profile files.
-inline QString ProfileFileFilter() { return QStringLiteral("Vendrix Profiles (*.VDX)|*.VDX"); }
+inline QString ProfileFileFilter()
+{
+    return QStringLiteral("Vendrix Profiles (*.VDX)|*.VDX");
+}
 
 // The message of every read that stops on a value it cannot convert.
-inline QString ProfileReadErrorText() { return QStringLiteral("ERROR, please report at Orvane Staff (num 1546)"); }
+inline QString ProfileReadErrorText()
+{
+    return QStringLiteral("ERROR, please report at Orvane Staff (num 1546)");
+}
 
 // The message of a save whose file cannot be opened for writing.
 inline QString ProfileSaveErrorText()
@@ -86,8 +92,7 @@ QByteArray SettingsSourceText(const QList<QByteArray> &items, const QDateTime &s
 // into the C source at `path`, and the temporary file is removed again.
 // Leaves no profile file anywhere.
 bool SettingsSourceExport(const ProfileSet &set, const QString &path,
-                          const QDateTime &stamp = QDateTime::currentDateTime(),
-                          QString *error = nullptr);
+                          const QDateTime &stamp = QDateTime::currentDateTime(), QString *error = nullptr);
 
 // What "Save As" does once a name is chosen: checks that the file can be
 // opened for appending (else shows the WARNING message and returns false),
@@ -105,11 +110,11 @@ struct ProfileReadResult {
         BadValue,   // a value that must be a number is not; the read stopped there
     };
     Status status = Status::Ok;
-    int lineNumber = 0;    // 1-based line at which the read stopped (Empty: 1)
-    QByteArray line;       // that line
-    QString detail;        // what was wrong with it, for people
-    int linesRead = 0;     // lines looked at
-    int linesSkipped = 0;  // lines not recognised or out of range
+    int lineNumber = 0;        // 1-based line at which the read stopped (Empty: 1)
+    QByteArray line;           // that line
+    QString detail;            // what was wrong with it, for people
+    int linesRead = 0;         // lines looked at
+    int linesSkipped = 0;      // lines not recognised or out of range
     bool endsWithFlag = false; // the last line read was "FLAG=17"
 
     bool ok() const { return status == Status::Ok; }

@@ -44,20 +44,23 @@ public:
         const char c = ch(column);
         return c >= '0' && c <= '9' ? c - '0' : -1;
     }
-    QByteArrayView from(int column) const
-    {
-        return column < m_text.size() ? m_text.sliced(column) : QByteArrayView();
-    }
+    QByteArrayView from(int column) const { return column < m_text.size() ? m_text.sliced(column) : QByteArrayView(); }
     QByteArrayView value(const char *example) const { return from(valueColumn(example)); }
 
 private:
     QByteArrayView m_text;
 };
 
-QString text(QByteArrayView value) { return QString::fromLatin1(value); }
+QString text(QByteArrayView value)
+{
+    return QString::fromLatin1(value);
+}
 
 // The first n characters (all of them when there are fewer).
-QByteArrayView head(QByteArrayView value, qsizetype n) { return value.first(qMin(n, value.size())); }
+QByteArrayView head(QByteArrayView value, qsizetype n)
+{
+    return value.first(qMin(n, value.size()));
+}
 
 // The leading decimal number: blanks, an optional sign, digits; 0 when there
 // are no digits. Magnitudes beyond what any member holds saturate.
@@ -143,8 +146,8 @@ struct Reader {
 };
 
 // BAUD, DATABIT, PARITY, HANDSHAKE, at `column` of the line.
-Outcome Reader::readLineSettings(const Line &l, int column, qint16 &speed, qint16 &dataBits,
-                                 qint16 &parity, qint16 &flowControl)
+Outcome Reader::readLineSettings(const Line &l, int column, qint16 &speed, qint16 &dataBits, qint16 &parity,
+                                 qint16 &flowControl)
 {
     if (l.at(column, "BAU"))
         return lead(l.from(column + valueColumn("BAUD=")), speed);
@@ -175,8 +178,7 @@ Outcome Reader::readMisc(const Line &l)
 {
     TerminalOptions &o = set.TerminalOptions;
     if (l.at(5, "TER")) {
-        set.TerminalFamily = l.value("MISC.TERMTYPE=").startsWith('8') ? QStringLiteral("8000")
-                                                                          : QStringLiteral("711");
+        set.TerminalFamily = l.value("MISC.TERMTYPE=").startsWith('8') ? QStringLiteral("8000") : QStringLiteral("711");
         return Outcome::Used;
     }
     if (l.at(5, "LAN"))
@@ -223,8 +225,8 @@ Outcome Reader::readMisc(const Line &l)
         return Outcome::Used;
     }
     if (l.at(13, "COMPORTS"))
-        return readLineSettings(l, valueColumn("MISC.COMAUTO.COMPORTSETTINGS."), o.AutoPortSpeed,
-                                o.AutoPortDataBits, o.AutoPortParity, o.AutoPortFlowControl);
+        return readLineSettings(l, valueColumn("MISC.COMAUTO.COMPORTSETTINGS."), o.AutoPortSpeed, o.AutoPortDataBits,
+                                o.AutoPortParity, o.AutoPortFlowControl);
     return Outcome::Skipped;
 }
 
@@ -303,10 +305,20 @@ Outcome Reader::readField(const Line &l, ProfileFunction &f)
     }
     if (l.at(16, "DEFAULTE")) {
         switch (leadingNumber(l.value("PROFILE0.FIELD0.DEFAULTE="))) {
-        case 0: d.DefaultEnabled = 0; d.DefaultAutomatic = 0; break;
-        case 1: d.DefaultEnabled = 1; d.DefaultAutomatic = 0; break;
-        case 2: d.DefaultEnabled = 1; d.DefaultAutomatic = 1; break;
-        default: break;
+        case 0:
+            d.DefaultEnabled = 0;
+            d.DefaultAutomatic = 0;
+            break;
+        case 1:
+            d.DefaultEnabled = 1;
+            d.DefaultAutomatic = 0;
+            break;
+        case 2:
+            d.DefaultEnabled = 1;
+            d.DefaultAutomatic = 1;
+            break;
+        default:
+            break;
         }
         return Outcome::Used;
     }
@@ -406,8 +418,8 @@ Outcome Reader::readComm(const Line &l, ProfileFunction &f, int n)
         return Outcome::Used;
     }
     if (l.at(13, "COMPORTS"))
-        return readLineSettings(l, valueColumn("PROFILE0.COM.COMPORTSETTINGS."), c.Speed, c.DataBits,
-                                c.Parity, c.FlowControl);
+        return readLineSettings(l, valueColumn("PROFILE0.COM.COMPORTSETTINGS."), c.Speed, c.DataBits, c.Parity,
+                                c.FlowControl);
     if (l.at(13, "PROTOCOL")) {
         c.Protocol = l.value("PROFILE0.COM.PROTOCOL=").trimmed() == "0" ? 0 : 1;
         return Outcome::Used;

@@ -24,8 +24,9 @@ QString CommaRefusalText(const QList<QByteArray> &keys)
     QStringList names;
     for (const QByteArray &key : keys)
         names << QString::fromLatin1(key);
-    return QStringLiteral("The value of %1 holds a comma: the terminal would take what follows it as another "
-                          "setting.")
+    return QStringLiteral(
+               "The value of %1 holds a comma: the terminal would take what follows it as another "
+               "setting.")
         .arg(names.join(QStringLiteral("; ")));
 }
 

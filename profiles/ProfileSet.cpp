@@ -5,8 +5,8 @@ namespace vx {
 const BarcodeTable &DefaultBarcodeTable()
 {
     static const BarcodeTable table = {
-        187, 255, 240, -1, -1, 45, 84, 128, -1, 157, 61, 5, 192, 1,
-        192, 1, 192, 1, 192, 1, 96, 5, -1, -1, -1, -1, -1, -1,
+        187, 255, 240, -1, -1,  45, 84, 128, -1, 157, 61, 5,  192, 1,
+        192, 1,   192, 1,  192, 1,  96, 5,   -1, -1,  -1, -1, -1,  -1,
     };
     return table;
 }
@@ -52,13 +52,12 @@ ProfileWorkspace &profileWorkspace()
 
 bool TerminalOptions::operator==(const TerminalOptions &o) const
 {
-    return Language == o.Language && OperatorIdEnabled == o.OperatorIdEnabled
-        && OperatorIdValue == o.OperatorIdValue && TerminalIdEnabled == o.TerminalIdEnabled
-        && TerminalIdValue == o.TerminalIdValue && BeepOnError == o.BeepOnError
-        && BeepOnRead == o.BeepOnRead && AutoBackLight == o.AutoBackLight
-        && AutoPort == o.AutoPort && AutoPortSpeed == o.AutoPortSpeed
-        && AutoPortParity == o.AutoPortParity && AutoPortDataBits == o.AutoPortDataBits
-        && AutoPortFlowControl == o.AutoPortFlowControl && AutoTransmit == o.AutoTransmit;
+    return Language == o.Language && OperatorIdEnabled == o.OperatorIdEnabled && OperatorIdValue == o.OperatorIdValue
+           && TerminalIdEnabled == o.TerminalIdEnabled && TerminalIdValue == o.TerminalIdValue
+           && BeepOnError == o.BeepOnError && BeepOnRead == o.BeepOnRead && AutoBackLight == o.AutoBackLight
+           && AutoPort == o.AutoPort && AutoPortSpeed == o.AutoPortSpeed && AutoPortParity == o.AutoPortParity
+           && AutoPortDataBits == o.AutoPortDataBits && AutoPortFlowControl == o.AutoPortFlowControl
+           && AutoTransmit == o.AutoTransmit;
 }
 
 bool ProfileConstant::operator==(const ProfileConstant &o) const
@@ -73,53 +72,50 @@ bool ExtFileLayout::operator==(const ExtFileLayout &o) const
 
 bool ProfileField::operator==(const ProfileField &o) const
 {
-    return Name == o.Name && Enabled == o.Enabled && Level == o.Level && Mask == o.Mask
-        && MinLength == o.MinLength && IsKey == o.IsKey && IsSum == o.IsSum
-        && DefaultEnabled == o.DefaultEnabled && DefaultAutomatic == o.DefaultAutomatic
-        && DefaultValue == o.DefaultValue && InputKeyboard == o.InputKeyboard
-        && InputReader == o.InputReader && InputReaderAutoCR == o.InputReaderAutoCR
-        && Barcode == o.Barcode && Align == o.Align;
+    return Name == o.Name && Enabled == o.Enabled && Level == o.Level && Mask == o.Mask && MinLength == o.MinLength
+           && IsKey == o.IsKey && IsSum == o.IsSum && DefaultEnabled == o.DefaultEnabled
+           && DefaultAutomatic == o.DefaultAutomatic && DefaultValue == o.DefaultValue
+           && InputKeyboard == o.InputKeyboard && InputReader == o.InputReader
+           && InputReaderAutoCR == o.InputReaderAutoCR && Barcode == o.Barcode && Align == o.Align;
 }
 
 bool ExtFileLink::operator==(const ExtFileLink &o) const
 {
     return FileNumber == o.FileNumber && KeyField == o.KeyField && QueryActive == o.QueryActive
-        && QueryShowField == o.QueryShowField && RetrieveActive == o.RetrieveActive
-        && RetrieveInto == o.RetrieveInto && UpdateActive == o.UpdateActive
-        && UpdateEnabled == o.UpdateEnabled && UpdateOperator == o.UpdateOperator
-        && UpdateWithField == o.UpdateWithField && UpdateValue == o.UpdateValue
-        && QueryStop == o.QueryStop && RetrieveStop == o.RetrieveStop && UpdateStop == o.UpdateStop;
+           && QueryShowField == o.QueryShowField && RetrieveActive == o.RetrieveActive && RetrieveInto == o.RetrieveInto
+           && UpdateActive == o.UpdateActive && UpdateEnabled == o.UpdateEnabled && UpdateOperator == o.UpdateOperator
+           && UpdateWithField == o.UpdateWithField && UpdateValue == o.UpdateValue && QueryStop == o.QueryStop
+           && RetrieveStop == o.RetrieveStop && UpdateStop == o.UpdateStop;
 }
 
 bool FunctionCommSettings::operator==(const FunctionCommSettings &o) const
 {
-    return Protocol == o.Protocol && Port == o.Port && Speed == o.Speed && Parity == o.Parity
-        && DataBits == o.DataBits && FlowControl == o.FlowControl && TxImmediate == o.TxImmediate
-        && CheckCable == o.CheckCable && RecordDelay == o.RecordDelay && FieldDelay == o.FieldDelay
-        && RecordBlock == o.RecordBlock && BlockWaitCR == o.BlockWaitCR
-        && BlockWaitTime == o.BlockWaitTime && BlockWaitMs == o.BlockWaitMs
-        && BlockTerminator == o.BlockTerminator && FieldSeparator == o.FieldSeparator
-        && FieldSeparatorCode == o.FieldSeparatorCode && DecimalSeparator == o.DecimalSeparator
-        && DecimalSeparatorCode == o.DecimalSeparatorCode && RecordStructure == o.RecordStructure;
+    return Protocol == o.Protocol && Port == o.Port && Speed == o.Speed && Parity == o.Parity && DataBits == o.DataBits
+           && FlowControl == o.FlowControl && TxImmediate == o.TxImmediate && CheckCable == o.CheckCable
+           && RecordDelay == o.RecordDelay && FieldDelay == o.FieldDelay && RecordBlock == o.RecordBlock
+           && BlockWaitCR == o.BlockWaitCR && BlockWaitTime == o.BlockWaitTime && BlockWaitMs == o.BlockWaitMs
+           && BlockTerminator == o.BlockTerminator && FieldSeparator == o.FieldSeparator
+           && FieldSeparatorCode == o.FieldSeparatorCode && DecimalSeparator == o.DecimalSeparator
+           && DecimalSeparatorCode == o.DecimalSeparatorCode && RecordStructure == o.RecordStructure;
 }
 
 bool ModemSettings::operator==(const ModemSettings &o) const
 {
     return Present == o.Present && DialNumber == o.DialNumber && ResetString == o.ResetString
-        && InitString == o.InitString && DialCommand == o.DialCommand && Timeout == o.Timeout;
+           && InitString == o.InitString && DialCommand == o.DialCommand && Timeout == o.Timeout;
 }
 
 bool ProfileFunction::operator==(const ProfileFunction &o) const
 {
     return Name == o.Name && Enabled == o.Enabled && SaveData == o.SaveData && Fields == o.Fields
-        && DualConsecutive == o.DualConsecutive && DualNotConsecutive == o.DualNotConsecutive
-        && ExtLink == o.ExtLink && Comm == o.Comm && Modem == o.Modem;
+           && DualConsecutive == o.DualConsecutive && DualNotConsecutive == o.DualNotConsecutive && ExtLink == o.ExtLink
+           && Comm == o.Comm && Modem == o.Modem;
 }
 
 bool ProfileSet::operator==(const ProfileSet &o) const
 {
-    return TerminalFamily == o.TerminalFamily && TerminalOptions == o.TerminalOptions
-        && Constants == o.Constants && ExtFileLayouts == o.ExtFileLayouts && Functions == o.Functions;
+    return TerminalFamily == o.TerminalFamily && TerminalOptions == o.TerminalOptions && Constants == o.Constants
+           && ExtFileLayouts == o.ExtFileLayouts && Functions == o.Functions;
 }
 
 } // namespace vx

@@ -29,12 +29,12 @@ struct TerminalOptions {
     qint16 BeepOnError = 1;
     qint16 BeepOnRead = 1;
     qint16 AutoBackLight = 0;
-    qint16 AutoPort = 0;      // 0 off, 1 RS232, 2 Docking, 3 Keyboard, 4 IrDa, 5 IR
-    qint16 AutoPortSpeed = 0; // position in 115200, 76800, 57600, ... 2400
-    qint16 AutoPortParity = 0; // 0 None, 1 Even, 2 Odd
-    qint16 AutoPortDataBits = 0; // 0 "7", 1 "8"
+    qint16 AutoPort = 0;            // 0 off, 1 RS232, 2 Docking, 3 Keyboard, 4 IrDa, 5 IR
+    qint16 AutoPortSpeed = 0;       // position in 115200, 76800, 57600, ... 2400
+    qint16 AutoPortParity = 0;      // 0 None, 1 Even, 2 Odd
+    qint16 AutoPortDataBits = 0;    // 0 "7", 1 "8"
     qint16 AutoPortFlowControl = 0; // 0 None, 1 Cts/Rts, 2 Xon/Xoff
-    qint16 AutoTransmit = 0;  // "TX/RX Automatic"
+    qint16 AutoTransmit = 0;        // "TX/RX Automatic"
 
     bool operator==(const TerminalOptions &o) const;
     bool operator!=(const TerminalOptions &o) const { return !(*this == o); }
@@ -64,9 +64,9 @@ struct ExtFileLayout {
 };
 
 struct ProfileField {
-    QString Name;           // set by SetDefault: "Field 1" .. "Field 8"
+    QString Name; // set by SetDefault: "Field 1" .. "Field 8"
     qint16 Enabled = 1;
-    qint16 Level = 0;       // screen 0..4
+    qint16 Level = 0;                            // screen 0..4
     QString Mask = QStringLiteral("**********"); // its length is the field length
     QString MinLength;
     qint16 IsKey = 0;
@@ -78,7 +78,7 @@ struct ProfileField {
     qint16 InputReader = 1;
     qint16 InputReaderAutoCR = 1;
     BarcodeTable Barcode = DefaultBarcodeTable();
-    qint16 Align = 0;       // 0 left, 1 right, 2 trim
+    qint16 Align = 0; // 0 left, 1 right, 2 trim
 
     bool operator==(const ProfileField &o) const;
     bool operator!=(const ProfileField &o) const { return !(*this == o); }
@@ -94,15 +94,15 @@ enum DualRecordRule : qint16 {
 
 // Use of a look-up file by one function. Field numbers are 1-based (0 none).
 struct ExtFileLink {
-    qint16 FileNumber = 0;                 // 0 none, 1..5
-    std::array<qint16, 5> KeyField{};      // four used
+    qint16 FileNumber = 0;            // 0 none, 1..5
+    std::array<qint16, 5> KeyField{}; // four used
     qint16 QueryActive = 0;
     std::array<qint16, 8> QueryShowField{};
     qint16 RetrieveActive = 0;
-    std::array<QString, 8> RetrieveInto;   // "0" .. "8"
+    std::array<QString, 8> RetrieveInto; // "0" .. "8"
     qint16 UpdateActive = 0;
     std::array<qint16, 8> UpdateEnabled{};
-    std::array<qint16, 8> UpdateOperator;  // 0 "+", 1 "-", 2 "*", 3 "/", 4 "U"
+    std::array<qint16, 8> UpdateOperator; // 0 "+", 1 "-", 2 "*", 3 "/", 4 "U"
     std::array<qint16, 8> UpdateWithField{};
     std::array<QString, 8> UpdateValue;
     qint16 QueryStop = 0;
@@ -119,9 +119,9 @@ struct ExtFileLink {
 using RecordStructure = std::array<QString, 31>;
 
 struct FunctionCommSettings {
-    qint16 Protocol = 1;       // 0 None, 1 ACK/NAK
-    qint16 Port = 1;           // as TerminalOptions::AutoPort
-    qint16 Speed = 5;          // 9600
+    qint16 Protocol = 1; // 0 None, 1 ACK/NAK
+    qint16 Port = 1;     // as TerminalOptions::AutoPort
+    qint16 Speed = 5;    // 9600
     qint16 Parity = 0;
     qint16 DataBits = 1;
     qint16 FlowControl = 0;
@@ -130,8 +130,8 @@ struct FunctionCommSettings {
     qint16 RecordDelay = 0;
     qint16 FieldDelay = 0;
     qint16 RecordBlock = 0;
-    qint16 BlockWaitCR = -1;   // -1 waits for CR after a block; exclusive with
-    qint16 BlockWaitTime = 0;  // -1 waits BlockWaitMs instead
+    qint16 BlockWaitCR = -1;  // -1 waits for CR after a block; exclusive with
+    qint16 BlockWaitTime = 0; // -1 waits BlockWaitMs instead
     qint16 BlockWaitMs = 0;
     qint16 BlockTerminator = 0; // 0 none, 1..10 constant 1..10
     QString FieldSeparator = QStringLiteral(",");
@@ -146,18 +146,18 @@ struct FunctionCommSettings {
 
 struct ModemSettings {
     qint16 Present = 0;
-    QString DialNumber;   // at most 20 characters are read back
-    QString ResetString;  // 10
-    QString InitString;   // 60
+    QString DialNumber;                           // at most 20 characters are read back
+    QString ResetString;                          // 10
+    QString InitString;                           // 60
     QString DialCommand = QStringLiteral("ATDT"); // 10
-    qint32 Timeout = 60000; // milliseconds, at most 6 digits
+    qint32 Timeout = 60000;                       // milliseconds, at most 6 digits
 
     bool operator==(const ModemSettings &o) const;
     bool operator!=(const ModemSettings &o) const { return !(*this == o); }
 };
 
 struct ProfileFunction {
-    QString Name;          // set by SetDefault: "Function 1" .. "Function 5"
+    QString Name; // set by SetDefault: "Function 1" .. "Function 5"
     qint16 Enabled = 1;
     qint16 SaveData = 1;
     std::array<ProfileField, 8> Fields;

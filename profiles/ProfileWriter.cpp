@@ -13,13 +13,20 @@ namespace vx {
 std::optional<PortPair> EncodePort(int port, bool eightFamily)
 {
     switch (port) {
-    case 0: return PortPair{0, 0};
-    case 1: return PortPair{1, 0};
-    case 2: return PortPair{1, 1};
-    case 3: return PortPair{2, 2};
-    case 4: return PortPair{eightFamily ? 1 : 2, 3};
-    case 5: return PortPair{eightFamily ? 1 : 2, 2};
-    default: return std::nullopt;
+    case 0:
+        return PortPair{0, 0};
+    case 1:
+        return PortPair{1, 0};
+    case 2:
+        return PortPair{1, 1};
+    case 3:
+        return PortPair{2, 2};
+    case 4:
+        return PortPair{eightFamily ? 1 : 2, 3};
+    case 5:
+        return PortPair{eightFamily ? 1 : 2, 2};
+    default:
+        return std::nullopt;
     }
 }
 
@@ -28,51 +35,72 @@ int DecodePort(int comPort, int comType, bool eightFamily)
     if (comPort == 0)
         return 0;
     switch (comType) {
-    case 0: return 1;
-    case 1: return 2;
-    case 2: return eightFamily && comPort == 2 ? 3 : 5;
-    case 3: return 4;
-    default: return 1;
+    case 0:
+        return 1;
+    case 1:
+        return 2;
+    case 2:
+        return eightFamily && comPort == 2 ? 3 : 5;
+    case 3:
+        return 4;
+    default:
+        return 1;
     }
 }
 
 std::optional<int> EncodeParity(int parity)
 {
     switch (parity) {
-    case 0: return 0;
-    case 1: return 48;
-    case 2: return 16;
-    default: return std::nullopt;
+    case 0:
+        return 0;
+    case 1:
+        return 48;
+    case 2:
+        return 16;
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<int> DecodeParity(int code)
 {
     switch (code) {
-    case 0: return 0;
-    case 48: return 1;
-    case 16: return 2;
-    default: return std::nullopt;
+    case 0:
+        return 0;
+    case 48:
+        return 1;
+    case 16:
+        return 2;
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<int> EncodeFlowControl(int flowControl)
 {
     switch (flowControl) {
-    case 0: return 0;
-    case 1: return 64;
-    case 2: return 192;
-    default: return std::nullopt;
+    case 0:
+        return 0;
+    case 1:
+        return 64;
+    case 2:
+        return 192;
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<int> DecodeFlowControl(int code)
 {
     switch (code) {
-    case 0: return 0;
-    case 64: return 1;
-    case 192: return 2;
-    default: return std::nullopt;
+    case 0:
+        return 0;
+    case 64:
+        return 1;
+    case 192:
+        return 2;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -167,8 +195,7 @@ void writePort(LineWriter &w, const char *prefix, int port, bool eightFamily)
 }
 
 // BAUD, DATABIT, PARITY, HANDSHAKE under `prefix` ("...COMPORTSETTINGS.").
-void writeLineSettings(LineWriter &w, const QByteArray &prefix, int speed, int dataBits, int parity,
-                       int flowControl)
+void writeLineSettings(LineWriter &w, const QByteArray &prefix, int speed, int dataBits, int parity, int flowControl)
 {
     w.number(speed, prefix, "BAUD=");
     if (dataBits == 0 || dataBits == 1)
@@ -207,8 +234,7 @@ void writeDualRule(LineWriter &w, const QByteArray &prefix, const char *rule, in
 // KEYREC / SUMREC: the 1-based numbers of the flagged fields, at most four,
 // then 0 up to slot 3.
 template <typename Flag>
-void writeFieldList(LineWriter &w, const QByteArray &prefix, const char *key, const ProfileFunction &f,
-                    Flag flag)
+void writeFieldList(LineWriter &w, const QByteArray &prefix, const char *key, const ProfileFunction &f, Flag flag)
 {
     int slot = 0;
     for (int m = 0; m < 8 && slot < 4; ++m) {
@@ -335,8 +361,8 @@ QByteArray ProfileFileContent(const ProfileSet &set)
     w.number(o.BeepOnRead, "MISC.BEEPREADER=");
     w.number(o.AutoBackLight, "MISC.BACKLIT=");
     writePort(w, "MISC.COMAUTO.", o.AutoPort, eight);
-    writeLineSettings(w, "MISC.COMAUTO.COMPORTSETTINGS.", o.AutoPortSpeed, o.AutoPortDataBits,
-                      o.AutoPortParity, o.AutoPortFlowControl);
+    writeLineSettings(w, "MISC.COMAUTO.COMPORTSETTINGS.", o.AutoPortSpeed, o.AutoPortDataBits, o.AutoPortParity,
+                      o.AutoPortFlowControl);
 
     for (int c = 0; c < 10; ++c)
         w.line("CONST", c, '=', constantCodes(set.Constants[c]));
@@ -401,8 +427,7 @@ bool SaveProfileFile(const ProfileSet &set, const QString &path, Messenger &mess
         messenger.message(ProfileSaveErrorText(), MsgIcon::Critical);
         return false;
     }
-    const bool ok = path.endsWith(QLatin1String(".c")) ? SettingsSourceExport(set, path)
-                                                       : WriteProfileFile(set, path);
+    const bool ok = path.endsWith(QLatin1String(".c")) ? SettingsSourceExport(set, path) : WriteProfileFile(set, path);
     if (!ok)
         messenger.message(ProfileSaveErrorText(), MsgIcon::Critical);
     return ok;

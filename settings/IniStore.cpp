@@ -86,8 +86,9 @@ QString readSettingsFile(const QString &path, QByteArray *content)
             other = true;
     }
     if (other && !section)
-        return head + (content->contains('\0') ? QStringLiteral("does not parse: it holds binary data, no [Section] line")
-                                                : QStringLiteral("does not parse: it has no [Section] line"));
+        return head
+               + (content->contains('\0') ? QStringLiteral("does not parse: it holds binary data, no [Section] line")
+                                          : QStringLiteral("does not parse: it has no [Section] line"));
     return {};
 }
 

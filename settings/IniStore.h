@@ -54,13 +54,13 @@ public:
 
 private:
     struct Line {
-        QByteArray raw;      // the line as read, without its line end
-        QByteArray key;      // trimmed key of a Key=Value line, else empty
+        QByteArray raw; // the line as read, without its line end
+        QByteArray key; // trimmed key of a Key=Value line, else empty
         bool isKey = false;
     };
     struct Section {
-        QByteArray header;   // the "[...]" line as read; empty for the lines before any section
-        QString name;        // the name between the brackets
+        QByteArray header; // the "[...]" line as read; empty for the lines before any section
+        QString name;      // the name between the brackets
         std::vector<Line> lines;
     };
 
@@ -73,7 +73,7 @@ private:
 
     QString m_path;
     mutable std::vector<Section> m_sections;
-    mutable qint64 m_stampNs = -1;  // modification time of the file last read
+    mutable qint64 m_stampNs = -1; // modification time of the file last read
     mutable qint64 m_stampSize = -1;
     mutable QString m_problem;
     mutable bool m_stampRead = false;

@@ -1,15 +1,24 @@
 #include "settings/Settings.h"
 
-#include "settings/IniStore.h"
 #include "platform/Paths.h"
+#include "settings/IniStore.h"
 
 #include <cmath>
 
 namespace vx {
 
-QString ComSection(int n) { return QStringLiteral("Com(%1)").arg(n); }
-QString DbmsSection(int n) { return QStringLiteral("DBMS(%1)").arg(n); }
-QString ExtFileSection(int n) { return QStringLiteral("ExtFile(%1)").arg(n); }
+QString ComSection(int n)
+{
+    return QStringLiteral("Com(%1)").arg(n);
+}
+QString DbmsSection(int n)
+{
+    return QStringLiteral("DBMS(%1)").arg(n);
+}
+QString ExtFileSection(int n)
+{
+    return QStringLiteral("ExtFile(%1)").arg(n);
+}
 
 QString DefaultPort(int channel)
 {
@@ -23,8 +32,7 @@ QString DefaultStoreName()
 
 QString DefaultExtFileName(int n)
 {
-    static const char *const names[] = {"", "Inventory.txt", "Sales.txt", "Picking.txt",
-                                        "ReceivGo.txt", "PriceCh.txt"};
+    static const char *const names[] = {"", "Inventory.txt", "Sales.txt", "Picking.txt", "ReceivGo.txt", "PriceCh.txt"};
     if (n < 1 || n > 5)
         return Paths::dataFile(QStringLiteral("toTerm.txt"));
     return Paths::dataFile(QLatin1String(names[n]));

@@ -73,7 +73,10 @@ struct Settings {
 QString ComSection(int n);
 QString DbmsSection(int n);
 QString ExtFileSection(int n);
-inline QString MiscSection() { return QStringLiteral("Misc"); }
+inline QString MiscSection()
+{
+    return QStringLiteral("Misc");
+}
 
 // Default values that depend on the index.
 QString DefaultPort(int channel);

@@ -3,9 +3,9 @@
 #include <QDate>
 #include <QFile>
 
-#include <cerrno>
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -210,8 +210,8 @@ bool DbaseTable::Create(const QString &path, QString *error)
     StampToday(handle);
     bool ok = true;
     for (int i = 0; i < TargetLayout::ColumnCount && ok; ++i)
-        ok = DBFAddField(handle, TargetLayout::ColumnName(i).constData(), FTString,
-                         TargetLayout::ColumnWidth(i), 0) == i;
+        ok = DBFAddField(handle, TargetLayout::ColumnName(i).constData(), FTString, TargetLayout::ColumnWidth(i), 0)
+             == i;
     DBFClose(handle);
     if (!ok) {
         if (err.isEmpty())
@@ -257,8 +257,8 @@ bool DbaseTable::Open(const QString &path)
         const int index = DBFGetFieldIndex(handle, TargetLayout::ColumnName(i).constData());
         int width = 0;
         if (index < 0 || DBFGetFieldInfo(handle, index, nullptr, &width, nullptr) != FTString) {
-            m_error = QStringLiteral("%1 has no text column %2")
-                          .arg(path, QString::fromLatin1(TargetLayout::ColumnName(i)));
+            m_error =
+                QStringLiteral("%1 has no text column %2").arg(path, QString::fromLatin1(TargetLayout::ColumnName(i)));
             DBFClose(handle);
             ::close(fd);
             return false;
@@ -290,8 +290,7 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         if (row[i].size() > m_widths[i]) {
             m_error = QStringLiteral("%1 does not fit column %2 of %3")
-                          .arg(QString::fromLatin1(row[i]), QString::fromLatin1(TargetLayout::ColumnName(i)),
-                               m_path);
+                          .arg(QString::fromLatin1(row[i]), QString::fromLatin1(TargetLayout::ColumnName(i)), m_path);
             return false;
         }
     }
@@ -364,13 +363,11 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     // The row is all there: now the header counts it.
     const QDate today = Today();
     const quint32 newCount = count + 1;
-    const unsigned char update[7] = {static_cast<unsigned char>(today.year() - 1900),
-                                     static_cast<unsigned char>(today.month()),
-                                     static_cast<unsigned char>(today.day()),
-                                     static_cast<unsigned char>(newCount & 0xFF),
-                                     static_cast<unsigned char>(newCount >> 8 & 0xFF),
-                                     static_cast<unsigned char>(newCount >> 16 & 0xFF),
-                                     static_cast<unsigned char>(newCount >> 24 & 0xFF)};
+    const unsigned char update[7] = {
+        static_cast<unsigned char>(today.year() - 1900),  static_cast<unsigned char>(today.month()),
+        static_cast<unsigned char>(today.day()),          static_cast<unsigned char>(newCount & 0xFF),
+        static_cast<unsigned char>(newCount >> 8 & 0xFF), static_cast<unsigned char>(newCount >> 16 & 0xFF),
+        static_cast<unsigned char>(newCount >> 24 & 0xFF)};
     if (!WriteAt(m_fd, update, sizeof update, 1)) {
         Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
         putBack(head + 1);

@@ -92,8 +92,8 @@ bool ErpArticleExport::readChunk(Session &s, int channel)
     }
     ErpConnection connection(s.path, ErpConnection::Mode::ReadOnly);
     if (!connection.isOpen()) {
-        ErpLog(m_context,
-               QStringLiteral("ERP database %1 cannot be opened: %2").arg(s.path, connection.errorText()), channel);
+        ErpLog(m_context, QStringLiteral("ERP database %1 cannot be opened: %2").arg(s.path, connection.errorText()),
+               channel);
         s.complete = true;
         return true;
     }
@@ -109,8 +109,7 @@ bool ErpArticleExport::readChunk(Session &s, int channel)
         query.addBindValue(offset);
     }
     if (!ok || !query.exec()) {
-        ErpLog(m_context, QStringLiteral("ERP article list cannot be read: %1").arg(query.lastError().text()),
-               channel);
+        ErpLog(m_context, QStringLiteral("ERP article list cannot be read: %1").arg(query.lastError().text()), channel);
         s.complete = true;
         return true;
     }
@@ -127,8 +126,7 @@ bool ErpArticleExport::readChunk(Session &s, int channel)
         ++read;
     }
     if (query.lastError().isValid()) {
-        ErpLog(m_context, QStringLiteral("ERP article list cannot be read: %1").arg(query.lastError().text()),
-               channel);
+        ErpLog(m_context, QStringLiteral("ERP article list cannot be read: %1").arg(query.lastError().text()), channel);
         s.complete = true;
     }
     if (read < limit)

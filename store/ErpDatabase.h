@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <QSqlDatabase>
+#include <QString>
 #include <functional>
 
 namespace vx {

@@ -95,8 +95,8 @@ bool ErpWriter::WriteRecord(const QByteArray &record, const QString &dbPath, int
     }
     QSqlDatabase db = connection.database();
     auto fail = [&](const QString &what, const QSqlQuery &query) {
-        ErpLog(m_context,
-               QStringLiteral("ERP record not written (%1): %2").arg(what, query.lastError().text()), channel);
+        ErpLog(m_context, QStringLiteral("ERP record not written (%1): %2").arg(what, query.lastError().text()),
+               channel);
         db.rollback();
         return false;
     };
@@ -137,10 +137,10 @@ bool ErpWriter::WriteRecord(const QByteArray &record, const QString &dbPath, int
     const Descriptions descriptions = lookUpArticle(db, r.code);
 
     QSqlQuery row(db);
-    row.prepare(QStringLiteral(
-        "INSERT INTO per (per_progressivo, per_riga, per_codice_art, per_descrizione1, per_descrizione2,"
-        " per_quantita, per_aa, per_mm, per_gg, per_ora, per_penna)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    row.prepare(
+        QStringLiteral("INSERT INTO per (per_progressivo, per_riga, per_codice_art, per_descrizione1, per_descrizione2,"
+                       " per_quantita, per_aa, per_mm, per_gg, per_ora, per_penna)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     row.addBindValue(static_cast<int>(document));
     row.addBindValue(r.row);
     row.addBindValue(QString::fromLatin1(r.code));

@@ -14,14 +14,14 @@ namespace vx {
 //   11-23 article code (blanks kept), 24-28 quantity, 29-36 unused,
 //   37-40 year, 41-42 month, 43-44 day, 45-48 time, 49- unused.
 struct ErpRecord {
-    double lastRow = 0;   // pet_ultima_riga
-    double row = 0;       // per_riga
-    QByteArray code;      // per_codice_art, 13 characters
-    double quantity = 0;  // per_quantita
-    double year = 0;      // per_aa
-    qint16 month = 0;     // per_mm
-    qint16 day = 0;       // per_gg
-    double time = 0;      // per_ora
+    double lastRow = 0;  // pet_ultima_riga
+    double row = 0;      // per_riga
+    QByteArray code;     // per_codice_art, 13 characters
+    double quantity = 0; // per_quantita
+    double year = 0;     // per_aa
+    qint16 month = 0;    // per_mm
+    qint16 day = 0;      // per_gg
+    double time = 0;     // per_ora
 
     // Records shorter than this are refused.
     static constexpr int MinimumLength = 50;

@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +15,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <thread>
-#include <array>
 #include <unistd.h>
 #include <vector>
 
@@ -176,10 +176,10 @@ struct PostgresTarget::Worker {
     // --- The worker's own ---------------------------------------------------
     PGconn *conn = nullptr;
     bool everConnected = false;
-    bool down = false;            // an outage is running (logged once)
-    TimePoint nextAttempt{};      // no connection attempt before this
+    bool down = false;       // an outage is running (logged once)
+    TimePoint nextAttempt{}; // no connection attempt before this
     int retryMs = FirstRetryMs;
-    quint64 transferOf = 0;       // the transfer whose number is known
+    quint64 transferOf = 0; // the transfer whose number is known
     QByteArray transferNumber;
 
     void Wake() const
@@ -403,7 +403,7 @@ struct PostgresTarget::Worker {
     // collects its results up to the end. Returns the last result (the
     // caller frees it), or null with *why set.
     PGresult *Exec(const char *sql, TimePoint deadline, QString *why, bool *connectionLost = nullptr,
-                  const char *const *params = nullptr, int paramCount = 0, bool prepare = false)
+                   const char *const *params = nullptr, int paramCount = 0, bool prepare = false)
     {
         int sent;
         if (prepare)
@@ -505,9 +505,10 @@ struct PostgresTarget::Worker {
         const QString role = QString::fromUtf8(PQgetvalue(r, 0, 1));
         PQclear(r);
         if (!writable) {
-            *why = QStringLiteral("role \"%1\" may not write table vendrix_records (it needs INSERT on the "
-                                  "table and USAGE on its sequences vendrix_records_id_seq and "
-                                  "vendrix_transfer_seq)")
+            *why = QStringLiteral(
+                       "role \"%1\" may not write table vendrix_records (it needs INSERT on the "
+                       "table and USAGE on its sequences vendrix_records_id_seq and "
+                       "vendrix_transfer_seq)")
                        .arg(role);
             return false;
         }
@@ -594,7 +595,8 @@ void PostgresTarget::Insert(const TargetRow &row, Done done)
                 m_receiver.get(),
                 [log, done] {
                     if (log)
-                        log(QStringLiteral("Record refused: it holds a NUL character, which a PostgreSQL text "
+                        log(
+                            QStringLiteral("Record refused: it holds a NUL character, which a PostgreSQL text "
                                            "column cannot store."));
                     done(false);
                 },

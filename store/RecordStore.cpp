@@ -1,11 +1,11 @@
 #include "store/RecordStore.h"
 
 #include "platform/Clock.h"
-#include "store/DbaseTable.h"
 #include "platform/FileLock.h"
-#include "store/FileSync.h"
-#include "settings/IniStore.h"
 #include "platform/Messenger.h"
+#include "settings/IniStore.h"
+#include "store/DbaseTable.h"
+#include "store/FileSync.h"
 #include "store/PathWatch.h"
 #include "store/PostgresTarget.h"
 #include "store/SqliteTable.h"
@@ -32,10 +32,12 @@ namespace {
 
 const QString kNotAvailable =
     QStringLiteral("WARNING, the requested file is not available. Change the settings, please.");
-const QString kCannotCreate = QStringLiteral("Warning: requested file cannot be created.\r\n"
-                                             "Select another one and start application again.");
-const QString kErpMissing = QStringLiteral("WARNING, database ZUCCHETTI does not exist.\r\n"
-                                           "Create database and re-run program!");
+const QString kCannotCreate = QStringLiteral(
+    "Warning: requested file cannot be created.\r\n"
+    "Select another one and start application again.");
+const QString kErpMissing = QStringLiteral(
+    "WARNING, database ZUCCHETTI does not exist.\r\n"
+    "Create database and re-run program!");
 
 QString DownloadFileNotAvailable(int n)
 {
@@ -69,28 +71,44 @@ Kind KindOf(const QString &type)
     return Kind::Other;
 }
 
-bool IsDbase(Kind k) { return k == Kind::Dbase3 || k == Kind::Dbase4 || k == Kind::Dbase5; }
-bool IsDatabase(Kind k) { return k == Kind::Access || IsDbase(k); }
+bool IsDbase(Kind k)
+{
+    return k == Kind::Dbase3 || k == Kind::Dbase4 || k == Kind::Dbase5;
+}
+bool IsDatabase(Kind k)
+{
+    return k == Kind::Access || IsDbase(k);
+}
 
 QString TemplateName(Kind k)
 {
     switch (k) {
-    case Kind::Access: return QStringLiteral("mdb2.mdb");
-    case Kind::Dbase3: return QStringLiteral("db3.dbf");
-    case Kind::Dbase4: return QStringLiteral("db4.dbf");
-    case Kind::Dbase5: return QStringLiteral("db5.dbf");
-    default: return {};
+    case Kind::Access:
+        return QStringLiteral("mdb2.mdb");
+    case Kind::Dbase3:
+        return QStringLiteral("db3.dbf");
+    case Kind::Dbase4:
+        return QStringLiteral("db4.dbf");
+    case Kind::Dbase5:
+        return QStringLiteral("db5.dbf");
+    default:
+        return {};
     }
 }
 
 QString ConnectKind(Kind k)
 {
     switch (k) {
-    case Kind::Access: return QStringLiteral("Access");
-    case Kind::Dbase3: return QStringLiteral("dBASE III");
-    case Kind::Dbase4: return QStringLiteral("dBASE IV");
-    case Kind::Dbase5: return QStringLiteral("dBASE 5.0");
-    default: return {};
+    case Kind::Access:
+        return QStringLiteral("Access");
+    case Kind::Dbase3:
+        return QStringLiteral("dBASE III");
+    case Kind::Dbase4:
+        return QStringLiteral("dBASE IV");
+    case Kind::Dbase5:
+        return QStringLiteral("dBASE 5.0");
+    default:
+        return {};
     }
 }
 
@@ -230,8 +248,7 @@ struct FileStamp {
     }
     bool operator==(const FileStamp &o) const
     {
-        return valid && o.valid && device == o.device && inode == o.inode && size == o.size
-               && changedNs == o.changedNs;
+        return valid && o.valid && device == o.device && inode == o.inode && size == o.size && changedNs == o.changedNs;
     }
 };
 
@@ -308,8 +325,7 @@ struct RecordStore::Impl {
         const StoreSettings &db = ctx.settings.DBMS[n];
         if (!pg[n] || pg[n]->ConnInfo() != db.Name) {
             pg[n].reset();
-            QString collector =
-                ctx.store.read(MiscSection(), QStringLiteral("CollectorName"), QString()).trimmed();
+            QString collector = ctx.store.read(MiscSection(), QStringLiteral("CollectorName"), QString()).trimmed();
             if (collector.isEmpty())
                 collector = QSysInfo::machineHostName();
             pg[n] = std::make_unique<PostgresTarget>(db.Name, collector, n,
@@ -320,8 +336,9 @@ struct RecordStore::Impl {
                 || db.AlwaysOverwrite == QLatin1String("1"))
                 Log(QStringLiteral("Policy \"%1\"%2 on a PostgreSQL target: records are appended, rows are never "
                                    "deleted; column transfer tells the transfers apart.")
-                        .arg(db.Policy, db.AlwaysOverwrite == QLatin1String("1") ? QStringLiteral(" with AlwaysOverwrite")
-                                                                                 : QString()),
+                        .arg(db.Policy, db.AlwaysOverwrite == QLatin1String("1")
+                                            ? QStringLiteral(" with AlwaysOverwrite")
+                                            : QString()),
                     n);
         }
         return *pg[n];
@@ -858,8 +875,9 @@ bool RecordStore::StoreRecordAs(const QByteArray &rec, int n)
             if (ok)
                 d->ch[n].unsynced.insert(db.Name);
         } else {
-            d->Problem(n, QStringLiteral("Record refused: no ERP bridge is available for the target type \"Zucchetti\" (%1)")
-                              .arg(db.Name));
+            d->Problem(
+                n, QStringLiteral("Record refused: no ERP bridge is available for the target type \"Zucchetti\" (%1)")
+                       .arg(db.Name));
             ok = false;
         }
         break;
@@ -933,8 +951,8 @@ void RecordStore::BeginTransfer(int n)
         return;
     }
     const StoreSettings &db = d->ctx.settings.DBMS[n];
-    const bool overwrite = db.AlwaysOverwrite == QLatin1String("1") && KindOf(db.Type) != Kind::Zucchetti
-                           && OverwriteAllowed;
+    const bool overwrite =
+        db.AlwaysOverwrite == QLatin1String("1") && KindOf(db.Type) != Kind::Zucchetti && OverwriteAllowed;
     if (overwrite || db.Policy == QLatin1String("NewFile")) {
         if (!d->KeepHeldRecords(n) || !CreaDB(n))
             FirstRecord[n] = true;
@@ -999,8 +1017,7 @@ bool RecordStore::CreaDB(int n)
         return false;
     }
 
-    const QString source =
-        IsDatabase(kind) ? d->ctx.programDir + QLatin1Char('/') + TemplateName(kind) : QString();
+    const QString source = IsDatabase(kind) ? d->ctx.programDir + QLatin1Char('/') + TemplateName(kind) : QString();
     // Without its template a database target cannot be made again: an old
     // file is then kept rather than deleted for nothing, and only the empty
     // file that the append test may just have created is removed.

@@ -47,13 +47,13 @@ public:
 class RecordStore {
 public:
     struct Context {
-        Settings &settings;           // program-wide records (DBMS(n) reloaded under "NewFile")
-        IniStore &store;              // the settings store
-        Messenger &messenger;         // failure messages
-        Clock &clock;                 // time of day for time-stamped names
-        QString programDir;           // where the templates are
-        ExchangeFiles *exchange = nullptr;      // File(n) override; none: never active
-        ZucchettiWriter *zucchetti = nullptr;   // none: "Zucchetti" records are refused
+        Settings &settings;                   // program-wide records (DBMS(n) reloaded under "NewFile")
+        IniStore &store;                      // the settings store
+        Messenger &messenger;                 // failure messages
+        Clock &clock;                         // time of day for time-stamped names
+        QString programDir;                   // where the templates are
+        ExchangeFiles *exchange = nullptr;    // File(n) override; none: never active
+        ZucchettiWriter *zucchetti = nullptr; // none: "Zucchetti" records are refused
         // Ends the program (the ERP database is missing). None: exit(1).
         std::function<void(int exitCode)> terminate = {};
         // One log line (the channel log); none: qWarning.

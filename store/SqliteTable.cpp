@@ -68,8 +68,8 @@ bool SqliteTable::Create(const QString &path, const QString &table, QString *err
             for (int i = 0; i < TargetLayout::ColumnCount; ++i)
                 columns << QString::fromLatin1(TargetLayout::ColumnName(i)) + QStringLiteral(" TEXT");
             QSqlQuery query(db);
-            ok = query.exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                                .arg(QuotedName(table), columns.join(QLatin1String(", "))));
+            ok = query.exec(
+                QStringLiteral("CREATE TABLE %1 (%2)").arg(QuotedName(table), columns.join(QLatin1String(", "))));
             if (!ok)
                 err = query.lastError().text();
         } else {

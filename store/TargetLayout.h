@@ -20,7 +20,10 @@ inline QByteArray ColumnName(int index)
 {
     return index == 0 ? QByteArrayLiteral("AllRek") : "Field" + QByteArray::number(index);
 }
-inline int ColumnWidth(int index) { return index == 0 ? AllRekWidth : FieldWidth; }
+inline int ColumnWidth(int index)
+{
+    return index == 0 ? AllRekWidth : FieldWidth;
+}
 
 } // namespace TargetLayout
 

@@ -162,8 +162,7 @@ QString UniqueTimeStampedName(const QString &name, const QTime &time)
         return stamped;
     const int keep = qMax(0, stamped.size() - 4);
     for (int counter = 2;; ++counter) {
-        const QString candidate = stamped.left(keep) + QLatin1Char('_') + QString::number(counter)
-                                  + stamped.mid(keep);
+        const QString candidate = stamped.left(keep) + QLatin1Char('_') + QString::number(counter) + stamped.mid(keep);
         if (!QFileInfo::exists(candidate))
             return candidate;
     }
@@ -174,8 +173,7 @@ void WaitSeconds(double seconds)
     if (seconds <= 0.0 || !QCoreApplication::instance())
         return;
     QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &loop,
-                       &QEventLoop::quit);
+    QTimer::singleShot(static_cast<int>(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
 

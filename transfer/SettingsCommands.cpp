@@ -9,13 +9,13 @@
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "profiles/ProfileSet.h"
-#include "transport/QtSerialPort.h"
 #include "transfer/SettingsImport.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/SettingsReceiver.h"
 #include "transfer/SettingsSender.h"
 #include "transfer/TransferMessages.h"
+#include "transport/QtSerialPort.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -312,8 +312,8 @@ int RunReceiveSettings(const QStringList &args)
     // Import into the file named on the command line and read it back with
     // the profile reader, as the editor would; nobody is asked first.
     ProfileSet profile;
-    const ImportResult result = CompleteSettingsReception(outcome, receiver.tempPath(), a.file, &profile,
-                                                          messenger, false);
+    const ImportResult result =
+        CompleteSettingsReception(outcome, receiver.tempPath(), a.file, &profile, messenger, false);
     if (result != ImportResult::Imported)
         return 1;
     out(QStringLiteral("Settings Received! Imported into %1.").arg(a.file));

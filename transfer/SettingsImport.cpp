@@ -50,12 +50,12 @@ bool ImportSettings(const QString &tempPath, const QString &targetPath, QString 
     return true;
 }
 
-ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &tempPath,
-                                       const QString &targetPath, ProfileSet *set,
-                                       Messenger &messenger, bool askFirst)
+ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &tempPath, const QString &targetPath,
+                                       ProfileSet *set, Messenger &messenger, bool askFirst)
 {
     switch (outcome) {
-    case ReceiveOutcome::Accepted: break;
+    case ReceiveOutcome::Accepted:
+        break;
     case ReceiveOutcome::CrcMismatch:
     case ReceiveOutcome::CancelledAfterEof:
     case ReceiveOutcome::NothingReceived:

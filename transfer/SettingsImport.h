@@ -35,8 +35,7 @@ enum class ImportResult {
 // shows "Error Receiving Settings, Please Try again.", a failed import
 // "Error saving the profile. Please try again"; the target is then left as
 // it was.
-ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &tempPath,
-                                       const QString &targetPath, ProfileSet *set,
-                                       Messenger &messenger, bool askFirst = true);
+ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &tempPath, const QString &targetPath,
+                                       ProfileSet *set, Messenger &messenger, bool askFirst = true);
 
 } // namespace vx

@@ -1,18 +1,30 @@
 #include "transfer/SettingsLinks.h"
 
-#include "transport/IrLib.h"
 #include "platform/Paths.h"
-#include "transport/SerialPort.h"
 #include "transfer/SettingsLine.h"
+#include "transport/IrLib.h"
+#include "transport/SerialPort.h"
 
 #include <algorithm>
 
 namespace vx {
 
-int IrLibDevice::open(int port, int speed) { return IrLib::vbOpenIrCom(port, speed); }
-void IrLibDevice::write(const QByteArray &text) { IrLib::WriteIrCom(text); }
-QByteArray IrLibDevice::read() { return IrLib::vbReadIrCom(); }
-void IrLibDevice::close() { IrLib::CloseIrCom(); }
+int IrLibDevice::open(int port, int speed)
+{
+    return IrLib::vbOpenIrCom(port, speed);
+}
+void IrLibDevice::write(const QByteArray &text)
+{
+    IrLib::WriteIrCom(text);
+}
+QByteArray IrLibDevice::read()
+{
+    return IrLib::vbReadIrCom();
+}
+void IrLibDevice::close()
+{
+    IrLib::CloseIrCom();
+}
 
 int SpeedValue(const QString &text)
 {

@@ -57,7 +57,11 @@ public:
     // Called once when the exchange ends: the link closes what it must.
     virtual void exchangeEnded(bool success) = 0;
     // Items this link does not carry.
-    virtual bool carries(const QByteArray &item) const { Q_UNUSED(item); return true; }
+    virtual bool carries(const QByteArray &item) const
+    {
+        Q_UNUSED(item);
+        return true;
+    }
     // A short description for progress output ("Com1 (/dev/ttyS0) at 38400").
     virtual QString description() const = 0;
 
@@ -95,15 +99,15 @@ private:
     QPointer<SerialPort> m_port;
     int m_portNumber;
     QString m_speed;
-    QByteArray m_outgoing;  // the framed line being written
-    qsizetype m_next = 0;   // its next character
+    QByteArray m_outgoing; // the framed line being written
+    qsizetype m_next = 0;  // its next character
     bool m_writing = false;
     bool m_final = false;
     bool m_listening = false;
     bool m_awaiting = false; // the whole line is out: the next answer is its answer
     QByteArray m_received;
-    QTimer m_drainPoll;     // looks at the transmit buffer again
-    int m_drainWaits = 0;   // looks so far for the current character
+    QTimer m_drainPoll;   // looks at the transmit buffer again
+    int m_drainWaits = 0; // looks so far for the current character
 };
 
 // Over the infrared cradle: the framed line goes out in one write; the answer

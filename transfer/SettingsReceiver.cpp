@@ -1,12 +1,12 @@
 #include "transfer/SettingsReceiver.h"
 
-#include "platform/Clock.h"
 #include "crclib/CrcLibrary.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
-#include "transport/SerialPort.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/TransferMessages.h"
+#include "transport/SerialPort.h"
 
 namespace vx {
 
@@ -17,17 +17,21 @@ const QByteArray kCancelled = QByteArrayLiteral("Cancelled");
 QString ReceiveOutcomeText(ReceiveOutcome outcome)
 {
     switch (outcome) {
-    case ReceiveOutcome::Accepted: return QStringLiteral("Settings Received!");
+    case ReceiveOutcome::Accepted:
+        return QStringLiteral("Settings Received!");
     case ReceiveOutcome::CrcMismatch:
     case ReceiveOutcome::CancelledAfterEof:
-    case ReceiveOutcome::NothingReceived: return TransferText::receiveError();
-    case ReceiveOutcome::PortNotOpened: return TransferText::cantOpenPort();
-    case ReceiveOutcome::TempFileError: return TransferText::receiveEventError();
+    case ReceiveOutcome::NothingReceived:
+        return TransferText::receiveError();
+    case ReceiveOutcome::PortNotOpened:
+        return TransferText::cantOpenPort();
+    case ReceiveOutcome::TempFileError:
+        return TransferText::receiveEventError();
     case ReceiveOutcome::NoChecksum:
-        return CrcLibrary::instance().errorText().isEmpty()
-                   ? QStringLiteral("The checksum library cannot be loaded.")
-                   : CrcLibrary::instance().errorText();
-    case ReceiveOutcome::Cancelled: break;
+        return CrcLibrary::instance().errorText().isEmpty() ? QStringLiteral("The checksum library cannot be loaded.")
+                                                            : CrcLibrary::instance().errorText();
+    case ReceiveOutcome::Cancelled:
+        break;
     }
     return {};
 }
@@ -36,15 +40,17 @@ MsgIcon ReceiveOutcomeIcon(ReceiveOutcome outcome)
 {
     switch (outcome) {
     case ReceiveOutcome::PortNotOpened:
-    case ReceiveOutcome::NoChecksum: return MsgIcon::Critical;
-    case ReceiveOutcome::TempFileError: return MsgIcon::None;
-    default: break;
+    case ReceiveOutcome::NoChecksum:
+        return MsgIcon::Critical;
+    case ReceiveOutcome::TempFileError:
+        return MsgIcon::None;
+    default:
+        break;
     }
     return MsgIcon::Information;
 }
 
-SettingsReceiver::SettingsReceiver(CrcLibrary &crc, QObject *parent)
-    : SettingsReceiver(crc, Clock::current(), parent)
+SettingsReceiver::SettingsReceiver(CrcLibrary &crc, QObject *parent) : SettingsReceiver(crc, Clock::current(), parent)
 {
 }
 
@@ -166,8 +172,7 @@ void SettingsReceiver::handleChar(char c)
     m_computed = computeCrc();
     if (m_port && m_port->PortOpen())
         m_port->setPortOpen(false);
-    finish(m_computed == m_expected && !m_computed.isEmpty() ? ReceiveOutcome::Accepted
-                                                             : ReceiveOutcome::CrcMismatch);
+    finish(m_computed == m_expected && !m_computed.isEmpty() ? ReceiveOutcome::Accepted : ReceiveOutcome::CrcMismatch);
 }
 
 void SettingsReceiver::storeLine(const QByteArray &line)

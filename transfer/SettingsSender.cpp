@@ -1,7 +1,7 @@
 #include "transfer/SettingsSender.h"
 
-#include "platform/Clock.h"
 #include "crclib/CrcLibrary.h"
+#include "platform/Clock.h"
 #include "profiles/ProfileRules.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/TransferMessages.h"
@@ -13,21 +13,28 @@ namespace vx {
 QString SendOutcomeText(SendOutcome outcome)
 {
     switch (outcome) {
-    case SendOutcome::Success: return TransferText::sendSuccess();
-    case SendOutcome::ChecksumError: return TransferText::sendChecksumError();
-    case SendOutcome::Timeout: return TransferText::sendTimeout();
-    case SendOutcome::Failure: return TransferText::sendFailure();
-    case SendOutcome::PortNotOpened: return TransferText::cantOpenPort();
-    case SendOutcome::FileNotReadable: return TransferText::profileMissing();
+    case SendOutcome::Success:
+        return TransferText::sendSuccess();
+    case SendOutcome::ChecksumError:
+        return TransferText::sendChecksumError();
+    case SendOutcome::Timeout:
+        return TransferText::sendTimeout();
+    case SendOutcome::Failure:
+        return TransferText::sendFailure();
+    case SendOutcome::PortNotOpened:
+        return TransferText::cantOpenPort();
+    case SendOutcome::FileNotReadable:
+        return TransferText::profileMissing();
     case SendOutcome::NoChecksum:
-        return CrcLibrary::instance().errorText().isEmpty()
-                   ? QStringLiteral("The checksum library cannot be loaded.")
-                   : CrcLibrary::instance().errorText();
+        return CrcLibrary::instance().errorText().isEmpty() ? QStringLiteral("The checksum library cannot be loaded.")
+                                                            : CrcLibrary::instance().errorText();
     case SendOutcome::CommaInValue:
-        return QStringLiteral("A value of the profile holds a comma: the terminal would take what follows it as "
-                              "another setting. The profile was not sent.");
+        return QStringLiteral(
+            "A value of the profile holds a comma: the terminal would take what follows it as "
+            "another setting. The profile was not sent.");
     case SendOutcome::LinkNotOpened:
-    case SendOutcome::Stopped: break;
+    case SendOutcome::Stopped:
+        break;
     }
     return {};
 }
@@ -44,9 +51,12 @@ MsgIcon SendOutcomeIcon(SendOutcome outcome)
     switch (outcome) {
     case SendOutcome::PortNotOpened:
     case SendOutcome::NoChecksum:
-    case SendOutcome::CommaInValue: return MsgIcon::Critical;
-    case SendOutcome::FileNotReadable: return MsgIcon::Information;
-    default: break;
+    case SendOutcome::CommaInValue:
+        return MsgIcon::Critical;
+    case SendOutcome::FileNotReadable:
+        return MsgIcon::Information;
+    default:
+        break;
     }
     return MsgIcon::Exclamation;
 }
@@ -111,9 +121,14 @@ void SettingsSender::start(const QString &profilePath)
         return;
     }
     switch (m_link->open()) {
-    case SettingsSendLink::OpenResult::Opened: break;
-    case SettingsSendLink::OpenResult::PortNotOpened: finish(SendOutcome::PortNotOpened); return;
-    case SettingsSendLink::OpenResult::LinkNotOpened: finish(SendOutcome::LinkNotOpened); return;
+    case SettingsSendLink::OpenResult::Opened:
+        break;
+    case SettingsSendLink::OpenResult::PortNotOpened:
+        finish(SendOutcome::PortNotOpened);
+        return;
+    case SettingsSendLink::OpenResult::LinkNotOpened:
+        finish(SendOutcome::LinkNotOpened);
+        return;
     }
 
     m_lines << Line{Kind::Word, kSettingsWord} << Line{Kind::Word, kBofWord};

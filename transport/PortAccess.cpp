@@ -10,23 +10,27 @@
 
 namespace vx {
 
-QString PortPermissionAdvice(const QString &device, const QString &user, const QString &groupName,
-                             bool listedInGroup, bool inSession)
+QString PortPermissionAdvice(const QString &device, const QString &user, const QString &groupName, bool listedInGroup,
+                             bool inSession)
 {
     if (groupName.isEmpty())
-        return QStringLiteral("permission denied: only the owner of %1 may use it; ask the administrator to "
-                              "give user %2 read and write access to it")
+        return QStringLiteral(
+                   "permission denied: only the owner of %1 may use it; ask the administrator to "
+                   "give user %2 read and write access to it")
             .arg(device, user);
     if (listedInGroup && !inSession)
-        return QStringLiteral("permission denied: user %1 was added to group %2 after this session began; log "
-                              "out and in again (or restart the service) so that it takes effect")
+        return QStringLiteral(
+                   "permission denied: user %1 was added to group %2 after this session began; log "
+                   "out and in again (or restart the service) so that it takes effect")
             .arg(user, groupName);
     if (inSession)
-        return QStringLiteral("permission denied, although user %1 is in group %2 that %3 belongs to; check "
-                              "the device's permissions (ls -l %3)")
+        return QStringLiteral(
+                   "permission denied, although user %1 is in group %2 that %3 belongs to; check "
+                   "the device's permissions (ls -l %3)")
             .arg(user, groupName, device);
-    return QStringLiteral("permission denied: user %1 is not in group %2, which may use %3; add the user with "
-                          "\"sudo usermod -aG %2 %1\", then log out and in again (or restart the service)")
+    return QStringLiteral(
+               "permission denied: user %1 is not in group %2, which may use %3; add the user with "
+               "\"sudo usermod -aG %2 %1\", then log out and in again (or restart the service)")
         .arg(user, groupName, device);
 }
 

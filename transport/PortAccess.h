@@ -15,7 +15,7 @@ QString PortPermissionProblem(const QString &device);
 //    no read and write access to it either (only its owner may open it);
 //  - listedInGroup: the user is a member of that group in the group
 //    database; inSession: the running program has that group.
-QString PortPermissionAdvice(const QString &device, const QString &user, const QString &groupName,
-                             bool listedInGroup, bool inSession);
+QString PortPermissionAdvice(const QString &device, const QString &user, const QString &groupName, bool listedInGroup,
+                             bool inSession);
 
 } // namespace vx

@@ -44,37 +44,68 @@ QByteArray singleChar(char c)
 speed_t standardSpeed(qint32 speed)
 {
     switch (speed) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    case 1152000: return B1152000;
-    case 1500000: return B1500000;
-    case 2000000: return B2000000;
-    case 2500000: return B2500000;
-    case 3000000: return B3000000;
-    case 3500000: return B3500000;
-    case 4000000: return B4000000;
-    default: return B0;
+    case 50:
+        return B50;
+    case 75:
+        return B75;
+    case 110:
+        return B110;
+    case 134:
+        return B134;
+    case 150:
+        return B150;
+    case 200:
+        return B200;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 500000:
+        return B500000;
+    case 576000:
+        return B576000;
+    case 921600:
+        return B921600;
+    case 1000000:
+        return B1000000;
+    case 1152000:
+        return B1152000;
+    case 1500000:
+        return B1500000;
+    case 2000000:
+        return B2000000;
+    case 2500000:
+        return B2500000;
+    case 3000000:
+        return B3000000;
+    case 3500000:
+        return B3500000;
+    case 4000000:
+        return B4000000;
+    default:
+        return B0;
     }
 }
 
@@ -101,10 +132,18 @@ QString keptDifference(int fd, const SerialLineSettings &line, bool pseudoTermin
         return QStringLiteral("speed %1 not taken").arg(line.speed);
     int bits = 8;
     switch (t.c_cflag & CSIZE) {
-    case CS5: bits = 5; break;
-    case CS6: bits = 6; break;
-    case CS7: bits = 7; break;
-    default: bits = 8; break;
+    case CS5:
+        bits = 5;
+        break;
+    case CS6:
+        bits = 6;
+        break;
+    case CS7:
+        bits = 7;
+        break;
+    default:
+        bits = 8;
+        break;
     }
     if (!pseudoTerminal && bits != int(line.dataBits))
         return QStringLiteral("it keeps %1 data bits").arg(bits);
@@ -113,11 +152,21 @@ QString keptDifference(int fd, const SerialLineSettings &line, bool pseudoTermin
     const bool sticky = t.c_cflag & CMSPAR;
     bool parityKept = false;
     switch (line.parity) {
-    case QSerialPort::NoParity: parityKept = !parity; break;
-    case QSerialPort::EvenParity: parityKept = parity && !odd && !sticky; break;
-    case QSerialPort::OddParity: parityKept = parity && odd && !sticky; break;
-    case QSerialPort::MarkParity: parityKept = parity && odd && sticky; break;
-    case QSerialPort::SpaceParity: parityKept = parity && !odd && sticky; break;
+    case QSerialPort::NoParity:
+        parityKept = !parity;
+        break;
+    case QSerialPort::EvenParity:
+        parityKept = parity && !odd && !sticky;
+        break;
+    case QSerialPort::OddParity:
+        parityKept = parity && odd && !sticky;
+        break;
+    case QSerialPort::MarkParity:
+        parityKept = parity && odd && sticky;
+        break;
+    case QSerialPort::SpaceParity:
+        parityKept = parity && !odd && sticky;
+        break;
     }
     if (!pseudoTerminal && !parityKept)
         return QStringLiteral("parity not taken");
@@ -149,7 +198,8 @@ QString portHolder()
     if (pid == qint64(::getpid()))
         return QStringLiteral(" or another channel");
     if (pid > 0)
-        return QStringLiteral(": the collector running on this data folder (PID %1) holds it; close its channel or stop it first")
+        return QStringLiteral(
+                   ": the collector running on this data folder (PID %1) holds it; close its channel or stop it first")
             .arg(pid);
     return {};
 }
@@ -280,12 +330,11 @@ bool QtSerialPort::applyLineSettings(const SerialLineSettings &line)
     // A pseudo-terminal always carries 8-bit bytes without parity (the
     // kernel forces it): there is no wire for data bits or parity to act on.
     const bool ok = m_port->setBaudRate(line.speed)
-        && (m_pseudoTerminal || (m_port->setDataBits(line.dataBits) && m_port->setParity(line.parity)))
-        && m_port->setStopBits(line.stopBits);
+                    && (m_pseudoTerminal || (m_port->setDataBits(line.dataBits) && m_port->setParity(line.parity)))
+                    && m_port->setStopBits(line.stopBits);
     // Leaving mark or space parity for even or odd must drop the sticky
     // parity flag too.
-    if (ok && !m_pseudoTerminal && line.parity != QSerialPort::MarkParity
-        && line.parity != QSerialPort::SpaceParity) {
+    if (ok && !m_pseudoTerminal && line.parity != QSerialPort::MarkParity && line.parity != QSerialPort::SpaceParity) {
         termios t{};
         if (tcgetattr(m_port->handle(), &t) == 0 && (t.c_cflag & CMSPAR)) {
             t.c_cflag &= ~CMSPAR;
@@ -394,9 +443,8 @@ bool QtSerialPort::setPortOpen(bool open)
     // mode): a second opener, a settings transfer started beside a running
     // collector say, is refused at once instead of stealing its characters.
     if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        m_error = QStringLiteral("Com%1 (%2) is in use by another program%3.")
-                      .arg(m_commPort)
-                      .arg(m_device, portHolder());
+        m_error =
+            QStringLiteral("Com%1 (%2) is in use by another program%3.").arg(m_commPort).arg(m_device, portHolder());
         m_port->close();
         m_port->clearError();
         return false;
@@ -449,9 +497,8 @@ QByteArray QtSerialPort::Input()
 void QtSerialPort::Output(const QByteArray &text)
 {
     if (!m_open) {
-        qWarning().noquote() << QStringLiteral("Com%1 is not open: %2 characters not sent.")
-                                    .arg(m_commPort)
-                                    .arg(text.size());
+        qWarning().noquote()
+            << QStringLiteral("Com%1 is not open: %2 characters not sent.").arg(m_commPort).arg(text.size());
         return;
     }
     m_port->write(text);

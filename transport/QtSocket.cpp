@@ -29,8 +29,7 @@ bool peerEnded(int error)
 
 } // namespace
 
-QtSocket::QtSocket(QObject *parent)
-    : Socket(parent), m_connectResult(new QTimer(this)), m_chunk(new char[kChunk])
+QtSocket::QtSocket(QObject *parent) : Socket(parent), m_connectResult(new QTimer(this)), m_chunk(new char[kChunk])
 {
     m_connectResult->setSingleShot(true);
     m_connectResult->setInterval(0);
@@ -257,8 +256,8 @@ void QtSocket::fail(int error)
         setPhase(Phase::PeerClosed);
         return;
     }
-    const QString reason = error == EDESTADDRREQ ? QStringLiteral("not an IPv4 address")
-                                                 : QString::fromLocal8Bit(std::strerror(error));
+    const QString reason =
+        error == EDESTADDRREQ ? QStringLiteral("not an IPv4 address") : QString::fromLocal8Bit(std::strerror(error));
     m_errorText = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(reason);
     setPhase(Phase::Error);
 }

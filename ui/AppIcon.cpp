@@ -22,8 +22,7 @@ QPixmap AppIconPixmap(int size)
     int units = 0;
     for (int w : widths)
         units += w + 1;
-    const QRectF bars = label.adjusted(label.width() / 8, label.height() / 5, -label.width() / 8,
-                                       -label.height() / 5);
+    const QRectF bars = label.adjusted(label.width() / 8, label.height() / 5, -label.width() / 8, -label.height() / 5);
     const qreal unit = bars.width() / units;
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);

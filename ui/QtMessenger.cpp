@@ -6,8 +6,7 @@
 
 namespace vx {
 
-MsgAnswer QtMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                               const QString &title)
+MsgAnswer QtMessenger::message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(title.isEmpty() ? m_title : title);
@@ -15,14 +14,26 @@ MsgAnswer QtMessenger::message(const QString &text, MsgIcon icon, MsgButtons but
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setText(shown);
     switch (icon) {
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MsgIcon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MsgIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     switch (buttons) {
-    case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MsgButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
     case MsgButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Ok);
@@ -33,15 +44,18 @@ MsgAnswer QtMessenger::message(const QString &text, MsgIcon icon, MsgButtons but
         break;
     }
     switch (box.exec()) {
-    case QMessageBox::Ok: return MsgAnswer::Ok;
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    default: return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    case QMessageBox::Ok:
+        return MsgAnswer::Ok;
+    case QMessageBox::Yes:
+        return MsgAnswer::Yes;
+    case QMessageBox::No:
+        return MsgAnswer::No;
+    default:
+        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
     }
 }
 
-std::optional<QString> QtMessenger::prompt(const QString &title, const QString &label,
-                                           const QString &initial)
+std::optional<QString> QtMessenger::prompt(const QString &title, const QString &label, const QString &initial)
 {
     bool ok = false;
     const QString text = QInputDialog::getText(m_parent, title, label, QLineEdit::Normal, initial, &ok);

@@ -10,13 +10,13 @@ namespace vx {
 class QtMessenger : public Messenger {
 public:
     explicit QtMessenger(QWidget *parent = nullptr, QString title = QStringLiteral("Vendrix"))
-        : m_parent(parent), m_title(std::move(title)) {}
+        : m_parent(parent), m_title(std::move(title))
+    {
+    }
     void setParent(QWidget *parent) { m_parent = parent; }
 
-    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons,
-                      const QString &title) override;
-    std::optional<QString> prompt(const QString &title, const QString &label,
-                                  const QString &initial) override;
+    MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title) override;
+    std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override;
     std::optional<QString> promptPassword(const QString &title, const QString &label) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;

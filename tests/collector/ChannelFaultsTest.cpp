@@ -43,9 +43,8 @@ TEST_F(CollectorTest, ModemChannelIgnoresRepliesShorterThanThreeCharacters)
     serialChannel(1);
     settings.Com[1].ConnType = "Modem";
     make();
-    serial(1).setResponder([](const QByteArray &command) {
-        return command.startsWith("AT") ? QByteArray("OK\r\n") : QByteArray();
-    });
+    serial(1).setResponder(
+        [](const QByteArray &command) { return command.startsWith("AT") ? QByteArray("OK\r\n") : QByteArray(); });
     collector->SetComm(1);
     serial(1).setResponder({});
     serial(1).takeWritten();
@@ -91,7 +90,8 @@ TEST_F(CollectorTest, OpeningFailuresShowTheirCause)
     serial(1).setOpenFailure("Permission denied");
     collector->SetComm(1);
     EXPECT_EQ(serial(1).openCount(), 0);
-    EXPECT_TRUE(messenger.texts().last().contains("Port Com1 of the infrared cradle cannot be opened: Permission denied"))
+    EXPECT_TRUE(
+        messenger.texts().last().contains("Port Com1 of the infrared cradle cannot be opened: Permission denied"))
         << messenger.texts().last().toStdString();
     EXPECT_TRUE(collector->LogPane(1).contains("Permission denied"));
 

@@ -52,8 +52,9 @@ TEST_F(CollectorTest, FailedOpeningOffersTheOptionsScreen)
     collector->SetComm(1); // headless answer: Cancel
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_TRUE(messenger.shown[0].text.startsWith("I settaggi per la porta di comunicazione sono errati oppure\r\n"));
-    EXPECT_TRUE(messenger.shown[0].text.endsWith("\r\n\r\nPort Com1 (9600,N,8,1) cannot be opened: No such device"
-                                                 "\r\n\r\nAndare alla schermata Opzioni?"))
+    EXPECT_TRUE(
+        messenger.shown[0].text.endsWith("\r\n\r\nPort Com1 (9600,N,8,1) cannot be opened: No such device"
+                                         "\r\n\r\nAndare alla schermata Opzioni?"))
         << messenger.shown[0].text.toStdString();
     EXPECT_EQ(messenger.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_FALSE(serial(1).PortOpen());
@@ -80,9 +81,8 @@ TEST_F(CollectorTest, ModemIsResetAndInitialisedOrShownInError)
         settings.Com[n].ConnType = "Modem";
     }
     make();
-    serial(1).setResponder([](const QByteArray &command) {
-        return command.startsWith("AT") ? QByteArray("\r\nOK\r\n") : QByteArray();
-    });
+    serial(1).setResponder(
+        [](const QByteArray &command) { return command.startsWith("AT") ? QByteArray("\r\nOK\r\n") : QByteArray(); });
     collector->SetComm(1);
     EXPECT_EQ(serial(1).writes(), QList<QByteArray>({"AT&F\r", "ATE0V1S0=1L0\r"}));
     EXPECT_EQ(collector->StatusPanel(1), "Com1 Modem ");

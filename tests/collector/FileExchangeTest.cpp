@@ -61,21 +61,20 @@ TEST_F(ExchangeTest, FullAutomaticCycleOverFiveFiles)
     settle();
 
     const QList<QByteArray> expectedStart = {
-        "GETDATA1\r", kAckLine, kAckLine, kAckLine + "RMVDATA1\r", "PUTFILE1\r", kAckLine + "BOF\r",
-        line("ART1"), line("ART22"), "EOF\r", "GETDATA2\r",
+        "GETDATA1\r",  kAckLine, kAckLine,     kAckLine + "RMVDATA1\r", "PUTFILE1\r", kAckLine + "BOF\r", line("ART1"),
+        line("ART22"), "EOF\r",  "GETDATA2\r",
     };
     ASSERT_GE(transcript.size(), expectedStart.size());
     EXPECT_EQ(transcript.mid(0, expectedStart.size()), expectedStart);
     // Files 2..5: data, remove, an offer that is refused, and on.
     for (int k = 2; k <= 5; ++k) {
-        EXPECT_TRUE(transcript.contains("RMVDATA" + QByteArray::number(k) + "\r") ||
-                    transcript.contains(kAckLine + "RMVDATA" + QByteArray::number(k) + "\r"));
+        EXPECT_TRUE(transcript.contains("RMVDATA" + QByteArray::number(k) + "\r")
+                    || transcript.contains(kAckLine + "RMVDATA" + QByteArray::number(k) + "\r"));
         EXPECT_TRUE(transcript.contains("PUTFILE" + QByteArray::number(k) + "\r"));
     }
     EXPECT_EQ(collector->state(1).FileNo, 1);
     EXPECT_TRUE(collector->state(1).StepActive); // automatic collection goes on
-    EXPECT_EQ(readFile(settings.DBMS[1].Name),
-              QByteArray("1-data\r\n2-data\r\n3-data\r\n4-data\r\n5-data\r\n"));
+    EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("1-data\r\n2-data\r\n3-data\r\n4-data\r\n5-data\r\n"));
     EXPECT_TRUE(QFile::exists(home.file("lookup3.txt"))); // DelAfterSend "0" keeps it
 }
 

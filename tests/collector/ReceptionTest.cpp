@@ -11,13 +11,12 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
     EXPECT_EQ(collector->StatusPanel(1), "Com1 Run/Wait");
 
     const std::pair<QByteArray, QByteArray> exchanges[] = {
-        {"BOF\r", kAckLine},
-        {"abc60\r", kAckLine},   // good check characters
-        {"abc61\r", kNakLine},   // wrong ones
-        {"ab\r", kNakLine},      // too short to carry them
-        {"xyz7b\r", kAckLine},   // compared without regard to case
-        {"\r", kNakLine},        // an empty line
-        {"d\nef\n67\r", kAckLine}, // LF dropped on serial ("def" + 67)
+        {"BOF\r", kAckLine},       {"abc60\r", kAckLine}, // good check characters
+        {"abc61\r", kNakLine},                            // wrong ones
+        {"ab\r", kNakLine},                               // too short to carry them
+        {"xyz7b\r", kAckLine},                            // compared without regard to case
+        {"\r", kNakLine},                                 // an empty line
+        {"d\nef\n67\r", kAckLine},                        // LF dropped on serial ("def" + 67)
         {"EOF\r", kAckLine},
     };
     const auto log = [&] { return readFile(home.file("LOG.txt")); };
@@ -29,8 +28,9 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
         // An acknowledged record's entries may wait for the records that
         // follow, but are written by the next refusal, before its answer...
         if (in == "abc61\r") {
-            EXPECT_TRUE(log().endsWith("abc60\r\n\r\n OUT -> ACK, Record accepted\r\n\r\n"
-                                       "IN   <- abc61\r\n\r\n OUT -> NAK, Record rejected\r\n\r\n"));
+            EXPECT_TRUE(
+                log().endsWith("abc60\r\n\r\n OUT -> ACK, Record accepted\r\n\r\n"
+                               "IN   <- abc61\r\n\r\n OUT -> NAK, Record rejected\r\n\r\n"));
         }
         // ... and soon when nothing follows.
         if (in == "xyz7b\r") {
@@ -48,7 +48,9 @@ TEST_F(CollectorTest, NoneProtocolStoresAndNeverAnswers)
 {
     serialChannel(1, QStringLiteral("None"));
     openChannels({1});
-    serial(1).receive("BOF\rrecord one\r\rrecord two\r\x06" "EOF\r");
+    serial(1).receive(
+        "BOF\rrecord one\r\rrecord two\r\x06"
+        "EOF\r");
     settle();
     EXPECT_TRUE(serial(1).written().isEmpty());
     // The empty line is a record too; BOF, EOF and the lone ACK are not.

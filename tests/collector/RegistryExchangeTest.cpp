@@ -1,6 +1,6 @@
-#include "platform/Messenger.h"
 #include "collector/RegistryExchange.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

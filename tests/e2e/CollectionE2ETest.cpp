@@ -1,9 +1,9 @@
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "store/Utilities.h"
 #include "VendrixProcess.h"
+#include "store/Utilities.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -81,7 +81,7 @@ TEST(CollectionE2E, SerialTerminalsOnPseudoTerminals)
     ASSERT_TRUE(ack.openSerial(ackPair.terminalEnd(), 19200));
     EXPECT_EQ(answerOf(ack, "BOF\r"), ACK);
     EXPECT_EQ(answerOf(ack, "ab\ncd" + vx::XorChecksum("abcd") + "\r"), ACK); // LF dropped
-    EXPECT_EQ(answerOf(ack, "\r"), NAK); // an empty line
+    EXPECT_EQ(answerOf(ack, "\r"), NAK);                                      // an empty line
     EXPECT_EQ(answerOf(ack, "abc61\r"), NAK);
     EXPECT_EQ(answerOf(ack, "EOF\r"), ACK);
     EXPECT_EQ(readFile(home.file("serial.txt")), QByteArray("abcd\r\n"));

@@ -11,9 +11,9 @@
 // but its ACK lost with the process), at most once per kill.
 #include "../store/TableReaders.h"
 #include "ResendingTerminal.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,8 +29,8 @@ using namespace vx::sim;
 
 namespace {
 
-constexpr int kKills = 60;           // SIGKILLs over the run
-constexpr int kMinKills = 50;        // what the run must reach
+constexpr int kKills = 60;             // SIGKILLs over the run
+constexpr int kMinKills = 50;          // what the run must reach
 constexpr qint64 kKillPhaseMs = 80000; // the kills stop after this, whatever their count
 constexpr int kRecordsPerTransfer = 250;
 
@@ -49,7 +49,8 @@ QList<QByteArray> ReadTarget(const Channel &c, QString *error)
     QList<QByteArray> rows;
     if (c.label == QLatin1String("SQLite")) {
         QProcess check;
-        check.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), c.file, QStringLiteral("PRAGMA integrity_check;")});
+        check.start(QStringLiteral("sqlite3"),
+                    {QStringLiteral("-batch"), c.file, QStringLiteral("PRAGMA integrity_check;")});
         check.waitForFinished(60000);
         if (check.readAllStandardOutput().trimmed() != "ok") {
             *error = QStringLiteral("integrity check failed: ") + QString::fromLocal8Bit(check.readAllStandardError());
@@ -163,8 +164,8 @@ TEST(CrashSafety, AcknowledgedRecordsSurviveRepeatedKills)
             c.isRecord(text) ? ++seen[text] : ++torn;
         }
         const auto tally = c.tally(seen);
-        std::printf("%-6s records acknowledged %d, rows %d, duplicates %d, NAKs %d, kills %d\n",
-                    qPrintable(c.label), int(c.acked.size()), int(rows.size()), tally.duplicates, c.naks, kills);
+        std::printf("%-6s records acknowledged %d, rows %d, duplicates %d, NAKs %d, kills %d\n", qPrintable(c.label),
+                    int(c.acked.size()), int(rows.size()), tally.duplicates, c.naks, kills);
         EXPECT_EQ(tally.lost, 0) << "acknowledged records missing from the target";
         EXPECT_EQ(torn, 0) << "rows that are not a whole record";
         EXPECT_LE(tally.duplicates, kills) << "more duplicates than records in flight at the kills";

@@ -1,8 +1,8 @@
-#include "collector/RegistryExchange.h"
 #include "RunningCollector.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "collector/RegistryExchange.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,10 +41,10 @@ TEST(ExchangeE2E, AutomaticCycleOverFiveFiles)
     writeFile(home.file("lookup3.txt"), "ART1\r\nLONGER ARTICLE 2\nART3\r\n");
 
     VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
-        VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("cycle.txt")),
-        {{"Com(1)", {{"Auto", "1"}, {"AutoSec", "02"}}},
-         {"ExtFile(3)", {{"Name", home.file("lookup3.txt")}, {"DelAfterSend", " 1"}}}})));
+    ASSERT_TRUE(vendrix.writeIni(
+        VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("cycle.txt")),
+                               {{"Com(1)", {{"Auto", "1"}, {"AutoSec", "02"}}},
+                                {"ExtFile(3)", {{"Name", home.file("lookup3.txt")}, {"DelAfterSend", " 1"}}}})));
     ASSERT_TRUE(vendrix.start());
     ASSERT_TRUE(terminal.waitForConnected(10000));
 
@@ -104,7 +104,8 @@ TEST(ExchangeE2E, ErpTargetAndArticleList)
 {
     TempHome home;
     const QString db = home.file("erp.db");
-    const int made = QProcess::execute("bash", {QStringLiteral(VENDRIX_SOURCE_DIR) + "/store/demo-erp/make-demo-erp.sh", db});
+    const int made =
+        QProcess::execute("bash", {QStringLiteral(VENDRIX_SOURCE_DIR) + "/store/demo-erp/make-demo-erp.sh", db});
     ASSERT_EQ(made, 0);
 
     RunningCollector r(home.path(), db,
@@ -122,7 +123,8 @@ TEST(ExchangeE2E, ErpTargetAndArticleList)
 
     // The article list as look-up file 2.
     terminal.requestLookupFile(2);
-    ASSERT_TRUE(terminal.waitFor([&] { return !terminal.lookupFiles().empty() && terminal.lookupFiles().back().complete; }, 10000))
+    ASSERT_TRUE(terminal.waitFor(
+        [&] { return !terminal.lookupFiles().empty() && terminal.lookupFiles().back().complete; }, 10000))
         << terminal.transcript().join('\n').toStdString();
     const auto &lines = terminal.lookupFiles().back().lines;
     ASSERT_EQ(lines.size(), 5);
@@ -143,8 +145,9 @@ TEST(ExchangeE2E, MissingErpDatabaseEndsTheProgram)
     SimTerminal terminal;
     ASSERT_TRUE(terminal.listenTcp());
     VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
-        VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("missing.db")), {{"DBMS(1)", {{"Type", "Zucchetti"}}}})));
+    ASSERT_TRUE(vendrix.writeIni(
+        VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("missing.db")),
+                               {{"DBMS(1)", {{"Type", "Zucchetti"}}}})));
     ASSERT_TRUE(vendrix.start());
     const auto exit = vendrix.waitForExit(20000);
     EXPECT_TRUE(exit.ended);

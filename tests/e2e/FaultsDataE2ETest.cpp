@@ -4,10 +4,10 @@
 // and Python's dbf module. A full disk is a small tmpfs that the test mounts
 // (it needs root, as on the CI machine; without it the test fails).
 #include "../store/TableReaders.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "store/Utilities.h"
 #include "VendrixProcess.h"
+#include "store/Utilities.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,8 +56,8 @@ public:
     // True when not one byte more fits.
     bool fill()
     {
-        const int fd = ::open(QFile::encodeName(file(QStringLiteral("filler"))).constData(),
-                              O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int fd =
+            ::open(QFile::encodeName(file(QStringLiteral("filler"))).constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd < 0)
             return false;
         const QByteArray page(4096, 'x');
@@ -225,7 +225,8 @@ TEST_P(OddTargetE2E, NodeIsRefusedAndLeftAsItIs)
     const NodeCase &c = GetParam();
     const QString node = home.file(QStringLiteral("node"));
     const QByteArray native = QFile::encodeName(node);
-    ASSERT_EQ(c.fifo ? ::mkfifo(native.constData(), 0666) : ::mknod(native.constData(), S_IFCHR | 0666, makedev(1, 3)), 0)
+    ASSERT_EQ(c.fifo ? ::mkfifo(native.constData(), 0666) : ::mknod(native.constData(), S_IFCHR | 0666, makedev(1, 3)),
+              0)
         << std::strerror(errno);
     struct stat before {};
     ASSERT_EQ(::stat(native.constData(), &before), 0);
@@ -241,22 +242,22 @@ TEST_P(OddTargetE2E, NodeIsRefusedAndLeftAsItIs)
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(QDir(home.path()).entryList({"node*"}, QDir::AllEntries | QDir::System), QStringList{"node"});
-    EXPECT_GE(LinesWith({node, c.fifo ? "is a FIFO, not a regular file" : "is a character device, not a regular file"}), 1)
+    EXPECT_GE(LinesWith({node, c.fifo ? "is a FIFO, not a regular file" : "is a character device, not a regular file"}),
+              1)
         << Output();
     EXPECT_LE(LinesWith({node, "not a regular file"}), 2) << Output(); // at start-up and at the first record
     EXPECT_FALSE(vendrix->terminate().crashed);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Nodes, OddTargetE2E,
-    ::testing::Values(NodeCase{"FifoAppend", true, "TXT (*.txt)", "Append"},
-                      NodeCase{"FifoOverWrite", true, "CSV (*.csv)", "OverWrite"},
-                      NodeCase{"FifoNewFile", true, "TXT (*.txt)", "NewFile"},
-                      NodeCase{"FifoDbase", true, "Dbase III (*.dbf)", "Append"},
-                      NodeCase{"DeviceAppend", false, "TXT (*.txt)", "Append"},
-                      NodeCase{"DeviceOverWrite", false, "TXT (*.txt)", "OverWrite"},
-                      NodeCase{"DeviceNewFile", false, "Access 2.0 (*.mdb)", "NewFile"}),
-    [](const auto &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Nodes, OddTargetE2E,
+                         ::testing::Values(NodeCase{"FifoAppend", true, "TXT (*.txt)", "Append"},
+                                           NodeCase{"FifoOverWrite", true, "CSV (*.csv)", "OverWrite"},
+                                           NodeCase{"FifoNewFile", true, "TXT (*.txt)", "NewFile"},
+                                           NodeCase{"FifoDbase", true, "Dbase III (*.dbf)", "Append"},
+                                           NodeCase{"DeviceAppend", false, "TXT (*.txt)", "Append"},
+                                           NodeCase{"DeviceOverWrite", false, "TXT (*.txt)", "OverWrite"},
+                                           NodeCase{"DeviceNewFile", false, "Access 2.0 (*.mdb)", "NewFile"}),
+                         [](const auto &p) { return std::string(p.param.name); });
 
 // A NUL byte (which leaves the check characters as they are) is stored
 // whole in a dBase field, not cut there.
@@ -309,12 +310,13 @@ TEST_F(FaultsE2E, LockedSqliteTargetRefusesQuickly)
 
     QProcess holder;
     holder.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QStringLiteral("import sqlite3, sys\n"
-                                                       "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                                                       "c.execute('BEGIN EXCLUSIVE')\n"
-                                                       "print('locked', flush=True)\n"
-                                                       "sys.stdin.read()\n"
-                                                       "c.execute('COMMIT')\n"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sqlite3, sys\n"
+                                 "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                 "c.execute('BEGIN EXCLUSIVE')\n"
+                                 "print('locked', flush=True)\n"
+                                 "sys.stdin.read()\n"
+                                 "c.execute('COMMIT')\n"),
                   target});
     ASSERT_TRUE(holder.waitForReadyRead(20000)) << holder.readAllStandardError().toStdString();
     ASSERT_EQ(Send("BOF"), Answer::Ack);

@@ -5,9 +5,9 @@
 #include "../store/TableReaders.h"
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,11 +153,11 @@ TEST(HostileExchange, OddValuesAreIgnoredOnceAndRequestsGoOn)
     r.terminal.setDataFile(1, {"rec-1"});
     ASSERT_TRUE(r.ready) << r.output();
     writeFile(home.file(kKey + "ID(1)"), "1\n");
-    ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000))
-        << r.output();
+    ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000)) << r.output();
     EXPECT_EQ(readFile(home.file("usual.txt")), QByteArray("rec-1\r\n"));
 
-    for (const char *value : {"ID(2) ignored: a FIFO", "ID(3) ignored: a symbolic link", "ID(4) ignored: longer than 4096 bytes"})
+    for (const char *value :
+         {"ID(2) ignored: a FIFO", "ID(3) ignored: a symbolic link", "ID(4) ignored: longer than 4096 bytes"})
         EXPECT_EQ(CountLines(r.vendrix, value), 1) << value << "\n" << r.output();
     EXPECT_EQ(r.vendrix.terminate().code, 0);
 }
@@ -171,8 +171,7 @@ TEST(HostileExchange, ProfiloWithALineEndIsRefused)
     r.terminal.setDataFile(1, {"rec-1"});
     ASSERT_TRUE(r.ready);
     writeFile(home.file(kKey + "ID(1)"), "1\n");
-    ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "6"; }, 15000))
-        << r.output();
+    ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "6"; }, 15000)) << r.output();
     EXPECT_EQ(r.terminal.transcript().filter("DATA").size(), 0) << r.terminal.transcript().join('\n').toStdString();
     EXPECT_TRUE(r.vendrix.waitForOutput("Profilo\\(1\\) holds a carriage return", 5000));
     EXPECT_EQ(r.vendrix.terminate().code, 0);
@@ -182,8 +181,8 @@ TEST(HostileExchange, FileValueRules)
 {
     struct Case {
         const char *name;
-        QString value;           // File(1)
-        QString expectedTarget;  // where the records go, relative to the home
+        QString value;          // File(1)
+        QString expectedTarget; // where the records go, relative to the home
     };
     const QString escape = QStringLiteral("../../../../../../vx-escape-%1.txt").arg(::getpid());
     const Case cases[] = {
@@ -203,8 +202,7 @@ TEST(HostileExchange, FileValueRules)
         r.terminal.setDataFile(1, {"rec-1", "rec-2"});
         ASSERT_TRUE(r.ready);
         writeFile(home.file(kKey + "ID(1)"), "1\n");
-        ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000))
-            << r.output();
+        ASSERT_TRUE(waitUntil([&] { return readFile(home.file(kKey + "ID(1)")) == "3"; }, 15000)) << r.output();
         EXPECT_EQ(readFile(home.file(c.expectedTarget)), QByteArray("rec-1\r\nrec-2\r\n"));
         EXPECT_EQ(r.vendrix.terminate().code, 0);
         EXPECT_FALSE(QFile::exists(QDir::cleanPath(home.file(kKey) + escape)));
@@ -271,7 +269,12 @@ TEST(HostileSettings, UnusableSettingsFileIsReportedAndLeftAlone)
         const char *says;
     };
     const Case cases[] = {
-        {"binary", [](const QString &p) { writeFile(p, QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0junk[Com(1)]", 22)); },
+        {"binary",
+         [](const QString &p) {
+             writeFile(p, QByteArray("\x7f"
+                                     "ELF\x02\x01\x01\0\0\0junk[Com(1)]",
+                                     22));
+         },
          "does not parse: it holds binary data, no [Section] line"},
         {"no section", [](const QString &p) { writeFile(p, "{\"Com1\": {\"Port\": \"Com1\"}}\n"); },
          "does not parse: it has no [Section] line"},

@@ -3,11 +3,11 @@
 // dialogs), on the offscreen platform: a user moves a TCP channel to another
 // terminal through the options dialog, and that terminal's records are
 // stored.
-#include "app/CollectorMain.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "WidgetDriver.h"
+#include "app/CollectorMain.h"
+#include "tools/simterm/SimTerminal.h"
 #include "ui/collector/frmMain.h"
 #include "ui/options/frmOptions.h"
 
@@ -23,7 +23,10 @@ using namespace vx::sim;
 
 namespace {
 
-frmMain *mainWindow() { return ui::visible<frmMain>().value(0); }
+frmMain *mainWindow()
+{
+    return ui::visible<frmMain>().value(0);
+}
 
 } // namespace
 

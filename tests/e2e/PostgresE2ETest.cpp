@@ -15,9 +15,9 @@
 // here).
 #include "PgServer.h"
 #include "ResendingTerminal.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,10 +53,9 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
     // holds none.
     TempHome home;
     const QString passFile = home.file(QStringLiteral("pgpass"));
-    writeFile(passFile, QStringLiteral("127.0.0.1:%1:warehouse:vx_writer:%2\n")
-                            .arg(server.port())
-                            .arg(PgServer::Password())
-                            .toUtf8());
+    writeFile(
+        passFile,
+        QStringLiteral("127.0.0.1:%1:warehouse:vx_writer:%2\n").arg(server.port()).arg(PgServer::Password()).toUtf8());
     QFile::setPermissions(passFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QString name = server.connInfo(QStringLiteral("vx_writer"), QStringLiteral("warehouse"), QString());
 
@@ -151,7 +150,8 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
         ASSERT_EQ(cols.size(), 5) << row.toStdString();
         const QByteArray text = cols[2].toLatin1();
         const int t = text.mid(1, 2).toInt();
-        if (t < 1 || t > int(terminals.size()) || !terminals[size_t(t - 1)].isRecord(text) || cols[3] != QLatin1String("t")) {
+        if (t < 1 || t > int(terminals.size()) || !terminals[size_t(t - 1)].isRecord(text)
+            || cols[3] != QLatin1String("t")) {
             ++torn;
             continue;
         }
@@ -179,10 +179,11 @@ TEST(PostgresE2E, ThreeCollectorsIntoOneServerThroughARestartAndAKill)
     int refusalLines = 0;
     for (const QString &log : logs)
         refusalLines += log.count(QStringLiteral("Records are refused"));
-    std::printf("PostgreSQL: %d records acknowledged, %d distinct stored, %d duplicates (resent after a lost ACK), "
-                "%d NAKs, %d resends, %d outage log lines; restart at %.1f s, kill at %.1f s, total %.1f s\n",
-                acked, int(stored.size()), duplicates, naks, resends, refusalLines, restartAt / 1000.0,
-                killAt / 1000.0, total / 1000.0);
+    std::printf(
+        "PostgreSQL: %d records acknowledged, %d distinct stored, %d duplicates (resent after a lost ACK), "
+        "%d NAKs, %d resends, %d outage log lines; restart at %.1f s, kill at %.1f s, total %.1f s\n",
+        acked, int(stored.size()), duplicates, naks, resends, refusalLines, restartAt / 1000.0, killAt / 1000.0,
+        total / 1000.0);
     EXPECT_EQ(lost, 0) << "acknowledged records missing from the table";
     EXPECT_EQ(torn, 0) << "rows that are not a whole record";
     EXPECT_EQ(misplaced, 0) << "rows under another collector or channel";

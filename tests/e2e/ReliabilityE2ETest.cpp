@@ -6,10 +6,10 @@
 //    also when two channels receive at the same moment;
 //  - four open channels with no traffic cost next to no CPU.
 #include "PtyPair.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "store/Utilities.h"
 #include "VendrixProcess.h"
+#include "store/Utilities.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -14,8 +14,8 @@ namespace vx::test {
 // acknowledged, with the attempts it took.
 struct ResendingTerminal {
     std::unique_ptr<sim::SimTerminal> sim = std::make_unique<sim::SimTerminal>();
-    QByteArray tag;      // the records' first field
-    int letterStep = 1;  // their filler letters start at i * letterStep + letterShift
+    QByteArray tag;     // the records' first field
+    int letterStep = 1; // their filler letters start at i * letterStep + letterShift
     int letterShift = 0;
     int nextRecord = 1;
     int transfers = 0;

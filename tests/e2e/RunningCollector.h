@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/simterm/SimTerminal.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 namespace vx::test {
 
@@ -14,17 +14,17 @@ struct RunningCollector {
     bool ready = false;
 
     explicit RunningCollector(const QString &home) : vendrix(home) {}
-    RunningCollector(const QString &home, const QString &target, const VendrixProcess::Ini &more = {})
-        : vendrix(home)
+    RunningCollector(const QString &home, const QString &target, const VendrixProcess::Ini &more = {}) : vendrix(home)
     {
         start(target, more);
     }
     bool start(const QString &target, const VendrixProcess::Ini &more = {})
     {
-        ready = terminal.listenTcp()
-                && vendrix.writeIni(VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), target), more))
-                && vendrix.start() && terminal.waitForConnected(15000)
-                && vendrix.waitForOutput(QStringLiteral("Collector ready"), 15000);
+        ready =
+            terminal.listenTcp()
+            && vendrix.writeIni(VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), target), more))
+            && vendrix.start() && terminal.waitForConnected(15000)
+            && vendrix.waitForOutput(QStringLiteral("Collector ready"), 15000);
         return ready;
     }
     std::string output() const { return vendrix.outputText().toStdString(); }

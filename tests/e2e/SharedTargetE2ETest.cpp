@@ -7,10 +7,10 @@
 // Python's dbf module.
 #include "../store/TableReaders.h"
 #include "RunningCollector.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
-#include "store/Utilities.h"
 #include "VendrixProcess.h"
+#include "store/Utilities.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QFile>
 #include <QProcess>
@@ -42,14 +42,13 @@ protected:
             p.start(QStringLiteral("sqlite3"),
                     {path, QStringLiteral("INSERT INTO Vendrix (AllRek) VALUES ('%1');").arg(value)});
         } else {
-            p.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral("-c"),
-                     QStringLiteral("import dbf, sys\n"
-                                    "t = dbf.Table(sys.argv[1])\n"
-                                    "t.open(dbf.READ_WRITE)\n"
-                                    "t.append({'allrek': sys.argv[2]})\n"
-                                    "t.close()\n"),
-                     path, value});
+            p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"),
+                                                         QStringLiteral("import dbf, sys\n"
+                                                                        "t = dbf.Table(sys.argv[1])\n"
+                                                                        "t.open(dbf.READ_WRITE)\n"
+                                                                        "t.append({'allrek': sys.argv[2]})\n"
+                                                                        "t.close()\n"),
+                                                         path, value});
         }
         ASSERT_TRUE(p.waitForFinished(20000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();

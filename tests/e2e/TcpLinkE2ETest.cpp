@@ -2,9 +2,9 @@
 // terminal that goes away and comes back, requests that end whatever
 // happens, automatic collection beside a request, independent opening and
 // address checks.
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +20,10 @@ namespace {
 const QString kExchange = "exchange/HKEY_CURRENT_USER/DataExchange/";
 
 constexpr auto tcpChannel = &VendrixProcess::TcpChannel;
-void merge(VendrixProcess::Ini &into, const VendrixProcess::Ini &more) { into = VendrixProcess::Merged(into, more); }
+void merge(VendrixProcess::Ini &into, const VendrixProcess::Ini &more)
+{
+    into = VendrixProcess::Merged(into, more);
+}
 
 // A port on 127.0.0.1 where nothing listens.
 quint16 closedPort()
@@ -66,7 +69,8 @@ TEST(TcpLinkE2E, TerminalThatGoesAwayIsServedAgainWhenItComesBack)
     ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000));
 
     terminal.reset(); // the terminal goes away altogether
-    ASSERT_TRUE(vendrix.waitForOutput(R"(\[1\] Channel 1: (the terminal closed the connection|the connection failed) \(127\.0\.0\.1:\d+\))", 5000))
+    ASSERT_TRUE(vendrix.waitForOutput(
+        R"(\[1\] Channel 1: (the terminal closed the connection|the connection failed) \(127\.0\.0\.1:\d+\))", 5000))
         << vendrix.outputText().toStdString();
     h.set("ID(1)", "1\n");
     EXPECT_TRUE(h.waitValue("ID(1)", "6", 3000)) << h.value("ID(1)").toStdString();
@@ -231,8 +235,8 @@ TEST(TcpLinkE2E, AddressOutOfRangeIsRefusedByName)
     ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000));
     for (const Case &c : cases) {
         const QString line = QStringLiteral("[%1] ").arg(c.channel) + c.message;
-        EXPECT_TRUE(vendrix.lines().contains(line + "."))
-            << line.toStdString() << "\n" << vendrix.outputText().toStdString();
+        EXPECT_TRUE(vendrix.lines().contains(line + ".")) << line.toStdString() << "\n"
+                                                          << vendrix.outputText().toStdString();
     }
     EXPECT_FALSE(vendrix.outputText().contains("connected to"));
     EXPECT_EQ(vendrix.terminate().code, 0);

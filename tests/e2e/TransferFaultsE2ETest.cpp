@@ -3,9 +3,9 @@
 // against the headless collector.
 #include "PtyPair.h"
 #include "RunningCollector.h"
-#include "tools/simterm/SimTerminal.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,7 +54,8 @@ TEST(LookupFileE2E, RefusedOrRepeatedOpeningStartsTheFileOver)
         SimTerminal &terminal = r.terminal;
 
         terminal.requestLookupFile(2);
-        ASSERT_TRUE(terminal.waitFor([&] { return !terminal.lookupFiles().empty() && terminal.lookupFiles().back().complete; }, 5000));
+        ASSERT_TRUE(terminal.waitFor(
+            [&] { return !terminal.lookupFiles().empty() && terminal.lookupFiles().back().complete; }, 5000));
         terminal.waitFor([] { return false; }, 100);
 
         EXPECT_EQ(answerOf(terminal, "GETFILE1\r"), ACK + "BOF\r");
@@ -82,7 +83,7 @@ TEST(NewFileE2E, TransfersTheTerminalStartsKeepTheirRecords)
     ASSERT_TRUE(terminal.listenTcp());
     auto ini = VendrixProcess::TcpChannel(1, terminal.tcpPort(), target);
     ini["DBMS(1)"]["Policy"] = "NewFile";
-    {   // One run: two transfers the terminal starts.
+    { // One run: two transfers the terminal starts.
         VendrixProcess vendrix(home.path());
         ASSERT_TRUE(vendrix.writeIni(ini));
         ASSERT_TRUE(vendrix.start());
@@ -91,7 +92,7 @@ TEST(NewFileE2E, TransfersTheTerminalStartsKeepTheirRecords)
         ASSERT_TRUE(terminal.sendTransfer({"t2"}).complete);
         ASSERT_EQ(vendrix.terminate().code, 0);
     }
-    {   // After a restart.
+    { // After a restart.
         VendrixProcess again(home.path());
         ASSERT_TRUE(again.start());
         ASSERT_TRUE(terminal.waitFor([&] { return terminal.connectionCount() == 2; }, 10000));
@@ -120,7 +121,8 @@ TEST(SerialPortE2E, PortThatStopsWorkingIsLogged)
     ASSERT_TRUE(vendrix.start());
     ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000));
     pair.reset();
-    ASSERT_TRUE(vendrix.waitForOutput(R"(^\[1\] Com1 \(.*\) stopped working: )", 5000)) << vendrix.outputText().toStdString();
+    ASSERT_TRUE(vendrix.waitForOutput(R"(^\[1\] Com1 \(.*\) stopped working: )", 5000))
+        << vendrix.outputText().toStdString();
     EXPECT_TRUE(waitUntil([&] { return readFile(vendrix.logPath()).contains("stopped working"); }, 2000));
     const QString id = home.file("exchange/HKEY_CURRENT_USER/DataExchange/ID(1)");
     QDir().mkpath(QFileInfo(id).path());

@@ -1,7 +1,7 @@
 #include "crclib/CrcLibrary.h"
-#include "platform/Messenger.h"
 #include "TestSupport.h"
 #include "crclib/vendrix_crc.h"
+#include "platform/Messenger.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -84,8 +84,8 @@ TEST(CrcLibrary, AgreesWithZlibOnRandomData)
         }
         uint32_t mine = 0;
         endHex(reg, &mine);
-        const uLong expected = crc32(0L, reinterpret_cast<const Bytef *>(data.constData()),
-                                     static_cast<uInt>(data.size()));
+        const uLong expected =
+            crc32(0L, reinterpret_cast<const Bytef *>(data.constData()), static_cast<uInt>(data.size()));
         ASSERT_EQ(mine, static_cast<uint32_t>(expected)) << "length " << length;
     }
 }

@@ -1,7 +1,7 @@
+#include "TestSupport.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

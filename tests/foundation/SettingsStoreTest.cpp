@@ -1,7 +1,7 @@
-#include "settings/IniStore.h"
-#include "platform/Paths.h"
-#include "settings/Settings.h"
 #include "TestSupport.h"
+#include "platform/Paths.h"
+#include "settings/IniStore.h"
+#include "settings/Settings.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -96,7 +96,7 @@ TEST(SettingsStore, ProfileModeParsing)
     test::TempHome home;
     IniStore store(Paths::settingsFile());
     const std::pair<const char *, int> cases[] = {{" 1 ", 1}, {"abc", 0}, {"0", 0},
-                                                  {"1.4", 1}, {"2x", 2}, {"99999", 0}};
+                                                  {"1.4", 1}, {"2x", 2},  {"99999", 0}};
     for (const auto &[text, expected] : cases) {
         store.write("Misc", "ProfileMode", text);
         Settings s;
@@ -110,10 +110,10 @@ TEST(SettingsStore, DamagedFilesLoadWhatTheyCan)
 {
     test::TempHome home;
     const QByteArray damaged[] = {
-        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"),                // cut off in a header
-        QByteArray("[Com(1)]\nPort=Com4\nSpee", 27),              // cut off in a key
+        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"),  // cut off in a header
+        QByteArray("[Com(1)]\nPort=Com4\nSpee", 27), // cut off in a key
         QByteArray("\0\xff\xfe[Com(1)]\n=\n==\n[]\n[Com(1)]\nPort=Com4\n\x01junk\n", 40),
-        QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"),          // CR LF, key before any section
+        QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"), // CR LF, key before any section
     };
     for (const QByteArray &content : damaged) {
         test::writeFile(Paths::settingsFile(), content);

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "store/Utilities.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,8 +47,8 @@ TEST(Utilities, ReplaceAllRules)
     EXPECT_EQ(ReplaceAll("A B  C", " ", ","), "A,B,,C");
     EXPECT_EQ(ReplaceAll("abc", "", ","), "abc");
     EXPECT_EQ(ReplaceAll("a<TAB>b\tc", "<TAB>", ","), "a,b\tc");
-    EXPECT_EQ(ReplaceAll("aaa", "aa", "a"), "aa");  // not searched again
-    EXPECT_EQ(ReplaceAll("xAx", "a", "-"), "xAx");  // case counts
+    EXPECT_EQ(ReplaceAll("aaa", "aa", "a"), "aa"); // not searched again
+    EXPECT_EQ(ReplaceAll("xAx", "a", "-"), "xAx"); // case counts
     EXPECT_EQ(ReplaceAll("ababab", "ab", "abab"), "abababababab");
 }
 

@@ -31,8 +31,8 @@ const QByteArray kSecret = "secret value outside the exchange tree";
 const QString kDefault = QStringLiteral("<default>");
 
 const char *const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER",
-                              "HKEY_DYN_DATA", "HKEY_LOCAL_MACHINE", "HKEY_PERFORMANCE_DATA",
-                              "HKEY_USERS", "HKEY_SOMETHING_ELSE", ""};
+                              "HKEY_DYN_DATA",     "HKEY_LOCAL_MACHINE",  "HKEY_PERFORMANCE_DATA",
+                              "HKEY_USERS",        "HKEY_SOMETHING_ELSE", ""};
 
 QString base()
 {
@@ -104,9 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A fresh tree holding one value file, when the key path and the stored
     // name make a place for it inside the tree.
     QDir(base()).removeRecursively();
-    const QString mapped = root.isEmpty() || root == QLatin1String("HKEY_SOMETHING_ELSE")
-                               ? QStringLiteral("HKEY_LOCAL_MACHINE")
-                               : root;
+    const QString mapped =
+        root.isEmpty() || root == QLatin1String("HKEY_SOMETHING_ELSE") ? QStringLiteral("HKEY_LOCAL_MACHINE") : root;
     QStringList levels;
     bool pathUsable = true;
     for (const QString &raw : keyPath.split(QLatin1Char('\\'))) {
@@ -122,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const QString &level : levels)
         folder += QLatin1Char('/') + level;
     bool stored = false;
-    if (pathUsable && usableName(storedName) && !storedName.contains(QChar(0))
-        && storedName.toUtf8().size() <= 255 && QDir().mkpath(folder)) {
+    if (pathUsable && usableName(storedName) && !storedName.contains(QChar(0)) && storedName.toUtf8().size() <= 255
+        && QDir().mkpath(folder)) {
         QFile f(folder + QLatin1Char('/') + storedName);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             f.write(contents);
@@ -142,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fail("an empty root gave a value", wantedName);
         return 0;
     }
-    if (stored && storedName.trimmed() == wantedName.trimmed() && contents.size() > vx::RegistryExchange::kMaxValueBytes) {
+    if (stored && storedName.trimmed() == wantedName.trimmed()
+        && contents.size() > vx::RegistryExchange::kMaxValueBytes) {
         if (value != kDefault)
             fail("a value longer than the limit was read", storedName);
     } else if (stored && storedName.trimmed() == wantedName.trimmed()) {

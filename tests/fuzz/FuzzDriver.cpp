@@ -47,9 +47,22 @@ void addInputs(const std::filesystem::path &path, std::vector<Bytes> &inputs)
 
 // Text fragments that help reach deeper paths of line-oriented parsers.
 const char *const kTokens[] = {
-    "\r\n", "\n", "\r", "=", ".", "-", "-1", "0", "1", "9", "12", "255", "-13", "32767", "99999999999",
-    "PROFILE", "FIELD", "BARCODE", "RECSTRUCT", "EXTFILE", "CONST", "MISC.", "COMAUTO.", "COMPORT=",
-    "COMTYPE=", "COMPORTSETTINGS.", "KEYREC", "SUMREC", "DUALC.", "DUALNC.", "MODEM.", "FLAG=17",
+    "\r\n",        "\n",
+    "\r",          "=",
+    ".",           "-",
+    "-1",          "0",
+    "1",           "9",
+    "12",          "255",
+    "-13",         "32767",
+    "99999999999", "PROFILE",
+    "FIELD",       "BARCODE",
+    "RECSTRUCT",   "EXTFILE",
+    "CONST",       "MISC.",
+    "COMAUTO.",    "COMPORT=",
+    "COMTYPE=",    "COMPORTSETTINGS.",
+    "KEYREC",      "SUMREC",
+    "DUALC.",      "DUALNC.",
+    "MODEM.",      "FLAG=17",
 };
 
 class Mutator {

@@ -20,12 +20,12 @@
 // arrival is removed, several lines in one arrival are separate records.
 // The model covers the plain reception; inputs that start a look-up file or
 // run an exchange are checked for robustness only.
-#include "platform/Clock.h"
-#include "collector/Collector.h"
 #include "FakeTransportFactory.h"
-#include "settings/IniStore.h"
+#include "collector/Collector.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
 #include "store/Utilities.h"
 

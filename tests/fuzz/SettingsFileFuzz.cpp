@@ -29,9 +29,8 @@ QStringList Render(const vx::Settings &s)
     QStringList v;
     for (int n = 1; n <= 4; ++n) {
         const vx::ChannelSettings &c = s.Com[n];
-        v << c.ConnProtocol << c.ConnType << c.Port << c.Speed << c.Parity << c.DataBits << c.StopBits
-          << c.FlowControl << c.IP1 << c.IP2 << c.IP3 << c.IP4 << c.IP5 << c.Auto << c.AutoSec << c.ResetModem
-          << c.InitModem;
+        v << c.ConnProtocol << c.ConnType << c.Port << c.Speed << c.Parity << c.DataBits << c.StopBits << c.FlowControl
+          << c.IP1 << c.IP2 << c.IP3 << c.IP4 << c.IP5 << c.Auto << c.AutoSec << c.ResetModem << c.InitModem;
         const vx::StoreSettings &t = s.DBMS[n];
         v << t.Type << t.Name << t.Policy << t.SepCode << t.AlwaysOverwrite;
     }
@@ -134,8 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (WithoutTrailingCrs(afterSecond) != WithoutTrailingCrs(afterThird)) {
         const QByteArray dump = qgetenv("VX_FUZZ_DUMP");
         if (!dump.isEmpty()) {
-            for (const auto &[suffix, bytes] : {std::pair<const char *, QByteArray>{".in", QByteArray(reinterpret_cast<const char *>(data), qsizetype(size))},
-                                                {".2", afterSecond}, {".3", afterThird}}) {
+            for (const auto &[suffix, bytes] :
+                 {std::pair<const char *, QByteArray>{
+                      ".in", QByteArray(reinterpret_cast<const char *>(data), qsizetype(size))},
+                  {".2", afterSecond},
+                  {".3", afterThird}}) {
                 QFile f(QString::fromLocal8Bit(dump + suffix));
                 if (f.open(QIODevice::WriteOnly))
                     f.write(bytes);

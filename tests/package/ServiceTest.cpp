@@ -1,10 +1,10 @@
 // The program as a service and as an installed command: its output under
 // the journal, and the message a user gets for a serial port the system
 // does not let them open.
-#include "platform/JournalStream.h"
-#include "transport/PortAccess.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "platform/JournalStream.h"
+#include "transport/PortAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -46,8 +46,8 @@ TEST(JournalStream, CountsOnlyWhenTheVariableNamesTheStream)
         bool journal;
     } cases[] = {
         {self, true},
-        {self + "\n", true},               // a stray line end is harmless
-        {StreamId(fds[1], 1), false},      // another stream
+        {self + "\n", true},          // a stray line end is harmless
+        {StreamId(fds[1], 1), false}, // another stream
         {"", false},
         {"12345", false},
         {self + ":7", false},
@@ -133,7 +133,9 @@ TEST(PortPermission, AdviceNamesTheCauseAndTheFix)
         bool inSession;
         QStringList says;
     } cases[] = {
-        {"dialout", false, false,
+        {"dialout",
+         false,
+         false,
          {"permission denied", "user alice is not in group dialout", "sudo usermod -aG dialout alice",
           "log out and in again"}},
         {"dialout", true, false, {"alice was added to group dialout", "log out and in again", "restart the service"}},
@@ -208,15 +210,17 @@ TEST(PortPermission, ProgramSaysWhyAndHowToFix)
 
         QProcess send;
         send.setProcessEnvironment(env);
-        send.start("setpriv", args + QStringList{vendrix, "send-settings", profile, "--port", "Com1", "--speed", "9600"});
+        send.start("setpriv",
+                   args + QStringList{vendrix, "send-settings", profile, "--port", "Com1", "--speed", "9600"});
         ASSERT_TRUE(send.waitForStarted(5000));
         if (c.refused) {
             ASSERT_TRUE(send.waitForFinished(20000));
             const QString err = QString::fromLocal8Bit(send.readAllStandardError() + send.readAllStandardOutput());
             EXPECT_EQ(send.exitCode(), 1) << err.toStdString();
-            const QString expected = QStringLiteral("Com1 (%1) cannot be opened: permission denied: user nobody is "
-                                                    "not in group dialout, which may use %1; add the user with "
-                                                    "\"sudo usermod -aG dialout nobody\"")
+            const QString expected = QStringLiteral(
+                                         "Com1 (%1) cannot be opened: permission denied: user nobody is "
+                                         "not in group dialout, which may use %1; add the user with "
+                                         "\"sudo usermod -aG dialout nobody\"")
                                          .arg(device);
             EXPECT_TRUE(err.contains(expected)) << err.toStdString();
         } else {

@@ -1,6 +1,6 @@
 // "Vendrix profile ...", run as installers run it.
-#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
+#include "profiles/ProfileFile.h"
 
 #include <QDir>
 #include <QProcess>
@@ -70,7 +70,8 @@ TEST(ProfileCommand, CheckReportsTheLineAndFails)
 
     Ran bad = vendrix({"check", "bad.VDX"}, home);
     EXPECT_NE(bad.exitCode, 0);
-    EXPECT_TRUE(bad.err.contains("bad.VDX:3: ERROR, please report at Orvane Staff (num 1546)")) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains("bad.VDX:3: ERROR, please report at Orvane Staff (num 1546)"))
+        << bad.err.toStdString();
     EXPECT_TRUE(bad.err.contains("PROFILE2.SAVEDATA=yes"));
     EXPECT_TRUE(bad.out.isEmpty());
 

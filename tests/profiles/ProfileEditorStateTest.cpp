@@ -1,9 +1,9 @@
 // The editor's rules without its window: what the window cannot show in a
 // click (loading, conversions, the copy, a failed open).
-#include "platform/Messenger.h"
 #include "profiles/ProfileEditorState.h"
-#include "profiles/ProfileFile.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +27,16 @@ TEST(ProfileEditorState, ConstantBoxTextsByMode)
         bool asString;
         bool asCode;
     } cases[] = {
-        {"", true, true},     {"A", true, false},   {"AB", false, false}, {"0", true, true},
-        {"255", false, true}, {"256", false, false}, {"0655", false, false}, {"6a", false, false},
-        {QString(QChar(0xE9)), true, false}, {QString(QChar(0x20AC)), false, false},
+        {"", true, true},
+        {"A", true, false},
+        {"AB", false, false},
+        {"0", true, true},
+        {"255", false, true},
+        {"256", false, false},
+        {"0655", false, false},
+        {"6a", false, false},
+        {QString(QChar(0xE9)), true, false},
+        {QString(QChar(0x20AC)), false, false},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(ProfileEditorState::IsBoxText(c.text, ConstantMode::AsString), c.asString) << c.text.toStdString();

@@ -1,7 +1,7 @@
 // Saving: the profile file, the C source export and the unavailable file.
+#include "TestSupport.h"
 #include "platform/Messenger.h"
 #include "profiles/ProfileFile.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,7 +47,9 @@ TEST(ProfileSave, ExportsCompilableCSourceAndNoProfileFile)
     ProfileSet set;
     // Characters that need care in a C string, and a comma that must not
     // split the item.
-    set.Functions[0].Name = QStringLiteral("Say \"hi\", C:\\tmp ?" "?= \t\u00e9");
+    set.Functions[0].Name = QStringLiteral(
+        "Say \"hi\", C:\\tmp ?"
+        "?= \t\u00e9");
     set.Functions[1].Fields[0].DefaultValue = QStringLiteral("a,b");
     set.Constants[0].Codes[0] = QStringLiteral("65");
     set.Constants[0].Codes[1] = QStringLiteral("66");
@@ -70,22 +72,24 @@ TEST(ProfileSave, ExportsCompilableCSourceAndNoProfileFile)
     EXPECT_EQ(text[5], "char *defaultSettings[] =\r");
     EXPECT_EQ(text[7], "\"MISC.TERMTYPE=8xxx\",\r");
     EXPECT_TRUE(source.contains("\"CONST0=065 066 \",\r\n"));
-    EXPECT_TRUE(source.endsWith("\"FLAG=17\",\r\n\"\"\r\n};\r\nint TotalSettings()\r\n{\r\n"
-                                "    return sizeof(defaultSettings) / sizeof(char *);\r\n}\r\n"));
+    EXPECT_TRUE(
+        source.endsWith("\"FLAG=17\",\r\n\"\"\r\n};\r\nint TotalSettings()\r\n{\r\n"
+                        "    return sizeof(defaultSettings) / sizeof(char *);\r\n}\r\n"));
 
     // It compiles, and a program that lists it gets every line back.
     const QString mainC = out.path() + QStringLiteral("/main.c");
-    test::writeFile(mainC, "#include <stdio.h>\n"
-                           "extern char *defaultSettings[];\n"
-                           "int TotalSettings();\n"
-                           "int main(void)\n"
-                           "{\n"
-                           "    int n = TotalSettings();\n"
-                           "    printf(\"%d\\n\", n);\n"
-                           "    for (int i = 0; i < n; ++i)\n"
-                           "        printf(\"%s\\n\", defaultSettings[i]);\n"
-                           "    return 0;\n"
-                           "}\n");
+    test::writeFile(mainC,
+                    "#include <stdio.h>\n"
+                    "extern char *defaultSettings[];\n"
+                    "int TotalSettings();\n"
+                    "int main(void)\n"
+                    "{\n"
+                    "    int n = TotalSettings();\n"
+                    "    printf(\"%d\\n\", n);\n"
+                    "    for (int i = 0; i < n; ++i)\n"
+                    "        printf(\"%s\\n\", defaultSettings[i]);\n"
+                    "    return 0;\n"
+                    "}\n");
     Ran compile = run(cc, {"-std=c99", "-Wall", "-Werror", "-c", "settings.c", "-o", "settings.o"}, out.path());
     ASSERT_EQ(compile.exitCode, 0) << compile.err.constData();
     Ran link = run(cc, {"-std=c99", "main.c", "settings.o", "-o", "list"}, out.path());

@@ -1,8 +1,8 @@
 // The profile file: what the writer puts in it and how the reader takes it
 // back, line by line.
-#include "platform/Messenger.h"
 #include "profiles/ProfileFile.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
 
 #include <gtest/gtest.h>
 
@@ -234,11 +234,12 @@ TEST(ProfileReader, BadNumberStopsTheReadKeepingEarlierLines)
 {
     test::TempHome home;
     const QString path = home.file("bad.VDX");
-    test::writeFile(path, "MISC.LANGUAGE=2\r\n"
-                          "PROFILE1.NAME=Sales\r\n"
-                          "PROFILE1.EXIST=x\r\n"
-                          "PROFILE1.SAVEDATA=0\r\n"
-                          "FLAG=17\r\n");
+    test::writeFile(path,
+                    "MISC.LANGUAGE=2\r\n"
+                    "PROFILE1.NAME=Sales\r\n"
+                    "PROFILE1.EXIST=x\r\n"
+                    "PROFILE1.SAVEDATA=0\r\n"
+                    "FLAG=17\r\n");
     ProfileSet set;
     ScriptedMessenger messenger;
     EXPECT_FALSE(ReadProfileFile(path, set, messenger));
@@ -258,8 +259,7 @@ TEST(ProfileReader, BadNumberStopsTheReadKeepingEarlierLines)
                              "PROFILE0.COM.RECBLOCK=40000", "PROFILE0.FIELD3.EXIST=", "PROFILE0.FIELD0.BARCODE7=99999",
                              "CONST3=065 300 "}) {
         ProfileSet s;
-        EXPECT_EQ(ParseProfileText(QByteArray(line) + "\r\n", s).status, ProfileReadResult::Status::BadValue)
-            << line;
+        EXPECT_EQ(ParseProfileText(QByteArray(line) + "\r\n", s).status, ProfileReadResult::Status::BadValue) << line;
     }
     // Elsewhere a number is the leading one of the text.
     ProfileSet s;
@@ -268,7 +268,8 @@ TEST(ProfileReader, BadNumberStopsTheReadKeepingEarlierLines)
                                  "PROFILE0.COM.TXIMMEDIATE=\r\n"
                                  "PROFILE0.FIELD0.BARCODE5= 17 apples\r\n"
                                  "PROFILE0.COM.RECDELAY= 12 \r\n",
-                                 s).ok());
+                                 s)
+                    .ok());
     EXPECT_EQ(s.Functions[0].Comm.Speed, 3);
     EXPECT_EQ(s.Functions[0].Comm.TxImmediate, 0);
     EXPECT_EQ(s.Functions[0].Fields[0].Barcode[5], 17);
@@ -280,18 +281,19 @@ TEST(ProfileReader, SkipsIndicesOutOfRangeAndUnknownLines)
     ProfileSet set;
     set.Functions[0].Comm.RecordStructure[3] = QStringLiteral("04");
     const ProfileSet before = set;
-    const QByteArray text = "PROFILE5.NAME=Five\r\n"
-                            "PROFILE9.EXIST=x\r\n"
-                            "PROFILEX.NAME=X\r\n"
-                            "PROFILE0.COM.RECSTRUCT26=03\r\n"
-                            "PROFILE0.COM.RECSTRUCT99=03\r\n"
-                            "PROFILE0.FIELD8.DESC=Nine\r\n"
-                            "PROFILE0.FIELD0.BARCODE28=5\r\n"
-                            "EXTFILE5.KEYFIELD0.FROM=3\r\n"
-                            "PROFILE0.WHATEVER=1\r\n"
-                            "# a comment\r\n"
-                            "\r\n"
-                            "FLAG=17";
+    const QByteArray text =
+        "PROFILE5.NAME=Five\r\n"
+        "PROFILE9.EXIST=x\r\n"
+        "PROFILEX.NAME=X\r\n"
+        "PROFILE0.COM.RECSTRUCT26=03\r\n"
+        "PROFILE0.COM.RECSTRUCT99=03\r\n"
+        "PROFILE0.FIELD8.DESC=Nine\r\n"
+        "PROFILE0.FIELD0.BARCODE28=5\r\n"
+        "EXTFILE5.KEYFIELD0.FROM=3\r\n"
+        "PROFILE0.WHATEVER=1\r\n"
+        "# a comment\r\n"
+        "\r\n"
+        "FLAG=17";
     const ProfileReadResult r = ParseProfileText(text, set);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.linesRead, 12);
@@ -318,55 +320,56 @@ TEST(ProfileReader, SkipsIndicesOutOfRangeAndUnknownLines)
 TEST(ProfileReader, DecodesEachKindOfValue)
 {
     ProfileSet set;
-    const QByteArray text = "MISC.TERMTYPE=7xxx\n"
-                            "MISC.OIDV= op 7 \n"
-                            "MISC.COMAUTO.COMPORT=2\n"
-                            "MISC.COMAUTO.COMTYPE=2\n"
-                            "MISC.COMAUTO.COMPORTSETTINGS.PARITY=48\n"
-                            "MISC.COMAUTO.COMPORTSETTINGS.HANDSHAKE=64\n"
-                            "MISC.COMAUTO.COMPORTSETTINGS.DATABIT=8\n"
-                            "CONST2=065 010 066 \n"
-                            "EXTFILE1.KEYFIELD2.FROM=-1\n"
-                            "EXTFILE1.USRFIELD7.TO=12\n"
-                            "PROFILE0.NAME=\n"
-                            "PROFILE0.FIELD1.DEFAULTE=1\n"
-                            "PROFILE0.FIELD2.DEFAULTE=2\n"
-                            "PROFILE0.FIELD3.INPUTTYPE=9\n"
-                            "PROFILE0.FIELD4.INPUTTYPE=2\n"
-                            "PROFILE0.FIELD5.ALIGN=2\n"
-                            "PROFILE0.FIELD6.ALIGN=1\n"
-                            "PROFILE0.FIELD6.TRIM=3\n"
-                            "PROFILE0.FIELD7.LEVEL=3\n"
-                            "PROFILE0.KEYREC2=6\n"
-                            "PROFILE0.SUMREC0=9\n"
-                            "PROFILE0.DUALNC.NONE=1\n"
-                            "PROFILE0.DUALNC.SUM=1\n"
-                            "PROFILE0.DUALC.NONE=1\n"
-                            "PROFILE0.DUALC.REFUSEREC=1\n"
-                            "PROFILE0.DUALC.SUM=0\n"
-                            "PROFILE0.COM.COMPORT=1\n"
-                            "PROFILE0.COM.COMTYPE=3\n"
-                            "PROFILE0.COM.PROTOCOL=0\n"
-                            "PROFILE0.COM.COMPORTSETTINGS.PARITY=16\n"
-                            "PROFILE0.COM.COMPORTSETTINGS.HANDSHAKE=192\n"
-                            "PROFILE0.COM.COMPORTSETTINGS.DATABIT=0\n"
-                            "PROFILE0.COM.RECFSEPARATOR=\n"
-                            "PROFILE0.COM.BLOCKWAIT=300\n"
-                            "PROFILE0.COM.BLOCKTERM=4\n"
-                            "PROFILE0.COM.MODEM.PRESENCE=1\n"
-                            "PROFILE0.COM.MODEM.DIALNUM=0123456789012345678901234\n"
-                            "PROFILE0.COM.MODEM.DIAL=ATDP\n"
-                            "PROFILE0.COM.MODEM.TOUT=12345678\n"
-                            "PROFILE0.EXTFILE.IDX=4\n"
-                            "PROFILE0.EXTFILE.KEY1=7\n"
-                            "PROFILE0.EXTFILE.RETR.USRFIELD2=3\n"
-                            "PROFILE0.EXTFILE.UPD.UPDFIELD5=-1\n"
-                            "PROFILE0.EXTFILE.UPD.OP1=U\n"
-                            "PROFILE0.EXTFILE.UPD.OP2=?\n"
-                            "PROFILE0.EXTFILE.UPD.ACTIVE=1\n"
-                            "PROFILE0.EXTFILE.UPD.ACTIVEFIELD3=1\n"
-                            "PROFILE0.EXTFILE.QUERY.STOP=1\n"
-                            "PROFILE0.EXTFILE.UPD.VAL4=a,b\n";
+    const QByteArray text =
+        "MISC.TERMTYPE=7xxx\n"
+        "MISC.OIDV= op 7 \n"
+        "MISC.COMAUTO.COMPORT=2\n"
+        "MISC.COMAUTO.COMTYPE=2\n"
+        "MISC.COMAUTO.COMPORTSETTINGS.PARITY=48\n"
+        "MISC.COMAUTO.COMPORTSETTINGS.HANDSHAKE=64\n"
+        "MISC.COMAUTO.COMPORTSETTINGS.DATABIT=8\n"
+        "CONST2=065 010 066 \n"
+        "EXTFILE1.KEYFIELD2.FROM=-1\n"
+        "EXTFILE1.USRFIELD7.TO=12\n"
+        "PROFILE0.NAME=\n"
+        "PROFILE0.FIELD1.DEFAULTE=1\n"
+        "PROFILE0.FIELD2.DEFAULTE=2\n"
+        "PROFILE0.FIELD3.INPUTTYPE=9\n"
+        "PROFILE0.FIELD4.INPUTTYPE=2\n"
+        "PROFILE0.FIELD5.ALIGN=2\n"
+        "PROFILE0.FIELD6.ALIGN=1\n"
+        "PROFILE0.FIELD6.TRIM=3\n"
+        "PROFILE0.FIELD7.LEVEL=3\n"
+        "PROFILE0.KEYREC2=6\n"
+        "PROFILE0.SUMREC0=9\n"
+        "PROFILE0.DUALNC.NONE=1\n"
+        "PROFILE0.DUALNC.SUM=1\n"
+        "PROFILE0.DUALC.NONE=1\n"
+        "PROFILE0.DUALC.REFUSEREC=1\n"
+        "PROFILE0.DUALC.SUM=0\n"
+        "PROFILE0.COM.COMPORT=1\n"
+        "PROFILE0.COM.COMTYPE=3\n"
+        "PROFILE0.COM.PROTOCOL=0\n"
+        "PROFILE0.COM.COMPORTSETTINGS.PARITY=16\n"
+        "PROFILE0.COM.COMPORTSETTINGS.HANDSHAKE=192\n"
+        "PROFILE0.COM.COMPORTSETTINGS.DATABIT=0\n"
+        "PROFILE0.COM.RECFSEPARATOR=\n"
+        "PROFILE0.COM.BLOCKWAIT=300\n"
+        "PROFILE0.COM.BLOCKTERM=4\n"
+        "PROFILE0.COM.MODEM.PRESENCE=1\n"
+        "PROFILE0.COM.MODEM.DIALNUM=0123456789012345678901234\n"
+        "PROFILE0.COM.MODEM.DIAL=ATDP\n"
+        "PROFILE0.COM.MODEM.TOUT=12345678\n"
+        "PROFILE0.EXTFILE.IDX=4\n"
+        "PROFILE0.EXTFILE.KEY1=7\n"
+        "PROFILE0.EXTFILE.RETR.USRFIELD2=3\n"
+        "PROFILE0.EXTFILE.UPD.UPDFIELD5=-1\n"
+        "PROFILE0.EXTFILE.UPD.OP1=U\n"
+        "PROFILE0.EXTFILE.UPD.OP2=?\n"
+        "PROFILE0.EXTFILE.UPD.ACTIVE=1\n"
+        "PROFILE0.EXTFILE.UPD.ACTIVEFIELD3=1\n"
+        "PROFILE0.EXTFILE.QUERY.STOP=1\n"
+        "PROFILE0.EXTFILE.UPD.VAL4=a,b\n";
     ASSERT_TRUE(ParseProfileText(text, set).ok());
     const TerminalOptions &o = set.TerminalOptions;
     EXPECT_EQ(set.TerminalFamily, "711");

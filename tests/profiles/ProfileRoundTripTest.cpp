@@ -1,9 +1,9 @@
 // Write -> read -> write: the file comes back byte for byte, and the set
 // comes back apart from what the format cannot keep.
-#include "platform/Messenger.h"
-#include "profiles/ProfileFile.h"
 #include "RandomProfile.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
 
 #include <gtest/gtest.h>
 

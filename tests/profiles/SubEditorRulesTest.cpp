@@ -7,7 +7,10 @@
 #include <set>
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
 using namespace vx;
@@ -91,8 +94,8 @@ TEST(CommRules, NumberBoxValues)
     const struct {
         const char *text;
         int value; // -1: nothing stored
-    } cases[] = {{"", 0},    {"   ", 0},    {"0", 0},   {" 42 ", 42}, {"32767", 32767}, {"32768", -1},
-                 {"-13", -1}, {"+5", -1},    {"1e3", -1}, {"12a", -1}, {"abc", -1},       {"4 2", -1}};
+    } cases[] = {{"", 0},     {"   ", 0}, {"0", 0},    {" 42 ", 42}, {"32767", 32767}, {"32768", -1},
+                 {"-13", -1}, {"+5", -1}, {"1e3", -1}, {"12a", -1},  {"abc", -1},      {"4 2", -1}};
     for (const auto &c : cases) {
         const auto value = NumberBoxValue(QString::fromLatin1(c.text));
         EXPECT_EQ(value ? int(*value) : -1, c.value) << '"' << c.text << '"';
@@ -104,7 +107,7 @@ TEST(CommRules, SeparatorCharacters)
     const struct {
         int code;
         QString character;
-    } cases[] = {{-1, {}}, {0, {}}, {1, QString(QChar(1))}, {44, ","}, {59, ";"}, {254, QString(QChar(254))},
+    } cases[] = {{-1, {}},  {0, {}},  {1, QString(QChar(1))}, {44, ","}, {59, ";"}, {254, QString(QChar(254))},
                  {255, {}}, {300, {}}};
     for (const auto &c : cases)
         EXPECT_EQ(SeparatorCharacter(c.code), c.character) << c.code;

@@ -1,11 +1,11 @@
 // The simulated terminal and its helpers, checked against a trivial PC: a
 // plain serial port on the other end of a pty pair, or a plain TCP client.
-#include "settings/IniStore.h"
-#include "PtyPair.h"
 #include "tools/simterm/SimTerminal.h"
+#include "PtyPair.h"
 #include "TestSupport.h"
-#include "store/Utilities.h"
 #include "VendrixProcess.h"
+#include "settings/IniStore.h"
+#include "store/Utilities.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -186,7 +186,8 @@ TEST(SimTerminalTcp, GreetingFramingAndLatency)
     EXPECT_EQ(peer->lineCount(), 502);
     EXPECT_EQ(r.latenciesNs().size(), 500u);
     EXPECT_GT(Percentile(r.latenciesNs(), 50), 0);
-    EXPECT_EQ(r.lines[1].line, SimTerminal::generatedRecord(1, 50) + vx::XorChecksum(SimTerminal::generatedRecord(1, 50)));
+    EXPECT_EQ(r.lines[1].line,
+              SimTerminal::generatedRecord(1, 50) + vx::XorChecksum(SimTerminal::generatedRecord(1, 50)));
 
     // Raw sending goes out byte for byte.
     peer.reset();
@@ -318,8 +319,8 @@ TEST(VendrixProcessTest, EnvironmentIniOutputAndStopping)
 {
     TempHome home;
     VendrixProcess proc(home.path());
-    ASSERT_TRUE(proc.writeIni({{"Com(1)", {{"ConnType", "TCP"}, {"IP5", "4001"}}},
-                               {"ExtFile(1)", {{"DelAfterSend", " 1"}}}}));
+    ASSERT_TRUE(
+        proc.writeIni({{"Com(1)", {{"ConnType", "TCP"}, {"IP5", "4001"}}}, {"ExtFile(1)", {{"DelAfterSend", " 1"}}}}));
     vx::IniStore ini(proc.iniPath());
     EXPECT_EQ(ini.keyCount(), 3);
     EXPECT_EQ(ini.read("Com(1)", "IP5", ""), QStringLiteral("4001"));
@@ -332,10 +333,10 @@ TEST(VendrixProcessTest, EnvironmentIniOutputAndStopping)
     // A stand-in program shows the environment and stops on SIGTERM.
     qputenv("VENDRIX_COM2", "/dev/leaked");
     proc.setProgram(QStringLiteral("/bin/sh"));
-    proc.setArguments({QStringLiteral("-c"),
-                       QStringLiteral("trap 'echo bye; exit 3' TERM; echo \"home=$VENDRIX_HOME\"; "
-                                      "echo \"com1=$VENDRIX_COM1 com2=$VENDRIX_COM2\"; echo err >&2; "
-                                      "while :; do sleep 0.05; done")});
+    proc.setArguments(
+        {QStringLiteral("-c"), QStringLiteral("trap 'echo bye; exit 3' TERM; echo \"home=$VENDRIX_HOME\"; "
+                                              "echo \"com1=$VENDRIX_COM1 com2=$VENDRIX_COM2\"; echo err >&2; "
+                                              "while :; do sleep 0.05; done")});
     proc.setComDevice(1, QStringLiteral("/tmp/ptyA"));
     ASSERT_TRUE(proc.start()) << proc.errorText().toStdString();
     qunsetenv("VENDRIX_COM2");
@@ -379,7 +380,8 @@ TEST(SimtermProgram, SendAgainstTheAckOnlyPeer)
     EXPECT_TRUE(out.contains("SUMMARY mode=send records=300 acked=300 naks=0 timeouts=0")) << out.constData();
     EXPECT_TRUE(out.contains("complete=1"));
     EXPECT_TRUE(QRegularExpression("latency_median_us=\\d+\\.\\d latency_p99_us=\\d+\\.\\d")
-                    .match(QString::fromLatin1(out)).hasMatch());
+                    .match(QString::fromLatin1(out))
+                    .hasMatch());
 
     // The terminal closed the connection: the peer ends and counts its lines.
     ASSERT_TRUE(peer.waitForFinished(5000));

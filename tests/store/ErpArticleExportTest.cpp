@@ -1,7 +1,7 @@
 #include "store/ErpArticleExport.h"
 #include "ErpTestSupport.h"
-#include "platform/Messenger.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
 #include "store/Utilities.h"
 
 #include <QFileInfo>
@@ -31,12 +31,13 @@ struct ErpExportFixture : ::testing::Test {
 
 TEST_F(ErpExportFixture, ThreeArticlesThenEof)
 {
-    sqlite(db, QStringLiteral(
-                   "INSERT INTO art VALUES ('8001234567890', 'PENNA A SFERA BLU', 'X');"
-                   "INSERT INTO art VALUES ('9ARTICOLO-LUNGHISSIMO', 'DESCRIZIONE MOLTO LUNGA CHE SUPERA I TRENTA', 'Y');"
-                   "INSERT INTO art VALUES ('A''B', NULL, NULL);"
-                   "INSERT INTO lis VALUES ('8001234567890', 125);"
-                   "INSERT INTO lis VALUES ('9ARTICOLO-LUNGHISSIMO', 1249.5);"));
+    sqlite(db,
+           QStringLiteral(
+               "INSERT INTO art VALUES ('8001234567890', 'PENNA A SFERA BLU', 'X');"
+               "INSERT INTO art VALUES ('9ARTICOLO-LUNGHISSIMO', 'DESCRIZIONE MOLTO LUNGA CHE SUPERA I TRENTA', 'Y');"
+               "INSERT INTO art VALUES ('A''B', NULL, NULL);"
+               "INSERT INTO lis VALUES ('8001234567890', 125);"
+               "INSERT INTO lis VALUES ('9ARTICOLO-LUNGHISSIMO', 1249.5);"));
 
     // The view orders by code: "800...", "9AR...", "A'B".
     const QByteArray expected[] = {

@@ -1,7 +1,7 @@
-#include "ErpTestSupport.h"
 #include "store/ErpWriter.h"
-#include "platform/Messenger.h"
+#include "ErpTestSupport.h"
 #include "TestSupport.h"
+#include "platform/Messenger.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -17,8 +17,7 @@ QByteArray record(const QByteArray &rows, const QByteArray &row, const QByteArra
                   const QByteArray &quantity = "00005", const QByteArray &date = "20240509",
                   const QByteArray &time = "1405")
 {
-    QByteArray r = rows + row + code.leftJustified(13, ' ', true) + quantity + "0001250" + "M" + date + time
-                   + "  ";
+    QByteArray r = rows + row + code.leftJustified(13, ' ', true) + quantity + "0001250" + "M" + date + time + "  ";
     EXPECT_EQ(r.size(), 50);
     return r;
 }

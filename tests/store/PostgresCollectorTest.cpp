@@ -49,8 +49,7 @@ TEST_F(PostgresCollectorTest, AnswersFollowTheCommitsInTheOrderOfTheLines)
     // only: its first record waits for the server.
     EXPECT_EQ(socket(2).sends(), QList<QByteArray>({kAckLine}));
     EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kAckLine}));
-    ASSERT_TRUE(waitUntil([&] { return socket(1).sends().size() == 4; }, 15000))
-        << collector->LogPane(1).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return socket(1).sends().size() == 4; }, 15000)) << collector->LogPane(1).toStdString();
     EXPECT_EQ(socket(1).sends(), QList<QByteArray>({kAckLine, kAckLine, kAckLine, kAckLine}));
 
     // A bad line between two records is answered in its place.

@@ -2,13 +2,13 @@
 // (a fresh cluster on a free port on 127.0.0.1): rows and their columns,
 // transfer numbers, the table made when missing, targets that cannot be
 // written, an outage, and an event loop that never waits for the server.
-#include "platform/Clock.h"
-#include "settings/IniStore.h"
-#include "platform/Messenger.h"
-#include "PgServer.h"
 #include "store/PostgresTarget.h"
-#include "store/RecordStore.h"
+#include "PgServer.h"
 #include "TestSupport.h"
+#include "platform/Clock.h"
+#include "platform/Messenger.h"
+#include "settings/IniStore.h"
+#include "store/RecordStore.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -90,7 +90,8 @@ protected:
 TEST_F(PostgresStoreTest, EachRecordIsOneCommittedRowWithItsColumns)
 {
     REQUIRE_SERVER();
-    Server().query(QStringLiteral("DROP TABLE IF EXISTS vendrix_records; DROP SEQUENCE IF EXISTS vendrix_transfer_seq"));
+    Server().query(
+        QStringLiteral("DROP TABLE IF EXISTS vendrix_records; DROP SEQUENCE IF EXISTS vendrix_transfer_seq"));
     Target(1, Server().connInfo(), QStringLiteral("NewFile"));
     RecordStore &s = Store();
     const QString folderBefore = QDir::currentPath();
@@ -104,7 +105,9 @@ TEST_F(PostgresStoreTest, EachRecordIsOneCommittedRowWithItsColumns)
     const QByteArray longRecord = "L;" + QByteArray(60, 'x') + ";" + QByteArray(300, 'y');
     s.BeginTransfer(1);
     EXPECT_EQ(StoreAndWait("A1;22;;4"), 1);
-    EXPECT_EQ(StoreAndWait("caf\xe9;\xb0" "C"), 1); // single-byte text beyond ASCII
+    EXPECT_EQ(StoreAndWait("caf\xe9;\xb0"
+                           "C"),
+              1); // single-byte text beyond ASCII
     s.EndTransfer(1);
     s.BeginTransfer(1);
     EXPECT_EQ(StoreAndWait(longRecord), 1);
@@ -122,8 +125,7 @@ TEST_F(PostgresStoreTest, EachRecordIsOneCommittedRowWithItsColumns)
                            .arg(QString::fromLatin1(longRecord.left(255)), QString(50, QLatin1Char('x')),
                                 QString(50, QLatin1Char('y'))));
     // One transfer number per BOF, the same for every record of the transfer.
-    const QStringList transfers =
-        Server().query(QStringLiteral("SELECT transfer FROM vendrix_records ORDER BY id"));
+    const QStringList transfers = Server().query(QStringLiteral("SELECT transfer FROM vendrix_records ORDER BY id"));
     ASSERT_EQ(transfers.size(), 4);
     EXPECT_EQ(transfers[0], transfers[1]);
     EXPECT_EQ(transfers[2], transfers[3]);
@@ -160,14 +162,18 @@ TEST_F(PostgresStoreTest, TargetsThatCannotBeWrittenRefuseWithOneClearMessage)
     const Case cases[] = {
         {"unparsable", QStringLiteral("host=127.0.0.1 password='%1").arg(PgServer::Password()),
          "the connection string in Name cannot be read"},
-        {"wrong password", Server().connInfo(QStringLiteral("vx_writer"), QStringLiteral("warehouse"), QStringLiteral("wrong-%1").arg(PgServer::Password())),
+        {"wrong password",
+         Server().connInfo(QStringLiteral("vx_writer"), QStringLiteral("warehouse"),
+                           QStringLiteral("wrong-%1").arg(PgServer::Password())),
          "password authentication failed"},
         {"missing database", Server().connInfo(QStringLiteral("vx_writer"), QStringLiteral("nosuchdb")),
          "database \"nosuchdb\" does not exist"},
         {"role without rights", Server().connInfo(QStringLiteral("vx_reader")),
          "role \"vx_reader\" may not write table vendrix_records"},
         {"silent server",
-         QStringLiteral("postgresql://vx_writer:%1@127.0.0.1:%2/warehouse").arg(PgServer::Password()).arg(silent.serverPort()),
+         QStringLiteral("postgresql://vx_writer:%1@127.0.0.1:%2/warehouse")
+             .arg(PgServer::Password())
+             .arg(silent.serverPort()),
          "did not complete the connection in time"},
     };
     const QString rowsBefore = Server().value(QStringLiteral("SELECT count(*) FROM vendrix_records"));
@@ -225,13 +231,15 @@ TEST_F(PostgresStoreTest, AnOutageIsLoggedOnceAndCollectionGoesOnWhenTheServerIs
     EXPECT_LE(longest, PostgresTarget::AnswerWithinMs + 1500);
     // Refusals are paced: a terminal that resends at once is not answered in
     // a tight loop.
-    EXPECT_EQ(LinesWith(QStringLiteral("Records are refused")).size(), 1) << logLines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(LinesWith(QStringLiteral("Records are refused")).size(), 1)
+        << logLines.join(QLatin1Char('\n')).toStdString();
     ASSERT_TRUE(Server().startAgain()) << Server().errorText().toStdString();
     int result = 0;
     for (int i = 0; i < 10 && result != 1; ++i)
         result = StoreAndWait("after");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(LinesWith(QStringLiteral("collection goes on")).size(), 1) << logLines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(LinesWith(QStringLiteral("collection goes on")).size(), 1)
+        << logLines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(Server().value(QStringLiteral("SELECT count(*) FROM vendrix_records WHERE allrek LIKE 'during%'")),
               QStringLiteral("0"));
     EXPECT_EQ(Server().value(QStringLiteral("SELECT count(*) FROM vendrix_records WHERE allrek = 'after'")),

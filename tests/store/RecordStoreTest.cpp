@@ -1,16 +1,16 @@
-#include "platform/Clock.h"
-#include "settings/IniStore.h"
-#include "platform/Messenger.h"
 #include "store/RecordStore.h"
 #include "TableReaders.h"
 #include "TestSupport.h"
+#include "platform/Clock.h"
+#include "platform/Messenger.h"
+#include "settings/IniStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,9 +114,9 @@ TEST_F(RecordStoreTest, TextKindsWriteOneLinePerRecord)
 {
     Target("TXT (*.txt)", home.file("data/a.txt"));
     RecordStore &s = Store();
-    EXPECT_TRUE(s.StoreRecord("ABC12", 1));  // check characters dropped
+    EXPECT_TRUE(s.StoreRecord("ABC12", 1)); // check characters dropped
     settings.Com[1].ConnProtocol = "None";
-    EXPECT_TRUE(s.StoreRecord("ABC12", 1));  // kept
+    EXPECT_TRUE(s.StoreRecord("ABC12", 1));    // kept
     EXPECT_TRUE(s.StoreRecord("caff\xe8", 1)); // single-byte text unchanged
     EXPECT_EQ(readFile(Name()), QByteArray("ABC\r\nABC12\r\ncaff\xe8\r\n"));
 
@@ -299,8 +299,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseKindTest,
                                            DatabaseKind{"Dbase III (*.dbf)", "Store.dbf", "dBASE III"},
                                            DatabaseKind{"Dbase IV (*.dbf)", "Store.dbf", "dBASE IV"},
                                            DatabaseKind{"Dbase 5 (*.dbf)", "Store.dbf", "dBASE 5.0"}),
-                         [](const auto &p) { return std::string(p.param.connect).substr(0, 5) +
-                                                       std::to_string(p.index); });
+                         [](const auto &p) {
+                             return std::string(p.param.connect).substr(0, 5) + std::to_string(p.index);
+                         });
 
 TEST_F(RecordStoreTest, TemplatesAreEmptyTablesForIndependentReaders)
 {

@@ -14,8 +14,7 @@ QByteArray Run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0) {
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         ADD_FAILURE() << qPrintable(program) << " failed: " << process.readAllStandardError().constData();
         return {};
     }
@@ -66,8 +65,8 @@ QList<QStringList> SqliteRows(const QString &path)
 static QJsonObject DbaseDump(const QString &path)
 {
     // Debian's Python modules belong to the system interpreter.
-    const QByteArray out = Run(QStringLiteral("/usr/bin/python3"),
-                               {QStringLiteral("-c"), QString::fromLatin1(kDbfScript), path});
+    const QByteArray out =
+        Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kDbfScript), path});
     return QJsonDocument::fromJson(out).object();
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "platform/Clock.h"
-#include "collector/Collector.h"
 #include "FakeTransportFactory.h"
-#include "settings/IniStore.h"
+#include "TestSupport.h"
+#include "collector/Collector.h"
+#include "collector/RegistryExchange.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
-#include "collector/RegistryExchange.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
-#include "TestSupport.h"
 #include "store/Utilities.h"
 
 #include <QCoreApplication>
@@ -67,17 +67,21 @@ protected:
         settings.Com[n].IP5 = QStringLiteral("3000");
         settings.DBMS[n].Name = home.file(QStringLiteral("ch%1.txt").arg(n));
     }
-    void settle() { QCoreApplication::processEvents(); QCoreApplication::processEvents(); }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
 
     QString exchange(const QString &name)
     {
-        return RegistryExchange::ReadRegistryValue(QStringLiteral("HKEY_CURRENT_USER"),
-                                                   QStringLiteral("DataExchange"), name, QStringLiteral("<none>"));
+        return RegistryExchange::ReadRegistryValue(QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("DataExchange"),
+                                                   name, QStringLiteral("<none>"));
     }
     void setExchange(const QString &name, const QString &value)
     {
-        RegistryExchange::WriteRegistryValue(QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("DataExchange"),
-                                             name, value, messenger);
+        RegistryExchange::WriteRegistryValue(QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("DataExchange"), name,
+                                             value, messenger);
     }
     QByteArray record(const QByteArray &text) { return text + XorChecksum(text) + "\r"; }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "transport/TransportFactory.h"
 #include "FakeTransports.h"
+#include "transport/TransportFactory.h"
 
 #include <vector>
 

@@ -60,10 +60,7 @@ public:
     void receive(const QByteArray &bytes);
     // Each Output(text) is passed to the responder; what it returns arrives
     // from the event loop (like a device answering), through receive().
-    void setResponder(std::function<QByteArray(const QByteArray &)> responder)
-    {
-        m_responder = std::move(responder);
-    }
+    void setResponder(std::function<QByteArray(const QByteArray &)> responder) { m_responder = std::move(responder); }
     // Everything written since the start (or the last takeWritten()).
     QByteArray written() const { return m_written; }
     QByteArray takeWritten();
@@ -156,10 +153,7 @@ public:
     void receive(const QByteArray &bytes);
     // Each SendData(text) is passed to the responder; what it returns
     // arrives from the event loop through receive().
-    void setResponder(std::function<QByteArray(const QByteArray &)> responder)
-    {
-        m_responder = std::move(responder);
-    }
+    void setResponder(std::function<QByteArray(const QByteArray &)> responder) { m_responder = std::move(responder); }
     QByteArray sent() const { return m_sent; }
     QByteArray takeSent();
     QList<QByteArray> sends() const { return m_sends; }

@@ -2,17 +2,17 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
 
-#include <libpq-fe.h>
 #include <csignal>
 #include <cstdio>
-#include <string>
+#include <libpq-fe.h>
 #include <pwd.h>
+#include <string>
 #include <unistd.h>
 
 namespace vx::test {
@@ -102,15 +102,22 @@ void PgServer::startTool(QProcess &process, const QString &tool, const QStringLi
     process.setWorkingDirectory(folder());
     const QString program = m_bin + QLatin1Char('/') + tool;
     if (m_asNobody)
-        process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + args);
+        process.start(QStringLiteral("runuser"),
+                      QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program}
+                          + args);
     else
         process.start(program, args);
 }
 
 bool PgServer::runCtl(const QStringList &args, int timeoutMs)
 {
-    QStringList all = {QStringLiteral("-D"), m_data, QStringLiteral("-l"), folder() + QStringLiteral("/server.log"),
-                       QStringLiteral("-w"), QStringLiteral("-t"), QString::number(timeoutMs / 1000)};
+    QStringList all = {QStringLiteral("-D"),
+                       m_data,
+                       QStringLiteral("-l"),
+                       folder() + QStringLiteral("/server.log"),
+                       QStringLiteral("-w"),
+                       QStringLiteral("-t"),
+                       QString::number(timeoutMs / 1000)};
     all = args + all;
     QProcess ctl;
     startTool(ctl, QStringLiteral("pg_ctl"), all);
@@ -166,8 +173,10 @@ bool PgServer::start()
         }
     }
 
-    QStringList init = {QStringLiteral("-D"), m_data, QStringLiteral("-U"), QStringLiteral("vx_admin"),
-                        QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+    QStringList init = {QStringLiteral("-D"),          m_data,
+                        QStringLiteral("-U"),          QStringLiteral("vx_admin"),
+                        QStringLiteral("-A"),          QStringLiteral("trust"),
+                        QStringLiteral("-E"),          QStringLiteral("UTF8"),
                         QStringLiteral("--no-locale"), QStringLiteral("--no-sync")};
     QProcess initdb;
     startTool(initdb, QStringLiteral("initdb"), init);
@@ -185,9 +194,10 @@ bool PgServer::start()
         m_error = QStringLiteral("cannot write %1").arg(hba);
         return false;
     }
-    hbaFile.write("local all all trust\n"
-                  "host all vx_admin 127.0.0.1/32 trust\n"
-                  "host all all 127.0.0.1/32 scram-sha-256\n");
+    hbaFile.write(
+        "local all all trust\n"
+        "host all vx_admin 127.0.0.1/32 trust\n"
+        "host all all 127.0.0.1/32 scram-sha-256\n");
     hbaFile.close();
     if (m_asNobody && ::chown(QFile::encodeName(hba).constData(), uid, gid) != 0) {
         m_error = QStringLiteral("cannot hand %1 to nobody").arg(hba);
@@ -241,13 +251,13 @@ bool PgServer::start()
     // A test program killed outright (a time-out) leaves no server behind:
     // a watcher stops it once the program is gone.
     const QString pidFile = m_data + QStringLiteral("/postmaster.pid");
-    QProcess::startDetached(QStringLiteral("sh"),
-                            {QStringLiteral("-c"),
-                             QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 2; done; "
-                                            "[ -f '%2' ] && kill -QUIT \"$(head -n 1 '%2')\" 2>/dev/null && sleep 3; "
-                                            "rm -rf '%3'")
-                                 .arg(::getpid())
-                                 .arg(pidFile, folder())});
+    QProcess::startDetached(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 2; done; "
+                                              "[ -f '%2' ] && kill -QUIT \"$(head -n 1 '%2')\" 2>/dev/null && sleep 3; "
+                                              "rm -rf '%3'")
+                                   .arg(::getpid())
+                                   .arg(pidFile, folder())});
     m_ready = true;
     return true;
 }

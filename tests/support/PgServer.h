@@ -31,9 +31,9 @@ public:
     // Makes and starts the cluster; false with errorText() (the server's
     // log included) when it cannot.
     bool start();
-    bool restartFast();  // pg_ctl restart -m fast
-    bool stop();         // pg_ctl stop -m fast
-    bool startAgain();   // pg_ctl start after stop()
+    bool restartFast(); // pg_ctl restart -m fast
+    bool stop();        // pg_ctl stop -m fast
+    bool startAgain();  // pg_ctl start after stop()
     bool isReady() const { return m_ready; }
     QString errorText() const { return m_error; }
     int port() const { return m_port; }
@@ -42,8 +42,7 @@ public:
     static QString Password() { return QStringLiteral("Pw7rq-secret"); }
     // "host=127.0.0.1 port=N dbname=db user=user" (+ password when given).
     QString connInfo(const QString &user = QStringLiteral("vx_writer"),
-                     const QString &database = QStringLiteral("warehouse"),
-                     const QString &password = Password()) const;
+                     const QString &database = QStringLiteral("warehouse"), const QString &password = Password()) const;
     QString adminConnInfo(const QString &database = QStringLiteral("warehouse")) const;
 
     // Runs SQL as vx_admin on the database; the rows, one per line, the

@@ -35,8 +35,7 @@ PtyPair::PtyPair(int timeoutMs)
         return;
     }
     m_socat.setProgram(socat);
-    m_socat.setArguments({QStringLiteral("pty,raw,echo=0,link=") + m_a,
-                          QStringLiteral("pty,raw,echo=0,link=") + m_b});
+    m_socat.setArguments({QStringLiteral("pty,raw,echo=0,link=") + m_a, QStringLiteral("pty,raw,echo=0,link=") + m_b});
     m_socat.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_socat.setStandardOutputFile(QProcess::nullDevice());
     m_socat.start();
@@ -53,8 +52,7 @@ PtyPair::PtyPair(int timeoutMs)
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if ((linkReady(m_a) && linkReady(m_b)) || deadline.hasExpired()
-            || m_socat.state() != QProcess::Running)
+        if ((linkReady(m_a) && linkReady(m_b)) || deadline.hasExpired() || m_socat.state() != QProcess::Running)
             loop.quit();
     });
     if (!(linkReady(m_a) && linkReady(m_b))) {
@@ -74,8 +72,7 @@ PtyPair::~PtyPair()
 
 bool PtyPair::isReady() const
 {
-    return m_error.isEmpty() && m_socat.state() == QProcess::Running && linkReady(m_a)
-        && linkReady(m_b);
+    return m_error.isEmpty() && m_socat.state() == QProcess::Running && linkReady(m_a) && linkReady(m_b);
 }
 
 void PtyPair::stop()

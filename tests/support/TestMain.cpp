@@ -2,8 +2,8 @@
 // event loops, timers, sockets and widgets all work. The code under test
 // finds the libraries and templates in the program folder of the build, not
 // beside the test program.
-#include "platform/Paths.h"
 #include "TestSupport.h"
+#include "platform/Paths.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

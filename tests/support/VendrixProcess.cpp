@@ -1,7 +1,7 @@
 #include "VendrixProcess.h"
 
-#include "settings/IniStore.h"
 #include "TestSupport.h"
+#include "settings/IniStore.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -10,16 +10,12 @@
 namespace vx::test {
 
 VendrixProcess::VendrixProcess(const QString &home, QObject *parent)
-    : QObject(parent)
-    , m_home(home)
-    , m_program(programDir() + QStringLiteral("/Vendrix"))
-    , m_arguments({QStringLiteral("--headless")})
+    : QObject(parent), m_home(home), m_program(programDir() + QStringLiteral("/Vendrix")),
+      m_arguments({QStringLiteral("--headless")})
 {
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    connect(&m_process, &QProcess::readyReadStandardOutput, this,
-            [this] { onOutput(QProcess::StandardOutput); });
-    connect(&m_process, &QProcess::readyReadStandardError, this,
-            [this] { onOutput(QProcess::StandardError); });
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] { onOutput(QProcess::StandardOutput); });
+    connect(&m_process, &QProcess::readyReadStandardError, this, [this] { onOutput(QProcess::StandardError); });
     connect(&m_process, &QProcess::finished, this, &VendrixProcess::onFinished);
 }
 
@@ -67,7 +63,11 @@ bool VendrixProcess::WriteIni(const QString &path, const Ini &values, QString *e
 VendrixProcess::Ini VendrixProcess::TcpChannel(int n, quint16 port, const QString &target)
 {
     Ini ini{{QStringLiteral("Com(%1)").arg(n),
-             {{"ConnType", "TCP"}, {"IP1", "127"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"},
+             {{"ConnType", "TCP"},
+              {"IP1", "127"},
+              {"IP2", "0"},
+              {"IP3", "0"},
+              {"IP4", "1"},
               {"IP5", QString::number(port)}}}};
     if (!target.isEmpty())
         ini[QStringLiteral("DBMS(%1)").arg(n)] = {{"Name", target}};
@@ -133,8 +133,8 @@ qint64 VendrixProcess::pid() const
 
 QString VendrixProcess::outputText() const
 {
-    return QStringLiteral("--- stdout ---\n") + QString::fromLocal8Bit(m_stdout)
-        + QStringLiteral("\n--- stderr ---\n") + QString::fromLocal8Bit(m_stderr);
+    return QStringLiteral("--- stdout ---\n") + QString::fromLocal8Bit(m_stdout) + QStringLiteral("\n--- stderr ---\n")
+           + QString::fromLocal8Bit(m_stderr);
 }
 
 void VendrixProcess::onOutput(QProcess::ProcessChannel channel)

@@ -5,13 +5,12 @@
 // caption; picks a list entry with the keyboard; replaces a text by
 // selecting all of it and typing; acts on a modal window once it is shown.
 #include <QAbstractButton>
-#include <QPushButton>
-#include <QToolButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QStyle>
@@ -20,6 +19,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <functional>
 #include <memory>
 

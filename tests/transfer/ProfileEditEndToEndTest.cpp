@@ -2,14 +2,14 @@
 // windows, saved, opened again, exported as C source and sent to the
 // simulated terminal over a pseudo-terminal: every step carries the same
 // items.
-#include "ui/profile/ExtFileLinkWindows.h"
-#include "platform/Messenger.h"
-#include "profiles/ProfileFile.h"
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "transfer/TransferMessages.h"
 #include "WidgetDriver.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileFile.h"
+#include "transfer/TransferMessages.h"
+#include "ui/profile/ExtFileLinkWindows.h"
 #include "ui/profile/frmBCTable.h"
 #include "ui/profile/frmProfileComm.h"
 #include "ui/transfer/frmSettingsSend.h"
@@ -130,17 +130,34 @@ TEST(ProfileEditEndToEnd, EditedSavedOpenedExportedAndSent)
     const QString path = home.file("Inventario.VDX");
     ASSERT_TRUE(SaveProfileFile(ws.Profile, path, messenger));
     const QList<QByteArray> lines = ProfileLines(ws.Profile);
-    for (const char *expected :
-         {"MISC.TERMTYPE=7xxx", "PROFILE1.COM.COMPORT=2", "PROFILE1.COM.COMTYPE=3",
-          "PROFILE1.COM.COMPORTSETTINGS.BAUD=3", "PROFILE1.COM.COMPORTSETTINGS.PARITY=48",
-          "PROFILE1.COM.COMPORTSETTINGS.HANDSHAKE=192", "PROFILE1.COM.TXIMMEDIATE=1", "PROFILE1.COM.RECDELAY=15",
-          "PROFILE1.COM.RECBLOCK=3", "PROFILE1.COM.BLOCKWAIT=500", "PROFILE1.COM.BLOCKTERM=1",
-          "PROFILE1.COM.RECFSEPARATOR=59", "PROFILE1.COM.RECDSEPARATOR=44", "PROFILE1.COM.RECSTRUCT0=00",
-          "PROFILE1.COM.RECSTRUCT1=07", "PROFILE1.COM.RECSTRUCT2=08", "PROFILE1.COM.RECSTRUCT3=15",
-          "PROFILE1.COM.RECSTRUCT4=25", "PROFILE1.COM.RECSTRUCT5=-1", "PROFILE1.FIELD1.BARCODE0=59",
-          "PROFILE1.FIELD1.BARCODE10=125", "PROFILE1.EXTFILE.KEY0=0", "PROFILE1.EXTFILE.QUERY.DSPFIELD1=1",
-          "PROFILE1.EXTFILE.RETR.USRFIELD0=2", "PROFILE1.EXTFILE.UPD.ACTIVEFIELD0=1",
-          "PROFILE1.EXTFILE.UPD.OP0=*", "PROFILE1.EXTFILE.UPD.UPDFIELD0=1", "PROFILE1.EXTFILE.UPD.VAL1=100"})
+    for (const char *expected : {"MISC.TERMTYPE=7xxx",
+                                 "PROFILE1.COM.COMPORT=2",
+                                 "PROFILE1.COM.COMTYPE=3",
+                                 "PROFILE1.COM.COMPORTSETTINGS.BAUD=3",
+                                 "PROFILE1.COM.COMPORTSETTINGS.PARITY=48",
+                                 "PROFILE1.COM.COMPORTSETTINGS.HANDSHAKE=192",
+                                 "PROFILE1.COM.TXIMMEDIATE=1",
+                                 "PROFILE1.COM.RECDELAY=15",
+                                 "PROFILE1.COM.RECBLOCK=3",
+                                 "PROFILE1.COM.BLOCKWAIT=500",
+                                 "PROFILE1.COM.BLOCKTERM=1",
+                                 "PROFILE1.COM.RECFSEPARATOR=59",
+                                 "PROFILE1.COM.RECDSEPARATOR=44",
+                                 "PROFILE1.COM.RECSTRUCT0=00",
+                                 "PROFILE1.COM.RECSTRUCT1=07",
+                                 "PROFILE1.COM.RECSTRUCT2=08",
+                                 "PROFILE1.COM.RECSTRUCT3=15",
+                                 "PROFILE1.COM.RECSTRUCT4=25",
+                                 "PROFILE1.COM.RECSTRUCT5=-1",
+                                 "PROFILE1.FIELD1.BARCODE0=59",
+                                 "PROFILE1.FIELD1.BARCODE10=125",
+                                 "PROFILE1.EXTFILE.KEY0=0",
+                                 "PROFILE1.EXTFILE.QUERY.DSPFIELD1=1",
+                                 "PROFILE1.EXTFILE.RETR.USRFIELD0=2",
+                                 "PROFILE1.EXTFILE.UPD.ACTIVEFIELD0=1",
+                                 "PROFILE1.EXTFILE.UPD.OP0=*",
+                                 "PROFILE1.EXTFILE.UPD.UPDFIELD0=1",
+                                 "PROFILE1.EXTFILE.UPD.VAL1=100"})
         EXPECT_TRUE(lines.contains(QByteArray(expected))) << expected;
 
     // Open it again (New, then read): the same profile.

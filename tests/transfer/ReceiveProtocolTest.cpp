@@ -1,14 +1,14 @@
 // The settings receive over in-memory transports, and the import filter.
-#include "platform/Clock.h"
-#include "crclib/CrcLibrary.h"
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
+#include "SettingsTerminal.h"
+#include "TestSupport.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "transfer/SettingsImport.h"
 #include "transfer/SettingsReceiver.h"
-#include "SettingsTerminal.h"
-#include "TestSupport.h"
 #include "transfer/TransferMessages.h"
 
 #include <QFile>
@@ -81,7 +81,7 @@ TEST(SettingsReceive, SerialStreamIsCheckedAndImported)
 TEST(SettingsReceive, CrcComparisonAndImportFilter)
 {
     test::TempHome home;
-    {   // Lower-case CRC digits are not the CRC.
+    { // Lower-case CRC digits are not the CRC.
         ReceiveRig rig;
         rig.receiver.startSerial(&rig.port, 1, QStringLiteral("57600"));
         SettingsTerminal::StreamOptions lower;
@@ -90,7 +90,7 @@ TEST(SettingsReceive, CrcComparisonAndImportFilter)
         EXPECT_EQ(rig.wait(), ReceiveOutcome::CrcMismatch);
         EXPECT_EQ(ReceiveOutcomeText(ReceiveOutcome::CrcMismatch), "Error Receiving Settings, Please Try again.");
     }
-    {   // VERSION, HARDWARE and FIRMWARE count for the CRC but are not
+    { // VERSION, HARDWARE and FIRMWARE count for the CRC but are not
         // imported; a line with a comma becomes two lines.
         ReceiveRig rig;
         rig.receiver.startSerial(&rig.port, 1, QStringLiteral("57600"));
@@ -111,7 +111,7 @@ TEST(SettingsReceive, CrcComparisonAndImportFilter)
 TEST(SettingsReceive, CancelAndPortFailure)
 {
     test::TempHome home;
-    {   // Before "EOF": nothing to report. A line feed after each CR hides
+    { // Before "EOF": nothing to report. A line feed after each CR hides
         // "EOF", so this reception never ends by itself.
         ReceiveRig rig;
         rig.receiver.startSerial(&rig.port, 1, QStringLiteral("57600"));
@@ -127,7 +127,7 @@ TEST(SettingsReceive, CancelAndPortFailure)
         EXPECT_TRUE(ReceiveOutcomeText(ReceiveOutcome::Cancelled).isEmpty());
         EXPECT_NE(rig.receiver.computedCrc(), rig.receiver.expectedCrc());
     }
-    {   // After "EOF": an error.
+    { // After "EOF": an error.
         ReceiveRig rig;
         rig.receiver.startSerial(&rig.port, 1, QStringLiteral("57600"));
         rig.feed("SETTINGS\rBOF\rA=1\rEOF\r");
@@ -150,7 +150,7 @@ TEST(SettingsReceive, CancelAndPortFailure)
 TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
 {
     test::TempHome home;
-    {   // Lines split across reads are put together; "EOF" ends it.
+    { // Lines split across reads are put together; "EOF" ends it.
         ReceiveRig rig;
         rig.ir.readChunk = 3;
         rig.receiver.startInfrared(&rig.ir, 4, 115200);
@@ -169,7 +169,7 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         EXPECT_EQ(rig.receiver.expectedCrc(), rig.receiver.computedCrc());
         EXPECT_FALSE(rig.ir.linkOpen);
     }
-    {   // A stream without its CRC line ends after a second of quiet,
+    { // A stream without its CRC line ends after a second of quiet,
         // unchecked and so refused.
         ReceiveRig rig;
         rig.receiver.startInfrared(&rig.ir, 1, 38400);
@@ -181,7 +181,7 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         rig.clock.advanceMs(1);
         EXPECT_EQ(rig.wait(), ReceiveOutcome::CrcMismatch);
     }
-    {   // The terminal's CRC line is compared: a changed byte is refused.
+    { // The terminal's CRC line is compared: a changed byte is refused.
         ReceiveRig rig;
         rig.receiver.startInfrared(&rig.ir, 1, 38400);
         rig.ir.incoming = SettingsTerminal::Stream({"A=1", "B=2"}).replace("B=2", "B=3");
@@ -189,7 +189,7 @@ TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
         EXPECT_EQ(ReceiveOutcomeText(*rig.outcome), TransferText::receiveError());
         EXPECT_NE(rig.receiver.expectedCrc(), rig.receiver.computedCrc());
     }
-    {   // Only blanks: failed, nothing to import.
+    { // Only blanks: failed, nothing to import.
         ReceiveRig rig;
         rig.receiver.startInfrared(&rig.ir, 1, 38400);
         rig.ir.incoming = "   \r";

@@ -1,14 +1,14 @@
 // The settings send over in-memory transports: framing, items, answers,
 // attempts, the answer timer on an injected clock, cancel, infrared rules.
-#include "platform/Clock.h"
-#include "crclib/CrcLibrary.h"
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
+#include "SettingsTerminal.h"
+#include "TestSupport.h"
+#include "crclib/CrcLibrary.h"
+#include "platform/Clock.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/SettingsSender.h"
-#include "SettingsTerminal.h"
-#include "TestSupport.h"
 #include "transfer/TransferMessages.h"
 
 #include <gtest/gtest.h>
@@ -22,10 +22,10 @@ TEST(SettingsLine, CheckBytesAndFraming)
     EXPECT_EQ(FrameSettingsLine("BOF"), QByteArray("BOF\xD7\r"));
     EXPECT_EQ(SettingsCheckByte("EOF"), char(0xDA));
     EXPECT_EQ(SettingsCheckByte("SETTINGS"), char(0x73)); // 625 - 2 * 255
-    EXPECT_EQ(SettingsCheckByte("\x0D"), char(1));          // sum 13
-    EXPECT_EQ(SettingsCheckByte("\x80\x8C"), char(1));      // 268 - 255 = 13
+    EXPECT_EQ(SettingsCheckByte("\x0D"), char(1));        // sum 13
+    EXPECT_EQ(SettingsCheckByte("\x80\x8C"), char(1));    // 268 - 255 = 13
     EXPECT_EQ(FrameSettingsLine(""), QByteArray("\x01\r"));
-    EXPECT_EQ(SettingsCheckByte("\xFF"), char(1));          // 255 -> 0 -> 1
+    EXPECT_EQ(SettingsCheckByte("\xFF"), char(1)); // 255 -> 0 -> 1
     // The terminal's own computation agrees on every text of bytes 0..255.
     for (int b = 0; b < 256; ++b) {
         const QByteArray text = QByteArray("A=") + char(b) + char(255 - b) + char(b / 2);
@@ -36,8 +36,7 @@ TEST(SettingsLine, CheckBytesAndFraming)
 
 TEST(SettingsLine, ItemsEndAtCommasAndLineEnds)
 {
-    EXPECT_EQ(SettingsItems("A=1,2\r\nB= x \n\r\nC\rD"),
-              QList<QByteArray>({"A=1", "2", "B= x ", "", "C", "D"}));
+    EXPECT_EQ(SettingsItems("A=1,2\r\nB= x \n\r\nC\rD"), QList<QByteArray>({"A=1", "2", "B= x ", "", "C", "D"}));
     EXPECT_EQ(SettingsItems("A,\r\n"), QList<QByteArray>({"A", ""}));
     EXPECT_TRUE(SettingsItems("").isEmpty());
     EXPECT_EQ(SettingsItemKey("VERSION=1.2"), "VERSION");
@@ -103,7 +102,8 @@ TEST(SettingsSend, SerialExchangeSendsFramedItemsAndTheirCrc)
     EXPECT_EQ(rig.terminal.items(), QList<QByteArray>({"MISC.TERMTYPE=8xxx", "A=1", "FLAG=17"}));
     EXPECT_EQ(rig.terminal.badChecks(), 0);
     EXPECT_TRUE(rig.terminal.crcAgreed());
-    EXPECT_EQ(rig.sender.crcText(), SettingsTerminal::Crc({"SETTINGS", "BOF", "MISC.TERMTYPE=8xxx", "A=1", "FLAG=17", "EOF"}));
+    EXPECT_EQ(rig.sender.crcText(),
+              SettingsTerminal::Crc({"SETTINGS", "BOF", "MISC.TERMTYPE=8xxx", "A=1", "FLAG=17", "EOF"}));
     EXPECT_EQ(SendOutcomeText(SendOutcome::Success), TransferText::sendSuccess());
 }
 
@@ -127,7 +127,7 @@ TEST(SettingsSend, RefusalsAndChecksumAnswers)
 {
     test::TempHome home;
     const QString path = profile(home, "A=1\r\nB=2\r\n");
-    {   // NAK twice to one line: exactly two sends, then the failure.
+    { // NAK twice to one line: exactly two sends, then the failure.
         SerialRig rig;
         rig.terminal.setRule([](const QByteArray &text, int, bool) -> std::optional<QByteArray> {
             if (text == "B=2")
@@ -140,7 +140,7 @@ TEST(SettingsSend, RefusalsAndChecksumAnswers)
         EXPECT_TRUE(rig.port.PortOpen()); // stays open until Start or Cancel
         EXPECT_EQ(SendOutcomeText(*rig.outcome), TransferText::sendFailure());
     }
-    {   // NAK once to the CRC line: one more send, then success. A stray
+    { // NAK once to the CRC line: one more send, then success. A stray
         // line before an answer is dropped, not taken for the answer.
         SerialRig rig;
         rig.terminal.setRule([](const QByteArray &text, int attempt, bool crcLine) -> std::optional<QByteArray> {
@@ -154,7 +154,7 @@ TEST(SettingsSend, RefusalsAndChecksumAnswers)
         EXPECT_EQ(rig.terminal.sendsOf(rig.sender.crcText()), 2);
         EXPECT_EQ(rig.terminal.sendsOf("A=1"), 1);
     }
-    {   // NOK to the CRC line: the checksum message, no second send.
+    { // NOK to the CRC line: the checksum message, no second send.
         SerialRig rig;
         rig.terminal.setRule([](const QByteArray &, int, bool crcLine) -> std::optional<QByteArray> {
             return crcLine ? std::optional<QByteArray>("NOK") : std::nullopt;
@@ -198,13 +198,14 @@ TEST(SettingsSend, PortFailuresAndCancel)
         EXPECT_EQ(SendOutcomeText(*rig.outcome), TransferText::cantOpenPort());
         EXPECT_EQ(SendOutcomeIcon(*rig.outcome), MsgIcon::Critical);
     }
-    {   // Cancel during the items: the failure message at the next item.
+    { // Cancel during the items: the failure message at the next item.
         SerialRig rig;
         QList<int> progress;
         QObject::connect(&rig.sender, &SettingsSender::progress, [&](int v) { progress << v; });
         rig.terminal.setRule([&](const QByteArray &text, int, bool) -> std::optional<QByteArray> {
             if (text == "K110=1")
-                QMetaObject::invokeMethod(&rig.sender, [&] { rig.sender.cancel(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    &rig.sender, [&] { rig.sender.cancel(); }, Qt::QueuedConnection);
             return text == "K110=1" ? std::optional<QByteArray>(QByteArray()) : std::nullopt;
         });
         EXPECT_EQ(rig.run(path), SendOutcome::Failure);
@@ -214,18 +215,19 @@ TEST(SettingsSend, PortFailuresAndCancel)
         EXPECT_EQ(progress.at(98), 99); // the bar wraps on the hundredth item
         EXPECT_EQ(progress.at(99), 0);
     }
-    {   // Cancel while the CRC line waits: ends without a message.
+    { // Cancel while the CRC line waits: ends without a message.
         SerialRig rig;
         rig.terminal.setRule([&](const QByteArray &, int, bool crcLine) -> std::optional<QByteArray> {
             if (!crcLine)
                 return std::nullopt;
-            QMetaObject::invokeMethod(&rig.sender, [&] { rig.sender.cancel(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &rig.sender, [&] { rig.sender.cancel(); }, Qt::QueuedConnection);
             return QByteArray();
         });
         EXPECT_EQ(rig.run(path), SendOutcome::Stopped);
         EXPECT_TRUE(SendOutcomeText(SendOutcome::Stopped).isEmpty());
     }
-    {   // A profile that cannot be read.
+    { // A profile that cannot be read.
         SerialRig rig;
         EXPECT_EQ(rig.run(home.file("missing.VDX")), SendOutcome::FileNotReadable);
         EXPECT_EQ(rig.port.openCount(), 0);
@@ -259,7 +261,7 @@ TEST(SettingsSend, InfraredSkipsTerminalTypeAndClosesAtEveryEnd)
         EXPECT_EQ(ir.lastSpeed, 57600);
         EXPECT_EQ(ir.writes.first(), FrameSettingsLine("SETTINGS")); // one write per line
     }
-    {   // Over infrared anything but ACK is a refusal; NOK only counts for the CRC line.
+    { // Over infrared anything but ACK is a refusal; NOK only counts for the CRC line.
         test::FakeIrDevice ir;
         const auto [items, lines] = rig(
             [](const QByteArray &text, int, bool) -> std::optional<QByteArray> {
@@ -270,12 +272,11 @@ TEST(SettingsSend, InfraredSkipsTerminalTypeAndClosesAtEveryEnd)
     }
     {
         test::FakeIrDevice ir;
-        rig([](const QByteArray &, int, bool crc) -> std::optional<QByteArray> {
-                return crc ? std::optional<QByteArray>("NOK") : std::nullopt;
-            },
+        rig([](const QByteArray &, int,
+               bool crc) -> std::optional<QByteArray> { return crc ? std::optional<QByteArray>("NOK") : std::nullopt; },
             SendOutcome::ChecksumError, &ir);
     }
-    {   // A link that does not open ends silently.
+    { // A link that does not open ends silently.
         test::FakeIrDevice ir;
         ir.openResult = 0;
         rig({}, SendOutcome::LinkNotOpened, &ir);

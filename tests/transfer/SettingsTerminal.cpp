@@ -156,7 +156,8 @@ QByteArray SettingsTerminal::Stream(const QList<QByteArray> &lines, const Stream
 {
     const QByteArray end = options.lfAfterCr ? "\r\n" : "\r";
     QList<QByteArray> all;
-    all << "SETTINGS" << "BOF" << lines << "EOF";
+    all << "SETTINGS"
+        << "BOF" << lines << "EOF";
     QByteArray bytes;
     for (const QByteArray &l : std::as_const(all))
         bytes += l + end;

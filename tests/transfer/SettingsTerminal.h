@@ -14,8 +14,8 @@ namespace vx::test {
 // How a simulated terminal sends a settings stream.
 struct SettingsStreamOptions {
     bool lowerCaseCrc = false;
-    bool lfAfterCr = false;  // CR LF line ends
-    QByteArray crcOverride;  // sent instead of the right CRC when set
+    bool lfAfterCr = false; // CR LF line ends
+    QByteArray crcOverride; // sent instead of the right CRC when set
     bool withCrc = true;
 };
 

@@ -3,8 +3,8 @@
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "transfer/TransferMessages.h"
 #include "VendrixProcess.h"
+#include "transfer/TransferMessages.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -49,7 +49,8 @@ TEST(TransferCommandLine, SendSettings)
     test::writeFile(path, "MISC.TERMTYPE=8xxx\r\nMISC.LANGUAGE=1,2\r\nFLAG=17\r\n");
     VendrixProcess::Exit exit = rig.run({"send-settings", path, "--port", "Com2", "--speed", "38400"});
     EXPECT_EQ(exit.code, 1);
-    EXPECT_TRUE(rig.vendrix.outputText().contains("The value of MISC.LANGUAGE holds a comma")) << rig.vendrix.outputText().toStdString();
+    EXPECT_TRUE(rig.vendrix.outputText().contains("The value of MISC.LANGUAGE holds a comma"))
+        << rig.vendrix.outputText().toStdString();
     EXPECT_TRUE(rig.terminal.items().isEmpty());
 
     test::writeFile(path, "MISC.TERMTYPE=8xxx\r\nMISC.LANGUAGE=1\r\nFLAG=17\r\n");

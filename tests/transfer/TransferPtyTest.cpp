@@ -1,16 +1,16 @@
 // The settings transfer over real pseudo-terminals (socat): the program's Qt
 // serial port or libIrLib.so on one end, the simulated terminal on the other.
+#include "PtyPair.h"
+#include "SettingsTerminal.h"
+#include "TestSupport.h"
 #include "crclib/CrcLibrary.h"
 #include "platform/Messenger.h"
 #include "profiles/ProfileFile.h"
-#include "PtyPair.h"
-#include "transport/QtSerialPort.h"
 #include "transfer/SettingsImport.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/SettingsReceiver.h"
 #include "transfer/SettingsSender.h"
-#include "SettingsTerminal.h"
-#include "TestSupport.h"
+#include "transport/QtSerialPort.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -57,13 +57,13 @@ struct PtyRig {
         terminal.echo();
         EXPECT_TRUE(test::waitUntil([&] { return outcome.has_value(); }, 20000));
         ScriptedMessenger messenger;
-        return CompleteSettingsReception(outcome.value_or(ReceiveOutcome::Cancelled), receiver.tempPath(), target,
-                                         set, messenger, false);
+        return CompleteSettingsReception(outcome.value_or(ReceiveOutcome::Cancelled), receiver.tempPath(), target, set,
+                                         messenger, false);
     }
 };
 
-#define REQUIRE_PTY(rig)                                                                 \
-    if (!(rig).pair.isReady())                                                           \
+#define REQUIRE_PTY(rig)                                                                                               \
+    if (!(rig).pair.isReady())                                                                                         \
     GTEST_SKIP() << "no pseudo-terminal pair: " << (rig).pair.errorText().toStdString()
 
 // A profile that differs from the defaults in several places.
@@ -97,9 +97,9 @@ TEST(TransferOverPty, SerialRoundTripReproducesTheProfile)
 
     const QString target = rig.home.file("Back.VDX");
     ProfileSet back;
-    EXPECT_EQ(rig.receiveEcho([&](SettingsReceiver &r) { r.startSerial(&port, 5, QStringLiteral("115200")); },
-                              target, &back),
-              ImportResult::Imported);
+    EXPECT_EQ(
+        rig.receiveEcho([&](SettingsReceiver &r) { r.startSerial(&port, 5, QStringLiteral("115200")); }, target, &back),
+        ImportResult::Imported);
     EXPECT_EQ(test::readFile(target), test::readFile(source));
     EXPECT_EQ(ProfileLines(back), ProfileLines(changed));
 }

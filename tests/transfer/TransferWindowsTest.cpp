@@ -2,13 +2,13 @@
 // and one exchange each through a fake port, then the import that follows.
 #include "FakeIrDevice.h"
 #include "FakeTransports.h"
+#include "SettingsTerminal.h"
+#include "TestSupport.h"
+#include "WidgetDriver.h"
 #include "platform/Messenger.h"
 #include "profiles/ProfileSet.h"
 #include "transfer/SettingsImport.h"
-#include "SettingsTerminal.h"
-#include "TestSupport.h"
 #include "transfer/TransferMessages.h"
-#include "WidgetDriver.h"
 #include "ui/transfer/frmSettingsReceive.h"
 #include "ui/transfer/frmSettingsSend.h"
 
@@ -153,7 +153,7 @@ TEST(TransferWindows, ReceiveWindowThenImport)
         EXPECT_EQ(test::readFile(target), "MISC.LANGUAGE=2\r\n");
         EXPECT_EQ(set.TerminalOptions.Language, 2);
     }
-    {   // Cancel after "EOF": the error after the window closed, the
+    { // Cancel after "EOF": the error after the window closed, the
         // earlier target untouched.
         frmSettingsReceive w(nullptr, &port, &ir, &messenger);
         w.show();
@@ -170,7 +170,7 @@ TEST(TransferWindows, ReceiveWindowThenImport)
         EXPECT_EQ(messenger.texts(), QStringList({TransferText::receiveError()}));
         EXPECT_EQ(test::readFile(target), "MISC.LANGUAGE=2\r\n");
     }
-    {   // Cancel before anything: nothing is said.
+    { // Cancel before anything: nothing is said.
         frmSettingsReceive w(nullptr, &port, &ir, &messenger);
         w.show();
         w.Start->click();

@@ -1,8 +1,8 @@
 // libIrLib.so through the program's binding, on real pseudo-terminal pairs.
-#include "transport/IrLib.h"
 #include "PtyPair.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"
+#include "transport/IrLib.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

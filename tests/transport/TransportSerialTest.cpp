@@ -1,8 +1,8 @@
 // The serial port over Qt SerialPort, on real pseudo-terminal pairs.
 #include "PtyPair.h"
-#include "transport/QtSerialPort.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"
+#include "transport/QtSerialPort.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -61,8 +61,8 @@ TEST(SerialSettingsText, ReadsSpeedParityDataAndStopBits)
         EXPECT_EQ(line.stopBits, c.stop) << c.text;
     }
 
-    const char *bad[] = {"9600,N,4,1", "9600,N,9,1", "9600,X,8,1", "9600,,8,1", "fast,N,8,1", "0,N,8,1",
-                         "-9600,N,8,1", "9600,N,8,3", "9600,N,8,1,5", "9600,N,8", "9600,N,8,1,1", ""};
+    const char *bad[] = {"9600,N,4,1",  "9600,N,9,1", "9600,X,8,1",   "9600,,8,1", "fast,N,8,1",   "0,N,8,1",
+                         "-9600,N,8,1", "9600,N,8,3", "9600,N,8,1,5", "9600,N,8",  "9600,N,8,1,1", ""};
     for (const char *text : bad) {
         SerialLineSettings line;
         QString why;

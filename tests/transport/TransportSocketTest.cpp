@@ -1,7 +1,7 @@
 // The socket over Qt TCP, against a server on the loopback address.
-#include "transport/QtSocket.h"
 #include "TestSupport.h"
 #include "TransportTestSupport.h"
+#include "transport/QtSocket.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -34,7 +34,8 @@ struct SocketFixture : ::testing::Test {
         socket.setRemoteHost(QStringLiteral("127.0.0.1"));
         socket.setRemotePort(server.serverPort());
         socket.Connect();
-        ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckConnected && server.hasPendingConnections(); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return socket.State() == Socket::sckConnected && server.hasPendingConnections(); }));
         peer = server.nextPendingConnection();
         ASSERT_NE(peer, nullptr);
     }

@@ -1,18 +1,18 @@
 // The collector window over in-memory transports, on the offscreen platform.
 #include "CollectorFixture.h"
-#include "profiles/ProfileSet.h"
 #include "WidgetDriver.h"
+#include "profiles/ProfileSet.h"
 #include "ui/collector/frmAbout.h"
 #include "ui/collector/frmAttendere.h"
 #include "ui/collector/frmMain.h"
+#include "ui/collector/frmSplash.h"
 #include "ui/options/frmOptions.h"
 #include "ui/profile/frmProfile.h"
-#include "ui/collector/frmSplash.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QApplication>
 #include <QFile>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -25,8 +25,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -35,7 +35,10 @@ using namespace vx::test;
 
 namespace {
 
-QList<frmAttendere *> visibleWaitWindows() { return ui::visible<frmAttendere>(); }
+QList<frmAttendere *> visibleWaitWindows()
+{
+    return ui::visible<frmAttendere>();
+}
 
 // Reports every top-level window that is shown while it lives.
 class ShowWatcher : public QObject {
@@ -46,8 +49,7 @@ public:
     }
     bool eventFilter(QObject *object, QEvent *event) override
     {
-        if (event->type() == QEvent::Show && object->isWidgetType()
-            && static_cast<QWidget *>(object)->isWindow())
+        if (event->type() == QEvent::Show && object->isWidgetType() && static_cast<QWidget *>(object)->isWindow())
             m_onShow(static_cast<QWidget *>(object));
         return false;
     }
@@ -92,7 +94,10 @@ protected:
         window->Startup();
         settle();
     }
-    bool hiddenToTray() { return waitUntil([&] { return !window->isVisible(); }, 2000); }
+    bool hiddenToTray()
+    {
+        return waitUntil([&] { return !window->isVisible(); }, 2000);
+    }
 
     bool trayAvailable = true;
     QList<QUrl> opened;
@@ -124,12 +129,11 @@ TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
     EXPECT_EQ(window->PanelText(6), "TCP Ready");
 
     EXPECT_EQ(window->Frame2->title(), "Operazioni manuali");
-    const QStringList manual = {window->cmdCreaDB->text(),  window->cmdSetDB->text(),
-                                window->cmdCloseDB->text(), window->cmdSetComm->text(),
-                                window->cmdCloseComm->text(), window->cmdAddRek->text(),
+    const QStringList manual = {window->cmdCreaDB->text(),   window->cmdSetDB->text(),     window->cmdCloseDB->text(),
+                                window->cmdSetComm->text(),  window->cmdCloseComm->text(), window->cmdAddRek->text(),
                                 window->cmdUpdateRek->text()};
-    EXPECT_EQ(manual, QStringList({"CreaDB", "SetDB", "CloseDB", "Reset Comunicazione", "Chiude Comm",
-                                   "Add Record", "Update Record"}));
+    EXPECT_EQ(manual, QStringList({"CreaDB", "SetDB", "CloseDB", "Reset Comunicazione", "Chiude Comm", "Add Record",
+                                   "Update Record"}));
     EXPECT_EQ(window->Pulsanti[0]->text(), "Option");
     EXPECT_EQ(window->Pulsanti[1]->text(), "Profiles");
     EXPECT_EQ(window->Pulsanti[2]->text(), "Help");
@@ -275,8 +279,7 @@ TEST_F(WindowTest, CancellingTheWaitWindowStopsTheRemainingChannelsUntilTheNextO
     user.setInterval(10);
     QObject::connect(&user, &QTimer::timeout, [&] {
         for (frmAttendere *wait : visibleWaitWindows()) {
-            if (wait->Channel == 1 && wait->cmdAnnulla->isEnabled()
-                && socket(1).State() != Socket::sckConnected) {
+            if (wait->Channel == 1 && wait->cmdAnnulla->isEnabled() && socket(1).State() != Socket::sckConnected) {
                 wait->cmdAnnulla->click();
                 socket(1).acceptConnection();
             }
@@ -286,8 +289,7 @@ TEST_F(WindowTest, CancellingTheWaitWindowStopsTheRemainingChannelsUntilTheNextO
     startup();
 
     EXPECT_EQ(waitedFor, QList<int>({1}));
-    EXPECT_EQ(captions,
-              QStringList({"Elaborazione in corso...", "Attendere prego...settaggio porta COM in corso..."}));
+    EXPECT_EQ(captions, QStringList({"Elaborazione in corso...", "Attendere prego...settaggio porta COM in corso..."}));
     EXPECT_TRUE(collector->OpeningCancelled);
     EXPECT_EQ(window->PanelText(2), "TCP Ready");
     for (int n = 2; n <= 4; ++n) {
@@ -523,8 +525,7 @@ TEST_F(WindowTest, OptionsOkReopensTheChannelsOnTheNewSettingsAndSetsTheProfileE
         ui::click(options->cmdOK);
     });
     window->mnuOptions->trigger();
-    EXPECT_EQ(messenger.texts(),
-              QStringList({"WARNING : Password blank.\r\nPlease remember to set a password"}));
+    EXPECT_EQ(messenger.texts(), QStringList({"WARNING : Password blank.\r\nPlease remember to set a password"}));
     EXPECT_TRUE(window->Pulsanti[1]->isVisible());
     EXPECT_TRUE(window->mnuProfiles->isVisible());
 

@@ -1,13 +1,13 @@
 // The options dialog and the modem window, driven with mouse and keyboard
 // on the offscreen platform, over a real settings file in a fresh home.
-#include "settings/IniStore.h"
-#include "platform/Messenger.h"
-#include "ui/options/OptionsForm.h"
-#include "platform/Paths.h"
-#include "collector/RegistryExchange.h"
-#include "settings/Settings.h"
 #include "TestSupport.h"
 #include "WidgetDriver.h"
+#include "collector/RegistryExchange.h"
+#include "platform/Messenger.h"
+#include "platform/Paths.h"
+#include "settings/IniStore.h"
+#include "settings/Settings.h"
+#include "ui/options/OptionsForm.h"
 #include "ui/options/frmOptions.h"
 #include "ui/options/frmSettingModem.h"
 
@@ -26,8 +26,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace vx;
@@ -46,10 +46,7 @@ class OptionsTest : public ::testing::Test {
 protected:
     OptionsTest() : store(Paths::settingsFile()), settings(Settings::defaults()) {}
 
-    void stored(const QString &section, const QString &key, const QString &value)
-    {
-        store.write(section, key, value);
-    }
+    void stored(const QString &section, const QString &key, const QString &value) { store.write(section, key, value); }
     struct Key {
         const char *section;
         const char *key;
@@ -125,15 +122,18 @@ TEST(OptionsRules, IntervalTextRoundsAndLimits)
     const struct {
         const char *typed;
         const char *saved;
-    } cases[] = {{" 7 ", "07"}, {"2.5", "02"}, {"3.5", "04"}, {"59.6", "60"}, {"-5", "02"},
-                 {"99999999999999999999", "60"}, {"abc", "02"}, {"12abc", "12"}};
+    } cases[] = {{" 7 ", "07"},  {"2.5", "02"},  {"3.5", "04"},
+                 {"59.6", "60"}, {"-5", "02"},   {"99999999999999999999", "60"},
+                 {"abc", "02"},  {"12abc", "12"}};
     for (const auto &c : cases)
         EXPECT_EQ(OptionsForm::AutoSecText(QString::fromLatin1(c.typed)), QLatin1String(c.saved)) << c.typed;
 }
 
 TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
 {
-    stored({{"Com(2)", "Auto", "1"}, {"Com(2)", "AutoSec", "10"}, {"DBMS(2)", "Policy", "OverWrite"},
+    stored({{"Com(2)", "Auto", "1"},
+            {"Com(2)", "AutoSec", "10"},
+            {"DBMS(2)", "Policy", "OverWrite"},
             {"DBMS(2)", "AlwaysOverwrite", "1"}});
     frmOptions &d = open();
     EXPECT_TRUE(d.chkComAuto[2]->isChecked());
@@ -195,14 +195,29 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
     };
     const Case cases[] = {
         {"unchanged boxes", "secret", 1, [](frmOptions &) {}, Button::Ok, {}, true, nullptr, "secret", 1},
-        {"another password in both boxes", "secret", 1,
+        {"another password in both boxes",
+         "secret",
+         1,
          [](frmOptions &d) {
              ui::type(d.txtPWD, "other");
              ui::type(d.txtPWDVer, "other");
          },
-         Button::Ok, {}, false, PasswordRules::kWrong, "secret", 1},
-        {"boxes that differ", "secret", 1, [](frmOptions &d) { ui::type(d.txtPWDVer, "secreT"); }, Button::Ok, {},
-         false, PasswordRules::kMismatch, "secret", 1},
+         Button::Ok,
+         {},
+         false,
+         PasswordRules::kWrong,
+         "secret",
+         1},
+        {"boxes that differ",
+         "secret",
+         1,
+         [](frmOptions &d) { ui::type(d.txtPWDVer, "secreT"); },
+         Button::Ok,
+         {},
+         false,
+         PasswordRules::kMismatch,
+         "secret",
+         1},
         {"apply, old password in the prompt", "secret", 1,
          [](frmOptions &d) {
              ui::type(d.txtPWD, "newer");
@@ -221,29 +236,58 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
              ui::type(d.txtPWDVer, "newer");
          },
          Button::Apply, std::nullopt, false, nullptr, "secret", 1},
-        {"turning profile mode on needs the password", "secret", 0,
+        {"turning profile mode on needs the password",
+         "secret",
+         0,
          [](frmOptions &d) {
              ui::click(d.chkProfileMode);
              ui::type(d.txtPWD, "guess");
              ui::type(d.txtPWDVer, "guess");
          },
-         Button::Ok, {}, false, PasswordRules::kWrong, "secret", 0},
-        {"profile mode off saves what the boxes hold", "secret", 1,
+         Button::Ok,
+         {},
+         false,
+         PasswordRules::kWrong,
+         "secret",
+         0},
+        {"profile mode off saves what the boxes hold",
+         "secret",
+         1,
          [](frmOptions &d) {
              ui::type(d.txtPWD, "typed");
              ui::type(d.txtPWDVer, "typed");
              ui::click(d.chkProfileMode);
          },
-         Button::Ok, {}, true, nullptr, "typed", 0},
-        {"profile mode off keeps the stored password", "secret", 1,
-         [](frmOptions &d) { ui::click(d.chkProfileMode); }, Button::Ok, {}, true, nullptr, "secret", 0},
+         Button::Ok,
+         {},
+         true,
+         nullptr,
+         "typed",
+         0},
+        {"profile mode off keeps the stored password",
+         "secret",
+         1,
+         [](frmOptions &d) { ui::click(d.chkProfileMode); },
+         Button::Ok,
+         {},
+         true,
+         nullptr,
+         "secret",
+         0},
         {"no password anywhere", "", 1, [](frmOptions &) {}, Button::Ok, {}, true, PasswordRules::kBlank, "", 1},
-        {"a first password needs no prompt", "", 1,
+        {"a first password needs no prompt",
+         "",
+         1,
          [](frmOptions &d) {
              ui::type(d.txtPWD, "first");
              ui::type(d.txtPWDVer, "first");
          },
-         Button::Apply, {}, true, nullptr, "first", 1},
+         Button::Apply,
+         {},
+         true,
+         nullptr,
+         "first",
+         1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -286,13 +330,20 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
 
 TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
 {
-    stored({
-        {"Com(1)", "Port", "Com7"}, {"Com(1)", "Speed", "76800"}, {"Com(2)", "Parity", "Dispari"},
-        {"Com(2)", "StopBits", "1,5"}, {"Com(2)", "FlowControl", "RTS/CTS"}, {"Com(2)", "DataBits", "9"},
-        {"Com(3)", "ConnType", "IRCradle"}, {"Com(3)", "Port", "Com0"}, {"Com(4)", "ConnType", "Carrier pigeon"},
-        {"DBMS(1)", "Type", "PostgreSQL"}, {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
-        {"DBMS(2)", "Type", "Dbase IV (*.dbf)"}, {"DBMS(2)", "SepCode", ";"}, {"DBMS(3)", "Policy", "Sometimes"}
-    });
+    stored({{"Com(1)", "Port", "Com7"},
+            {"Com(1)", "Speed", "76800"},
+            {"Com(2)", "Parity", "Dispari"},
+            {"Com(2)", "StopBits", "1,5"},
+            {"Com(2)", "FlowControl", "RTS/CTS"},
+            {"Com(2)", "DataBits", "9"},
+            {"Com(3)", "ConnType", "IRCradle"},
+            {"Com(3)", "Port", "Com0"},
+            {"Com(4)", "ConnType", "Carrier pigeon"},
+            {"DBMS(1)", "Type", "PostgreSQL"},
+            {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
+            {"DBMS(2)", "Type", "Dbase IV (*.dbf)"},
+            {"DBMS(2)", "SepCode", ";"},
+            {"DBMS(3)", "Policy", "Sometimes"}});
     frmOptions &d = open();
     EXPECT_EQ(d.CmbComPort[1]->currentText(), "Com7");
     EXPECT_EQ(d.CmbSpeed[1]->currentText(), "1200");
@@ -310,23 +361,38 @@ TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
 
     ui::click(d.cmdOK);
     expectSaved({
-        {"Com(1)", "Port", "Com7"},        {"Com(1)", "Speed", "1200"},          {"Com(2)", "Parity", "Dispari"},
-        {"Com(2)", "StopBits", "1,5"},     {"Com(2)", "FlowControl", "RTS/CTS"}, {"Com(2)", "DataBits", "8"},
-        {"Com(3)", "ConnType", "IRCradle"}, {"Com(3)", "Port", "None"},          {"Com(4)", "ConnType", "Serial"},
-        {"DBMS(1)", "Type", "PostgreSQL"}, {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
-        {"DBMS(2)", "Type", "Dbase IV (*.dbf)"}, {"DBMS(2)", "SepCode", ";"}, {"DBMS(3)", "Policy", "Append"},
+        {"Com(1)", "Port", "Com7"},
+        {"Com(1)", "Speed", "1200"},
+        {"Com(2)", "Parity", "Dispari"},
+        {"Com(2)", "StopBits", "1,5"},
+        {"Com(2)", "FlowControl", "RTS/CTS"},
+        {"Com(2)", "DataBits", "8"},
+        {"Com(3)", "ConnType", "IRCradle"},
+        {"Com(3)", "Port", "None"},
+        {"Com(4)", "ConnType", "Serial"},
+        {"DBMS(1)", "Type", "PostgreSQL"},
+        {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
+        {"DBMS(2)", "Type", "Dbase IV (*.dbf)"},
+        {"DBMS(2)", "SepCode", ";"},
+        {"DBMS(3)", "Policy", "Append"},
     });
 }
 
 TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)
 {
-    stored({
-        {"Com(2)", "ConnType", "TCP"}, {"Com(2)", "IP1", "192"}, {"Com(2)", "IP2", " 168"},
-        {"Com(2)", "IP5", "4001"}, {"Com(2)", "ResetModem", "ATZ"}, {"DBMS(4)", "Name", " /tmp/x.txt "},
-        {"ExtFile(3)", "DelAfterSend", " 0"}, {"ExtFile(3)", "isZucchetti", " 1"},
-        {"ExtFile(3)", "MaxLenght", "40"}, {"ExtFile(4)", "DelAfterSend", " 1"}, {"Misc", "RunIconized", "1"},
-        {"Misc", "RunNormal", "1"}, {"Misc", "ChiavePC", "HKEY_USERS"}
-    });
+    stored({{"Com(2)", "ConnType", "TCP"},
+            {"Com(2)", "IP1", "192"},
+            {"Com(2)", "IP2", " 168"},
+            {"Com(2)", "IP5", "4001"},
+            {"Com(2)", "ResetModem", "ATZ"},
+            {"DBMS(4)", "Name", " /tmp/x.txt "},
+            {"ExtFile(3)", "DelAfterSend", " 0"},
+            {"ExtFile(3)", "isZucchetti", " 1"},
+            {"ExtFile(3)", "MaxLenght", "40"},
+            {"ExtFile(4)", "DelAfterSend", " 1"},
+            {"Misc", "RunIconized", "1"},
+            {"Misc", "RunNormal", "1"},
+            {"Misc", "ChiavePC", "HKEY_USERS"}});
     frmOptions &d = open();
     EXPECT_TRUE(d.OptConnType[2][3]->isChecked());
     EXPECT_FALSE(d.DelAfterSend[3]->isChecked());
@@ -338,13 +404,26 @@ TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)
     ui::click(d.cmdOK);
 
     expectSaved({
-        {"Com(2)", "ConnType", "TCP"},      {"Com(2)", "IP1", "192"},          {"Com(2)", "IP2", "168"},
-        {"Com(2)", "IP5", "4001"},          {"Com(2)", "ResetModem", "ATZ"},   {"Com(2)", "InitModem", "ATE0V1S0=1L0"},
-        {"Com(1)", "Port", "Com1"},         {"Com(1)", "Auto", "0"},           {"Com(1)", "AutoSec", "02"},
-        {"DBMS(4)", "Name", "/tmp/x.txt"},  {"ExtFile(3)", "DelAfterSend", "0"}, {"ExtFile(3)", "IsZucchetti", "1"},
-        {"ExtFile(3)", "MaxLenght", "40"},  {"ExtFile(4)", "DelAfterSend", "1"}, {"ExtFile(4)", "IsZucchetti", "0"},
-        {"Misc", "RunIconized", "True"},    {"Misc", "RunNormal", "False"},    {"Misc", "RunMinimized", "False"},
-        {"Misc", "ChiavePC", "HKEY_USERS"}, {"Misc", "ProfileMode", "1"},
+        {"Com(2)", "ConnType", "TCP"},
+        {"Com(2)", "IP1", "192"},
+        {"Com(2)", "IP2", "168"},
+        {"Com(2)", "IP5", "4001"},
+        {"Com(2)", "ResetModem", "ATZ"},
+        {"Com(2)", "InitModem", "ATE0V1S0=1L0"},
+        {"Com(1)", "Port", "Com1"},
+        {"Com(1)", "Auto", "0"},
+        {"Com(1)", "AutoSec", "02"},
+        {"DBMS(4)", "Name", "/tmp/x.txt"},
+        {"ExtFile(3)", "DelAfterSend", "0"},
+        {"ExtFile(3)", "IsZucchetti", "1"},
+        {"ExtFile(3)", "MaxLenght", "40"},
+        {"ExtFile(4)", "DelAfterSend", "1"},
+        {"ExtFile(4)", "IsZucchetti", "0"},
+        {"Misc", "RunIconized", "True"},
+        {"Misc", "RunNormal", "False"},
+        {"Misc", "RunMinimized", "False"},
+        {"Misc", "ChiavePC", "HKEY_USERS"},
+        {"Misc", "ProfileMode", "1"},
     });
     EXPECT_EQ(settings.Com[2].IP2, "168");
 }
@@ -403,7 +482,8 @@ TEST_F(OptionsTest, ModemWindowEditsOneChannelsCommandsUntilOk)
     ui::click(d.cmdSettingModem[3]);
     EXPECT_TRUE(fileUnchanged()); // nothing reaches the file before "OK"
     ui::click(d.cmdOK);
-    expectSaved({{"Com(3)", "InitModem", "ATE0S0=1"}, {"Com(3)", "ResetModem", "AT&F"},
+    expectSaved({{"Com(3)", "InitModem", "ATE0S0=1"},
+                 {"Com(3)", "ResetModem", "AT&F"},
                  {"Com(2)", "InitModem", "ATE0V1S0=1L0"}});
 }
 
@@ -473,7 +553,8 @@ TEST_F(OptionsTest, PortShowsTheDeviceItStandsFor)
     qputenv("VENDRIX_COM7", present.toLocal8Bit());
     writeFile(Paths::portsFile(), "Com3=/dev/vendrix-no-such-device\n");
     frmOptions &d = open();
-    EXPECT_EQ(d.lblComDevice[1]->text(), "/dev/ttyS0" + QString(QFile::exists("/dev/ttyS0") ? "" : " (does not exist)"));
+    EXPECT_EQ(d.lblComDevice[1]->text(),
+              "/dev/ttyS0" + QString(QFile::exists("/dev/ttyS0") ? "" : " (does not exist)"));
     ASSERT_TRUE(ui::choose(d.CmbComPort[1], "Com7"));
     EXPECT_EQ(d.lblComDevice[1]->text(), present);
     ASSERT_TRUE(ui::choose(d.CmbComPort[1], "Com3"));

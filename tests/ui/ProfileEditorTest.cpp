@@ -1,14 +1,14 @@
 // The profile editor and the profile copy on the offscreen platform, driven
 // by clicks and keys as a person would; then the editor's round trip through
 // a file and its "Send TO term" to a simulated terminal on a pseudo-terminal.
-#include "platform/Messenger.h"
-#include "profiles/ProfileEditorState.h"
-#include "profiles/ProfileFile.h"
 #include "PtyPair.h"
 #include "SettingsTerminal.h"
 #include "TestSupport.h"
-#include "transfer/TransferMessages.h"
 #include "WidgetDriver.h"
+#include "platform/Messenger.h"
+#include "profiles/ProfileEditorState.h"
+#include "profiles/ProfileFile.h"
+#include "transfer/TransferMessages.h"
 #include "ui/profile/frmCopyProfile.h"
 #include "ui/profile/frmProfile.h"
 #include "ui/transfer/frmSettingsSend.h"
@@ -31,8 +31,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 using namespace vx;
 
@@ -119,8 +119,8 @@ TEST_F(ProfileEditorTest, OpensOnNewWithTheLayoutAndFitsTheScreen)
     QStringList menu;
     for (QAction *a : window.mnuSettings->actions())
         menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(menu, QStringList({"New", "Open", "Save As", "-", "Copy Profile", "-", "Send TO term",
-                                 "Receive FROM term"}));
+    EXPECT_EQ(menu,
+              QStringList({"New", "Open", "Save As", "-", "Copy Profile", "-", "Send TO term", "Receive FROM term"}));
     EXPECT_TRUE(window.optFunction[0]->isChecked());
     EXPECT_TRUE(window.optTerminal[1]->isChecked()); // "8000"
     EXPECT_TRUE(window.optAsString->isChecked());
@@ -350,8 +350,7 @@ TEST_F(ProfileEditorTest, SumUpOnNotConsecutiveLocksConsecutive)
     EXPECT_EQ(ws.Profile.Functions[0].DualConsecutive, 3);
     EXPECT_EQ(window.sldDualConsecutive->value(), 3);
     EXPECT_FALSE(window.sldDualConsecutive->isEnabled());
-    EXPECT_EQ(window.lblDualMessage->text(),
-              "WARNING. Sum On NOT Consecutive record imply sum On Consecutive record");
+    EXPECT_EQ(window.lblDualMessage->text(), "WARNING. Sum On NOT Consecutive record imply sum On Consecutive record");
 
     QTest::keyClick(window.sldDualNotConsecutive, Qt::Key_Left); // "Reject on Rec"
     EXPECT_EQ(ws.Profile.Functions[0].DualNotConsecutive, 2);
@@ -541,8 +540,9 @@ TEST_F(ProfileEditorTest, CopyProfileOneOntoThreeAndSave)
     ASSERT_EQ(messenger.shown.size(), 2u);
     EXPECT_EQ(messenger.shown[0].text, "Source profile and destination profile cannot be the same.");
     EXPECT_EQ(messenger.shown[1].title, "WARNING, possible data loss!");
-    EXPECT_EQ(messenger.shown[1].text, "Are you sure to overwrite the profile number : 3\nWith profile number :  1"
-                                       "\n\nThis is a NOT UNDO operation.");
+    EXPECT_EQ(messenger.shown[1].text,
+              "Are you sure to overwrite the profile number : 3\nWith profile number :  1"
+              "\n\nThis is a NOT UNDO operation.");
     EXPECT_EQ(messenger.shown[1].icon, MsgIcon::Critical);
     EXPECT_EQ(ws.Profile.Functions[2], ws.Profile.Functions[0]);
     // Afterwards the editor shows function 1.

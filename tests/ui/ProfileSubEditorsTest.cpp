@@ -1,13 +1,13 @@
 // The communication settings, barcode table and look-up link windows of the
 // profile editor, driven with the mouse and the keyboard on the offscreen
 // platform.
-#include "ui/profile/ExtFileLinkWindows.h"
+#include "ui/profile/ProfileSubEditors.h"
+#include "WidgetDriver.h"
 #include "platform/Messenger.h"
 #include "profiles/ProfileSet.h"
-#include "ui/profile/ProfileSubEditors.h"
+#include "ui/profile/ExtFileLinkWindows.h"
 #include "ui/profile/frmBCTable.h"
 #include "ui/profile/frmProfileComm.h"
-#include "WidgetDriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,12 +22,15 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
 using namespace vx;
@@ -156,7 +159,7 @@ TEST_F(SubEditorTest, AddingAndRemovingItemsAsAPersonDoes)
     doubleClickRow(available, 1); // "02 Time"
     selectRow(available, 6);      // "07 Profile"
     click(w->btnMoveUp);
-    click(w->btnMoveUp);          // the same item may come twice
+    click(w->btnMoveUp); // the same item may come twice
     doubleClickRow(available, available->count() - 1);
     EXPECT_EQ(codes(items(chosen)), QStringList({"02", "07", "07", "26"}));
     doubleClickRow(chosen, 1);
@@ -354,13 +357,13 @@ TEST_F(SubEditorTest, BarcodeBoxesAreBitsOfTheirEntries)
         if (!box->isChecked())
             clear << box->text();
     }
-    EXPECT_EQ(clear, QStringList({"Italy PharmaCode", "Matrix 25", "UPCE to UPCA", "ISBN Conversion",
-                                  "ISSN Conversion"}));
+    EXPECT_EQ(clear,
+              QStringList({"Italy PharmaCode", "Matrix 25", "UPCE to UPCA", "ISBN Conversion", "ISSN Conversion"}));
 
     const struct {
         int box;
         int entry;
-        std::vector<qint16> values; // after each click
+        std::vector<qint16> values;    // after each click
     } cases[] = {{0, 0, {59, 187}},    // "Code 39"
                  {24, 10, {125, 61}},  // "ISSN Conversion"
                  {23, 10, {189, 61}},  // "ISBN Conversion"
@@ -486,8 +489,8 @@ TEST_F(SubEditorTest, FieldsToShowAndToUpdate)
     EXPECT_EQ(update->sldOperator[2]->value(), 3);
     EXPECT_EQ(update->txtFieldVal[5]->text(), QStringLiteral("10"));
     click(update->chkUpdateyesNo[4]);
-    QTest::keyClick(update->sldOperator[4], Qt::Key_End);  // "Upd"
-    QTest::keyClick(update->sldOperator[6], Qt::Key_Left); // "+"
+    QTest::keyClick(update->sldOperator[4], Qt::Key_End);          // "Upd"
+    QTest::keyClick(update->sldOperator[6], Qt::Key_Left);         // "+"
     test::ui::type(update->txtFieldVal[4], QStringLiteral("1,5")); // the comma is not taken
     EXPECT_EQ(x.UpdateEnabled[4], 1);
     EXPECT_EQ(x.UpdateOperator[4], 4);

@@ -102,14 +102,13 @@ std::vector<qint64> SimTerminal::TransferResult::latenciesNs(bool recordsOnly) c
 
 int SimTerminal::TransferResult::recordCount() const
 {
-    return int(std::count_if(lines.begin(), lines.end(),
-                             [](const LineResult &r) { return r.kind == LineKind::Record; }));
+    return int(
+        std::count_if(lines.begin(), lines.end(), [](const LineResult &r) { return r.kind == LineKind::Record; }));
 }
 
 // ---------------------------------------------------------------------------
 
-SimTerminal::SimTerminal(QObject *parent)
-    : QObject(parent)
+SimTerminal::SimTerminal(QObject *parent) : QObject(parent)
 {
     m_clock.start();
     m_answerTimer.setSingleShot(true);
@@ -626,8 +625,7 @@ bool SimTerminal::startLines(const QList<QByteArray> &lines, const SendOptions &
     return true;
 }
 
-SimTerminal::TransferResult SimTerminal::sendTransfer(const QList<QByteArray> &records,
-                                                      const SendOptions &options)
+SimTerminal::TransferResult SimTerminal::sendTransfer(const QList<QByteArray> &records, const SendOptions &options)
 {
     if (!startTransfer(records, options))
         return TransferResult();
@@ -643,8 +641,7 @@ SimTerminal::LineResult SimTerminal::sendAndWait(const QByteArray &line, const S
     return m_tx.result.lines.empty() ? LineResult() : m_tx.result.lines.front();
 }
 
-void SimTerminal::txBegin(const QList<QByteArray> &lines, std::vector<LineKind> kinds,
-                          const SendOptions &options)
+void SimTerminal::txBegin(const QList<QByteArray> &lines, std::vector<LineKind> kinds, const SendOptions &options)
 {
     m_tx = Tx();
     m_tx.active = true;
@@ -773,8 +770,7 @@ void SimTerminal::txConnectionChanged(bool up)
     m_answerTimer.stop();
     m_tx.awaitingAnswer = false;
     m_tx.bofAwaiting = false;
-    m_tx.bofFirst = m_tx.options.bofOnReconnect && m_tx.index > 0
-        && m_tx.kinds[size_t(m_tx.index)] != LineKind::Bof;
+    m_tx.bofFirst = m_tx.options.bofOnReconnect && m_tx.index > 0 && m_tx.kinds[size_t(m_tx.index)] != LineKind::Bof;
     if (m_tx.attempts > 0)
         ++m_tx.result.resends;
     txSendCurrent();
@@ -795,9 +791,7 @@ void SimTerminal::txFinish()
 
 // --- AckOnlyPeer ------------------------------------------------------------
 
-AckOnlyPeer::AckOnlyPeer(QIODevice *device, QObject *parent)
-    : QObject(parent)
-    , m_device(device)
+AckOnlyPeer::AckOnlyPeer(QIODevice *device, QObject *parent) : QObject(parent), m_device(device)
 {
     connect(device, &QIODevice::readyRead, this, &AckOnlyPeer::onReadyRead);
 }

@@ -41,9 +41,9 @@ struct SendOptions {
     // NAK is noted and the next line follows; a time-out ends the
     // transfer.
     bool resendUntilAck = false;
-    int maxAttempts = 0;        // with resendUntilAck: 0 = no limit
+    int maxAttempts = 0;         // with resendUntilAck: 0 = no limit
     bool bofOnReconnect = false; // after a new connection, "BOF" again first
-    int transferTimeoutMs = 0;  // 0 = no limit for the whole transfer
+    int transferTimeoutMs = 0;   // 0 = no limit for the whole transfer
     bool checkCharacters = true; // records carry their check characters
 };
 
@@ -91,11 +91,11 @@ public:
     using SendOptions = vx::sim::SendOptions;
 
     struct LineResult {
-        QByteArray line;   // as sent, without CR
+        QByteArray line; // as sent, without CR
         LineKind kind = LineKind::Other;
         Answer answer = Answer::None;
         int attempts = 0;
-        qint64 sentNs = 0;    // when the last attempt's CR was written
+        qint64 sentNs = 0;     // when the last attempt's CR was written
         qint64 latencyNs = -1; // CR of the last attempt to its answer; -1 when none
     };
 
@@ -124,12 +124,12 @@ public:
     // A look-up file received after "GETFILE" j.
     struct LookupFile {
         int number = 0;
-        qint64 bofNs = 0;               // when "BOF" arrived
-        QList<QByteArray> lines;         // accepted lines, without check characters
-        std::vector<qint64> lineNs;      // arrival of each accepted line
-        int naked = 0;                   // lines answered NAK
-        int badChecks = 0;               // lines with wrong check characters
-        bool complete = false;           // "EOF" arrived
+        qint64 bofNs = 0;           // when "BOF" arrived
+        QList<QByteArray> lines;    // accepted lines, without check characters
+        std::vector<qint64> lineNs; // arrival of each accepted line
+        int naked = 0;              // lines answered NAK
+        int badChecks = 0;          // lines with wrong check characters
+        bool complete = false;      // "EOF" arrived
     };
 
     struct Rules {
@@ -208,8 +208,8 @@ public:
     void sendRecord(const QByteArray &text); // text + check characters + CR
     void sendBof() { sendLine("BOF"); }
     void sendEof() { sendLine("EOF"); }
-    void sendAck(); // ACK + answerSuffix()
-    void sendNak(); // NAK + answerSuffix()
+    void sendAck();                                     // ACK + answerSuffix()
+    void sendNak();                                     // NAK + answerSuffix()
     void sendConnect(const QByteArray &speed = "9600"); // "CONNECT 9600" + CR
 
     // --- Stop-and-wait ------------------------------------------------------
@@ -217,8 +217,7 @@ public:
     LineResult sendAndWait(const QByteArray &line, const SendOptions &options = SendOptions());
     // "BOF", the records (with check characters unless options say not),
     // "EOF", each waiting for its answer. Blocks on a local event loop.
-    TransferResult sendTransfer(const QList<QByteArray> &records,
-                                const SendOptions &options = SendOptions());
+    TransferResult sendTransfer(const QList<QByteArray> &records, const SendOptions &options = SendOptions());
     // The same without blocking; transferFinished() reports the end.
     bool startTransfer(const QList<QByteArray> &records, const SendOptions &options = SendOptions());
     // Lines as given (CR added), stop-and-wait, without blocking.

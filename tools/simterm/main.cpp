@@ -383,16 +383,16 @@ int main(int argc, char **argv)
     quitOnSignals(app);
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "A simulated data-collection terminal.\n\n"
-        "Modes:\n"
-        "  send     send N generated records stop-and-wait (BOF, records with check\n"
-        "           characters, EOF), then print the rate and the CR-to-answer latency\n"
-        "  respond  answer the collector's GETDATA/RMVDATA/PUTFILE and take look-up\n"
-        "           files, until a signal or an exit condition\n"
-        "  ackpeer  the minimal PC: connect to a terminal and answer ACK to every line\n\n"
-        "The terminal listens on 127.0.0.1 (--listen) or opens a serial device\n"
-        "(--serial); the collector connects to it. Results end with a SUMMARY line."));
+    p.setApplicationDescription(
+        QStringLiteral("A simulated data-collection terminal.\n\n"
+                       "Modes:\n"
+                       "  send     send N generated records stop-and-wait (BOF, records with check\n"
+                       "           characters, EOF), then print the rate and the CR-to-answer latency\n"
+                       "  respond  answer the collector's GETDATA/RMVDATA/PUTFILE and take look-up\n"
+                       "           files, until a signal or an exit condition\n"
+                       "  ackpeer  the minimal PC: connect to a terminal and answer ACK to every line\n\n"
+                       "The terminal listens on 127.0.0.1 (--listen) or opens a serial device\n"
+                       "(--serial); the collector connects to it. Results end with a SUMMARY line."));
     p.addHelpOption();
     p.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("send, respond or ackpeer"));
     p.addOptions({

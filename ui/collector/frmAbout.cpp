@@ -28,12 +28,11 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     auto *version = new QLabel(tr("Version %1").arg(QStringLiteral(VENDRIX_VERSION)), this);
     version->setObjectName(QStringLiteral("lblVersion"));
 
-    auto *description = new QLabel(
-        tr("Collects the data records of portable barcode terminals on up to four channels "
-           "(serial port, infrared, modem or TCP) and stores them in text or CSV files, "
-           "databases or the inventory tables of the ERP.\n\n"
-           "Edits terminal profiles and sends them to the terminals."),
-        this);
+    auto *description = new QLabel(tr("Collects the data records of portable barcode terminals on up to four channels "
+                                      "(serial port, infrared, modem or TCP) and stores them in text or CSV files, "
+                                      "databases or the inventory tables of the ERP.\n\n"
+                                      "Edits terminal profiles and sends them to the terminals."),
+                                   this);
     description->setObjectName(QStringLiteral("lblDescription"));
     description->setWordWrap(true);
     description->setMinimumWidth(340);

@@ -1,7 +1,7 @@
 #include "ui/collector/frmAttendere.h"
 
-#include "ui/AppIcon.h"
 #include "collector/Collector.h"
+#include "ui/AppIcon.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -20,8 +20,7 @@ frmAttendere::frmAttendere(Collector &collector, int channel, QWidget *parent)
     setWindowTitle(QStringLiteral("Elaborazione in corso..."));
     setWindowIcon(AppIcon());
     setModal(true);
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-                   & ~Qt::WindowContextHelpButtonHint);
+    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint) & ~Qt::WindowContextHelpButtonHint);
 
     auto *icon = new QLabel(this);
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));

@@ -1,19 +1,19 @@
 #include "ui/collector/frmMain.h"
 
-#include "ui/AppIcon.h"
 #include "collector/Collector.h"
-#include "settings/IniStore.h"
-#include "transport/IrLib.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "profiles/ProfileSet.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
 #include "store/Utilities.h"
+#include "transport/IrLib.h"
+#include "ui/AppIcon.h"
 #include "ui/collector/frmAbout.h"
 #include "ui/collector/frmAttendere.h"
+#include "ui/collector/frmSplash.h"
 #include "ui/options/frmOptions.h"
 #include "ui/profile/frmProfile.h"
-#include "ui/collector/frmSplash.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,10 +77,8 @@ void endProgram(int code)
 
 } // namespace
 
-frmMain::frmMain(Collector &collector, IniStore &store, Settings &settings, Messenger &messenger,
-                 QWidget *parent)
-    : QMainWindow(parent), m_collector(collector), m_store(store), m_settings(settings),
-      m_messenger(messenger)
+frmMain::frmMain(Collector &collector, IniStore &store, Settings &settings, Messenger &messenger, QWidget *parent)
+    : QMainWindow(parent), m_collector(collector), m_store(store), m_settings(settings), m_messenger(messenger)
 {
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
@@ -396,8 +394,7 @@ void frmMain::addTrayIcon()
     if (!TrayAvailable || !TrayAvailable()) {
         // Without a notification area the window stays in the task bar,
         // minimised, instead of disappearing with no way back.
-        m_collector.PLog(QStringLiteral("No notification area: the window stays minimised in the task bar."),
-                         0);
+        m_collector.PLog(QStringLiteral("No notification area: the window stays minimised in the task bar."), 0);
         return;
     }
     trayIcon->show();
@@ -530,14 +527,13 @@ void frmMain::mnuHelpContents_Click()
 {
     const QString path = ManualPath();
     if (!QFileInfo(path).isFile()) {
-        m_messenger.message(tr("The manual %1 is missing from the program folder %2.")
-                                .arg(QLatin1String(kManualName), ProgramDir),
-                            MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
+        m_messenger.message(
+            tr("The manual %1 is missing from the program folder %2.").arg(QLatin1String(kManualName), ProgramDir),
+            MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
         return;
     }
     if (!OpenUrl(QUrl::fromLocalFile(path)))
-        m_messenger.message(tr("The manual %1 cannot be opened: no program to show PDF files was found.")
-                                .arg(path),
+        m_messenger.message(tr("The manual %1 cannot be opened: no program to show PDF files was found.").arg(path),
                             MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
 }
 

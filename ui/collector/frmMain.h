@@ -32,8 +32,7 @@ class frmMain : public QMainWindow {
 public:
     static constexpr int kChannels = 4;
 
-    frmMain(Collector &collector, IniStore &store, Settings &settings, Messenger &messenger,
-            QWidget *parent = nullptr);
+    frmMain(Collector &collector, IniStore &store, Settings &settings, Messenger &messenger, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // --- What start-up and the actions use from the system; tests replace them.

@@ -1,7 +1,7 @@
 #include "ui/options/OptionsForm.h"
 
-#include "settings/IniStore.h"
 #include "platform/Paths.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
@@ -13,11 +13,11 @@ namespace vx {
 
 namespace OptionsLists {
 
-#define VX_LIST(name, ...)                                                                         \
-    const QStringList &name()                                                                      \
-    {                                                                                              \
-        static const QStringList list = {__VA_ARGS__};                                             \
-        return list;                                                                               \
+#define VX_LIST(name, ...)                                                                                             \
+    const QStringList &name()                                                                                          \
+    {                                                                                                                  \
+        static const QStringList list = {__VA_ARGS__};                                                                 \
+        return list;                                                                                                   \
     }
 
 VX_LIST(ProtocolTypes, "ACK/NAK", "None")
@@ -29,8 +29,8 @@ VX_LIST(Parities, "None", "Pari", "Dispari", "Mark", "Spazio")
 VX_LIST(DataBits, "8", "7", "6", "5", "4")
 VX_LIST(StopBits, "1", "1,5", "2")
 VX_LIST(FlowControls, "None", "Xon/Xoff", "RTS/CTS")
-VX_LIST(DbmsTypes, "TXT (*.txt)", "Access 2.0 (*.mdb)", "Dbase III (*.dbf)", "Dbase IV (*.dbf)",
-        "Dbase 5 (*.dbf)", "CSV (*.csv)", "Zucchetti", "PostgreSQL")
+VX_LIST(DbmsTypes, "TXT (*.txt)", "Access 2.0 (*.mdb)", "Dbase III (*.dbf)", "Dbase IV (*.dbf)", "Dbase 5 (*.dbf)",
+        "CSV (*.csv)", "Zucchetti", "PostgreSQL")
 VX_LIST(Separators, "None", "Space", "<TAB>")
 VX_LIST(Policies, "Append", "OverWrite", "NewFile")
 VX_LIST(RootKeys, "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER", "HKEY_DYN_DATA",
@@ -42,10 +42,19 @@ VX_LIST(RootKeys, "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER
 
 namespace {
 
-QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+QString flag(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
 // The text form of a Boolean.
-QString boolWord(bool on) { return on ? QStringLiteral("True") : QStringLiteral("False"); }
-bool numericOne(const QString &text) { return NumericValue(text) == 1.0; }
+QString boolWord(bool on)
+{
+    return on ? QStringLiteral("True") : QStringLiteral("False");
+}
+bool numericOne(const QString &text)
+{
+    return NumericValue(text) == 1.0;
+}
 QString at(const QStringList &list, int index)
 {
     return index >= 0 && index < list.size() ? list.at(index) : list.value(0);
@@ -136,8 +145,7 @@ OptionsForm OptionsForm::Fill(const Settings &s, const IniStore &store)
         x.separator = d.SepCode;
         x.policy = ListIndex(Policies(), d.Policy);
         // The record store recreates a target only for the text "1".
-        x.alwaysOverwrite = AlwaysOverwriteEnabled(x.protocol, x.policy)
-                            && d.AlwaysOverwrite == QLatin1String("1");
+        x.alwaysOverwrite = AlwaysOverwriteEnabled(x.protocol, x.policy) && d.AlwaysOverwrite == QLatin1String("1");
     }
     for (int k = 1; k <= 5; ++k) {
         const ExtFileSettings &e = s.ExtFile[k];
@@ -214,12 +222,10 @@ namespace PasswordRules {
 
 bool ApplyNeedsPrompt(const MiscForm &misc, const QString &storedPassword)
 {
-    return misc.profileMode && !storedPassword.trimmed().isEmpty()
-           && misc.pwd.trimmed() == misc.pwdVer.trimmed();
+    return misc.profileMode && !storedPassword.trimmed().isEmpty() && misc.pwd.trimmed() == misc.pwdVer.trimmed();
 }
 
-PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword,
-                      const std::optional<QString> &prompted)
+PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword, const std::optional<QString> &prompted)
 {
     const QString typed = misc.pwd.trimmed();
     if (typed != misc.pwdVer.trimmed())

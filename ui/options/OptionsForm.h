@@ -16,19 +16,19 @@ struct Settings;
 // records (ValorizzaSettings). frmOptions maps its controls to this and back;
 // tests call it directly.
 namespace OptionsLists {
-const QStringList &ProtocolTypes();   // "ACK/NAK", "None"
-const QStringList &ConnTypes();       // stored words: "Serial" ... "IRCradle"
+const QStringList &ProtocolTypes();    // "ACK/NAK", "None"
+const QStringList &ConnTypes();        // stored words: "Serial" ... "IRCradle"
 const QStringList &ConnTypeCaptions(); // "Serial", "IrDa", "Infrared", "TCP/IP", "Modem", "IR Cradle"
-const QStringList &Ports();           // "None", "Com1" ... "Com9"
+const QStringList &Ports();            // "None", "Com1" ... "Com9"
 const QStringList &Speeds();
 const QStringList &Parities();
 const QStringList &DataBits();
 const QStringList &StopBits();
 const QStringList &FlowControls();
-const QStringList &DbmsTypes();       // the target kinds, "PostgreSQL" last
-const QStringList &Separators();      // "None", "Space", "<TAB>" (other text allowed)
-const QStringList &Policies();        // "Append", "OverWrite", "NewFile"
-const QStringList &RootKeys();        // the seven data-exchange roots
+const QStringList &DbmsTypes();  // the target kinds, "PostgreSQL" last
+const QStringList &Separators(); // "None", "Space", "<TAB>" (other text allowed)
+const QStringList &Policies();   // "Append", "OverWrite", "NewFile"
+const QStringList &RootKeys();   // the seven data-exchange roots
 } // namespace OptionsLists
 
 // What the controls of one channel tab hold. List positions are indexes
@@ -74,8 +74,8 @@ struct MiscForm {
 };
 
 struct OptionsForm {
-    std::array<ChannelForm, 5> com;    // 1..4
-    std::array<ExtFileForm, 6> ext;    // 1..5
+    std::array<ChannelForm, 5> com; // 1..4
+    std::array<ExtFileForm, 6> ext; // 1..5
     MiscForm misc;
 
     // The controls as the dialog opens on the records; the data-exchange
@@ -109,10 +109,10 @@ struct OptionsForm {
 
 // The password check of "OK" and "&Apply".
 enum class PasswordVerdict {
-    Save,              // go on and save
-    SaveBlankWarning,  // warn that no password is set, then save
-    Mismatch,          // "Profile Mode password not valid, please check"; nothing saved
-    WrongPassword,     // "Profile Mode wrong Password"; profile mode cleared, nothing saved
+    Save,             // go on and save
+    SaveBlankWarning, // warn that no password is set, then save
+    Mismatch,         // "Profile Mode password not valid, please check"; nothing saved
+    WrongPassword,    // "Profile Mode wrong Password"; profile mode cleared, nothing saved
 };
 
 namespace PasswordRules {

@@ -1,8 +1,8 @@
 #include "ui/options/frmOptions.h"
 
-#include "settings/IniStore.h"
-#include "platform/Messenger.h"
 #include "collector/RegistryExchange.h"
+#include "platform/Messenger.h"
+#include "settings/IniStore.h"
 #include "settings/Settings.h"
 #include "ui/options/frmSettingModem.h"
 
@@ -45,8 +45,8 @@ QLineEdit *digitsBox(const QString &name, int digits, QWidget *parent)
 {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(name);
-    edit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("\\d{0,%1}").arg(digits)), edit));
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,%1}").arg(digits)), edit));
     return edit;
 }
 
@@ -209,9 +209,9 @@ QWidget *frmOptions::buildChannelTab(int i)
     lblComDevice[i] = new QLabel(line);
     lblComDevice[i]->setObjectName(indexed("lblComDevice", i));
     lblComDevice[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblComDevice[i]->setToolTip(QStringLiteral(
-        "The device this port stands for: VENDRIX_COM<N> when set, else the ComN= line of ports.ini, "
-        "else /dev/ttyS<N-1>"));
+    lblComDevice[i]->setToolTip(
+        QStringLiteral("The device this port stands for: VENDRIX_COM<N> when set, else the ComN= line of ports.ini, "
+                       "else /dev/ttyS<N-1>"));
     auto *portRow = new QHBoxLayout;
     portRow->addWidget(CmbComPort[i]);
     portRow->addWidget(lblComDevice[i], 1);
@@ -283,8 +283,7 @@ QWidget *frmOptions::buildFilesTab()
     heading->setFont(bold);
     layout->addWidget(heading);
     for (const char *text : {"Byte 00-14 = Codice Articolo da usarsi anche come chiave",
-                             "Byte 15-44 = Descrizione articolo (riga1)",
-                             "Byte 45-74 = Descrizione articolo (riga2)"})
+                             "Byte 15-44 = Descrizione articolo (riga1)", "Byte 45-74 = Descrizione articolo (riga2)"})
         layout->addWidget(new QLabel(QString::fromLatin1(text), page));
     tabFiles = new QTabWidget(page);
     tabFiles->setObjectName(QStringLiteral("tabFiles"));
@@ -319,8 +318,8 @@ QWidget *frmOptions::buildFileTab(int k)
     txtMaxLenght[k] = digitsBox(indexed("txtMaxLenght", k), 5, page);
     txtMaxLenght[k]->setMaximumWidth(80);
     f->addRow(QStringLiteral("MaxLenght"), txtMaxLenght[k]);
-    f->addRow(QString(), note(QStringLiteral("Maximum lenght of record to send. if 0 the real lenght will be sent."),
-                              page));
+    f->addRow(QString(),
+              note(QStringLiteral("Maximum lenght of record to send. if 0 the real lenght will be sent."), page));
     f->addRow(note(QStringLiteral("If file is marked \"ZUCCHETTI\"then the parameter \"Delete After Send\" will be "
                                   "ignored"),
                    page));
@@ -487,8 +486,8 @@ void frmOptions::protocolChanged(int i)
 
 void frmOptions::policyChanged(int i)
 {
-    const bool ok = OptionsForm::AlwaysOverwriteEnabled(CmbProtocolType[i]->currentIndex(),
-                                                        cmbPolicy[i]->currentIndex());
+    const bool ok =
+        OptionsForm::AlwaysOverwriteEnabled(CmbProtocolType[i]->currentIndex(), cmbPolicy[i]->currentIndex());
     if (!ok)
         ChkAlwaysOverwrite[i]->setChecked(false);
     ChkAlwaysOverwrite[i]->setEnabled(ok);
@@ -547,8 +546,7 @@ void frmOptions::cmdEsplora_Click(int channel)
 void frmOptions::cmdEsploraBis_Click(int file)
 {
     const QString name = m_messenger.openFileName(QStringLiteral("Select DataBase FileName"),
-                                                  QStringLiteral("Text File (*.txt)|*.txt"),
-                                                  PCtoTermdb[file]->text());
+                                                  QStringLiteral("Text File (*.txt)|*.txt"), PCtoTermdb[file]->text());
     if (!name.isEmpty())
         PCtoTermdb[file]->setText(name);
 }
@@ -574,8 +572,7 @@ bool frmOptions::confirm(bool apply)
         chkProfileMode->setChecked(false);
         return false;
     case PasswordVerdict::SaveBlankWarning:
-        m_messenger.message(QLatin1String(PasswordRules::kBlank), MsgIcon::Exclamation, MsgButtons::Ok,
-                            windowTitle());
+        m_messenger.message(QLatin1String(PasswordRules::kBlank), MsgIcon::Exclamation, MsgButtons::Ok, windowTitle());
         setPasswordBoxes(true);
         break;
     case PasswordVerdict::Save:
@@ -596,8 +593,7 @@ bool frmOptions::confirm(bool apply)
     // the data-exchange key is reported once, not for every channel.
     for (int n = 1; n <= kChannels; ++n) {
         if (!RegistryExchange::WriteRegistryValue(m_settings.Misc.ChiavePC, m_settings.Misc.PercorsoChiave,
-                                                  QStringLiteral("ID(%1)").arg(n), QStringLiteral("0"),
-                                                  m_messenger))
+                                                  QStringLiteral("ID(%1)").arg(n), QStringLiteral("0"), m_messenger))
             break;
     }
     return true;

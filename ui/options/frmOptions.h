@@ -55,7 +55,7 @@ public:
     std::array<QString, kChannels + 1> ModemInit;
 
     // --- Controls (channels 1..4, look-up files 1..5; element 0 unused).
-    QTabWidget *tabOptions = nullptr;  // "Comm Settings", "UpLoad Files", "Miscellaneous"
+    QTabWidget *tabOptions = nullptr; // "Comm Settings", "UpLoad Files", "Miscellaneous"
     QTabWidget *tabChannels = nullptr;
     QTabWidget *tabFiles = nullptr;
     std::array<QComboBox *, kChannels + 1> CmbProtocolType{};

@@ -16,7 +16,10 @@ namespace vx {
 
 namespace {
 
-int currentFunction(const ProfileWorkspace &ws) { return qBound(0, int(ws.CurrentFunction), 4); }
+int currentFunction(const ProfileWorkspace &ws)
+{
+    return qBound(0, int(ws.CurrentFunction), 4);
+}
 
 QLabel *heading(const QString &text, QWidget *parent)
 {
@@ -95,8 +98,8 @@ frmExtFileJoinKey::frmExtFileJoinKey(ProfileWorkspace &workspace, QWidget *paren
     const QStringList items = FieldChoiceItems(function, QStringLiteral("None"));
 
     auto *main = new QVBoxLayout(this);
-    main->addWidget(note(QStringLiteral("Select the internal field to use to join (seek) the external files key."),
-                         this));
+    main->addWidget(
+        note(QStringLiteral("Select the internal field to use to join (seek) the external files key."), this));
     auto *grid = new QGridLayout;
     grid->addWidget(heading(QStringLiteral("key"), this), 0, 0);
     grid->addWidget(heading(QStringLiteral("Internal Field"), this), 0, 1);
@@ -104,9 +107,8 @@ frmExtFileJoinKey::frmExtFileJoinKey(ProfileWorkspace &workspace, QWidget *paren
         QComboBox *box = fieldChoice(this, QStringLiteral("cmbFileJoinKey%1").arg(k), items,
                                      FieldChoicePosition(function.ExtLink.KeyField[k]));
         box->setEnabled(layout && JoinKeyListEnabled(*layout, k));
-        connect(box, qOverload<int>(&QComboBox::activated), this, [this, k](int position) {
-            m_ws.Profile.Functions[m_function].ExtLink.KeyField[k] = qint16(position);
-        });
+        connect(box, qOverload<int>(&QComboBox::activated), this,
+                [this, k](int position) { m_ws.Profile.Functions[m_function].ExtLink.KeyField[k] = qint16(position); });
         cmbFileJoinKey[k] = box;
         grid->addWidget(new QLabel(QStringLiteral("Key %1").arg(k + 1), this), k + 1, 0);
         grid->addWidget(box, k + 1, 1);
@@ -127,16 +129,15 @@ frmExtFileFieldsToShow::frmExtFileFieldsToShow(ProfileWorkspace &workspace, QWid
     const ExtFileLink &link = m_ws.Profile.Functions[m_function].ExtLink;
 
     auto *main = new QVBoxLayout(this);
-    main->addWidget(note(QStringLiteral("Select the esternal file's fields to show when the record is retrieved"),
-                         this));
+    main->addWidget(
+        note(QStringLiteral("Select the esternal file's fields to show when the record is retrieved"), this));
     auto *grid = new QGridLayout;
     for (int u = 0; u < 8; ++u) {
         auto *box = new QCheckBox(QStringLiteral("Field %1").arg(u + 1), this);
         box->setObjectName(QStringLiteral("chkFieldToShow%1").arg(u));
         box->setChecked(link.QueryShowField[u] != 0);
-        connect(box, &QCheckBox::clicked, this, [this, u](bool on) {
-            m_ws.Profile.Functions[m_function].ExtLink.QueryShowField[u] = on ? 1 : 0;
-        });
+        connect(box, &QCheckBox::clicked, this,
+                [this, u](bool on) { m_ws.Profile.Functions[m_function].ExtLink.QueryShowField[u] = on ? 1 : 0; });
         chkFieldToShow[u] = box;
         grid->addWidget(box, u % 4, u / 4);
     }
@@ -242,6 +243,9 @@ frmExtFileFieldsToUpdate::frmExtFileFieldsToUpdate(ProfileWorkspace &workspace, 
     Command1 = finish(this, main);
 }
 
-ExtFileLink &frmExtFileFieldsToUpdate::link() { return m_ws.Profile.Functions[m_function].ExtLink; }
+ExtFileLink &frmExtFileFieldsToUpdate::link()
+{
+    return m_ws.Profile.Functions[m_function].ExtLink;
+}
 
 } // namespace vx

@@ -1,7 +1,7 @@
 #include "ui/profile/ProfileSubEditors.h"
 
-#include "ui/profile/ExtFileLinkWindows.h"
 #include "platform/Messenger.h"
+#include "ui/profile/ExtFileLinkWindows.h"
 #include "ui/profile/frmBCTable.h"
 #include "ui/profile/frmProfileComm.h"
 
@@ -18,9 +18,15 @@ void showModal(ProfileWorkspace &ws, QWidget *parent)
 
 } // namespace
 
-void ShowProfileComm(ProfileWorkspace &ws, QWidget *parent) { showModal<frmProfileComm>(ws, parent); }
+void ShowProfileComm(ProfileWorkspace &ws, QWidget *parent)
+{
+    showModal<frmProfileComm>(ws, parent);
+}
 
-void ShowBCTable(ProfileWorkspace &ws, QWidget *parent) { showModal<frmBCTable>(ws, parent); }
+void ShowBCTable(ProfileWorkspace &ws, QWidget *parent)
+{
+    showModal<frmBCTable>(ws, parent);
+}
 
 void ShowExtFileJoinKey(ProfileWorkspace &ws, QWidget *parent)
 {

@@ -55,6 +55,9 @@ frmBCTable::frmBCTable(ProfileWorkspace &workspace, QWidget *parent)
     main->addLayout(buttons);
 }
 
-BarcodeTable &frmBCTable::table() { return m_ws.Profile.Functions[m_function].Fields[m_field].Barcode; }
+BarcodeTable &frmBCTable::table()
+{
+    return m_ws.Profile.Functions[m_function].Fields[m_field].Barcode;
+}
 
 } // namespace vx

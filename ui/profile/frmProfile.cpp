@@ -1,11 +1,11 @@
 #include "ui/profile/frmProfile.h"
 
-#include "ui/AppIcon.h"
 #include "platform/Messenger.h"
 #include "profiles/ProfileFile.h"
+#include "ui/AppIcon.h"
 #include "ui/profile/ProfileSubEditors.h"
-#include "ui/transfer/TransferWindows.h"
 #include "ui/profile/frmCopyProfile.h"
+#include "ui/transfer/TransferWindows.h"
 #include "ui/transfer/frmSettingsSend.h"
 
 #include <QAction>
@@ -236,22 +236,24 @@ QWidget *frmProfile::buildCommon()
         connect(box, &QCheckBox::clicked, this, [&member](bool on) { member = on ? 1 : 0; });
         return box;
     };
-    chkBackLight = flag(named(new QCheckBox(QStringLiteral("Auto Back Light")), QStringLiteral("chkBackLight")),
-                        o.AutoBackLight);
-    chkBeepRead = flag(named(new QCheckBox(QStringLiteral("Beep on Read")), QStringLiteral("chkBeepRead")),
-                       o.BeepOnRead);
-    chkBeepError = flag(named(new QCheckBox(QStringLiteral("Beep on Error")), QStringLiteral("chkBeepError")),
-                        o.BeepOnError);
-    chkTerminalId = flag(named(new QCheckBox(QStringLiteral("Terminal ID")), QStringLiteral("chkTerminalId")),
-                         o.TerminalIdEnabled);
-    chkOperatorId = flag(named(new QCheckBox(QStringLiteral("Operator ID")), QStringLiteral("chkOperatorId")),
-                         o.OperatorIdEnabled);
+    chkBackLight =
+        flag(named(new QCheckBox(QStringLiteral("Auto Back Light")), QStringLiteral("chkBackLight")), o.AutoBackLight);
+    chkBeepRead =
+        flag(named(new QCheckBox(QStringLiteral("Beep on Read")), QStringLiteral("chkBeepRead")), o.BeepOnRead);
+    chkBeepError =
+        flag(named(new QCheckBox(QStringLiteral("Beep on Error")), QStringLiteral("chkBeepError")), o.BeepOnError);
+    chkTerminalId =
+        flag(named(new QCheckBox(QStringLiteral("Terminal ID")), QStringLiteral("chkTerminalId")), o.TerminalIdEnabled);
+    chkOperatorId =
+        flag(named(new QCheckBox(QStringLiteral("Operator ID")), QStringLiteral("chkOperatorId")), o.OperatorIdEnabled);
     txtTerminalId = named(new QLineEdit, QStringLiteral("txtTerminalId"));
     txtOperatorId = named(new QLineEdit, QStringLiteral("txtOperatorId"));
-    bindText(txtTerminalId, [this](const QString &t) { return m_state.SetTerminalIdValue(t); },
-             [&o] { return o.TerminalIdValue; });
-    bindText(txtOperatorId, [this](const QString &t) { return m_state.SetOperatorIdValue(t); },
-             [&o] { return o.OperatorIdValue; });
+    bindText(
+        txtTerminalId, [this](const QString &t) { return m_state.SetTerminalIdValue(t); },
+        [&o] { return o.TerminalIdValue; });
+    bindText(
+        txtOperatorId, [this](const QString &t) { return m_state.SetOperatorIdValue(t); },
+        [&o] { return o.OperatorIdValue; });
     miscGrid->addWidget(chkBackLight, 0, 0);
     miscGrid->addWidget(chkBeepRead, 1, 0);
     miscGrid->addWidget(chkBeepError, 2, 0);
@@ -309,8 +311,9 @@ QWidget *frmProfile::buildCommon()
     }
     boxes->addStretch(1);
     cGrid->addLayout(boxes, 3, 0, 1, 4);
-    auto *hint = new QLabel(QStringLiteral("If you want to use a non printable ascii character please use the "
-                                           "\"Costant like Ascii code\" to enter the specific ascii code."));
+    auto *hint =
+        new QLabel(QStringLiteral("If you want to use a non printable ascii character please use the "
+                                  "\"Costant like Ascii code\" to enter the specific ascii code."));
     hint->setObjectName(QStringLiteral("lblConstantHint"));
     hint->setWordWrap(true);
     cGrid->addWidget(hint, 4, 0, 1, 4);
@@ -341,9 +344,9 @@ QWidget *frmProfile::buildPortTab(int tab)
     p.cmbParity = list("Parity", "cmbParity", {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")},
                        o.AutoPortParity, 1);
     p.cmbData = list("Data", "cmbData", {QStringLiteral("7"), QStringLiteral("8")}, o.AutoPortDataBits, 2);
-    p.cmbFlowControl = list("Flow Control", "cmbFlowControl",
-                            {QStringLiteral("None"), QStringLiteral("Cts/Rts"), QStringLiteral("Xon/Xoff")},
-                            o.AutoPortFlowControl, 3);
+    p.cmbFlowControl =
+        list("Flow Control", "cmbFlowControl",
+             {QStringLiteral("None"), QStringLiteral("Cts/Rts"), QStringLiteral("Xon/Xoff")}, o.AutoPortFlowControl, 3);
     if (tab == ProfileEditorState::KeyboardTab) {
         // The keyboard wedge's protocol is fixed by the terminal; the profile
         // holds no member for it, so the list only shows it.
@@ -381,8 +384,9 @@ QWidget *frmProfile::buildExternalFiles()
     auto position = [this](const QString &name, int kind, int index) {
         auto *box = named(new QLineEdit, name);
         box->setFixedWidth(70);
-        bindText(box, [this, kind, index](const QString &t) { return m_state.SetLayoutPosition(kind, index, t); },
-                 [this, kind, index] { return m_state.layoutPosition(kind, index); });
+        bindText(
+            box, [this, kind, index](const QString &t) { return m_state.SetLayoutPosition(kind, index, t); },
+            [this, kind, index] { return m_state.layoutPosition(kind, index); });
         return box;
     };
 
@@ -410,8 +414,9 @@ QWidget *frmProfile::buildExternalFiles()
         uGrid->addWidget(new QLabel(QStringLiteral("Field %1").arg(u + 1)), u + 1, 0);
         auto *name = named(new QLineEdit, indexed("txtUserName", u));
         name->setToolTip(QStringLiteral("A note for this session; not saved in the profile"));
-        connect(name, &QLineEdit::textEdited, this,
-                [this, u](const QString &t) { m_state.UserFieldNotes[size_t(m_state.SelectedExtFile)][size_t(u)] = t; });
+        connect(name, &QLineEdit::textEdited, this, [this, u](const QString &t) {
+            m_state.UserFieldNotes[size_t(m_state.SelectedExtFile)][size_t(u)] = t;
+        });
         txtUserName[size_t(u)] = name;
         txtUserFrom[size_t(u)] = position(indexed("txtUserFrom", u), 2, u);
         txtUserTo[size_t(u)] = position(indexed("txtUserTo", u), 3, u);
@@ -450,8 +455,9 @@ QWidget *frmProfile::buildFunctions()
     top->addWidget(numbers, 0, 0, 2, 1);
     top->addWidget(new QLabel(QStringLiteral("Function Name")), 0, 1);
     txtFunctionName = named(new QLineEdit, QStringLiteral("txtFunctionName"));
-    bindText(txtFunctionName, [this](const QString &t) { return m_state.SetFunctionName(t); },
-             [this] { return m_state.function().Name; });
+    bindText(
+        txtFunctionName, [this](const QString &t) { return m_state.SetFunctionName(t); },
+        [this] { return m_state.function().Name; });
     txtFunctionName->installEventFilter(this);
     top->addWidget(txtFunctionName, 0, 2);
     chkProfileEnabled = named(new QCheckBox(QStringLiteral("Profile Enabled")), QStringLiteral("chkProfileEnabled"));
@@ -517,8 +523,9 @@ QWidget *frmProfile::buildMlks()
         grid->addWidget(r.chkEnabled, row, 1, Qt::AlignHCenter);
 
         r.txtName = named(new QLineEdit, indexed("txtFieldName", i));
-        bindText(r.txtName, [this, i](const QString &t) { return m_state.SetFieldName(i, t); },
-                 [this, i] { return m_state.field(i).Name; });
+        bindText(
+            r.txtName, [this, i](const QString &t) { return m_state.SetFieldName(i, t); },
+            [this, i] { return m_state.field(i).Name; });
         connect(r.txtName, &QLineEdit::textEdited, this, [this, i] {
             for (QLabel *l : fields[size_t(i)].lblName)
                 l->setText(m_state.field(i).Name);
@@ -527,8 +534,8 @@ QWidget *frmProfile::buildMlks()
         grid->addWidget(r.txtName, row, 2);
 
         r.cmbLevel = named(new QComboBox, indexed("cmbFieldLevel", i));
-        r.cmbLevel->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
-                              QStringLiteral("5")});
+        r.cmbLevel->addItems(
+            {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5")});
         connect(r.cmbLevel, &QComboBox::currentIndexChanged, this, [this, i](int level) {
             if (!m_state.LoadingControls && level >= 0)
                 m_state.SetLevel(i, level);
@@ -536,8 +543,9 @@ QWidget *frmProfile::buildMlks()
         grid->addWidget(r.cmbLevel, row, 3);
 
         r.txtMask = named(new QLineEdit, indexed("txtMask", i));
-        bindText(r.txtMask, [this, i](const QString &t) { return m_state.SetMask(i, t); },
-                 [this, i] { return m_state.field(i).Mask; });
+        bindText(
+            r.txtMask, [this, i](const QString &t) { return m_state.SetMask(i, t); },
+            [this, i] { return m_state.field(i).Mask; });
         // The box's own text: a refused key has already been taken back when
         // the change is reported.
         connect(r.txtMask, &QLineEdit::textChanged, this, [this, i] {
@@ -558,8 +566,9 @@ QWidget *frmProfile::buildMlks()
 
         r.txtMinLength = named(new QLineEdit, indexed("txtMinLength", i));
         r.txtMinLength->setFixedWidth(50);
-        bindText(r.txtMinLength, [this, i](const QString &t) { return m_state.SetMinLength(i, t); },
-                 [this, i] { return m_state.field(i).MinLength; });
+        bindText(
+            r.txtMinLength, [this, i](const QString &t) { return m_state.SetMinLength(i, t); },
+            [this, i] { return m_state.field(i).MinLength; });
         grid->addWidget(r.txtMinLength, row, 6);
 
         r.chkKey = named(new QCheckBox, indexed("chkKey", i));
@@ -637,13 +646,16 @@ QWidget *frmProfile::buildDefaults()
         grid->addWidget(r.lblName[0], i + 1, 1);
         r.chkDefaultEnable = named(new QCheckBox, indexed("chkDefaultEnable", i));
         r.chkDefaultAuto = named(new QCheckBox, indexed("chkDefaultAuto", i));
-        connect(r.chkDefaultEnable, &QCheckBox::clicked, this, [this, i](bool on) { m_state.SetDefaultEnabled(i, on); });
-        connect(r.chkDefaultAuto, &QCheckBox::clicked, this, [this, i](bool on) { m_state.SetDefaultAutomatic(i, on); });
+        connect(r.chkDefaultEnable, &QCheckBox::clicked, this,
+                [this, i](bool on) { m_state.SetDefaultEnabled(i, on); });
+        connect(r.chkDefaultAuto, &QCheckBox::clicked, this,
+                [this, i](bool on) { m_state.SetDefaultAutomatic(i, on); });
         grid->addWidget(r.chkDefaultEnable, i + 1, 2, Qt::AlignHCenter);
         grid->addWidget(r.chkDefaultAuto, i + 1, 3, Qt::AlignHCenter);
         r.txtDefault = named(new QLineEdit, indexed("txtDefault", i));
-        bindText(r.txtDefault, [this, i](const QString &t) { return m_state.SetDefaultValue(i, t); },
-                 [this, i] { return m_state.field(i).DefaultValue; });
+        bindText(
+            r.txtDefault, [this, i](const QString &t) { return m_state.SetDefaultValue(i, t); },
+            [this, i] { return m_state.field(i).DefaultValue; });
         grid->addWidget(r.txtDefault, i + 1, 4);
     }
     grid->setColumnStretch(4, 1);
@@ -798,11 +810,12 @@ QWidget *frmProfile::buildModem()
         grid->addWidget(new QLabel(QLatin1String(kModemLabels[b])), b, 0);
         auto *box = named(new QLineEdit, indexed("txtModem", b));
         box->setMaxLength(ProfileEditorState::ModemBoxLength(b));
-        bindText(box, [this, b](const QString &t) { return m_state.SetModemText(b, t); },
-                 [this, b, box] {
-                     // An emptied time-out box stays empty while it is edited.
-                     return b == 4 && box->text().isEmpty() ? QString() : m_state.modemText(b);
-                 });
+        bindText(
+            box, [this, b](const QString &t) { return m_state.SetModemText(b, t); },
+            [this, b, box] {
+                // An emptied time-out box stays empty while it is edited.
+                return b == 4 && box->text().isEmpty() ? QString() : m_state.modemText(b);
+            });
         txtModem[size_t(b)] = box;
         grid->addWidget(box, b, 1);
     }
@@ -1156,7 +1169,7 @@ void frmProfile::cmdClose_Click()
     if (m_state.closeNeedsConfirmation()
         && m_messenger.message(ProfileEditorState::CloseQuestion(), MsgIcon::Question, MsgButtons::OkCancel,
                                ProfileEditorState::CloseTitle())
-            != MsgAnswer::Ok)
+               != MsgAnswer::Ok)
         return;
     m_closing = true;
     QDialog::reject();

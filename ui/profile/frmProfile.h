@@ -125,7 +125,7 @@ public:
     QSlider *sldDualNotConsecutive = nullptr;
     QLabel *lblDualMessage = nullptr;
     QComboBox *cmbFileToUse = nullptr;
-    std::array<QCheckBox *, 3> chkExtMode{};  // Query, Retrieve, Update
+    std::array<QCheckBox *, 3> chkExtMode{}; // Query, Retrieve, Update
     std::array<QCheckBox *, 3> chkExtStop{};
     std::array<QPushButton *, 3> cmdDefine{};
     QPushButton *cmdJoinKey = nullptr;
@@ -157,8 +157,7 @@ private:
 
     // A text box whose edits go through `apply`; a refused edit puts back
     // what `shown` gives and tells the user why.
-    void bindText(QLineEdit *box, std::function<EditVerdict(const QString &)> apply,
-                  std::function<QString()> shown);
+    void bindText(QLineEdit *box, std::function<EditVerdict(const QString &)> apply, std::function<QString()> shown);
     // Shows a verdict's message; true when the edit was accepted.
     bool tell(const EditVerdict &verdict);
 

@@ -46,8 +46,7 @@ const QString kCharacterPattern = QStringLiteral("[\\x{20}-\\x{FF}]*");
 
 frmProfileComm::frmProfileComm(ProfileWorkspace &workspace, QWidget *parent, Messenger *messenger)
     : QDialog(parent), m_ws(workspace), m_function(qBound(0, int(workspace.CurrentFunction), 4)),
-      m_messenger(messenger ? messenger : &Messenger::current()),
-      m_record(workspace.Profile.Functions[m_function])
+      m_messenger(messenger ? messenger : &Messenger::current()), m_record(workspace.Profile.Functions[m_function])
 {
     setObjectName(QStringLiteral("frmProfileComm"));
     const ProfileFunction &function = m_ws.Profile.Functions[m_function];
@@ -114,10 +113,8 @@ frmProfileComm::frmProfileComm(ProfileWorkspace &workspace, QWidget *parent, Mes
     auto *sepGrid = new QGridLayout(separators);
     txtSeparatorFieldChar = lineEdit(separators, QStringLiteral("txtSeparatorFieldChar"), kCharacterPattern, 40);
     txtSeparatorFieldAscii = lineEdit(separators, QStringLiteral("txtSeparatorFieldAscii"), kNumberPattern, 60);
-    txtSeparatorDecimalChar =
-        lineEdit(separators, QStringLiteral("txtSeparatorDecimalChar"), kCharacterPattern, 40);
-    txtSeparatorDecimalAscii =
-        lineEdit(separators, QStringLiteral("txtSeparatorDecimalAscii"), kNumberPattern, 60);
+    txtSeparatorDecimalChar = lineEdit(separators, QStringLiteral("txtSeparatorDecimalChar"), kCharacterPattern, 40);
+    txtSeparatorDecimalAscii = lineEdit(separators, QStringLiteral("txtSeparatorDecimalAscii"), kNumberPattern, 60);
     sepGrid->addWidget(new QLabel(QStringLiteral("Field"), separators), 0, 0);
     sepGrid->addWidget(txtSeparatorFieldChar, 0, 1);
     sepGrid->addWidget(new QLabel(QStringLiteral("Ascii Code"), separators), 0, 2);
@@ -237,7 +234,10 @@ frmProfileComm::frmProfileComm(ProfileWorkspace &workspace, QWidget *parent, Mes
     m_loading = false;
 }
 
-FunctionCommSettings &frmProfileComm::comm() { return m_ws.Profile.Functions[m_function].Comm; }
+FunctionCommSettings &frmProfileComm::comm()
+{
+    return m_ws.Profile.Functions[m_function].Comm;
+}
 
 QWidget *frmProfileComm::buildPortTab(int tab)
 {
@@ -251,18 +251,18 @@ QWidget *frmProfileComm::buildPortTab(int tab)
     CmbFlowControl[tab] = combo(page, QStringLiteral("CmbFlowControl") + n, FlowControlItems());
     CmbProtocolType[tab] = combo(page, QStringLiteral("CmbProtocolType") + n, ProtocolItems());
     const std::array<std::pair<const char *, QComboBox *>, 5> rows{{{"Speed", CmbSpeed[tab]},
-                                                                   {"Parity", cmbParity[tab]},
-                                                                   {"Data Bits", CmbDataBits[tab]},
-                                                                   {"Flow Control", CmbFlowControl[tab]},
-                                                                   {"Protocol", CmbProtocolType[tab]}}};
+                                                                    {"Parity", cmbParity[tab]},
+                                                                    {"Data Bits", CmbDataBits[tab]},
+                                                                    {"Flow Control", CmbFlowControl[tab]},
+                                                                    {"Protocol", CmbProtocolType[tab]}}};
     for (int r = 0; r < 5; ++r) {
         grid->addWidget(new QLabel(QString::fromLatin1(rows[r].first), page), r % 3, (r / 3) * 2);
         grid->addWidget(rows[r].second, r % 3, (r / 3) * 2 + 1);
     }
     if (keyboard) {
-        grid->addWidget(new QLabel(QStringLiteral("Available only with the keyboard wedge model of the terminal."),
-                                   page),
-                        3, 0, 1, 5);
+        grid->addWidget(
+            new QLabel(QStringLiteral("Available only with the keyboard wedge model of the terminal."), page), 3, 0, 1,
+            5);
     }
     grid->setColumnStretch(4, 1);
 
@@ -328,8 +328,7 @@ void frmProfileComm::connectNumberBox(QLineEdit *box, qint16 FunctionCommSetting
     });
 }
 
-void frmProfileComm::connectSeparator(QLineEdit *character, QLineEdit *code,
-                                      QString FunctionCommSettings::*separator,
+void frmProfileComm::connectSeparator(QLineEdit *character, QLineEdit *code, QString FunctionCommSettings::*separator,
                                       qint16 FunctionCommSettings::*separatorCode, bool blankIsEmpty)
 {
     // textEdited comes from the user only, so setting the partner's text

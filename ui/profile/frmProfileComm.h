@@ -26,8 +26,7 @@ class Messenger;
 class frmProfileComm : public QDialog {
     Q_OBJECT
 public:
-    explicit frmProfileComm(ProfileWorkspace &workspace, QWidget *parent = nullptr,
-                            Messenger *messenger = nullptr);
+    explicit frmProfileComm(ProfileWorkspace &workspace, QWidget *parent = nullptr, Messenger *messenger = nullptr);
 
     std::array<QRadioButton *, 3> TipoTermi{};
     QTabWidget *SSTab1 = nullptr;

@@ -1,11 +1,11 @@
 #include "ui/transfer/TransferWindows.h"
 
 #include "platform/Messenger.h"
-#include "transport/QtSerialPort.h"
-#include "transfer/SettingsLinks.h"
 #include "profiles/ProfileSet.h"
 #include "transfer/SettingsImport.h"
+#include "transfer/SettingsLinks.h"
 #include "transfer/TransferMessages.h"
+#include "transport/QtSerialPort.h"
 #include "ui/transfer/frmSettingsReceive.h"
 #include "ui/transfer/frmSettingsSend.h"
 
@@ -128,7 +128,7 @@ bool ReceiveProfileFromTerminal(QWidget *parent, ProfileSet &set, Messenger &mes
     frmSettingsReceive window(parent, nullptr, nullptr, &messenger);
     window.exec();
     return CompleteSettingsReception(window.outcome(), window.receiver().tempPath(), path, &set, messenger)
-        == ImportResult::Imported;
+           == ImportResult::Imported;
 }
 
 } // namespace vx

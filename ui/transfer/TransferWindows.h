@@ -55,7 +55,6 @@ bool SendProfileToTerminal(QWidget *parent, Messenger &messenger);
 // outcome, offers the import and reads the imported file into `set`. The
 // chosen target is replaced only by a successful import. True when `set`
 // now holds the received profile; *target receives the chosen path.
-bool ReceiveProfileFromTerminal(QWidget *parent, ProfileSet &set, Messenger &messenger,
-                                QString *target = nullptr);
+bool ReceiveProfileFromTerminal(QWidget *parent, ProfileSet &set, Messenger &messenger, QString *target = nullptr);
 
 } // namespace vx

@@ -2,9 +2,9 @@
 
 #include "crclib/CrcLibrary.h"
 #include "platform/Messenger.h"
-#include "transport/SerialPort.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/TransferMessages.h"
+#include "transport/SerialPort.h"
 #include "ui/transfer/TransferWindows.h"
 
 #include <QCheckBox>
@@ -16,13 +16,11 @@
 namespace vx {
 
 frmSettingsReceive::frmSettingsReceive(QWidget *parent, SerialPort *port, IrDevice *infrared, Messenger *messenger)
-    : QDialog(parent), m_port(port), m_infrared(infrared),
-      m_messenger(messenger ? messenger : &Messenger::current())
+    : QDialog(parent), m_port(port), m_infrared(infrared), m_messenger(messenger ? messenger : &Messenger::current())
 {
     setObjectName(QStringLiteral("frmSettingsReceive"));
-    const TransferFormControls c = BuildTransferForm(this, TransferText::receiveCaption(),
-                                                     TransferText::receiveHint(), QStringLiteral("57600"),
-                                                     QStringLiteral("Command1"));
+    const TransferFormControls c = BuildTransferForm(this, TransferText::receiveCaption(), TransferText::receiveHint(),
+                                                     QStringLiteral("57600"), QStringLiteral("Command1"));
     CommType = c.CommType;
     cmbCommPort = c.cmbCommPort;
     cmbSpeed = c.cmbSpeed;

@@ -24,8 +24,8 @@ class SerialPort;
 class frmSettingsReceive : public QDialog {
     Q_OBJECT
 public:
-    explicit frmSettingsReceive(QWidget *parent = nullptr, SerialPort *port = nullptr,
-                                IrDevice *infrared = nullptr, Messenger *messenger = nullptr);
+    explicit frmSettingsReceive(QWidget *parent = nullptr, SerialPort *port = nullptr, IrDevice *infrared = nullptr,
+                                Messenger *messenger = nullptr);
     ~frmSettingsReceive() override;
 
     // How the reception ended; Cancelled when none ran to its end.

@@ -2,9 +2,9 @@
 
 #include "crclib/CrcLibrary.h"
 #include "platform/Messenger.h"
-#include "transport/SerialPort.h"
 #include "transfer/SettingsLinks.h"
 #include "transfer/TransferMessages.h"
+#include "transport/SerialPort.h"
 #include "ui/transfer/TransferWindows.h"
 
 #include <QCheckBox>
@@ -15,8 +15,8 @@
 
 namespace vx {
 
-frmSettingsSend::frmSettingsSend(const QString &profilePath, QWidget *parent, SerialPort *port,
-                                 IrDevice *infrared, Messenger *messenger)
+frmSettingsSend::frmSettingsSend(const QString &profilePath, QWidget *parent, SerialPort *port, IrDevice *infrared,
+                                 Messenger *messenger)
     : QDialog(parent), m_profilePath(profilePath), m_port(port), m_infrared(infrared),
       m_messenger(messenger ? messenger : &Messenger::current())
 {

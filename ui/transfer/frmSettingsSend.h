@@ -26,9 +26,8 @@ class frmSettingsSend : public QDialog {
 public:
     // The port, infrared device and messenger default to the real ones
     // (a Qt serial port, libIrLib.so, the program's messenger).
-    explicit frmSettingsSend(const QString &profilePath, QWidget *parent = nullptr,
-                             SerialPort *port = nullptr, IrDevice *infrared = nullptr,
-                             Messenger *messenger = nullptr);
+    explicit frmSettingsSend(const QString &profilePath, QWidget *parent = nullptr, SerialPort *port = nullptr,
+                             IrDevice *infrared = nullptr, Messenger *messenger = nullptr);
     ~frmSettingsSend() override;
 
     QString profilePath() const { return m_profilePath; }
