@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
+#include "settings/OptionsForm.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
@@ -182,4 +183,16 @@ TEST(SettingsFlags, NumbersAndBooleans)
     EXPECT_EQ(NumericValue("-3"), -3.0);
     EXPECT_EQ(NumericValue("x1"), 0.0);
     EXPECT_EQ(NumericValue("."), 0.0);
+}
+
+TEST(OptionsRules, IntervalTextRoundsAndLimits)
+{
+    const struct {
+        const char *typed;
+        const char *saved;
+    } cases[] = {{" 7 ", "07"},  {"2.5", "02"},  {"3.5", "04"},
+                 {"59.6", "60"}, {"-5", "02"},   {"99999999999999999999", "60"},
+                 {"abc", "02"},  {"12abc", "12"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(OptionsForm::AutoSecText(QString::fromLatin1(c.typed)), QLatin1String(c.saved)) << c.typed;
 }

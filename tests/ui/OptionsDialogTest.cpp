@@ -6,8 +6,8 @@
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
+#include "settings/OptionsForm.h"
 #include "settings/Settings.h"
-#include "ui/options/OptionsForm.h"
 #include "ui/options/frmOptions.h"
 #include "ui/options/frmSettingModem.h"
 
@@ -115,18 +115,6 @@ TEST_F(OptionsTest, IntervalIsSavedInTwoDigitsFrom02To60)
     EXPECT_EQ(d.txtComAutoSec[3]->text(), "120");
     ui::click(d.cmdOK);
     EXPECT_EQ(saved("Com(3)", "AutoSec"), "60");
-}
-
-TEST(OptionsRules, IntervalTextRoundsAndLimits)
-{
-    const struct {
-        const char *typed;
-        const char *saved;
-    } cases[] = {{" 7 ", "07"},  {"2.5", "02"},  {"3.5", "04"},
-                 {"59.6", "60"}, {"-5", "02"},   {"99999999999999999999", "60"},
-                 {"abc", "02"},  {"12abc", "12"}};
-    for (const auto &c : cases)
-        EXPECT_EQ(OptionsForm::AutoSecText(QString::fromLatin1(c.typed)), QLatin1String(c.saved)) << c.typed;
 }
 
 TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)

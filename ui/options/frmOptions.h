@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/options/OptionsForm.h"
+#include "settings/OptionsForm.h"
 
 #include <QDialog>
 #include <array>

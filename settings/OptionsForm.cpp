@@ -1,4 +1,4 @@
-#include "ui/options/OptionsForm.h"
+#include "settings/OptionsForm.h"
 
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
