@@ -3,6 +3,11 @@ add_library(vx_warnings INTERFACE)
 target_compile_options(vx_warnings INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wno-unused-parameter>
   $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic>)
+# CI builds with warnings as errors; a user building on a newer compiler,
+# which may warn of new things, does not.
+if(VENDRIX_WERROR)
+  target_compile_options(vx_warnings INTERFACE -Werror)
+endif()
 if(VENDRIX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

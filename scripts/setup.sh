@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every build, run and test dependency of Vendrix from Debian packages
 # (dpkg-dev, file: the Debian package's dependencies; desktop-file-utils,
-# systemd, lintian: checks of the desktop entry, the units and the package).
+# systemd, lintian: checks of the desktop entry, the units and the package;
+# clang-format: the style check).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -13,7 +14,7 @@ PKGS=(
   libshp-dev zlib1g-dev
   libpq-dev libsqlite3-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   socat sqlite3 python3 python3-dbf gdal-bin
   xvfb xauth imagemagick procps
   dpkg-dev file desktop-file-utils systemd lintian
