@@ -223,7 +223,7 @@ int RunCollector(int &argc, char **argv, bool headless)
     QCoreApplication::setApplicationVersion(QStringLiteral(VENDRIX_VERSION));
     installQuitSignals();
     if (!takeInstanceLock(headless))
-        return kAnotherCollectorRuns;
+        return kExitAnotherCollector;
 
     // Messages go to the log and standard error until a window takes over.
     HeadlessMessenger messenger;

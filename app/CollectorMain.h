@@ -26,10 +26,6 @@ struct CollectorApp {
 // build has no window (the caller then runs headless).
 int RunCollectorWindow(CollectorApp &app);
 
-// The exit code of a collector that finds another one running on its data
-// folder.
-constexpr int kAnotherCollectorRuns = 3;
-
 // The runner calls this once the start-up is over: a SIGHUP that came
 // during the start-up is handled now, later ones at once.
 void CollectorRunning();

@@ -24,16 +24,6 @@ void err(const QString &line)
     std::fflush(stderr);
 }
 
-int usage()
-{
-    err(
-        QStringLiteral("Usage:\n"
-                       "  Vendrix profile new FILE.VDX          write a new default profile\n"
-                       "  Vendrix profile check FILE.VDX        read a profile and report what is wrong\n"
-                       "  Vendrix profile export-c FILE.VDX OUT.c   write the profile as C default settings"));
-    return 2;
-}
-
 // Reads the file as Open does (New, then the file); reports a failure and
 // returns false.
 bool load(const QString &path, ProfileSet &set, ProfileReadResult &result)
@@ -63,10 +53,10 @@ int runNew(const QString &path)
     QString why;
     if (!WriteProfileFile(set, path, &why)) {
         err(QStringLiteral("%1: cannot write: %2").arg(path, why));
-        return 1;
+        return kExitFailed;
     }
     out(QStringLiteral("%1: new profile written (%2 lines)").arg(path).arg(ProfileLines(set).size()));
-    return 0;
+    return kExitOk;
 }
 
 int runCheck(const QString &path)
@@ -74,7 +64,7 @@ int runCheck(const QString &path)
     ProfileSet set;
     ProfileReadResult result;
     if (!load(path, set, result))
-        return 1;
+        return kExitFailed;
     int functions = 0;
     int fields = 0;
     for (const ProfileFunction &f : set.Functions) {
@@ -101,10 +91,10 @@ int runCheck(const QString &path)
         file.open(QIODevice::ReadOnly) ? KeysWithComma(file.readAll()) : QList<QByteArray>();
     if (!commas.isEmpty()) {
         err(QStringLiteral("%1: %2 The profile cannot be sent.").arg(path, CommaRefusalText(commas)));
-        return 1;
+        return kExitFailed;
     }
     out(summary);
-    return 0;
+    return kExitOk;
 }
 
 int runExport(const QString &path, const QString &target)
@@ -112,28 +102,46 @@ int runExport(const QString &path, const QString &target)
     ProfileSet set;
     ProfileReadResult result;
     if (!load(path, set, result))
-        return 1;
+        return kExitFailed;
     QString why;
     if (!SettingsSourceExport(set, target, QDateTime::currentDateTime(), &why)) {
         err(QStringLiteral("%1: cannot write the C source: %2").arg(target, why));
-        return 1;
+        return kExitFailed;
     }
     out(QStringLiteral("%1: C source with %2 settings written").arg(target).arg(ProfileLines(set).size()));
-    return 0;
+    return kExitOk;
 }
 
 } // namespace
 
-int RunProfileCommand(const QStringList &args)
+QList<Command> ProfileCommands()
 {
-    const QString command = args.value(0);
-    if (command == QLatin1String("new") && args.size() == 2)
-        return runNew(args[1]);
-    if (command == QLatin1String("check") && args.size() == 2)
-        return runCheck(args[1]);
-    if (command == QLatin1String("export-c") && args.size() == 3)
-        return runExport(args[1], args[2]);
-    return usage();
+    const std::pair<QString, QString> profile{QStringLiteral("FILE.VDX"), QStringLiteral("the profile file")};
+    Command made;
+    made.words = QStringLiteral("profile new");
+    made.summary = QStringLiteral("write a new default profile");
+    made.description = QStringLiteral("Writes the profile of a new editor session (terminal family 8000) to FILE.VDX.");
+    made.arguments = {profile};
+    made.run = [](CommandCall &call) { return runNew(call.argument(0)); };
+
+    Command check;
+    check.words = QStringLiteral("profile check");
+    check.summary = QStringLiteral("read a profile and report what is wrong");
+    check.description = QStringLiteral(
+        "Reads FILE.VDX as the profile editor opens it and prints a summary; a line the reader refuses, "
+        "or a value that holds a comma, is reported with its line and the exit code is 1.");
+    check.arguments = {profile};
+    check.run = [](CommandCall &call) { return runCheck(call.argument(0)); };
+
+    Command exportC;
+    exportC.words = QStringLiteral("profile export-c");
+    exportC.summary = QStringLiteral("write the profile as C default settings");
+    exportC.description = QStringLiteral(
+        "Reads FILE.VDX and writes OUT.c: the array defaultSettings[] with one string per profile line "
+        "and TotalSettings().");
+    exportC.arguments = {profile, {QStringLiteral("OUT.c"), QStringLiteral("the C source to write")}};
+    exportC.run = [](CommandCall &call) { return runExport(call.argument(0), call.argument(1)); };
+    return {made, check, exportC};
 }
 
 } // namespace vx

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QStringList>
+#include "platform/CommandLine.h"
 
 namespace vx {
 
-// "profile new|check|export-c ..." (arguments after "profile").
-int RunProfileCommand(const QStringList &args);
+// "profile new", "profile check", "profile export-c": profile files for
+// installers, without a display.
+QList<Command> ProfileCommands();
 
 } // namespace vx

@@ -68,64 +68,33 @@ struct TransferArgs {
     bool infrared = false;
 };
 
-// Reads "FILE --port ComN --speed S [--ir]" (options in any order); false
-// with the reason when something is missing or wrong.
-bool parseArgs(const QStringList &args, TransferArgs *a, QString *why)
+// Takes the port and the speed from the parsed command line; false, with
+// the usage printed, when one is missing or wrong.
+bool transferArgs(const CommandCall &call, TransferArgs *a, int *exitCode)
 {
     static const QRegularExpression comPattern(QStringLiteral("^[Cc][Oo][Mm]([1-9])$"));
     static const QRegularExpression speedPattern(QStringLiteral("^[1-9][0-9]{0,8}$"));
-    bool havePort = false;
-    bool haveSpeed = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--ir")) {
-            a->infrared = true;
-        } else if (arg == QLatin1String("--port") || arg == QLatin1String("--speed")) {
-            if (i + 1 >= args.size()) {
-                *why = arg + QStringLiteral(" needs a value.");
-                return false;
-            }
-            const QString value = args.at(++i);
-            if (arg == QLatin1String("--port")) {
-                const auto m = comPattern.match(value);
-                if (!m.hasMatch()) {
-                    *why = QStringLiteral("'%1' is not a port: use Com1 to Com9.").arg(value);
-                    return false;
-                }
-                a->port = m.captured(1).toInt();
-                havePort = true;
-            } else {
-                if (!speedPattern.match(value).hasMatch()) {
-                    *why = QStringLiteral("'%1' is not a speed: use bits per second, such as 38400.").arg(value);
-                    return false;
-                }
-                a->speed = value;
-                haveSpeed = true;
-            }
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            *why = QStringLiteral("Unknown option '%1'.").arg(arg);
-            return false;
-        } else if (a->file.isEmpty()) {
-            a->file = arg;
-        } else {
-            *why = QStringLiteral("Only one profile file, please ('%1').").arg(arg);
-            return false;
-        }
+    a->file = call.argument(0);
+    a->infrared = call.isSet(QStringLiteral("ir"));
+    QString why;
+    const QString port = call.value(QStringLiteral("port"));
+    const QString speed = call.value(QStringLiteral("speed"));
+    const auto m = comPattern.match(port);
+    if (!call.isSet(QStringLiteral("port")))
+        why = QStringLiteral("--port ComN is missing.");
+    else if (!m.hasMatch())
+        why = QStringLiteral("'%1' is not a port: use Com1 to Com9.").arg(port);
+    else if (!call.isSet(QStringLiteral("speed")))
+        why = QStringLiteral("--speed S is missing.");
+    else if (!speedPattern.match(speed).hasMatch())
+        why = QStringLiteral("'%1' is not a speed: use bits per second, such as 38400.").arg(speed);
+    if (!why.isEmpty()) {
+        *exitCode = call.usageError(why);
+        return false;
     }
-    if (a->file.isEmpty())
-        *why = QStringLiteral("The profile file (FILE.VDX) is missing.");
-    else if (!havePort)
-        *why = QStringLiteral("--port ComN is missing.");
-    else if (!haveSpeed)
-        *why = QStringLiteral("--speed S is missing.");
-    return why->isEmpty();
-}
-
-int usage(const QString &command, const QString &why)
-{
-    err(QStringLiteral("Vendrix %1: %2").arg(command, why));
-    err(QStringLiteral("Usage: Vendrix %1 FILE.VDX --port ComN --speed S [--ir]").arg(command));
-    return 2;
+    a->port = m.captured(1).toInt();
+    a->speed = speed;
+    return true;
 }
 
 // SIGINT and SIGTERM become the Cancel button: the transfer ends the way a
@@ -177,15 +146,8 @@ private:
     bool m_installed = false;
 };
 
-} // namespace
-
-int RunSendSettings(const QStringList &args)
+int runSendSettings(const TransferArgs &a)
 {
-    const QString command = QStringLiteral("send-settings");
-    TransferArgs a;
-    QString why;
-    if (!parseArgs(args, &a, &why))
-        return usage(command, why);
     if (!QFileInfo(a.file).isFile()) {
         err(TransferText::profileMissing() + QStringLiteral(": ") + a.file);
         return 1;
@@ -244,14 +206,8 @@ int RunSendSettings(const QStringList &args)
     return 1;
 }
 
-int RunReceiveSettings(const QStringList &args)
+int runReceiveSettings(const TransferArgs &a)
 {
-    const QString command = QStringLiteral("receive-settings");
-    TransferArgs a;
-    QString why;
-    if (!parseArgs(args, &a, &why))
-        return usage(command, why);
-
     QtSerialPort port;
     IrLibDevice infrared;
     CrcLibrary &crc = CrcLibrary::instance();
@@ -318,6 +274,51 @@ int RunReceiveSettings(const QStringList &args)
         return 1;
     out(QStringLiteral("Settings Received! Imported into %1.").arg(a.file));
     return 0;
+}
+
+} // namespace
+
+QList<Command> SettingsTransferCommands()
+{
+    const QList<QCommandLineOption> options = {
+        QCommandLineOption(QStringLiteral("port"), QStringLiteral("The serial port, Com1 to Com9 (required)."),
+                           QStringLiteral("ComN")),
+        QCommandLineOption(QStringLiteral("speed"),
+                           QStringLiteral("The speed in bits per second: 9600, 19200, 38400, 57600, 115200 "
+                                          "(required)."),
+                           QStringLiteral("S")),
+        QCommandLineOption(QStringLiteral("ir"), QStringLiteral("Go through the infrared cradle library.")),
+    };
+    auto runWith = [](int (*transfer)(const TransferArgs &)) {
+        return [transfer](CommandCall &call) {
+            TransferArgs a;
+            int code = kExitUsage;
+            return transferArgs(call, &a, &code) ? transfer(a) : code;
+        };
+    };
+
+    Command send;
+    send.words = QStringLiteral("send-settings");
+    send.summary = QStringLiteral("send a profile to a terminal");
+    send.description = QStringLiteral(
+        "Sends FILE.VDX to the terminal line by line, with a closing CRC-32 line. Exit code 0 only when "
+        "the terminal agreed the CRC. Ctrl-C cancels.");
+    send.arguments = {{QStringLiteral("FILE.VDX"), QStringLiteral("the profile to send")}};
+    send.options = options;
+    send.synopsis = QStringLiteral("FILE.VDX --port ComN --speed S [--ir]");
+    send.run = runWith(&runSendSettings);
+
+    Command receive;
+    receive.words = QStringLiteral("receive-settings");
+    receive.summary = QStringLiteral("receive a terminal's settings into a profile");
+    receive.description = QStringLiteral(
+        "Waits for the terminal (set it in TX mode), checks its CRC line and writes the settings to "
+        "FILE.VDX, which is replaced only by a successful reception. Ctrl-C cancels.");
+    receive.arguments = {{QStringLiteral("FILE.VDX"), QStringLiteral("the profile to write")}};
+    receive.options = options;
+    receive.synopsis = send.synopsis;
+    receive.run = runWith(&runReceiveSettings);
+    return {send, receive};
 }
 
 } // namespace vx

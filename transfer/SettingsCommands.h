@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QStringList>
+#include "platform/CommandLine.h"
 
 namespace vx {
 
 // "send-settings FILE.VDX --port ComN --speed S [--ir]" and
-// "receive-settings ..." (arguments after the command word).
-int RunSendSettings(const QStringList &args);
-int RunReceiveSettings(const QStringList &args);
+// "receive-settings ...": a profile to a terminal and back, without a display.
+QList<Command> SettingsTransferCommands();
 
 } // namespace vx
