@@ -63,7 +63,8 @@ mkdir -p "$VENDRIX_HOME"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM VENDRIX_EXCHANGE
 for n in 1 2 3 4 5 6 7 8 9; do unset "VENDRIX_COM$n"; done
 
-[ "$("$vendrix" --version)" = "Vendrix $VERSION" ] || fail "vendrix --version says: $("$vendrix" --version)"
+[ "$("$vendrix" --version | head -n 1)" = "Vendrix $VERSION" ] || fail "vendrix --version says: $("$vendrix" --version)"
+"$vendrix" --version | grep -q "GPL-3.0-or-later" || fail "vendrix --version names no licence"
 "$vendrix" profile new "$work/shop.VDX" || fail "vendrix profile new failed"
 "$vendrix" profile check "$work/shop.VDX" || fail "vendrix profile check failed"
 
