@@ -158,3 +158,58 @@ TEST_F(CommandLineTest, GroupsUnknownWordsAndValues)
     }
     EXPECT_EQ(written(), QStringList());
 }
+
+namespace {
+
+// What the bash completion offers for the words typed so far (the last
+// one being completed), run in folder.
+QStringList completions(const QStringList &typed, const QString &folder)
+{
+    const QString script = QStringLiteral(VX_BASH_COMPLETION);
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.start(QStringLiteral("bash"),
+            QStringList{QStringLiteral("-c"),
+                        QStringLiteral("source \"$1\" || exit 9; shift; COMP_WORDS=(\"$@\"); "
+                                       "COMP_CWORD=$(($# - 1)); _vendrix; printf '%s\\n' \"${COMPREPLY[@]}\""),
+                        QStringLiteral("bash"), script, QStringLiteral("vendrix")}
+                + typed);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return {QStringLiteral("<failed: %1>").arg(QString::fromLocal8Bit(p.readAllStandardError()))};
+    QStringList words = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    words.sort();
+    return words;
+}
+
+} // namespace
+
+TEST_F(CommandLineTest, BashCompletionKnowsEveryCommandAndOption)
+{
+    const CommandLine line = ProgramCommandLine(QStringLiteral("Vendrix"));
+    QList<Command> all = line.commands();
+    all.prepend(line.root());
+    for (const Command &c : all) {
+        SCOPED_TRACE(c.words.toStdString());
+        const QStringList words = wordsOf(c);
+        // Each word of the command completes from its first letter.
+        for (int i = 0; i < words.size(); ++i)
+            EXPECT_TRUE(completions(words.mid(0, i) + QStringList{words[i].left(1)}, dir.path()).contains(words[i]));
+        // Every long option, and --help.
+        const QStringList offered = completions(words + QStringList{QStringLiteral("--")}, dir.path());
+        EXPECT_TRUE(offered.contains(QStringLiteral("--help"))) << offered.join(' ').toStdString();
+        for (const QCommandLineOption &o : c.options) {
+            for (const QString &name : o.names()) {
+                if (name.size() > 1) {
+                    EXPECT_TRUE(offered.contains(QStringLiteral("--") + name)) << name.toStdString();
+                }
+            }
+        }
+    }
+
+    test::writeFile(dir.path() + QStringLiteral("/shop.VDX"), "FLAG=17\r\n");
+    EXPECT_EQ(completions({"send-settings", "shop.VDX", "--port", ""}, dir.path()),
+              QStringList({"Com1", "Com2", "Com3", "Com4", "Com5", "Com6", "Com7", "Com8", "Com9"}));
+    EXPECT_EQ(completions({"receive-settings", "--speed", "1"}, dir.path()), QStringList({"115200", "19200"}));
+    EXPECT_EQ(completions({"profile", "check", "sh"}, dir.path()), QStringList({"shop.VDX"}));
+    EXPECT_EQ(completions({"help", "profile", "ex"}, dir.path()), QStringList({"export-c"}));
+}

@@ -43,6 +43,7 @@ done
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/vendrix usr/share/applications/vendrix.desktop usr/share/man/man1/vendrix.1.gz \
+  usr/share/bash-completion/completions/vendrix \
   usr/share/icons/hicolor/48x48/apps/vendrix.png usr/share/icons/hicolor/256x256/apps/vendrix.png \
   usr/lib/systemd/user/vendrix.service lib/systemd/system/vendrix@.service \
   usr/share/doc/vendrix/copyright usr/share/doc/vendrix/changelog.gz; do
