@@ -74,8 +74,6 @@ bool ProfileEditorState::Open(const QString &path, Messenger &messenger)
 {
     New();
     const bool ok = ReadProfileFile(path, m_ws.Profile, messenger);
-    // The family read from the file brings its name limit with it.
-    SetTerminalFamily(m_ws.Profile.TerminalFamily);
     m_ws.CurrentFunction = 0;
     if (ok)
         m_caption = QStringLiteral("Profile : ") + path;
@@ -116,13 +114,16 @@ void ProfileEditorState::SelectFunction(int function)
 void ProfileEditorState::SetTerminalFamily(const QString &family)
 {
     m_ws.Profile.TerminalFamily = family;
+}
+
+void ProfileEditorState::ChooseTerminalFamily(const QString &family)
+{
+    SetTerminalFamily(family);
     if (family != QLatin1String("8000"))
         return;
-    for (ProfileFunction &f : m_ws.Profile.Functions) {
-        for (ProfileField &fd : f.Fields) {
-            if (fd.Name.size() > kNarrowNameLimit)
-                fd.Name.truncate(kNarrowNameLimit);
-        }
+    for (ProfileField &f : function().Fields) {
+        if (f.Name.size() > kNarrowNameLimit)
+            f.Name.truncate(kNarrowNameLimit);
     }
 }
 
@@ -289,7 +290,10 @@ EditVerdict ProfileEditorState::SetFieldName(int i, const QString &text)
     const EditVerdict comma = refuseComma(text);
     if (!comma.accepted)
         return comma;
-    field(i).Name = text.left(fieldNameLimit());
+    ProfileField &f = field(i);
+    if (text.size() > fieldNameLimit() && text.size() > f.Name.size())
+        return EditVerdict::refused(QString()); // the box is full: the key does nothing
+    f.Name = text;
     return EditVerdict::ok();
 }
 
@@ -488,16 +492,6 @@ void ProfileEditorState::SelectAutoPortTab(int tab)
     TerminalOptions &o = m_ws.Profile.TerminalOptions;
     if (o.AutoTransmit && tab != KeyboardTab && tab >= 0 && tab <= 4)
         o.AutoPort = qint16(tab + 1);
-}
-
-QStringList ProfileEditorState::AutoPortSpeeds(int tab)
-{
-    QStringList speeds = {QStringLiteral("115200"), QStringLiteral("76800"), QStringLiteral("57600"),
-                          QStringLiteral("38400"),  QStringLiteral("19200"), QStringLiteral("9600"),
-                          QStringLiteral("4800"),   QStringLiteral("2400")};
-    if (tab == KeyboardTab)
-        speeds.removeAt(1);
-    return speeds;
 }
 
 // ---- Terminal options -----------------------------------------------------------------------

@@ -78,11 +78,17 @@ public:
     static QString CloseTitle() { return QStringLiteral("Vendrix PC"); }
 
     // ---- Terminal family -----------------------------------------------------
-    // "711", "8000" or "8300". On "8000" every field name longer than 16
-    // characters is cut to its first 16, in every function, so the profile
-    // never holds a name the terminal cannot show.
+    // "711", "8000" or "8300", as read from a file or taken back from the
+    // communication settings: no name is touched. A profile of family "8300"
+    // reads back as "8000" (the file holds only "8xxx"), so cutting here
+    // would cut the 20-character names of every 8300 profile opened.
     void SetTerminalFamily(const QString &family);
-    // The longest field name for the family: 16 on "8000", else 20.
+    // The user chose a family. On "8000" the field names of the current
+    // function (the names shown) longer than 16 characters are cut to their
+    // first 16; other functions keep theirs.
+    void ChooseTerminalFamily(const QString &family);
+    // The longest field name the user may type for the family: 16 on
+    // "8000", else 20.
     int fieldNameLimit() const;
 
     // ---- Field rules (field i of the current function) ----------------------
@@ -104,7 +110,9 @@ public:
     static QString MaskCountLabel(const QString &maskText);
     // A blank mask becomes ten asterisks when its box loses the focus.
     EditVerdict MaskFocusLost(int i);
-    // Stored as typed, cut to the family's limit.
+    // Stored as typed. A name may not grow beyond the family's limit (the
+    // key does nothing); a longer name read from a file stays whole and may
+    // be shortened.
     EditVerdict SetFieldName(int i, const QString &text);
     EditVerdict FieldNameFocusLost(int i);
     // Stored trimmed.
@@ -152,8 +160,8 @@ public:
     // and its settings.
     void SetAutoTransmit(bool on, int selectedTab);
     void SelectAutoPortTab(int tab);
-    // The speed lists: the Keyboard tab's lacks "76800".
-    static QStringList AutoPortSpeeds(int tab);
+    // The speed lists and their mapping are those of the communication
+    // settings (SpeedItems, SpeedListPosition, SpeedFromListPosition).
 
     // ---- Terminal options ----------------------------------------------------
     EditVerdict SetTerminalIdValue(const QString &text);

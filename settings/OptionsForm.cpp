@@ -59,23 +59,20 @@ QString at(const QStringList &list, int index)
 {
     return index >= 0 && index < list.size() ? list.at(index) : list.value(0);
 }
+// A list's entry into a record; a list left on an unlisted stored text
+// leaves the record as it is.
+void choose(QString &record, const QStringList &list, int index)
+{
+    if (index != kUnlisted)
+        record = at(list, index);
+}
 
 } // namespace
 
-int OptionsForm::ListIndex(const QStringList &list, const QString &text)
+int OptionsForm::ListPosition(const QStringList &list, const QString &text)
 {
-    const int i = list.indexOf(text);
-    return i < 0 ? 0 : i;
-}
-
-int OptionsForm::PortIndex(const QString &port)
-{
-    if (port == QLatin1String("None") || port.isEmpty())
-        return 0;
-    const QChar last = port.at(port.size() - 1);
-    if (!last.isDigit() || last.unicode() >= 128)
-        return 0;
-    return last.digitValue();
+    const int i = int(list.indexOf(text));
+    return i < 0 ? kUnlisted : i;
 }
 
 QString OptionsForm::AutoSecText(const QString &typed)
@@ -85,6 +82,14 @@ QString OptionsForm::AutoSecText(const QString &typed)
     double value = NumericValue(typed.trimmed());
     value = std::min(60.0, std::max(2.0, std::nearbyint(value)));
     return QStringLiteral("%1").arg(static_cast<int>(value), 2, 10, QLatin1Char('0'));
+}
+
+QString OptionsForm::SavedAutoSec(const QString &boxText, const QString &stored, bool autoOn)
+{
+    const QString written = AutoSecText(boxText);
+    if (!autoOn || boxText != stored || NumericValue(written) == NumericValue(stored.trimmed()))
+        return written;
+    return stored;
 }
 
 bool OptionsForm::AutoEnabled(int protocol)
@@ -127,25 +132,28 @@ OptionsForm OptionsForm::Fill(const Settings &s, const IniStore &store)
         const ChannelSettings &c = s.Com[i];
         const StoreSettings &d = s.DBMS[i];
         ChannelForm &x = f.com[i];
-        x.protocol = ListIndex(ProtocolTypes(), c.ConnProtocol);
-        x.autoOn = AutoEnabled(x.protocol) && BoolText(c.Auto);
+        x.protocol = ListPosition(ProtocolTypes(), c.ConnProtocol);
+        // Under an unlisted protocol the box shows the stored flag, greyed.
+        x.autoOn = (AutoEnabled(x.protocol) || x.protocol == kUnlisted) && BoolText(c.Auto);
         x.autoSec = c.AutoSec;
-        x.connType = ListIndex(ConnTypes(), c.ConnType);
-        x.port = PortIndex(c.Port);
-        x.speed = ListIndex(Speeds(), c.Speed);
-        x.parity = ListIndex(Parities(), c.Parity);
-        x.dataBits = ListIndex(DataBits(), c.DataBits);
-        x.stopBits = ListIndex(StopBits(), c.StopBits);
-        x.flowControl = ListIndex(FlowControls(), c.FlowControl);
+        x.connType = ListPosition(ConnTypes(), c.ConnType);
+        x.port = ListPosition(Ports(), c.Port);
+        x.speed = ListPosition(Speeds(), c.Speed);
+        x.parity = ListPosition(Parities(), c.Parity);
+        x.dataBits = ListPosition(DataBits(), c.DataBits);
+        x.stopBits = ListPosition(StopBits(), c.StopBits);
+        x.flowControl = ListPosition(FlowControls(), c.FlowControl);
         x.ip = {c.IP1, c.IP2, c.IP3, c.IP4, c.IP5};
         x.resetModem = c.ResetModem;
         x.initModem = c.InitModem;
-        x.dbmsType = ListIndex(DbmsTypes(), d.Type);
+        x.dbmsType = ListPosition(DbmsTypes(), d.Type);
         x.dbmsName = d.Name;
         x.separator = d.SepCode;
-        x.policy = ListIndex(Policies(), d.Policy);
+        x.policy = ListPosition(Policies(), d.Policy);
         // The record store recreates a target only for the text "1".
-        x.alwaysOverwrite = AlwaysOverwriteEnabled(x.protocol, x.policy) && d.AlwaysOverwrite == QLatin1String("1");
+        const bool unlisted = x.protocol == kUnlisted || x.policy == kUnlisted;
+        x.alwaysOverwrite =
+            (AlwaysOverwriteEnabled(x.protocol, x.policy) || unlisted) && d.AlwaysOverwrite == QLatin1String("1");
     }
     for (int k = 1; k <= 5; ++k) {
         const ExtFileSettings &e = s.ExtFile[k];
@@ -164,8 +172,9 @@ OptionsForm OptionsForm::Fill(const Settings &s, const IniStore &store)
     if (BoolText(s.Misc.RunMinimized))
         m.run = MiscForm::RunMinimized;
     m.profileMode = s.Misc.ProfileMode == 1;
-    m.pwd = s.Misc.Password;
-    m.pwdVer = s.Misc.Password;
+    // The stored password is never shown: the boxes are for a new one.
+    m.pwd.clear();
+    m.pwdVer.clear();
     m.chiavePC = store.read(MiscSection(), QStringLiteral("ChiavePC"), QStringLiteral("HKEY_CURRENT_USER"));
     m.percorso = store.read(MiscSection(), QStringLiteral("PercorsoChiave"), QStringLiteral("DataExchange"));
     return f;
@@ -178,16 +187,18 @@ void OptionsForm::ValorizzaSettings(Settings &s) const
         const ChannelForm &x = com[i];
         ChannelSettings &c = s.Com[i];
         StoreSettings &d = s.DBMS[i];
-        c.ConnProtocol = at(ProtocolTypes(), x.protocol);
-        c.Auto = flag(AutoEnabled(x.protocol) && x.autoOn);
-        c.AutoSec = AutoSecText(x.autoSec);
-        c.ConnType = at(ConnTypes(), x.connType);
-        c.Port = at(Ports(), x.port);
-        c.Speed = at(Speeds(), x.speed);
-        c.Parity = at(Parities(), x.parity);
-        c.DataBits = at(DataBits(), x.dataBits);
-        c.StopBits = at(StopBits(), x.stopBits);
-        c.FlowControl = at(FlowControls(), x.flowControl);
+        choose(c.ConnProtocol, ProtocolTypes(), x.protocol);
+        // Under an unlisted protocol the flag keeps its stored text.
+        if (x.protocol != kUnlisted)
+            c.Auto = flag(AutoEnabled(x.protocol) && x.autoOn);
+        c.AutoSec = SavedAutoSec(x.autoSec, c.AutoSec, BoolText(c.Auto));
+        choose(c.ConnType, ConnTypes(), x.connType);
+        choose(c.Port, Ports(), x.port);
+        choose(c.Speed, Speeds(), x.speed);
+        choose(c.Parity, Parities(), x.parity);
+        choose(c.DataBits, DataBits(), x.dataBits);
+        choose(c.StopBits, StopBits(), x.stopBits);
+        choose(c.FlowControl, FlowControls(), x.flowControl);
         c.IP1 = x.ip[0].trimmed();
         c.IP2 = x.ip[1].trimmed();
         c.IP3 = x.ip[2].trimmed();
@@ -195,11 +206,12 @@ void OptionsForm::ValorizzaSettings(Settings &s) const
         c.IP5 = x.ip[4].trimmed();
         c.ResetModem = x.resetModem;
         c.InitModem = x.initModem;
-        d.Type = at(DbmsTypes(), x.dbmsType);
+        choose(d.Type, DbmsTypes(), x.dbmsType);
         d.Name = x.dbmsName.trimmed();
-        d.Policy = at(Policies(), x.policy);
+        choose(d.Policy, Policies(), x.policy);
         d.SepCode = x.separator.trimmed();
-        d.AlwaysOverwrite = flag(AlwaysOverwriteEnabled(x.protocol, x.policy) && x.alwaysOverwrite);
+        if (x.protocol != kUnlisted && x.policy != kUnlisted)
+            d.AlwaysOverwrite = flag(AlwaysOverwriteEnabled(x.protocol, x.policy) && x.alwaysOverwrite);
     }
     for (int k = 1; k <= 5; ++k) {
         const ExtFileForm &x = ext[k];
@@ -213,31 +225,32 @@ void OptionsForm::ValorizzaSettings(Settings &s) const
     s.Misc.RunIconized = boolWord(misc.run == MiscForm::RunIconized);
     s.Misc.RunNormal = boolWord(misc.run == MiscForm::RunNormal);
     s.Misc.ProfileMode = misc.profileMode ? 1 : 0;
-    s.Misc.Password = misc.pwd.trimmed();
+    if (!misc.pwd.trimmed().isEmpty())
+        s.Misc.Password = misc.pwd.trimmed();
     s.Misc.ChiavePC = misc.chiavePC.trimmed();
     s.Misc.PercorsoChiave = misc.percorso.trimmed();
 }
 
 namespace PasswordRules {
 
-bool ApplyNeedsPrompt(const MiscForm &misc, const QString &storedPassword)
+bool NeedsCurrentPassword(const MiscForm &misc, const QString &storedPassword, bool storedProfileMode)
 {
-    return misc.profileMode && !storedPassword.trimmed().isEmpty() && misc.pwd.trimmed() == misc.pwdVer.trimmed();
+    if (storedPassword.trimmed().isEmpty())
+        return false;
+    return misc.profileMode != storedProfileMode || !misc.pwd.trimmed().isEmpty();
 }
 
-PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword, const std::optional<QString> &prompted)
+PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword, bool storedProfileMode,
+                      const std::optional<QString> &current)
 {
     const QString typed = misc.pwd.trimmed();
     if (typed != misc.pwdVer.trimmed())
         return PasswordVerdict::Mismatch;
-    if (!misc.profileMode)
-        return PasswordVerdict::Save;
     const QString stored = storedPassword.trimmed();
-    if (stored.isEmpty() && typed.isEmpty())
-        return PasswordVerdict::SaveBlankWarning;
-    const QString offered = prompted ? prompted->trimmed() : typed;
-    if (offered != stored && !stored.isEmpty())
+    if (NeedsCurrentPassword(misc, storedPassword, storedProfileMode) && (!current || current->trimmed() != stored))
         return PasswordVerdict::WrongPassword;
+    if (misc.profileMode && stored.isEmpty() && typed.isEmpty())
+        return PasswordVerdict::SaveBlankWarning;
     return PasswordVerdict::Save;
 }
 

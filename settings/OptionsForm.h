@@ -31,8 +31,14 @@ const QStringList &Policies();   // "Append", "OverWrite", "NewFile"
 const QStringList &RootKeys();   // the seven data-exchange roots
 } // namespace OptionsLists
 
+// A list position for a stored text that is none of the list's entries
+// (a speed of "76800", a connection type with a trailing blank): the
+// dialog shows that text as it is and saves it unchanged unless the user
+// chooses an entry.
+constexpr int kUnlisted = -1;
+
 // What the controls of one channel tab hold. List positions are indexes
-// into the lists above.
+// into the lists above, or kUnlisted.
 struct ChannelForm {
     int protocol = 0;
     bool autoOn = false;
@@ -81,18 +87,24 @@ struct OptionsForm {
     // The controls as the dialog opens on the records; the data-exchange
     // root and key path come straight from the store.
     static OptionsForm Fill(const Settings &settings, const IniStore &store);
-    // Copies every control into the records.
+    // Copies every control into the records, which still hold what the
+    // dialog was opened on: a list left on a stored text that is not one of
+    // its entries, the flags that only such an entry governs, and empty
+    // password boxes keep the records' values.
     void ValorizzaSettings(Settings &settings) const;
 
     // --- Rules a control follows.
-    // Position in a list of the stored text; the first entry when it is not there.
-    static int ListIndex(const QStringList &list, const QString &text);
-    // "None" is the first entry; otherwise the entry whose position is the
-    // digit the port name ends in ("Com3" selects "Com3"); 0 without one.
-    static int PortIndex(const QString &port);
+    // Position in a list of the stored text; kUnlisted when it is not there.
+    static int ListPosition(const QStringList &list, const QString &text);
     // The interval saved for a typed text: its number, rounded, kept
     // between 2 and 60, in two digits ("", "0", "1" give "02"; 75 "60").
     static QString AutoSecText(const QString &typed);
+    // What "OK" saves for the interval box: the text as AutoSecText writes
+    // it. But on a channel that collects automatically, a stored text the
+    // user left as it was keeps its meaning (the collector honours 120
+    // seconds, and "00" stops the collection): it is saved as it is unless
+    // writing it in two digits gives the same number.
+    static QString SavedAutoSec(const QString &boxText, const QString &stored, bool autoOn);
     // "Automatic" is usable only on an "ACK/NAK" channel.
     static bool AutoEnabled(int protocol);
     // "Always Overwrite" only on an "ACK/NAK" channel whose policy is "OverWrite".
@@ -108,11 +120,17 @@ struct OptionsForm {
 };
 
 // The password check of "OK" and "&Apply".
+//
+// The two password boxes hold a new password, never the stored one: they
+// start empty, and boxes left empty mean "password unchanged". Turning
+// Profile Mode on or off, or typing a new password, needs the current
+// password (asked in a prompt) whenever one is stored; without one stored
+// nothing is asked.
 enum class PasswordVerdict {
     Save,             // go on and save
     SaveBlankWarning, // warn that no password is set, then save
     Mismatch,         // "Profile Mode password not valid, please check"; nothing saved
-    WrongPassword,    // "Profile Mode wrong Password"; profile mode cleared, nothing saved
+    WrongPassword,    // "Profile Mode wrong Password"; Profile Mode as stored, nothing saved
 };
 
 namespace PasswordRules {
@@ -121,13 +139,11 @@ inline const char *const kBlank = "WARNING : Password blank.\r\nPlease remember 
 inline const char *const kWrong = "Profile Mode wrong Password";
 inline const char *const kPromptTitle = "Enter Password";
 
-// Whether "&Apply" has to ask for the current password before it can
-// decide: profile mode on, and a password is stored.
-bool ApplyNeedsPrompt(const MiscForm &misc, const QString &storedPassword);
-// The verdict. For "OK" the typed password is the first box; for "&Apply"
-// it is what was typed into the prompt (prompted).
-PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword,
-                      const std::optional<QString> &prompted = std::nullopt);
+// Whether the current password must be asked for before saving.
+bool NeedsCurrentPassword(const MiscForm &misc, const QString &storedPassword, bool storedProfileMode);
+// The verdict; `current` is what was typed into the prompt, when one was shown.
+PasswordVerdict Check(const MiscForm &misc, const QString &storedPassword, bool storedProfileMode,
+                      const std::optional<QString> &current = std::nullopt);
 } // namespace PasswordRules
 
 } // namespace vx

@@ -100,6 +100,6 @@ TEST(ProfileEditorState, AFailedOpenLeavesTheCaptionUntitled)
     EXPECT_TRUE(state.Open(good, messenger));
     EXPECT_EQ(state.caption(), "Profile : " + good);
     EXPECT_EQ(ws.CurrentFunction, 0);
-    EXPECT_EQ(ws.Profile.Functions[2].Fields[1].Name, "ABCDEFGHIJKLMNOP"); // "8000": 16 characters
+    EXPECT_EQ(ws.Profile.Functions[2].Fields[1].Name, "ABCDEFGHIJKLMNOPQRST"); // read whole, never cut
     EXPECT_FALSE(state.closeNeedsConfirmation());
 }

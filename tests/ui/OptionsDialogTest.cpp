@@ -107,14 +107,20 @@ TEST_F(OptionsTest, IntervalIsSavedInTwoDigitsFrom02To60)
         EXPECT_FALSE(d.isVisible());
     }
     // Letters cannot be typed into the interval at all; a stored text out of
-    // range is still limited when saved.
+    // range is limited when automatic collection is off, and kept as it is
+    // when it is on and the user left it alone (the collector honours it).
     stored("Com(3)", "AutoSec", "120");
     frmOptions &d = open();
     ui::type(d.txtComAutoSec[1], "x9y5");
     EXPECT_EQ(d.txtComAutoSec[1]->text(), "95");
     EXPECT_EQ(d.txtComAutoSec[3]->text(), "120");
     ui::click(d.cmdOK);
-    EXPECT_EQ(saved("Com(3)", "AutoSec"), "60");
+    EXPECT_EQ(saved("Com(3)", "AutoSec"), "60"); // no automatic collection: the interval means nothing
+    stored(
+        {{"Com(3)", "Auto", "1"}, {"Com(3)", "AutoSec", "120"}, {"Com(4)", "Auto", "1"}, {"Com(4)", "AutoSec", "00"}});
+    ui::type(open().txtComAutoSec[2], "75");
+    ui::click(dialog->cmdOK);
+    expectSaved({{"Com(3)", "AutoSec", "120"}, {"Com(4)", "AutoSec", "00"}, {"Com(2)", "AutoSec", "60"}});
 }
 
 TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
@@ -165,117 +171,82 @@ TEST_F(OptionsTest, ProtocolAndPolicyDecideAutomaticAndAlwaysOverwrite)
 }
 
 // The password rules of "OK" and "&Apply", one stored state and one set of
-// actions per case.
+// actions per case. The boxes start empty and hold a new password only;
+// turning Profile Mode on or off or setting a password asks for the
+// current one whenever one is stored.
 TEST_F(OptionsTest, ProfileModePasswordRules)
 {
     enum class Button { Ok, Apply };
+    const auto newPassword = [](const char *text) {
+        return [text](frmOptions &d) {
+            ui::type(d.txtPWD, text);
+            ui::type(d.txtPWDVer, text);
+        };
+    };
+    const auto toggleMode = [](frmOptions &d) { ui::click(d.chkProfileMode); };
     struct Case {
         const char *name;
         const char *storedPassword;
         int storedMode;
         std::function<void(frmOptions &)> edit;
         Button button;
-        std::optional<QString> promptAnswer; // for Apply
+        bool asks;
+        std::optional<QString> current; // typed into the prompt
         bool saves;
         const char *message; // shown, or nullptr
         const char *savedPassword;
         int savedMode;
     };
     const Case cases[] = {
-        {"unchanged boxes", "secret", 1, [](frmOptions &) {}, Button::Ok, {}, true, nullptr, "secret", 1},
-        {"another password in both boxes",
+        {"empty boxes keep the password",
          "secret",
          1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "other");
-             ui::type(d.txtPWDVer, "other");
-         },
+         [](frmOptions &) {},
          Button::Ok,
-         {},
          false,
-         PasswordRules::kWrong,
+         {},
+         true,
+         nullptr,
          "secret",
          1},
+        {"a new password with the current one", "secret", 1, newPassword("newer"), Button::Ok, true, QString("secret"),
+         true, nullptr, "newer", 1},
+        {"a new password with a wrong one", "secret", 1, newPassword("newer"), Button::Apply, true, QString("guess"),
+         false, PasswordRules::kWrong, "secret", 1},
+        {"the prompt cancelled", "secret", 1, newPassword("newer"), Button::Ok, true, std::nullopt, false, nullptr,
+         "secret", 1},
         {"boxes that differ",
          "secret",
          1,
          [](frmOptions &d) { ui::type(d.txtPWDVer, "secreT"); },
          Button::Ok,
+         false,
          {},
          false,
          PasswordRules::kMismatch,
          "secret",
          1},
-        {"apply, old password in the prompt", "secret", 1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "newer");
-             ui::type(d.txtPWDVer, "newer");
-         },
-         Button::Apply, QString("secret"), true, nullptr, "newer", 1},
-        {"apply, wrong password in the prompt", "secret", 1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "newer");
-             ui::type(d.txtPWDVer, "newer");
-         },
-         Button::Apply, QString("guess"), false, PasswordRules::kWrong, "secret", 1},
-        {"apply, prompt cancelled", "secret", 1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "newer");
-             ui::type(d.txtPWDVer, "newer");
-         },
-         Button::Apply, std::nullopt, false, nullptr, "secret", 1},
-        {"turning profile mode on needs the password",
-         "secret",
-         0,
-         [](frmOptions &d) {
-             ui::click(d.chkProfileMode);
-             ui::type(d.txtPWD, "guess");
-             ui::type(d.txtPWDVer, "guess");
-         },
-         Button::Ok,
-         {},
-         false,
-         PasswordRules::kWrong,
-         "secret",
-         0},
-        {"profile mode off saves what the boxes hold",
-         "secret",
-         1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "typed");
-             ui::type(d.txtPWDVer, "typed");
-             ui::click(d.chkProfileMode);
-         },
-         Button::Ok,
-         {},
-         true,
-         nullptr,
-         "typed",
-         0},
-        {"profile mode off keeps the stored password",
-         "secret",
-         1,
-         [](frmOptions &d) { ui::click(d.chkProfileMode); },
-         Button::Ok,
-         {},
-         true,
-         nullptr,
-         "secret",
-         0},
-        {"no password anywhere", "", 1, [](frmOptions &) {}, Button::Ok, {}, true, PasswordRules::kBlank, "", 1},
+        {"turning profile mode on, wrong password", "secret", 0, toggleMode, Button::Ok, true, QString("guess"), false,
+         PasswordRules::kWrong, "secret", 0},
+        {"turning profile mode on", "secret", 0, toggleMode, Button::Apply, true, QString("secret"), true, nullptr,
+         "secret", 1},
+        {"turning profile mode off, wrong password", "secret", 1, toggleMode, Button::Ok, true, QString("guess"), false,
+         PasswordRules::kWrong, "secret", 1},
+        {"turning profile mode off", "secret", 1, toggleMode, Button::Ok, true, QString("secret"), true, nullptr,
+         "secret", 0},
+        {"no password anywhere", "", 1, [](frmOptions &) {}, Button::Ok, false, {}, true, PasswordRules::kBlank, "", 1},
         {"a first password needs no prompt",
          "",
          1,
-         [](frmOptions &d) {
-             ui::type(d.txtPWD, "first");
-             ui::type(d.txtPWDVer, "first");
-         },
+         newPassword("first"),
          Button::Apply,
+         false,
          {},
          true,
          nullptr,
          "first",
          1},
+        {"turning on without a password", "", 0, toggleMode, Button::Ok, false, {}, true, PasswordRules::kBlank, "", 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,22 +254,22 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
         stored("Misc", "ProfileMode", QString::number(c.storedMode));
         stored("Misc", "PercorsoChiave", "DataExchange");
         messenger.clear();
-        messenger.promptAnswers = {c.promptAnswer};
+        messenger.promptAnswers = {c.current};
         frmOptions &d = open();
         EXPECT_EQ(d.txtPWD->isEnabled(), c.storedMode == 1);
+        // The stored password is never shown.
+        EXPECT_TRUE(d.txtPWD->text().isEmpty());
+        EXPECT_TRUE(d.txtPWDVer->text().isEmpty());
         c.edit(d);
         ui::type(d.Percorso, "Edited");
         ui::click(c.button == Button::Ok ? d.cmdOK : d.cmdApply);
 
-        EXPECT_EQ(messenger.promptsShown.size(), c.button == Button::Apply && *c.storedPassword ? 1 : 0);
-        if (!messenger.promptsShown.isEmpty()) {
-            EXPECT_EQ(messenger.promptsShown.first(), "Enter Password");
-        }
+        EXPECT_EQ(messenger.promptsShown, c.asks ? QStringList({"Enter Password"}) : QStringList());
         if (c.message) {
             ASSERT_EQ(messenger.texts(), QStringList({QString::fromLatin1(c.message)}));
             if (c.message == PasswordRules::kWrong) {
                 EXPECT_EQ(messenger.shown[0].icon, MsgIcon::Critical);
-                EXPECT_FALSE(d.chkProfileMode->isChecked());
+                EXPECT_EQ(d.chkProfileMode->isChecked(), c.storedMode == 1); // back as stored
             }
         } else {
             EXPECT_TRUE(messenger.texts().isEmpty()) << messenger.texts().join('|').toStdString();
@@ -316,7 +287,10 @@ TEST_F(OptionsTest, ProfileModePasswordRules)
     }
 }
 
-TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
+// A stored text that is none of a list's entries is shown as it is and
+// saved unchanged by "OK" (the original put the first entry in its place);
+// choosing an entry replaces it.
+TEST_F(OptionsTest, ListsShowTheStoredEntryOrKeepAnUnlistedOne)
 {
     stored({{"Com(1)", "Port", "Com7"},
             {"Com(1)", "Speed", "76800"},
@@ -324,9 +298,11 @@ TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
             {"Com(2)", "StopBits", "1,5"},
             {"Com(2)", "FlowControl", "RTS/CTS"},
             {"Com(2)", "DataBits", "9"},
+            {"Com(2)", "ConnProtocol", "ACK/NAK "},
+            {"Com(2)", "Auto", "1"},
             {"Com(3)", "ConnType", "IRCradle"},
             {"Com(3)", "Port", "Com0"},
-            {"Com(4)", "ConnType", "Carrier pigeon"},
+            {"Com(4)", "ConnType", "TCP "},
             {"DBMS(1)", "Type", "PostgreSQL"},
             {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
             {"DBMS(2)", "Type", "Dbase IV (*.dbf)"},
@@ -334,36 +310,58 @@ TEST_F(OptionsTest, ListsShowTheStoredEntryOrTheirFirst)
             {"DBMS(3)", "Policy", "Sometimes"}});
     frmOptions &d = open();
     EXPECT_EQ(d.CmbComPort[1]->currentText(), "Com7");
-    EXPECT_EQ(d.CmbSpeed[1]->currentText(), "1200");
+    EXPECT_EQ(d.CmbSpeed[1]->currentText(), "76800");
     EXPECT_EQ(d.cmbParity[2]->currentText(), "Dispari");
     EXPECT_EQ(d.CmbStopBits[2]->currentText(), "1,5");
     EXPECT_EQ(d.CmbFlowControl[2]->currentText(), "RTS/CTS");
-    EXPECT_EQ(d.CmbDataBits[2]->currentText(), "8");
+    EXPECT_EQ(d.CmbDataBits[2]->currentText(), "9");
+    EXPECT_EQ(d.CmbProtocolType[2]->currentText(), "ACK/NAK ");
+    EXPECT_TRUE(d.chkComAuto[2]->isChecked()); // as stored, greyed
+    EXPECT_FALSE(d.chkComAuto[2]->isEnabled());
     EXPECT_TRUE(d.OptConnType[3][5]->isChecked());
-    EXPECT_EQ(d.CmbComPort[3]->currentText(), "None");
-    EXPECT_TRUE(d.OptConnType[4][0]->isChecked());
+    EXPECT_EQ(d.CmbComPort[3]->currentText(), "Com0");
+    for (QRadioButton *opt : d.OptConnType[4])
+        EXPECT_FALSE(opt->isChecked());
+    EXPECT_FALSE(d.lblConnTypeKept[4]->isHidden());
+    EXPECT_TRUE(d.lblConnTypeKept[4]->text().contains("\"TCP \""));
     EXPECT_EQ(d.CmbDBMSType[1]->currentText(), "PostgreSQL");
     EXPECT_FALSE(d.cmdEsplora[1]->isEnabled()); // a connection string, not a file
     EXPECT_EQ(d.cmbSeparator[2]->currentText(), ";");
-    EXPECT_EQ(d.cmbPolicy[3]->currentText(), "Append");
+    EXPECT_EQ(d.cmbPolicy[3]->currentText(), "Sometimes");
 
     ui::click(d.cmdOK);
     expectSaved({
         {"Com(1)", "Port", "Com7"},
-        {"Com(1)", "Speed", "1200"},
+        {"Com(1)", "Speed", "76800"},
         {"Com(2)", "Parity", "Dispari"},
         {"Com(2)", "StopBits", "1,5"},
         {"Com(2)", "FlowControl", "RTS/CTS"},
-        {"Com(2)", "DataBits", "8"},
+        {"Com(2)", "DataBits", "9"},
+        {"Com(2)", "ConnProtocol", "ACK/NAK "},
+        {"Com(2)", "Auto", "1"},
         {"Com(3)", "ConnType", "IRCradle"},
-        {"Com(3)", "Port", "None"},
-        {"Com(4)", "ConnType", "Serial"},
+        {"Com(3)", "Port", "Com0"},
+        {"Com(4)", "ConnType", "TCP "},
         {"DBMS(1)", "Type", "PostgreSQL"},
         {"DBMS(1)", "Name", "host=127.0.0.1 dbname=vendrix"},
         {"DBMS(2)", "Type", "Dbase IV (*.dbf)"},
         {"DBMS(2)", "SepCode", ";"},
-        {"DBMS(3)", "Policy", "Append"},
+        {"DBMS(3)", "Policy", "Sometimes"},
     });
+
+    // Chosen entries replace the kept texts; the extra entry goes with them.
+    frmOptions &again = open();
+    ASSERT_TRUE(ui::choose(again.CmbSpeed[1], "9600"));
+    ASSERT_TRUE(ui::choose(again.CmbProtocolType[2], "None"));
+    EXPECT_FALSE(again.chkComAuto[2]->isChecked());
+    ui::click(again.OptConnType[4][3]);
+    EXPECT_TRUE(again.lblConnTypeKept[4]->isHidden());
+    ui::click(again.cmdOK);
+    expectSaved({{"Com(1)", "Speed", "9600"},
+                 {"Com(2)", "ConnProtocol", "None"},
+                 {"Com(2)", "Auto", "0"},
+                 {"Com(4)", "ConnType", "TCP"}});
+    EXPECT_EQ(open().CmbSpeed[1]->count(), OptionsLists::Speeds().size());
 }
 
 TEST_F(OptionsTest, OkWithoutEditsKeepsEveryValueInTheDialogsForm)

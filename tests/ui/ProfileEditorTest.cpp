@@ -11,6 +11,7 @@
 #include "transfer/TransferMessages.h"
 #include "ui/profile/frmCopyProfile.h"
 #include "ui/profile/frmProfile.h"
+#include "ui/profile/frmProfileComm.h"
 #include "ui/transfer/frmSettingsSend.h"
 
 #include <QApplication>
@@ -125,7 +126,6 @@ TEST_F(ProfileEditorTest, OpensOnNewWithTheLayoutAndFitsTheScreen)
     EXPECT_TRUE(window.optTerminal[1]->isChecked()); // "8000"
     EXPECT_TRUE(window.optAsString->isChecked());
     EXPECT_EQ(window.txtConstant[0]->maxLength(), 1);
-    EXPECT_EQ(row(0).txtName->maxLength(), 16);
     EXPECT_EQ(row(3).txtName->text(), "Field 4");
     EXPECT_EQ(row(3).lblMaskLen->text(), "(10)");
     EXPECT_TRUE(row(0).chkKey->isChecked());
@@ -236,28 +236,49 @@ TEST_F(ProfileEditorTest, InputTypesKeepOneAndAutoCRFollowsReader)
     EXPECT_EQ(messenger.shown.size(), 1u);
 }
 
-TEST_F(ProfileEditorTest, FamilyEightThousandCutsFieldNames)
+// Only the user's choice of "8000" cuts names, and only those shown (the
+// current function's); a name read from a file or kept in another function
+// stays whole, and no box cuts a name it merely shows.
+TEST_F(ProfileEditorTest, FamilyEightThousandCutsOnlyTheNamesShownWhenChosen)
 {
     click(window.optTerminal[0]); // "711": 20 characters
     EXPECT_EQ(ws.Profile.TerminalFamily, "711");
-    EXPECT_EQ(row(0).txtName->maxLength(), 20);
-    retype(row(0).txtName, "ABCDEFGHIJKLMNOPQRST");
-    EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOPQRST");
-    // The same name in another function is cut too.
+    retype(row(0).txtName, "ABCDEFGHIJKLMNOPQRSTUV");
+    EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOPQRST"); // the 21st key does nothing
     ws.Profile.Functions[3].Fields[7].Name = QStringLiteral("Twenty characters ok");
 
     click(window.optTerminal[1]); // "8000": 16
     EXPECT_EQ(ws.Profile.TerminalFamily, "8000");
     EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(row(0).txtName->text(), "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(row(0).txtName->maxLength(), 16);
-    EXPECT_EQ(ws.Profile.Functions[3].Fields[7].Name, "Twenty character");
+    EXPECT_EQ(ws.Profile.Functions[3].Fields[7].Name, "Twenty characters ok");
     typeAtEnd(row(0).txtName, "XYZ"); // the box is full
     EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOP");
-
     click(window.optTerminal[2]); // "8300" allows 20 again, keeps the cut names
-    EXPECT_EQ(row(0).txtName->maxLength(), 20);
     EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOP");
+    typeAtEnd(row(0).txtName, "XYZ");
+    EXPECT_EQ(field(0).Name, "ABCDEFGHIJKLMNOPXYZ");
+
+    // A profile of family 8300 reads back as "8000": its 20-character names
+    // are shown whole, a shown function's name can be shortened, not grown,
+    // and a sub-editor that leaves the family alone cuts nothing.
+    const QString file = home.file("Wide.VDX");
+    test::writeFile(file,
+                    "MISC.TERMTYPE=8xxx\r\nPROFILE0.FIELD2.DESC=Twenty characters ok\r\n"
+                    "PROFILE4.FIELD0.DESC=Another twenty chars\r\nFLAG=17\r\n");
+    messenger.fileAnswers = {file};
+    window.mnuOpen->trigger();
+    EXPECT_EQ(ws.Profile.TerminalFamily, "8000");
+    EXPECT_EQ(row(2).txtName->text(), "Twenty characters ok");
+    typeAtEnd(row(2).txtName, "!");
+    EXPECT_EQ(field(2).Name, "Twenty characters ok");
+    reveal(row(2).txtName);
+    QTest::keyClick(row(2).txtName, Qt::Key_Backspace);
+    EXPECT_EQ(field(2).Name, "Twenty characters o");
+    test::ui::whenModal<frmProfileComm>([](frmProfileComm *d) { test::ui::click(d->Command1); });
+    click(window.cmdCommSettings);
+    EXPECT_EQ(ws.Profile.Functions[4].Fields[0].Name, "Another twenty chars");
+    EXPECT_EQ(field(2).Name, "Twenty characters o");
 }
 
 TEST_F(ProfileEditorTest, MasksTakeOnlyTheirCharactersAndCutTheDefault)
@@ -282,7 +303,8 @@ TEST_F(ProfileEditorTest, MasksTakeOnlyTheirCharactersAndCutTheDefault)
     EXPECT_EQ(field(0).Mask, "*****");
     EXPECT_EQ(field(0).DefaultValue, "ABCDE");
     EXPECT_EQ(row(0).txtDefault->text(), "ABCDE");
-    EXPECT_EQ(row(0).txtDefault->maxLength(), 5);
+    typeAtEnd(row(0).txtDefault, "F"); // as long as the mask: the key does nothing
+    EXPECT_EQ(field(0).DefaultValue, "ABCDE");
     EXPECT_TRUE(messenger.shown.empty());
 
     // A blank mask is repaired when the box is left.
@@ -416,6 +438,16 @@ TEST_F(ProfileEditorTest, AutomaticTransmissionTakesThePortFromItsTab)
     EXPECT_EQ(o.AutoPortParity, 2);
     EXPECT_EQ(o.AutoPortFlowControl, 1);
     EXPECT_EQ(window.portTabs[2].cmbSpeed->count(), 7); // no "76800" on Keyboard
+    // The Keyboard list stores the rate it shows, and every tab shows it.
+    window.tabComAuto->setCurrentIndex(2);
+    choose(window.portTabs[2].cmbSpeed, 2);
+    EXPECT_EQ(window.portTabs[2].cmbSpeed->currentText(), "38400");
+    EXPECT_EQ(o.AutoPortSpeed, 3); // "38400" in the full list
+    EXPECT_EQ(window.portTabs[0].cmbSpeed->currentText(), "38400");
+    choose(window.portTabs[4].cmbSpeed, 1);
+    EXPECT_EQ(o.AutoPortSpeed, 1); // "76800": the Keyboard list shows none
+    EXPECT_EQ(window.portTabs[2].cmbSpeed->currentIndex(), -1);
+    choose(window.portTabs[4].cmbSpeed, 3);
 
     click(window.chkComAuto);
     EXPECT_EQ(o.AutoTransmit + o.AutoPort + o.AutoPortSpeed + o.AutoPortParity + o.AutoPortDataBits

@@ -60,6 +60,34 @@ QLabel *note(const QString &text, QWidget *parent)
     return label;
 }
 
+// Shows a list position. A stored text that is none of the list's entries
+// is shown as it is, as one more entry after the list's own, so that what
+// the dialog shows is what "OK" saves.
+void showChoice(QComboBox *box, const QStringList &list, int index, const QString &stored)
+{
+    const int size = int(list.size());
+    while (box->count() > size)
+        box->removeItem(box->count() - 1);
+    if (index >= 0 && index < size) {
+        box->setCurrentIndex(index);
+        return;
+    }
+    box->addItem(stored);
+    box->setItemData(size,
+                     QStringLiteral("Stored as \"%1\", which is not one of this list's entries: kept as it is "
+                                    "unless another entry is chosen")
+                         .arg(stored),
+                     Qt::ToolTipRole);
+    box->setCurrentIndex(size);
+}
+
+// The list position a box shows; kUnlisted on the stored text of showChoice.
+int choiceOf(const QComboBox *box, const QStringList &list)
+{
+    const int i = box->currentIndex();
+    return i >= 0 && i < int(list.size()) ? i : kUnlisted;
+}
+
 void setComboText(QComboBox *box, const QString &text)
 {
     const int i = box->findText(text);
@@ -172,6 +200,13 @@ QWidget *frmOptions::buildChannelTab(int i)
         OptConnType[i][t] = opt;
         cg->addWidget(opt, t % 3, t / 3);
     }
+    m_connTypeGroup[i] = group;
+    lblConnTypeKept[i] = new QLabel(conn);
+    lblConnTypeKept[i]->setObjectName(indexed("lblConnTypeKept", i));
+    lblConnTypeKept[i]->setWordWrap(true);
+    lblConnTypeKept[i]->hide();
+    cg->addWidget(lblConnTypeKept[i], 3, 0, 1, 2);
+    connect(group, &QButtonGroup::idClicked, lblConnTypeKept[i], &QLabel::hide);
     left->addWidget(conn);
 
     // Address of a TCP terminal or network adapter.
@@ -379,30 +414,45 @@ QWidget *frmOptions::buildMiscTab()
 void frmOptions::ShowForm(const OptionsForm &form)
 {
     for (int i = 1; i <= kChannels; ++i) {
+        using namespace OptionsLists;
         const ChannelForm &x = form.com[i];
-        CmbProtocolType[i]->setCurrentIndex(x.protocol);
-        CmbComPort[i]->setCurrentIndex(x.port);
-        CmbSpeed[i]->setCurrentIndex(x.speed);
-        cmbParity[i]->setCurrentIndex(x.parity);
-        CmbDataBits[i]->setCurrentIndex(x.dataBits);
-        CmbStopBits[i]->setCurrentIndex(x.stopBits);
-        CmbFlowControl[i]->setCurrentIndex(x.flowControl);
+        const ChannelSettings &c = m_settings.Com[i];
+        const StoreSettings &d = m_settings.DBMS[i];
+        showChoice(CmbProtocolType[i], ProtocolTypes(), x.protocol, c.ConnProtocol);
+        showChoice(CmbComPort[i], Ports(), x.port, c.Port);
+        showChoice(CmbSpeed[i], Speeds(), x.speed, c.Speed);
+        showChoice(cmbParity[i], Parities(), x.parity, c.Parity);
+        showChoice(CmbDataBits[i], DataBits(), x.dataBits, c.DataBits);
+        showChoice(CmbStopBits[i], StopBits(), x.stopBits, c.StopBits);
+        showChoice(CmbFlowControl[i], FlowControls(), x.flowControl, c.FlowControl);
         for (int p = 0; p < 5; ++p)
             IP[i][p]->setText(x.ip[p]);
         txtComAutoSec[i]->setText(x.autoSec);
-        OptConnType[i][x.connType]->setChecked(true);
-        CmbDBMSType[i]->setCurrentIndex(x.dbmsType);
+        if (x.connType >= 0 && x.connType < 6) {
+            OptConnType[i][x.connType]->setChecked(true);
+            lblConnTypeKept[i]->hide();
+        } else {
+            // None of the six: no button is on, and the stored word is named.
+            m_connTypeGroup[i]->setExclusive(false);
+            for (QRadioButton *opt : OptConnType[i])
+                opt->setChecked(false);
+            m_connTypeGroup[i]->setExclusive(true);
+            lblConnTypeKept[i]->setText(QStringLiteral("Stored as \"%1\": kept unless one is chosen").arg(c.ConnType));
+            lblConnTypeKept[i]->show();
+        }
+        showChoice(CmbDBMSType[i], DbmsTypes(), x.dbmsType, d.Type);
         txtDBMSName[i]->setText(x.dbmsName);
         setComboText(cmbSeparator[i], x.separator);
-        cmbPolicy[i]->setCurrentIndex(x.policy);
+        showChoice(cmbPolicy[i], Policies(), x.policy, d.Policy);
         ModemReset[i] = x.resetModem;
         ModemInit[i] = x.initModem;
         // The enabling rules first, then the ticks they allow.
         protocolChanged(i);
         typeChanged(i);
         portChanged(i);
-        chkComAuto[i]->setChecked(x.autoOn && chkComAuto[i]->isEnabled());
-        ChkAlwaysOverwrite[i]->setChecked(x.alwaysOverwrite && ChkAlwaysOverwrite[i]->isEnabled());
+        chkComAuto[i]->setChecked(x.autoOn && (chkComAuto[i]->isEnabled() || x.protocol == kUnlisted));
+        const bool unlisted = x.protocol == kUnlisted || x.policy == kUnlisted;
+        ChkAlwaysOverwrite[i]->setChecked(x.alwaysOverwrite && (ChkAlwaysOverwrite[i]->isEnabled() || unlisted));
     }
     for (int k = 1; k <= kFiles; ++k) {
         const ExtFileForm &x = form.ext[k];
@@ -418,6 +468,10 @@ void frmOptions::ShowForm(const OptionsForm &form)
     chkProfileMode->setChecked(m.profileMode);
     txtPWD->setText(m.pwd);
     txtPWDVer->setText(m.pwdVer);
+    const QString unchanged =
+        m_settings.Misc.Password.trimmed().isEmpty() ? QStringLiteral("(none set)") : QStringLiteral("(unchanged)");
+    txtPWD->setPlaceholderText(unchanged);
+    txtPWDVer->setPlaceholderText(unchanged);
     setPasswordBoxes(m.profileMode);
     setComboText(ComboKey, m.chiavePC);
     Percorso->setText(m.percorso);
@@ -427,29 +481,30 @@ OptionsForm frmOptions::Form() const
 {
     OptionsForm form;
     for (int i = 1; i <= kChannels; ++i) {
+        using namespace OptionsLists;
         ChannelForm &x = form.com[i];
-        x.protocol = CmbProtocolType[i]->currentIndex();
+        x.protocol = choiceOf(CmbProtocolType[i], ProtocolTypes());
         x.autoOn = chkComAuto[i]->isChecked();
         x.autoSec = txtComAutoSec[i]->text();
-        x.connType = 0;
+        x.connType = kUnlisted;
         for (int t = 0; t < 6; ++t) {
             if (OptConnType[i][t]->isChecked())
                 x.connType = t;
         }
-        x.port = CmbComPort[i]->currentIndex();
-        x.speed = CmbSpeed[i]->currentIndex();
-        x.parity = cmbParity[i]->currentIndex();
-        x.dataBits = CmbDataBits[i]->currentIndex();
-        x.stopBits = CmbStopBits[i]->currentIndex();
-        x.flowControl = CmbFlowControl[i]->currentIndex();
+        x.port = choiceOf(CmbComPort[i], Ports());
+        x.speed = choiceOf(CmbSpeed[i], Speeds());
+        x.parity = choiceOf(cmbParity[i], Parities());
+        x.dataBits = choiceOf(CmbDataBits[i], DataBits());
+        x.stopBits = choiceOf(CmbStopBits[i], StopBits());
+        x.flowControl = choiceOf(CmbFlowControl[i], FlowControls());
         for (int p = 0; p < 5; ++p)
             x.ip[p] = IP[i][p]->text();
         x.resetModem = ModemReset[i];
         x.initModem = ModemInit[i];
-        x.dbmsType = CmbDBMSType[i]->currentIndex();
+        x.dbmsType = choiceOf(CmbDBMSType[i], DbmsTypes());
         x.dbmsName = txtDBMSName[i]->text();
         x.separator = cmbSeparator[i]->currentText();
-        x.policy = cmbPolicy[i]->currentIndex();
+        x.policy = choiceOf(cmbPolicy[i], Policies());
         x.alwaysOverwrite = ChkAlwaysOverwrite[i]->isChecked();
     }
     for (int k = 1; k <= kFiles; ++k) {
@@ -474,11 +529,13 @@ OptionsForm frmOptions::Form() const
 // ---------------------------------------------------------------------------
 // Enabling rules
 
+// Under an unlisted stored protocol or policy the flags they govern show
+// their stored state, greyed: they are saved as they were.
 void frmOptions::protocolChanged(int i)
 {
-    const int protocol = CmbProtocolType[i]->currentIndex();
+    const int protocol = choiceOf(CmbProtocolType[i], OptionsLists::ProtocolTypes());
     const bool autoOk = OptionsForm::AutoEnabled(protocol);
-    if (!autoOk)
+    if (!autoOk && protocol != kUnlisted)
         chkComAuto[i]->setChecked(false);
     chkComAuto[i]->setEnabled(autoOk);
     policyChanged(i);
@@ -486,9 +543,10 @@ void frmOptions::protocolChanged(int i)
 
 void frmOptions::policyChanged(int i)
 {
-    const bool ok =
-        OptionsForm::AlwaysOverwriteEnabled(CmbProtocolType[i]->currentIndex(), cmbPolicy[i]->currentIndex());
-    if (!ok)
+    const int protocol = choiceOf(CmbProtocolType[i], OptionsLists::ProtocolTypes());
+    const int policy = choiceOf(cmbPolicy[i], OptionsLists::Policies());
+    const bool ok = OptionsForm::AlwaysOverwriteEnabled(protocol, policy);
+    if (!ok && protocol != kUnlisted && policy != kUnlisted)
         ChkAlwaysOverwrite[i]->setChecked(false);
     ChkAlwaysOverwrite[i]->setEnabled(ok);
 }
@@ -496,7 +554,8 @@ void frmOptions::policyChanged(int i)
 // A PostgreSQL target is named by a connection string, not a file.
 void frmOptions::typeChanged(int i)
 {
-    const bool file = OptionsForm::NameIsFile(CmbDBMSType[i]->currentIndex());
+    const int type = choiceOf(CmbDBMSType[i], OptionsLists::DbmsTypes());
+    const bool file = OptionsForm::NameIsFile(type);
     cmdEsplora[i]->setEnabled(file);
     txtDBMSName[i]->setPlaceholderText(file ? QString()
                                             : QStringLiteral("host=... dbname=... user=...  or  postgresql://..."));
@@ -551,25 +610,27 @@ void frmOptions::cmdEsploraBis_Click(int file)
         PCtoTermdb[file]->setText(name);
 }
 
-bool frmOptions::confirm(bool apply)
+bool frmOptions::confirm()
 {
     const OptionsForm form = Form();
     const QString stored = m_settings.Misc.Password;
-    std::optional<QString> prompted;
-    if (apply && PasswordRules::ApplyNeedsPrompt(form.misc, stored)) {
-        prompted = m_messenger.promptPassword(QLatin1String(PasswordRules::kPromptTitle),
-                                              QStringLiteral("Current profile mode password:"));
-        if (!prompted)
+    const bool storedMode = m_settings.Misc.ProfileMode == 1;
+    std::optional<QString> current;
+    if (form.misc.pwd.trimmed() == form.misc.pwdVer.trimmed()
+        && PasswordRules::NeedsCurrentPassword(form.misc, stored, storedMode)) {
+        current = m_messenger.promptPassword(QLatin1String(PasswordRules::kPromptTitle),
+                                             QStringLiteral("Current profile mode password:"));
+        if (!current)
             return false; // the user changed their mind: nothing saved
     }
-    switch (PasswordRules::Check(form.misc, stored, prompted)) {
+    switch (PasswordRules::Check(form.misc, stored, storedMode, current)) {
     case PasswordVerdict::Mismatch:
         m_messenger.message(QLatin1String(PasswordRules::kMismatch), MsgIcon::Exclamation, MsgButtons::Ok,
                             windowTitle());
         return false;
     case PasswordVerdict::WrongPassword:
         m_messenger.message(QLatin1String(PasswordRules::kWrong), MsgIcon::Critical, MsgButtons::Ok, windowTitle());
-        chkProfileMode->setChecked(false);
+        chkProfileMode->setChecked(storedMode);
         return false;
     case PasswordVerdict::SaveBlankWarning:
         m_messenger.message(QLatin1String(PasswordRules::kBlank), MsgIcon::Exclamation, MsgButtons::Ok, windowTitle());
@@ -601,7 +662,7 @@ bool frmOptions::confirm(bool apply)
 
 bool frmOptions::cmdOK_Click()
 {
-    if (!confirm(false))
+    if (!confirm())
         return false;
     if (ShowProfileEntryPoints)
         ShowProfileEntryPoints(m_settings.Misc.ProfileMode == 1);
@@ -611,7 +672,7 @@ bool frmOptions::cmdOK_Click()
 
 bool frmOptions::cmdApply_Click()
 {
-    return confirm(true);
+    return confirm();
 }
 
 void frmOptions::cmdCancel_Click()

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -64,6 +65,8 @@ public:
     // OptConnTypeSerial, OptConnTypeIrDa, OptConnTypeIr, OptConnTypeTCP,
     // optConnModem, OptIRCradle, in the order of the stored words.
     std::array<std::array<QRadioButton *, 6>, kChannels + 1> OptConnType{};
+    // Shown under the connection types when the stored word is none of them.
+    std::array<QLabel *, kChannels + 1> lblConnTypeKept{};
     std::array<QComboBox *, kChannels + 1> CmbComPort{};
     std::array<QLabel *, kChannels + 1> lblComDevice{};
     std::array<QComboBox *, kChannels + 1> CmbSpeed{};
@@ -112,8 +115,9 @@ private:
     void portChanged(int i);
     void profileModeToggled(bool on);
     void setPasswordBoxes(bool enabled);
-    bool confirm(bool apply);
+    bool confirm();
 
+    std::array<QButtonGroup *, kChannels + 1> m_connTypeGroup{};
     Settings &m_settings;
     IniStore &m_store;
     Messenger &m_messenger;

@@ -1,6 +1,7 @@
 #include "ui/profile/frmProfile.h"
 
 #include "platform/Messenger.h"
+#include "profiles/CommEditRules.h"
 #include "profiles/ProfileFile.h"
 #include "ui/AppIcon.h"
 #include "ui/profile/ProfileSubEditors.h"
@@ -334,13 +335,28 @@ QWidget *frmProfile::buildPortTab(int tab)
         auto *box = named(new QComboBox, indexed(name, tab));
         box->addItems(items);
         connect(box, &QComboBox::currentIndexChanged, this, [this, &member](int i) {
-            if (!m_state.LoadingControls && i >= 0)
-                member = qint16(i);
+            if (m_state.LoadingControls || i < 0)
+                return;
+            member = qint16(i);
+            refreshAutoPort(false); // every tab's copy shows the member
         });
         grid->addWidget(box, row, 1);
         return box;
     };
-    p.cmbSpeed = list("Speed", "cmbSpeed", ProfileEditorState::AutoPortSpeeds(tab), o.AutoPortSpeed, 0);
+    // The speed is a position in the full list; the Keyboard tab's list
+    // lacks "76800", so its positions are mapped by the rate shown.
+    const bool keyboard = tab == ProfileEditorState::KeyboardTab;
+    grid->addWidget(new QLabel(QStringLiteral("Speed")), 0, 0);
+    p.cmbSpeed = named(new QComboBox, indexed("cmbSpeed", tab));
+    p.cmbSpeed->addItems(SpeedItems(keyboard));
+    connect(p.cmbSpeed, &QComboBox::currentIndexChanged, this, [this, &o, keyboard](int i) {
+        const qint16 speed = SpeedFromListPosition(keyboard, i);
+        if (m_state.LoadingControls || speed < 0)
+            return;
+        o.AutoPortSpeed = speed;
+        refreshAutoPort(false);
+    });
+    grid->addWidget(p.cmbSpeed, 0, 1);
     p.cmbParity = list("Parity", "cmbParity", {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")},
                        o.AutoPortParity, 1);
     p.cmbData = list("Data", "cmbData", {QStringLiteral("7"), QStringLiteral("8")}, o.AutoPortDataBits, 2);
@@ -553,11 +569,8 @@ QWidget *frmProfile::buildMlks()
             f.lblMaskLen->setText(ProfileEditorState::MaskCountLabel(f.txtMask->text()));
         });
         // After the rule has run: the default follows the new mask length.
-        connect(r.txtMask, &QLineEdit::textEdited, this, [this, i] {
-            QLineEdit *value = fields[size_t(i)].txtDefault;
-            value->setMaxLength(qMax(1, int(m_state.field(i).Mask.size())));
-            setBoxText(value, m_state.field(i).DefaultValue);
-        });
+        connect(r.txtMask, &QLineEdit::textEdited, this,
+                [this, i] { setBoxText(fields[size_t(i)].txtDefault, m_state.field(i).DefaultValue); });
         r.txtMask->installEventFilter(this);
         grid->addWidget(r.txtMask, row, 4);
         r.lblMaskLen = named(new QLabel(QStringLiteral("(10)")), indexed("lblMaskLen", i));
@@ -854,8 +867,9 @@ void frmProfile::RefreshValue()
     refreshLayout();
     refreshFunction();
     m_state.LoadingControls = false;
-    // The automatic transmission applies its tick or clear logic on a refill.
-    m_state.SetAutoTransmit(m_ws.Profile.TerminalOptions.AutoTransmit != 0, m_state.autoPortTab());
+    // The automatic transmission is shown as the profile holds it: a file
+    // may keep port settings while the transmission is off, and showing a
+    // profile must not change it (clearing them is the user's act).
     refreshAutoPort();
 }
 
@@ -869,8 +883,6 @@ void frmProfile::refreshFamily()
     const QString &family = m_ws.Profile.TerminalFamily;
     for (int i = 0; i < 3; ++i)
         optTerminal[size_t(i)]->setChecked(family == QLatin1String(kFamilies[i]));
-    for (FieldRow &r : fields)
-        r.txtName->setMaxLength(m_state.fieldNameLimit());
 }
 
 void frmProfile::refreshCommon()
@@ -901,8 +913,9 @@ void frmProfile::refreshAutoPort(bool selectTab)
     chkComAuto->setChecked(o.AutoTransmit);
     if (selectTab)
         tabComAuto->setCurrentIndex(m_state.autoPortTab());
-    for (PortTab &p : portTabs) {
-        setCombo(p.cmbSpeed, o.AutoPortSpeed);
+    for (int t = 0; t < 5; ++t) {
+        PortTab &p = portTabs[size_t(t)];
+        setCombo(p.cmbSpeed, SpeedListPosition(t == ProfileEditorState::KeyboardTab, o.AutoPortSpeed));
         setCombo(p.cmbParity, o.AutoPortParity);
         setCombo(p.cmbData, o.AutoPortDataBits);
         setCombo(p.cmbFlowControl, o.AutoPortFlowControl);
@@ -1003,7 +1016,6 @@ void frmProfile::refreshField(int i)
     r.chkSum->setChecked(f.IsSum);
     r.chkDefaultEnable->setChecked(f.DefaultEnabled);
     r.chkDefaultAuto->setChecked(f.DefaultAutomatic);
-    r.txtDefault->setMaxLength(qMax(1, int(f.Mask.size())));
     setBoxText(r.txtDefault, f.DefaultValue);
     r.chkKeyboard->setChecked(f.InputKeyboard);
     r.chkReader->setChecked(f.InputReader);
@@ -1062,7 +1074,7 @@ void frmProfile::selectFunction(int function)
 
 void frmProfile::familyClicked(int which)
 {
-    m_state.SetTerminalFamily(QLatin1String(kFamilies[which]));
+    m_state.ChooseTerminalFamily(QLatin1String(kFamilies[which]));
     m_state.LoadingControls = true;
     refreshFamily();
     for (int i = 0; i < 8; ++i)
@@ -1072,10 +1084,12 @@ void frmProfile::familyClicked(int which)
 
 void frmProfile::runSubEditor(const std::function<void()> &open)
 {
+    const QString family = m_ws.Profile.TerminalFamily;
     open();
-    // The sub-editors write the profile directly; the family may have
-    // changed with the communication settings.
-    m_state.SetTerminalFamily(m_ws.Profile.TerminalFamily);
+    // The sub-editors write the profile directly. A family chosen in the
+    // communication settings is the user's choice, as on the Common tab.
+    if (m_ws.Profile.TerminalFamily != family)
+        m_state.ChooseTerminalFamily(m_ws.Profile.TerminalFamily);
     RefreshValue();
 }
 
