@@ -205,7 +205,10 @@ private:
         QByteArray held; // TCP bytes that arrived behind the record
     };
     bool answerLater(int n) const { return m_later[n].waiting; }
-    void storeLater(const QByteArray &line, int n);
+    // Hands a record line to the store, one path for every kind of target:
+    // the answer (ACK or NAK) of a target that answers at once; empty for one
+    // that answers later, whose answer answerStored sends.
+    QByteArray storeRecord(const QByteArray &line, int n);
     void answerStored(int n, quint64 ticket, bool stored);
     void dropLaterAnswer(int n);
     void takeTcpBytes(int n, const QByteArray &data);

@@ -1,5 +1,6 @@
-// Records whose target answers later (a database server that commits each
-// row on a thread of its own): the channel's answer waits for the commit,
+// A record's answer: at once from most targets; from a target that answers
+// later (a database server that commits each row on a thread of its own)
+// the channel's answer waits for the commit,
 // and the channel reads nothing more meanwhile, so every answer goes out in
 // the order of the lines and the event loop never waits for the server.
 #include "collector/Collector.h"
@@ -8,14 +9,17 @@
 
 namespace vx {
 
-void Collector::storeLater(const QByteArray &line, int n)
+QByteArray Collector::storeRecord(const QByteArray &line, int n)
 {
+    if (!m_recordStore->AnswersLater(n))
+        return m_recordStore->StoreRecord(line, n) ? ACK : NAK;
     LaterAnswer &later = m_later[n];
     later.waiting = true;
     later.ackNak = m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK");
     later.line = line;
     const quint64 ticket = ++later.ticket;
     m_recordStore->StoreRecordLater(line, n, [this, n, ticket](bool stored) { answerStored(n, ticket, stored); });
+    return {};
 }
 
 void Collector::answerStored(int n, quint64 ticket, bool stored)

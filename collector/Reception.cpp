@@ -413,22 +413,17 @@ void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
             refusalStep(answer, n);
         } else if (!CheckRecord(line)) {
             answer = NAK;
-        } else if (m_recordStore->StoresLater(n)) {
-            storeLater(line, n); // answered when the row is committed
-        } else if (m_recordStore->StoreRecord(line, n)) {
-            answer = ACK;
-            m_recordAcked = true;
         } else {
-            answer = NAK;
+            answer = storeRecord(line, n); // empty: answered when the row is committed
+            if (answer == ACK)
+                m_recordAcked = true;
         }
     } else {
         answer = "NOP";
         if (line == "EOF")
             m_recordStore->SyncTarget(n);
         if (line != "BOF" && line != "EOF" && line != ACK && line != NAK) {
-            if (m_recordStore->StoresLater(n))
-                storeLater(line, n);
-            else if (m_recordStore->StoreRecord(line, n))
+            if (storeRecord(line, n) == ACK) // a later answer is logged when it comes
                 PLog(QStringLiteral("IN   <-") + latin1(line), n);
         }
     }

@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
+#include "store/TargetKinds.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -29,14 +30,17 @@ VX_LIST(Parities, "None", "Pari", "Dispari", "Mark", "Spazio")
 VX_LIST(DataBits, "8", "7", "6", "5", "4")
 VX_LIST(StopBits, "1", "1,5", "2")
 VX_LIST(FlowControls, "None", "Xon/Xoff", "RTS/CTS")
-VX_LIST(DbmsTypes, "TXT (*.txt)", "Access 2.0 (*.mdb)", "Dbase III (*.dbf)", "Dbase IV (*.dbf)", "Dbase 5 (*.dbf)",
-        "CSV (*.csv)", "Zucchetti", "PostgreSQL")
 VX_LIST(Separators, "None", "Space", "<TAB>")
 VX_LIST(Policies, "Append", "OverWrite", "NewFile")
 VX_LIST(RootKeys, "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER", "HKEY_DYN_DATA",
         "HKEY_LOCAL_MACHINE", "HKEY_PERFORMANCE_DATA", "HKEY_USERS")
 
 #undef VX_LIST
+
+const QStringList &DbmsTypes()
+{
+    return TargetTypes();
+}
 
 } // namespace OptionsLists
 
@@ -104,14 +108,7 @@ bool OptionsForm::AlwaysOverwriteEnabled(int protocol, int policy)
 
 QString OptionsForm::DatabaseFilter(int dbmsType)
 {
-    static const char *const filters[] = {
-        "Text File (*.txt)|*.txt", "Access DataBase (*.mdb)|*.mdb", "Dbase III (*.dbf)|*.dbf",
-        "Dbase IV (*.dbf)|*.dbf",  "Dbase 5 (*.dbf)|*.dbf",         "CSV (*.csv)|*.csv",
-        "Tutti i file|*.*",
-    };
-    if (dbmsType < 0 || dbmsType >= int(std::size(filters)))
-        return {};
-    return QString::fromLatin1(filters[dbmsType]);
+    return TargetFilter(dbmsType);
 }
 
 QString OptionsForm::PortDeviceText(const QString &port)

@@ -130,7 +130,7 @@ struct PostgresTarget::Worker {
         Done done;
     };
 
-    Worker(QString info, const QString &collectorName, int channel, QObject *answers, Log logLine)
+    Worker(QString info, const QString &collectorName, int channel, QObject *answers, LogLine logLine)
         : conninfo(std::move(info)), collector(collectorName.toUtf8()), channelText(QByteArray::number(channel)),
           receiver(answers), log(std::move(logLine)), described(Describe(conninfo))
     {
@@ -165,7 +165,7 @@ struct PostgresTarget::Worker {
     const QByteArray collector;
     const QByteArray channelText;
     QObject *const receiver;
-    const Log log;
+    const LogLine log;
     const QString described;
     std::mutex mutex;
     std::deque<Job> jobs;
@@ -209,7 +209,7 @@ struct PostgresTarget::Worker {
     }
     void Say(const QString &line) const
     {
-        Log l = log;
+        LogLine l = log;
         Post([l, line] {
             if (l)
                 l(line);
@@ -557,10 +557,32 @@ struct PostgresTarget::Worker {
     }
 };
 
-PostgresTarget::PostgresTarget(const QString &conninfo, const QString &collector, int channel, Log log)
-    : m_conninfo(conninfo), m_collector(collector), m_receiver(std::make_unique<QObject>()),
-      m_worker(std::make_unique<Worker>(conninfo, collector, channel, m_receiver.get(), std::move(log)))
+PostgresTarget::PostgresTarget(const TargetContext &context, const QString &collector)
+    : RecordTarget(context), m_conninfo(context.db.Name), m_collector(collector),
+      m_receiver(std::make_unique<QObject>()),
+      m_worker(std::make_unique<Worker>(
+          m_conninfo, collector, context.channel, m_receiver.get(),
+          [&host = context.host, n = context.channel](const QString &line) { host.Log(n, line); }))
 {
+    FixName();
+    const StoreSettings &db = context.db;
+    if (db.Policy == QLatin1String("OverWrite") || db.Policy == QLatin1String("NewFile")
+        || db.AlwaysOverwrite == QLatin1String("1"))
+        Log(QStringLiteral("Policy \"%1\"%2 on a PostgreSQL target: records are appended, rows are never "
+                           "deleted; column transfer tells the transfers apart.")
+                .arg(db.Policy,
+                     db.AlwaysOverwrite == QLatin1String("1") ? QStringLiteral(" with AlwaysOverwrite") : QString()));
+}
+
+QString PostgresTarget::Describe() const
+{
+    return QStringLiteral("PostgreSQL target %1").arg(Describe(m_conninfo));
+}
+
+bool PostgresTarget::Store(const QByteArray &)
+{
+    Log(QStringLiteral("Record not stored: a PostgreSQL target answers through StoreRecordLater"));
+    return false;
 }
 
 PostgresTarget::~PostgresTarget()
@@ -590,7 +612,7 @@ void PostgresTarget::Insert(const TargetRow &row, Done done)
         if (value.contains('\0')) {
             // A text column cannot hold it, and cutting the value there would
             // store a record other than the one sent.
-            Log log = m_worker->log;
+            LogLine log = m_worker->log;
             QMetaObject::invokeMethod(
                 m_receiver.get(),
                 [log, done] {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/TargetLayout.h"
+#include "store/RecordTarget.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,7 +23,11 @@ namespace vx {
 // are refused at a paced rate, the reason is logged once per outage, and the
 // target connects again by itself; collection goes on when the server is
 // back.
-class PostgresTarget {
+//
+// A shared server's rows belong to every collector: no write policy deletes
+// or moves them; every record is appended, and the column transfer tells the
+// transfers apart.
+class PostgresTarget : public RecordTarget {
 public:
     // Longest time from Insert to its answer: well below a terminal's own
     // answer time-out, so a late answer is never taken for the next line's.
@@ -32,17 +36,33 @@ public:
     static constexpr int FirstRetryMs = 250;
     static constexpr int MaxRetryMs = 2000;
 
-    using Done = std::function<void(bool committed)>;
-    using Log = std::function<void(const QString &line)>;
+    using LogLine = std::function<void(const QString &line)>;
 
-    // conninfo: a libpq connection string ("host=db dbname=warehouse"), a
-    // URI ("postgresql://vendrix@db/warehouse") or a database name.
-    // collector and channel fill the rows' columns. log receives the lines
-    // for the channel log, on the thread that made the target.
-    PostgresTarget(const QString &conninfo, const QString &collector, int channel, Log log);
-    ~PostgresTarget();
-    PostgresTarget(const PostgresTarget &) = delete;
-    PostgresTarget &operator=(const PostgresTarget &) = delete;
+    // The settings' Name is the connection: a libpq connection string
+    // ("host=db dbname=warehouse"), a URI
+    // ("postgresql://vendrix@db/warehouse") or a database name. collector
+    // and the channel fill the rows' columns. The channel log gets its
+    // lines on the thread that made the target.
+    PostgresTarget(const TargetContext &context, const QString &collector);
+    ~PostgresTarget() override;
+
+    QString Describe() const override;
+    Policies UnderPolicies() const override { return Policies::Ignored; }
+    bool AnswersLater() const override { return true; }
+    // The server's table is made when missing, never deleted: Create only
+    // readies the connection and the table, in the background.
+    bool Exists() const override { return true; }
+    bool HoldsRecords() override { return false; }
+    bool MoveToTimeStampedName(const QTime &) override { return true; }
+    bool Create() override
+    {
+        Prepare();
+        return true;
+    }
+    void NewTransfer() override;
+    // Records are answered through StoreLater only.
+    bool Store(const QByteArray &record) override;
+    void StoreLater(const TargetRow &row, Done done) override { Insert(row, std::move(done)); }
 
     QString ConnInfo() const { return m_conninfo; }
     QString Collector() const { return m_collector; }
@@ -50,8 +70,6 @@ public:
     // Connects and creates the table when it is missing, in the background;
     // what goes wrong is logged.
     void Prepare();
-    // The next record starts a new transfer (and gets a new transfer number).
-    void NewTransfer();
     // Inserts one row; done runs on the thread that made the target, in the
     // order of the calls.
     void Insert(const TargetRow &row, Done done);

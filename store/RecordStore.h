@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/Settings.h"
+#include "store/RecordTarget.h"
 #include "store/TargetLayout.h"
 #include "store/Utilities.h"
 
@@ -16,34 +17,15 @@ class IniStore;
 class Messenger;
 class Clock;
 
-// What the record store needs from the data exchange: whether a collection
-// started through it is running, and the File(n) value for text targets.
-class ExchangeFiles {
-public:
-    virtual ~ExchangeFiles() = default;
-    virtual bool ExchangeActive() const = 0;
-    // The File(n) value (read with the root and path from the settings
-    // store); empty when missing.
-    virtual QString ExchangeFile(int channel) const = 0;
-};
-
-// Where a "Zucchetti" target's records go: the ERP inventory tables.
-class ZucchettiWriter {
-public:
-    virtual ~ZucchettiWriter() = default;
-    // Writes one record (check characters already dropped) into the ERP
-    // database at dbPath; false when it was refused.
-    virtual bool WriteRecord(const QByteArray &record, const QString &dbPath, int channel) = 0;
-};
-
-// Writes accepted records into each channel's target (text, CSV, SQLite for
-// "Access 2.0 (*.mdb)", dBase, or the ERP) under its write policy. One
-// instance serves the four channels. While a channel's records come one
-// after the other its target stays open from one record to the next: a text
-// file (locked against other writers) as long as it is still the file at
-// its path, a database table while nobody else touches its file. Either is
-// let go at the end of the transfer (SyncTarget), and a text file also when
-// its channel has been quiet for a moment.
+// Writes accepted records into each channel's target under its write
+// policy. One instance serves the four channels. It decides *when* a target
+// is (re)created, moved, written and synced (the policies Append, OverWrite
+// and NewFile, FirstRecord, AlwaysOverwrite) and keeps the values the window
+// shows; each channel's RecordTarget (made by MakeTarget for its DBMS(n)
+// settings, again when they change) knows *how* for its kind. While a
+// channel's records come one after the other its target stays open from
+// one record to the next; it is let go at the end of the transfer
+// (SyncTarget), and when its channel has been quiet for a moment.
 class RecordStore {
 public:
     struct Context {
@@ -64,13 +46,14 @@ public:
     ~RecordStore();
 
     bool StoreRecord(const QByteArray &record, int n);
-    // A target on a database server ("PostgreSQL") is written off the
-    // caller's thread: true when channel n's records go through
+    // True when channel n's target answers later (a database server,
+    // written off the caller's thread): its records go through
     // StoreRecordLater instead of StoreRecord.
-    bool StoresLater(int n) const;
-    // Stores the record on channel n's server target; done(true) runs later
-    // on the caller's thread once its row is committed, done(false) when it
-    // was refused. Answers come in the order of the calls.
+    bool AnswersLater(int n) const;
+    // Stores the record on channel n's target that answers later; done(true)
+    // runs later on the caller's thread once its row is committed,
+    // done(false) when it was refused (or the target answers at once).
+    // Answers come in the order of the calls.
     void StoreRecordLater(const QByteArray &record, int n, std::function<void(bool stored)> done);
     void BeginTransfer(int n);
     void EndTransfer(int n);
@@ -99,24 +82,13 @@ public:
     // The last split record (program-wide).
     const SplitRecordFields &LastSplit() const;
 
-    // Channel n's database binding as the last SetDB made it: connect kind
-    // ("Access", "dBASE III", "dBASE IV", "dBASE 5.0"), database name (the
-    // file for "Access", the folder with its trailing "/" for dBase) and
-    // record source ("Vendrix", or the table's file name). All empty for
-    // the text kinds, and for a dBase name without a folder part.
-    struct DatabaseBinding {
-        QString Connect;
-        QString DatabaseName;
-        QString RecordSource;
-    };
+    // Channel n's database binding as the last SetDB made it (see
+    // DatabaseBinding).
+    using DatabaseBinding = vx::DatabaseBinding;
     DatabaseBinding Binding(int n) const;
 
 private:
     bool StoreRecordAs(const QByteArray &record, int n);
-    // A record as one row of channel n's bound database table.
-    bool WriteRow(const QByteArray &record, int n);
-    // Appends row to channel n's bound table (rowWritten says whether it went in).
-    void AppendRow(int n, const TargetRow &row);
 
     struct Impl;
     std::unique_ptr<Impl> d;
