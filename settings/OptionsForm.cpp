@@ -3,7 +3,7 @@
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
-#include "store/TargetKinds.h"
+#include "settings/TargetKinds.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
 #include "store/FileSync.h"
-#include "store/TargetKinds.h"
+#include "store/TargetFactory.h"
 
 #include <QDebug>
 #include <QFileInfo>

@@ -1,18 +1,16 @@
 #pragma once
 
-#include "store/RecordTarget.h"
-
 #include <QString>
 #include <QStringList>
 #include <array>
-#include <memory>
 
 namespace vx {
 
 // The record-store target kinds, in the order the options dialog lists
 // them: the Type text that names each in a DBMS(n) section, and the file
-// filter ("caption|pattern") its file dialog offers (empty: the kind has no
-// file to choose).
+// filter ("caption|pattern") its file dialog offers (empty: the kind's Name
+// is not a file). The store makes a target of each (MakeTarget); no other
+// part of the program tells the kinds apart.
 struct TargetKind {
     const char *type;
     const char *filter;
@@ -22,10 +20,5 @@ const std::array<TargetKind, 8> &TargetKinds();
 const QStringList &TargetTypes();
 // The filter of the kind at index; empty outside the table.
 QString TargetFilter(int index);
-
-// Makes the target that a DBMS(n) section describes. A Type the program
-// does not know writes text lines, as "TXT (*.txt)" does. collector names
-// this collector in a shared server's rows.
-std::unique_ptr<RecordTarget> MakeTarget(const TargetContext &context, const QString &collector);
 
 } // namespace vx

@@ -1,4 +1,4 @@
-#include "store/TargetKinds.h"
+#include "store/TargetFactory.h"
 
 #include "store/DbaseTarget.h"
 #include "store/ErpTarget.h"
@@ -7,39 +7,6 @@
 #include "store/TextTarget.h"
 
 namespace vx {
-
-const std::array<TargetKind, 8> &TargetKinds()
-{
-    static const std::array<TargetKind, 8> kinds{{
-        {"TXT (*.txt)", "Text File (*.txt)|*.txt"},
-        {"Access 2.0 (*.mdb)", "Access DataBase (*.mdb)|*.mdb"},
-        {"Dbase III (*.dbf)", "Dbase III (*.dbf)|*.dbf"},
-        {"Dbase IV (*.dbf)", "Dbase IV (*.dbf)|*.dbf"},
-        {"Dbase 5 (*.dbf)", "Dbase 5 (*.dbf)|*.dbf"},
-        {"CSV (*.csv)", "CSV (*.csv)|*.csv"},
-        {"Zucchetti", "Tutti i file|*.*"},
-        {"PostgreSQL", ""},
-    }};
-    return kinds;
-}
-
-const QStringList &TargetTypes()
-{
-    static const QStringList types = [] {
-        QStringList list;
-        for (const TargetKind &k : TargetKinds())
-            list << QString::fromLatin1(k.type);
-        return list;
-    }();
-    return types;
-}
-
-QString TargetFilter(int index)
-{
-    if (index < 0 || index >= int(TargetKinds().size()))
-        return {};
-    return QString::fromLatin1(TargetKinds()[index].filter);
-}
 
 std::unique_ptr<RecordTarget> MakeTarget(const TargetContext &context, const QString &collector)
 {
