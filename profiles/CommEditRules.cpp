@@ -178,6 +178,17 @@ QStringList AvailableRecordItems(const ProfileFunction &function)
 
 RecordStructureList::RecordStructureList(const ProfileFunction &function) : m_available(AvailableRecordItems(function))
 {
+    for (const ProfileField &field : function.Fields)
+        m_fieldNames << field.Name;
+}
+
+QString RecordStructureList::unavailableItem(const QString &slot) const
+{
+    const long long number = LeadingNumber(slot);
+    const QString code = QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+    if (number >= 8 && number <= 15)
+        return QStringLiteral("%1 %2 (field not enabled)").arg(code, m_fieldNames.value(int(number - 8)));
+    return QStringLiteral("%1 (not available)").arg(code);
 }
 
 void RecordStructureList::load(const RecordStructure &record)
@@ -188,12 +199,19 @@ void RecordStructureList::load(const RecordStructure &record)
         if (text.isEmpty())
             continue;
         const long long code = LeadingNumber(text);
+        QString found;
         for (const QString &item : m_available) {
             if (LeadingNumber(item.left(2)) == code) {
-                m_chosen << item;
+                found = item;
                 break;
             }
         }
+        // A code the terminal knows whose item is not offered (a field that
+        // is not enabled) stays; a text that is no code at all is dropped.
+        if (!found.isEmpty())
+            m_chosen << found;
+        else if (code >= 1 && code <= kStoredRecordSlots)
+            m_chosen << unavailableItem(text);
     }
 }
 

@@ -105,8 +105,11 @@ public:
     const QStringList &chosen() const { return m_chosen; }
 
     // Loads "Rec Structure" from slots 0..25: each non-blank slot becomes
-    // the first available item whose code has the same numeric value; a
-    // slot that matches no item is dropped. The slots are not changed. (A
+    // the first available item whose code has the same numeric value. A
+    // slot whose code 01..26 matches no item (a field that is not enabled)
+    // stays in the list, marked, so that "OK" keeps what the user did not
+    // remove; a slot that holds no such code is dropped. The slots are not
+    // changed. (A
     // file may fill all 26 slots; they are all kept, and adding waits until
     // the list is below 25 items again.)
     void load(const RecordStructure &record);
@@ -121,8 +124,11 @@ public:
     void store(RecordStructure &record) const;
 
 private:
+    QString unavailableItem(const QString &slot) const;
+
     QStringList m_available;
     QStringList m_chosen;
+    QStringList m_fieldNames;
 };
 
 } // namespace vx

@@ -26,12 +26,15 @@ TEST(RecordStructureRules, SlotsMatchItemsByTheirNumber)
     record[30] = QStringLiteral("01"); // beyond the stored record
     RecordStructureList list(function);
     list.load(record);
-    // "11" is field 4, which is not enabled; "abc" reads as 0, no item.
-    EXPECT_EQ(list.chosen(), QStringList({"08 Field 1", "02 Time", "26 Check Digit", "16 Constant 1", "01 Date"}));
+    // "11" is field 4, which is not enabled: kept and marked; "abc" reads
+    // as 0 and "27" is beyond the codes: no item.
+    EXPECT_EQ(list.chosen(), QStringList({"08 Field 1", "02 Time", "11 Field 4 (field not enabled)", "26 Check Digit",
+                                          "16 Constant 1", "01 Date"}));
     list.store(record);
     EXPECT_EQ(record[0], QStringLiteral("08"));
-    EXPECT_EQ(record[4], QStringLiteral("01"));
-    for (int i = 5; i < kStoredRecordSlots; ++i)
+    EXPECT_EQ(record[2], QStringLiteral("11"));
+    EXPECT_EQ(record[5], QStringLiteral("01"));
+    for (int i = 6; i < kStoredRecordSlots; ++i)
         EXPECT_EQ(record[i], QString()) << i;
     EXPECT_EQ(record[30], QStringLiteral("01"));
 }

@@ -141,7 +141,7 @@ TEST_F(SubEditorTest, StoredSlotsLoadAsItemsAndOkWritesExactlyThem)
     comm().RecordStructure[0] = QStringLiteral("01");
     comm().RecordStructure[1] = QStringLiteral("08 Field 1");
     comm().RecordStructure[2] = QStringLiteral(" 26");
-    comm().RecordStructure[5] = QStringLiteral("99"); // no such item: dropped
+    comm().RecordStructure[5] = QStringLiteral("99"); // no such code: dropped
     auto w = commWindow();
     EXPECT_EQ(items(w->lstRecordStructure[1]), QStringList({"01 Date", "08 Field 1", "26 Check Digit"}));
     click(w->Command1);
@@ -187,8 +187,8 @@ TEST_F(SubEditorTest, A26thItemFindsNoRoom)
 }
 
 // Closing with Escape or the window's close button writes neither the
-// record structure nor the terminal family: a stored code whose field is no
-// longer enabled is still there, and only "OK" drops it.
+// record structure nor the terminal family. A stored code whose field is no
+// longer enabled is shown as such and kept by "OK" until the user removes it.
 TEST_F(SubEditorTest, ClosingOtherThanOkKeepsRecordStructureAndFamily)
 {
     function().Fields[2].Enabled = 0;
@@ -197,7 +197,7 @@ TEST_F(SubEditorTest, ClosingOtherThanOkKeepsRecordStructureAndFamily)
     const ProfileSet before = ws.Profile;
     for (const bool escape : {true, false}) {
         auto w = commWindow();
-        EXPECT_EQ(items(w->lstRecordStructure[1]), QStringList({"02 Time"}));
+        EXPECT_EQ(items(w->lstRecordStructure[1]), QStringList({"10 Field 3 (field not enabled)", "02 Time"}));
         doubleClickRow(w->lstRecordStructure[0], 0);
         click(w->TipoTermi[0]);
         if (escape)
@@ -211,6 +211,10 @@ TEST_F(SubEditorTest, ClosingOtherThanOkKeepsRecordStructureAndFamily)
     click(w->TipoTermi[2]);
     click(w->Command1);
     EXPECT_EQ(ws.Profile.TerminalFamily, QStringLiteral("8300"));
+    EXPECT_EQ(slotTexts(comm()), firstSlots({"10", "02"}));
+    w = commWindow();
+    doubleClickRow(w->lstRecordStructure[1], 0);
+    click(w->Command1);
     EXPECT_EQ(slotTexts(comm()), firstSlots({"02"}));
 }
 
