@@ -40,6 +40,7 @@ const char *const kCreateTable =
     " collector text NOT NULL,"
     " channel int NOT NULL,"
     " transfer bigint NOT NULL,"
+    " record_no int,"
     " allrek text NOT NULL,"
     " field1 text NOT NULL DEFAULT '', field2 text NOT NULL DEFAULT '', field3 text NOT NULL DEFAULT '',"
     " field4 text NOT NULL DEFAULT '', field5 text NOT NULL DEFAULT '', field6 text NOT NULL DEFAULT '',"
@@ -50,7 +51,31 @@ const char *const kCreateTable =
     " field19 text NOT NULL DEFAULT '', field20 text NOT NULL DEFAULT '');"
     "CREATE INDEX IF NOT EXISTS vendrix_records_received_at ON vendrix_records (received_at);"
     "CREATE INDEX IF NOT EXISTS vendrix_records_transfer ON vendrix_records (collector, channel, transfer);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_record ON vendrix_records (collector, channel, transfer, "
+    "record_no);"
     "COMMIT;";
+
+// A table made before rows had their own key gets the column and its unique
+// index in place; its rows stay (their record_no is NULL, which the index
+// lets repeat). Under the same lock as the creation, with no statement time
+// limit for the index over the rows already there.
+const char *const kHasKey =
+    "SELECT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = 'vendrix_records'::regclass"
+    " AND attname = 'record_no' AND NOT attisdropped)"
+    " AND to_regclass('vendrix_records_record') IS NOT NULL";
+const char *const kAddKey =
+    "BEGIN;"
+    "SET LOCAL statement_timeout = 0;"
+    "SELECT pg_advisory_xact_lock(861907340);"
+    "ALTER TABLE vendrix_records ADD COLUMN IF NOT EXISTS record_no int;"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_record ON vendrix_records (collector, channel, transfer, "
+    "record_no);"
+    "COMMIT;";
+
+// The server itself gives up on a statement (a lock it waits for, a frozen
+// disk before the commit) well inside the answer time, so a record answered
+// NAK is one the server rolled back.
+const char *const kSessionLimits = "SET statement_timeout = 1800; SET lock_timeout = 1500";
 
 const char *const kCheckRights =
     "SELECT has_table_privilege('vendrix_records', 'INSERT')"
@@ -64,7 +89,18 @@ const char *const kInsert =
     " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20)"
     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
     " $21, $22, $23, $24)";
+// The same with the row's own key: a record resent after a commit whose
+// outcome could not be known (the connection lost during it) finds its row
+// there and makes no second one.
+const char *const kInsertKeyed =
+    "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
+    " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
+    " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20, record_no)"
+    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
+    " $21, $22, $23, $24, $25)"
+    " ON CONFLICT (collector, channel, transfer, record_no) DO NOTHING";
 constexpr int kInsertParams = 24;
+constexpr int kInsertKeyedParams = 25;
 
 bool LooksLikeConnInfo(const QString &text)
 {
@@ -126,6 +162,7 @@ struct PostgresTarget::Worker {
         enum Kind { Prepare, Insert } kind = Prepare;
         TargetRow row;
         quint64 transfer = 0;
+        quint64 recordNo = 0; // the record's number in its transfer
         TimePoint deadline;
         Done done;
     };
@@ -176,7 +213,10 @@ struct PostgresTarget::Worker {
     // --- The worker's own ---------------------------------------------------
     PGconn *conn = nullptr;
     bool everConnected = false;
-    bool down = false;       // an outage is running (logged once)
+    bool down = false; // an outage is running (logged once)
+    quint64 refusedWhileDown = 0;
+    bool keyed = false; // the table has the rows' own key
+    bool keyWarned = false;
     TimePoint nextAttempt{}; // no connection attempt before this
     int retryMs = FirstRetryMs;
     quint64 transferOf = 0; // the transfer whose number is known
@@ -260,13 +300,26 @@ struct PostgresTarget::Worker {
                 break;
             // A connection that the server dropped while it was idle (a
             // restart): one more try at once on a fresh one, as the
-            // terminal's own resending would do.
+            // terminal's own resending would do. The row's key keeps a
+            // commit that did happen from being made twice.
             if (attempt == 0 && connectionLost && wasConnected) {
                 Disconnect();
                 continue;
             }
-            Failed(why);
+            // The server refused the statement on a sound connection (a full
+            // disk, a lock waited for too long): the connection stays.
+            Failed(why, connectionLost);
             break;
+        }
+        if (ok) {
+            Recovered();
+        } else {
+            // Refused records are counted while the outage lasts; a record
+            // refused without an outage (the deadline passed in the queue)
+            // starts one.
+            if (!down)
+                Failed(QStringLiteral("no answer from the server in time"), false);
+            ++refusedWhileDown;
         }
         Done done = std::move(job.done);
         Post([done, ok] { done(ok); });
@@ -310,30 +363,51 @@ struct PostgresTarget::Worker {
         conn = nullptr;
     }
 
-    void Failed(const QString &why)
+    // Something failed: with disconnect, the connection is given up and the
+    // next attempt waits (one a second at first, then longer). The first
+    // failure of an outage is logged with the server's reason; the later
+    // ones only count.
+    void Failed(const QString &why, bool disconnect = true)
     {
-        Disconnect();
-        nextAttempt = SteadyClock::now() + Ms(retryMs);
-        retryMs = std::min(retryMs * 2, MaxRetryMs);
+        if (disconnect) {
+            Disconnect();
+            nextAttempt = SteadyClock::now() + Ms(retryMs);
+            retryMs = std::min(retryMs * 2, MaxRetryMs);
+        }
         if (!down) {
             down = true;
+            refusedWhileDown = 0;
+            QString reason = why;
+            while (reason.endsWith(QLatin1Char('.')))
+                reason.chop(1);
             Say(QStringLiteral("PostgreSQL target %1: %2. Records are refused (NAK) until the table can be "
                                "written again; the target keeps trying.")
-                    .arg(described, why));
+                    .arg(described, reason));
         }
     }
 
-    void Recovered()
+    // A connection with the table ready.
+    void ConnectionMade()
     {
         retryMs = FirstRetryMs;
-        if (down) {
-            down = false;
-            Say(QStringLiteral("PostgreSQL target %1 can be written again: collection goes on.").arg(described));
-        } else if (!everConnected) {
+        if (!everConnected && !down)
             Say(QStringLiteral("PostgreSQL target %1 connected; records go to table %2.")
                     .arg(described, QLatin1String(kTable)));
-        }
         everConnected = true;
+    }
+
+    // A row was committed: an outage is over only now.
+    void Recovered()
+    {
+        if (!down)
+            return;
+        down = false;
+        Say(QStringLiteral("PostgreSQL target %1 can be written again: collection goes on (%2 refused "
+                           "meanwhile).")
+                .arg(described)
+                .arg(refusedWhileDown == 1 ? QStringLiteral("1 record")
+                                           : QStringLiteral("%1 records").arg(refusedWhileDown)));
+        refusedWhileDown = 0;
     }
 
     // A connection with the table ready, made when there is none (at the
@@ -350,15 +424,13 @@ struct PostgresTarget::Worker {
             if (SteadyClock::now() < nextAttempt)
                 return false;
         }
-        // Whatever the deadline of the record that asks, an attempt gets a
-        // fair time.
-        const TimePoint attemptEnd = std::max(deadline, SteadyClock::now() + Ms(500));
+        // An attempt ends with the record's time: its answer is never late.
         QString why;
-        if (!Connect(attemptEnd, &why) || !PrepareTable(attemptEnd, &why)) {
+        if (!Connect(deadline, &why) || !PrepareTable(deadline, &why)) {
             Failed(why);
             return false;
         }
-        Recovered();
+        ConnectionMade();
         return true;
     }
 
@@ -407,7 +479,7 @@ struct PostgresTarget::Worker {
     {
         int sent;
         if (prepare)
-            sent = PQsendPrepare(conn, kInsertName, sql, kInsertParams, nullptr);
+            sent = PQsendPrepare(conn, kInsertName, sql, 0, nullptr);
         else if (params)
             sent = PQsendQueryPrepared(conn, kInsertName, paramCount, params, nullptr, nullptr, 0);
         else
@@ -457,8 +529,12 @@ struct PostgresTarget::Worker {
             if (!r)
                 break;
             const ExecStatusType st = PQresultStatus(r);
-            if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && error.isEmpty())
-                error = OneLine(PQresultErrorMessage(r));
+            if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && error.isEmpty()) {
+                // The server's own sentence, without the details (which may
+                // repeat the whole row).
+                const char *primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+                error = primary ? OneLine(primary) : OneLine(PQresultErrorMessage(r));
+            }
             PQclear(last);
             last = r;
         }
@@ -480,7 +556,13 @@ struct PostgresTarget::Worker {
     bool PrepareTable(TimePoint deadline, QString *why)
     {
         QString error;
-        PGresult *r = Exec("SELECT to_regclass('vendrix_records') IS NOT NULL", deadline, &error);
+        PGresult *r = Exec(kSessionLimits, deadline, &error);
+        if (!r) {
+            *why = QStringLiteral("cannot set the session's time limits: ") + error;
+            return false;
+        }
+        PQclear(r);
+        r = Exec("SELECT to_regclass('vendrix_records') IS NOT NULL", deadline, &error);
         if (!r) {
             *why = QStringLiteral("cannot look for table vendrix_records: ") + error;
             return false;
@@ -512,13 +594,54 @@ struct PostgresTarget::Worker {
                        .arg(role);
             return false;
         }
-        r = Exec(kInsert, deadline, &error, nullptr, nullptr, 0, true);
+        keyed = HasKey(deadline, &error);
+        if (!conn) {
+            *why = QStringLiteral("cannot look at table vendrix_records: ") + error;
+            return false;
+        }
+        r = Exec(keyed ? kInsertKeyed : kInsert, deadline, &error, nullptr, nullptr, 0, true);
         if (!r) {
             *why = QStringLiteral("cannot prepare the insert into vendrix_records: ") + error;
             return false;
         }
         PQclear(r);
         return true;
+    }
+
+    // Whether the table has the rows' own key, added in place when it is
+    // missing. A role that may not alter the table writes rows without it
+    // (a resend after a lost commit may then make a second row): logged once
+    // with what the table's owner has to run.
+    bool HasKey(TimePoint deadline, QString *why)
+    {
+        auto yes = [&](const char *sql) {
+            PGresult *r = Exec(sql, deadline, why);
+            const bool t = r && qstrcmp(PQgetvalue(r, 0, 0), "t") == 0;
+            PQclear(r);
+            return t;
+        };
+        if (yes(kHasKey) || !conn)
+            return conn != nullptr;
+        PGresult *r = Exec(kAddKey, deadline, why);
+        if (conn && PQtransactionStatus(conn) != PQTRANS_IDLE)
+            PQclear(Exec("ROLLBACK", deadline, why));
+        if (r) {
+            PQclear(r);
+            Say(QStringLiteral("PostgreSQL target %1: table vendrix_records upgraded in place: column record_no and "
+                               "the unique index vendrix_records_record added, the rows kept.")
+                    .arg(described));
+            return true;
+        }
+        if (conn && !keyWarned) {
+            keyWarned = true;
+            Say(QStringLiteral("PostgreSQL target %1: table vendrix_records has no column record_no and cannot be "
+                               "upgraded by this role (%2); rows are written without their own key, so a record "
+                               "resent after a lost commit may be stored twice. The table's owner should run: "
+                               "ALTER TABLE vendrix_records ADD COLUMN record_no int; CREATE UNIQUE INDEX "
+                               "vendrix_records_record ON vendrix_records (collector, channel, transfer, record_no);")
+                    .arg(described, *why));
+        }
+        return false;
     }
 
     // --- Rows ---------------------------------------------------------------
@@ -537,7 +660,9 @@ struct PostgresTarget::Worker {
             PQclear(r);
         }
         std::array<QByteArray, TargetLayout::ColumnCount> text;
-        const char *params[kInsertParams];
+        const char *params[kInsertKeyedParams];
+        const QByteArray recordNo = QByteArray::number(job.recordNo);
+        params[kInsertKeyedParams - 1] = recordNo.constData();
         params[0] = collector.constData();
         params[1] = channelText.constData();
         params[2] = transferNumber.constData();
@@ -546,7 +671,8 @@ struct PostgresTarget::Worker {
             text[size_t(i)] = QString::fromLatin1(job.row[size_t(i)]).toUtf8();
             params[3 + i] = text[size_t(i)].constData();
         }
-        PGresult *r = Exec(nullptr, job.deadline, &error, connectionLost, params, kInsertParams);
+        PGresult *r =
+            Exec(nullptr, job.deadline, &error, connectionLost, params, keyed ? kInsertKeyedParams : kInsertParams);
         if (!r) {
             *why = QStringLiteral("a record could not be inserted: ") + error;
             return false;
@@ -604,6 +730,7 @@ void PostgresTarget::Prepare()
 void PostgresTarget::NewTransfer()
 {
     ++m_transfer;
+    m_record = 1;
 }
 
 void PostgresTarget::Insert(const TargetRow &row, Done done)
@@ -630,8 +757,15 @@ void PostgresTarget::Insert(const TargetRow &row, Done done)
     job.kind = Worker::Job::Insert;
     job.row = row;
     job.transfer = m_transfer;
-    job.deadline = SteadyClock::now() + Ms(AnswerWithinMs);
-    job.done = std::move(done);
+    job.recordNo = m_record;
+    job.deadline = SteadyClock::now() + Ms(GiveUpMs);
+    // The number goes on only when the row is stored: the terminal resends
+    // a refused record, which keeps its number (and so its key).
+    job.done = [this, transfer = m_transfer, done = std::move(done)](bool stored) {
+        if (stored && transfer == m_transfer)
+            ++m_record;
+        done(stored);
+    };
     m_worker->Push(std::move(job));
 }
 

@@ -32,9 +32,14 @@ public:
     // Longest time from Insert to its answer: well below a terminal's own
     // answer time-out, so a late answer is never taken for the next line's.
     static constexpr int AnswerWithinMs = 3000;
-    // Pacing of the connection attempts during an outage.
-    static constexpr int FirstRetryMs = 250;
-    static constexpr int MaxRetryMs = 2000;
+    // The target gives up on the server this long after Insert (the server
+    // itself gives up on a statement sooner), leaving the rest of the answer
+    // time for a loaded machine.
+    static constexpr int GiveUpMs = 2500;
+    // Pacing of the connection attempts during an outage: never more than
+    // one a second.
+    static constexpr int FirstRetryMs = 1000;
+    static constexpr int MaxRetryMs = 4000;
 
     using LogLine = std::function<void(const QString &line)>;
 
@@ -86,6 +91,9 @@ private:
     QString m_conninfo;
     QString m_collector;
     quint64 m_transfer = 1;
+    // The number of the next record in the transfer: with the collector,
+    // channel and transfer, the row's key.
+    quint64 m_record = 1;
     std::unique_ptr<QObject> m_receiver;
     std::unique_ptr<Worker> m_worker;
 };

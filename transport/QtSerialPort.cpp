@@ -22,8 +22,12 @@ namespace vx {
 
 namespace {
 
+// What the port holds at most, received and not yet taken.
+constexpr qint64 kMaxHeld = 1024 * 1024;
+
 // One NUL-terminated text per byte value: Input() with InputLen 1 hands out
 // one of these without allocating, since it runs once per received character.
+
 struct SingleCharTexts {
     char text[256][2];
     SingleCharTexts()
@@ -421,7 +425,10 @@ bool QtSerialPort::setPortOpen(bool open)
         return false;
     }
     m_port->setPortName(m_device);
-    m_port->setReadBufferSize(0);
+    // What arrives is held up to a bound; past it the port is not read until
+    // the collector has taken what waits (it stops taking while a record's
+    // answer is pending), so a flooding peer never grows the memory.
+    m_port->setReadBufferSize(kMaxHeld);
     if (!m_port->open(QIODevice::ReadWrite)) {
         // Qt's own lock file of the device refuses a second opener: say who.
         // A user outside the device's group (dialout) is told so, and how

@@ -19,6 +19,11 @@ namespace {
 // What one read takes at most; more waiting is read at the next turn of the
 // event loop.
 constexpr size_t kChunk = 64 * 1024;
+// What the connection holds at most: received and not yet taken, or waiting
+// to leave. Past it nothing more is read (the peer's own sending stalls), so
+// a peer that floods, or sends while its answer is pending, or never reads
+// the answers, never grows the program's memory.
+constexpr qsizetype kMaxHeld = 1024 * 1024;
 
 // The peer ended the connection (closed or reset it), as opposed to a
 // failure of the link.
@@ -168,7 +173,15 @@ QByteArray QtSocket::GetData(int maxChars)
         m_in.remove(0, maxChars);
     }
     m_consumed += data.size();
+    updateReading();
     return data;
+}
+
+// Reads from the connection only while what it holds stays below the bound.
+void QtSocket::updateReading()
+{
+    if (m_readNotifier && m_phase == Phase::Connected)
+        m_readNotifier->setEnabled(m_in.size() < kMaxHeld && m_out.size() < kMaxHeld);
 }
 
 void QtSocket::SendData(const QByteArray &text)
@@ -184,6 +197,8 @@ void QtSocket::SendData(const QByteArray &text)
     m_out += text;
     if (m_out.size() == text.size())
         sendPending();
+    else
+        updateReading();
 }
 
 // Hands what waits to the connection; what it does not take yet leaves
@@ -204,6 +219,7 @@ bool QtSocket::sendPending()
     }
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(!m_out.isEmpty());
+    updateReading();
     return true;
 }
 
@@ -230,6 +246,7 @@ void QtSocket::onReadable()
     const ssize_t got = ::read(m_fd, m_chunk.get(), kChunk);
     if (got > 0) {
         m_in.append(m_chunk.get(), got);
+        updateReading();
         raiseArrival();
         return;
     }

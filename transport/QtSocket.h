@@ -58,6 +58,7 @@ private:
     bool sendPending();
     void fail(int error);
     void raiseArrival();
+    void updateReading();
     void setPhase(Phase phase);
 
     QString m_host;

@@ -130,9 +130,13 @@ TEST_F(PostgresStoreTest, EachRecordIsOneCommittedRowWithItsColumns)
     EXPECT_EQ(transfers[0], transfers[1]);
     EXPECT_EQ(transfers[2], transfers[3]);
     EXPECT_NE(transfers[1], transfers[2]);
-    // The indexes a reader needs.
+    // The record's number in its transfer: with collector, channel and
+    // transfer, the row's own key.
+    EXPECT_EQ(Server().query(QStringLiteral("SELECT record_no FROM vendrix_records ORDER BY id")),
+              QStringList({"1", "2", "1", "2"}));
+    // The indexes a reader needs, and the key's.
     EXPECT_EQ(Server().value(QStringLiteral("SELECT count(*) FROM pg_indexes WHERE tablename = 'vendrix_records'")),
-              QStringLiteral("3"));
+              QStringLiteral("4"));
     // No file was made from the connection string, whatever the policy.
     EXPECT_TRUE(QDir(folderBefore).entryList({QStringLiteral("host=*")}).isEmpty());
     EXPECT_TRUE(logLines.filter(PgServer::Password()).isEmpty()) << "a password reached the log";

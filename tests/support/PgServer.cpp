@@ -320,6 +320,24 @@ QStringList PgServer::query(const QString &sql, QString *error, const QString &d
     return rows;
 }
 
+QStringList PgServer::psql(const QString &sql, QString *error, const QString &database) const
+{
+    QProcess p;
+    p.start(m_bin + QStringLiteral("/psql"),
+            {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-v"),
+             QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), adminConnInfo(database), QStringLiteral("-c"),
+             sql});
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (error)
+            *error = QStringLiteral("psql failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
+        return {};
+    }
+    QStringList rows = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+    if (!rows.isEmpty() && rows.last().isEmpty())
+        rows.removeLast();
+    return rows;
+}
+
 QString PgServer::value(const QString &sql, const QString &database) const
 {
     const QStringList rows = query(sql, nullptr, database);

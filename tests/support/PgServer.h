@@ -49,6 +49,10 @@ public:
     // columns separated by "|". Empty with *error set on failure.
     QStringList query(const QString &sql, QString *error = nullptr,
                       const QString &database = QStringLiteral("warehouse")) const;
+    // The same through the psql program, as a reader outside the program
+    // would see the table (unaligned, "|" between the columns).
+    QStringList psql(const QString &sql, QString *error = nullptr,
+                     const QString &database = QStringLiteral("warehouse")) const;
     // A single value (first column of the first row).
     QString value(const QString &sql, const QString &database = QStringLiteral("warehouse")) const;
 
