@@ -35,6 +35,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
@@ -481,8 +482,48 @@ Run TcpVendrix(int count, int length, const Target &target, const QString &home,
     return run;
 }
 
+// The ceiling of a PostgreSQL target: one client doing the collector's
+// prepared INSERT of a 50-character record (autocommit, the row's key
+// included) as fast as the server commits it, with pgbench against the same
+// server. Records per second, 0 when it cannot be measured.
+double PgBenchRate(const QString &work, int seconds)
+{
+    vx::test::PgServer *server = Postgres();
+    if (!server)
+        return 0;
+    // The table as the collector makes it (the run before made it).
+    const QString script = work + QStringLiteral("/pgbench-insert.sql");
+    QFile f(script);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 0;
+    const QByteArray record = SimTerminal::generatedRecord(1, 50);
+    f.write("\\set r random(1, 2000000000)\n"
+            "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
+            " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
+            " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20, record_no)"
+            " VALUES ('pgbench', 1, 1, '"
+            + record + "', '" + record
+            + "', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', :r)"
+              " ON CONFLICT (collector, channel, transfer, record_no) DO NOTHING;\n");
+    f.close();
+    QProcess p;
+    p.start(server->binDir() + QStringLiteral("/pgbench"),
+            {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-M"),
+             QStringLiteral("prepared"), QStringLiteral("-T"), QString::number(seconds), QStringLiteral("-f"), script,
+             server->connInfo()});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        note(QStringLiteral("pgbench failed: %1").arg(QString::fromLocal8Bit(p.readAllStandardError())));
+        return 0;
+    }
+    // "tps = 12345.678901 (without initial connection time)"
+    const QRegularExpression tps(QStringLiteral("tps = ([0-9.]+) \\(without"));
+    const QRegularExpressionMatch m = tps.match(QString::fromLocal8Bit(p.readAllStandardOutput()));
+    return m.hasMatch() ? m.captured(1).toDouble() : 0;
+}
+
 void BenchTcp(int count, int length, const QString &work, const QStringList &targets, int rounds)
 {
+    double bestPgBench = 0;
     const QString minimalDir = work + QStringLiteral("/tcp-minimal");
     QDir().mkpath(minimalDir);
 
@@ -514,11 +555,22 @@ void BenchTcp(int count, int length, const QString &work, const QStringList &tar
                 best[label] = run;
                 bestStored[label] = stored;
             }
+            if (label == QLatin1String("PostgreSQL")) {
+                const double rate = PgBenchRate(work, 4);
+                out(QStringLiteral("RUN bench=tcp target=pgbench records_per_s=%1 round=%2")
+                        .arg(rate, 0, 'f', 0)
+                        .arg(round));
+                bestPgBench = std::max(bestPgBench, rate);
+            }
         }
     }
     for (const QString &label : order)
         out(Result(QStringLiteral("tcp"), label, best[label])
             + QStringLiteral(" rounds=%1 stored=%2").arg(rounds).arg(bestStored[label]));
+    if (bestPgBench > 0)
+        out(QStringLiteral("RESULT bench=tcp target=pgbench records_per_s=%1 rounds=%2")
+                .arg(bestPgBench, 0, 'f', 0)
+                .arg(rounds));
 }
 
 // --- Serial over a pseudo-terminal pair -----------------------------------------

@@ -37,6 +37,8 @@ public:
     bool isReady() const { return m_ready; }
     QString errorText() const { return m_error; }
     int port() const { return m_port; }
+    // The folder of the server's programs (psql, pgbench).
+    QString binDir() const { return m_bin; }
     QString folder() const { return m_dir ? m_dir->path() : QString(); }
 
     static QString Password() { return QStringLiteral("Pw7rq-secret"); }
