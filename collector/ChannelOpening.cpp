@@ -126,7 +126,7 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
 
     ChannelState &s = m_state[n];
     if (AutoCollectionOn(c)) {
-        s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
+        s.StepInterval = AutoPeriodMs(c);
         s.StepActive = true;
         s.StepStart = now();
     }

@@ -4,6 +4,7 @@
 #include "collector/RegistryExchange.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "store/ErpArticleExport.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vx {
 
@@ -64,7 +66,9 @@ struct Collector::LogFile {
     qint64 size = 0;
     qint64 limit = Limit();
     QElapsedTimer sinceCheck;
-    QString failure; // the failure reported last; reported again only when it changes
+    QString failure;               // the failure reported last; reported again only when it changes
+    QElapsedTimer retryAfter;      // running while LOG.txt cannot be opened
+    bool toStandardOutput = false; // the entries are printed anyway (headless)
 
     static qint64 Limit()
     {
@@ -83,35 +87,55 @@ struct Collector::LogFile {
     bool stillSame() const
     {
         struct stat st {};
-        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
     }
     // The log cannot be written: said on standard error (the log itself
     // being what fails), with the file and the reason, once per cause.
-    void report(const QString &what, int error)
+    void report(const QString &what, int error) { report(what, QString::fromLocal8Bit(std::strerror(error))); }
+    void report(const QString &what, const QString &why)
     {
-        const QString text =
-            QStringLiteral("Cannot %1 the log %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+        const QString text = QStringLiteral("Cannot %1 the log %2: %3").arg(what, path, why);
         if (text != failure)
             qWarning().noquote() << text;
         failure = text;
     }
     QString numbered(int i) const { return path + QLatin1Char('.') + QString::number(i); }
-    // Closes LOG.txt and moves it (and the older ones) one number up.
+    // Closes LOG.txt and moves it (and the older ones) one number up. The
+    // renames move names, never what a link points to; LOG.txt itself is
+    // moved only while it is still the file that was written.
     void rotate()
     {
         close();
         for (int i = kKept - 2; i >= 1; --i)
             std::rename(QFile::encodeName(numbered(i)).constData(), QFile::encodeName(numbered(i + 1)).constData());
-        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(numbered(1)).constData()) != 0)
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(path);
+        if (::lstat(native.constData(), &st) != 0 || st.st_dev != device || st.st_ino != inode)
+            return;
+        if (std::rename(native.constData(), QFile::encodeName(numbered(1)).constData()) != 0)
             report(QStringLiteral("rotate"), errno);
     }
+    // Opened only as a regular file, never through a link, never blocking
+    // on a FIFO, created readable by its owner and group only. When that
+    // fails the entries go to standard error (said once, with the path and
+    // the reason), and the file is tried again a second later.
     bool open()
     {
-        file = std::fopen(QFile::encodeName(path).constData(), "ab");
+        if (retryAfter.isValid() && !retryAfter.hasExpired(1000))
+            return false;
+        QString why;
+        const int fd = OpenOwnFileForAppend(path, 0640, &why);
+        file = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
         if (!file) {
-            report(QStringLiteral("open"), errno);
+            if (fd >= 0) {
+                why = QString::fromLocal8Bit(std::strerror(errno));
+                ::close(fd);
+            }
+            report(QStringLiteral("open"), why + QStringLiteral("; the log goes to standard error"));
+            retryAfter.start();
             return false;
         }
+        retryAfter.invalidate();
         sinceCheck.start();
         struct stat st {};
         if (::fstat(fileno(file), &st) == 0) {
@@ -120,6 +144,12 @@ struct Collector::LogFile {
             size = st.st_size;
         }
         return true;
+    }
+    // Entries that LOG.txt cannot take (headless mode prints them anyway).
+    void fallback(QByteArrayView bytes) const
+    {
+        if (!toStandardOutput)
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     }
     // Appends whole entries (each ends with an empty line); what does not
     // fit under the limit goes to a fresh LOG.txt, entry by entry.
@@ -130,8 +160,10 @@ struct Collector::LogFile {
             if (!stillSame())
                 close();
         }
-        if (!file && !open())
+        if (!file && !open()) {
+            fallback(bytes);
             return;
+        }
         while (size + bytes.size() > limit) {
             // The entries that still fit, then the rest after the rotation.
             const qint64 room = std::max<qint64>(0, limit - size);
@@ -149,8 +181,10 @@ struct Collector::LogFile {
                     return;
             }
             rotate();
-            if (!open())
+            if (!open()) {
+                fallback(bytes);
                 return;
+            }
         }
         write(bytes);
     }
@@ -257,6 +291,8 @@ void Collector::Startup()
 void Collector::LoadSettingsAndOpen()
 {
     LoadSettings(m_store, m_settings);
+    for (const QString &problem : SettingsRangeProblems(m_settings))
+        PLog(problem, 0);
     OpenChannels();
     for (int n = 1; n <= kChannels; ++n) {
         const QString name = m_settings.DBMS[n].Name.trimmed();
@@ -321,6 +357,7 @@ void Collector::flushLog()
 {
     if (m_logPending.isEmpty())
         return;
+    m_log->toStandardOutput = bool(m_hooks.logLine);
     m_log->append(m_logPending);
     m_logPending.resize(0); // keeps its room for the next entries
 }

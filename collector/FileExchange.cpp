@@ -211,8 +211,7 @@ QByteArray Collector::nextLookupLine(int n)
         return m_articles->ArticleLine(name, s.LineNo, n);
     }
     const QString section = ExtFileSection(k);
-    const int maxLength =
-        static_cast<int>(NumericValue(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0"))));
+    const int maxLength = LookupLineLength(m_store.read(section, QStringLiteral("MaxLenght"), QStringLiteral("0")));
     const QString name = m_store.read(section, QStringLiteral("Name"), Paths::dataFile(QStringLiteral("toTerm.txt")));
     LookupFile &file = *m_lookup[n];
     if (!file.isOpen() || file.path() != name) {

@@ -131,7 +131,7 @@ void Collector::resumeAutomatic(int n)
     ChannelState &s = m_state[n];
     if (!AutoCollectionOn(c) || !channelOpen(n))
         return;
-    s.StepInterval = static_cast<qint64>(NumericValue(c.AutoSec.trimmed()) * 1000.0);
+    s.StepInterval = AutoPeriodMs(c);
     s.StepActive = true;
     s.StepStart = now();
 }

@@ -24,26 +24,27 @@ void err(const QString &line)
     std::fflush(stderr);
 }
 
-// Reads the file as Open does (New, then the file); reports a failure and
-// returns false.
-bool load(const QString &path, ProfileSet &set, ProfileReadResult &result)
+// Reads the file as Open does (New, then the file) through the one checked
+// reading every use shares; reports a refusal and returns false. *content
+// gets the file's bytes.
+bool load(const QString &path, ProfileSet &set, ProfileReadResult &result, QByteArray *content)
 {
     set.SetDefault();
-    result = ReadProfile(path, set);
+    if (ReadProfileBytes(path, content, &result))
+        result = ParseProfileText(*content, set);
     switch (result.status) {
     case ProfileReadResult::Status::Ok:
         return true;
     case ProfileReadResult::Status::CannotOpen:
-        err(QStringLiteral("%1: cannot open: %2").arg(path, result.detail));
+    case ProfileReadResult::Status::NotProfile:
+        err(result.message(path));
         return false;
     case ProfileReadResult::Status::Empty:
     case ProfileReadResult::Status::BadValue:
         break;
     }
     err(QStringLiteral("%1:%2: %3").arg(path).arg(result.lineNumber).arg(ProfileReadErrorText()));
-    err(QStringLiteral("  %1").arg(result.detail));
-    if (!result.line.isEmpty())
-        err(QStringLiteral("  line %1: %2").arg(result.lineNumber).arg(QString::fromLatin1(result.line)));
+    err(QStringLiteral("  ") + result.message(path));
     return false;
 }
 
@@ -63,7 +64,8 @@ int runCheck(const QString &path)
 {
     ProfileSet set;
     ProfileReadResult result;
-    if (!load(path, set, result))
+    QByteArray content;
+    if (!load(path, set, result, &content))
         return kExitFailed;
     int functions = 0;
     int fields = 0;
@@ -83,12 +85,14 @@ int runCheck(const QString &path)
     if (result.linesSkipped > 0)
         summary += result.linesSkipped == 1 ? QStringLiteral(", 1 line not recognised")
                                             : QStringLiteral(", %1 lines not recognised").arg(result.linesSkipped);
+    if (result.linesWithoutEquals > 0)
+        summary += QStringLiteral(", %1 without \"=\" skipped")
+                       .arg(result.linesWithoutEquals == 1 ? QStringLiteral("1 line")
+                                                           : QStringLiteral("%1 lines").arg(result.linesWithoutEquals));
     if (!result.endsWithFlag)
         summary += QStringLiteral(", no closing FLAG=17");
     // A value with a comma reads back whole but cannot be sent.
-    QFile file(path);
-    const QList<QByteArray> commas =
-        file.open(QIODevice::ReadOnly) ? KeysWithComma(file.readAll()) : QList<QByteArray>();
+    const QList<QByteArray> commas = KeysWithComma(content);
     if (!commas.isEmpty()) {
         err(QStringLiteral("%1: %2 The profile cannot be sent.").arg(path, CommaRefusalText(commas)));
         return kExitFailed;
@@ -101,7 +105,8 @@ int runExport(const QString &path, const QString &target)
 {
     ProfileSet set;
     ProfileReadResult result;
-    if (!load(path, set, result))
+    QByteArray content;
+    if (!load(path, set, result, &content))
         return kExitFailed;
     QString why;
     if (!SettingsSourceExport(set, target, QDateTime::currentDateTime(), &why)) {

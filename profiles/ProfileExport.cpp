@@ -2,6 +2,7 @@
 // a terminal program.
 #include "profiles/ProfileFile.h"
 
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -93,7 +94,12 @@ bool SettingsSourceExport(const ProfileSet &set, const QString &path, const QDat
         return false;
     };
     const QString tempPath = Paths::dataFile(QStringLiteral("vdxtmp.c"));
-    QFile::remove(tempPath);
+    // Made afresh and exclusively: a link or FIFO planted under the name is
+    // removed, never written through.
+    QString why;
+    const int fd = CreateOwnFile(tempPath, 0600, &why);
+    if (fd < 0)
+        return fail(tempPath + QStringLiteral(": ") + why);
 
     struct RemoveTemp {
         QString path;
@@ -101,22 +107,23 @@ bool SettingsSourceExport(const ProfileSet &set, const QString &path, const QDat
     } removeTemp{tempPath};
 
     {
-        QFile temp(tempPath);
-        if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        QFile temp;
+        if (!temp.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
             return fail(tempPath + QStringLiteral(": ") + temp.errorString());
         const QByteArray content = ProfileFileContent(set);
         if (temp.write(content) != content.size() || !temp.flush())
             return fail(tempPath + QStringLiteral(": ") + temp.errorString());
     }
 
-    QFile temp(tempPath);
-    if (!temp.open(QIODevice::ReadOnly))
-        return fail(tempPath + QStringLiteral(": ") + temp.errorString());
+    // Read back as a regular file only, bounded (what was written is far
+    // below the bound).
+    const BoundedRead back = ReadRegularFile(tempPath, qint64(64) * 1024 * 1024);
+    if (!back.ok)
+        return fail(tempPath + QStringLiteral(": ") + back.error);
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return fail(path + QStringLiteral(": ") + out.errorString());
-    const QByteArray text = SettingsSourceText(splitLines(temp.readAll()), stamp);
-    temp.close();
+    const QByteArray text = SettingsSourceText(splitLines(back.content), stamp);
     if (out.write(text) != text.size() || !out.commit()) {
         out.cancelWriting();
         return fail(path + QStringLiteral(": ") + out.errorString());

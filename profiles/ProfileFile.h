@@ -102,40 +102,73 @@ bool SaveProfileFile(const ProfileSet &set, const QString &path, Messenger &mess
 
 // ---- Reader ---------------------------------------------------------------
 
+// The largest profile file read: a full profile is about 40 KB.
+inline constexpr qint64 kMaxProfileBytes = 1024 * 1024;
+// The longest line of a profile file: a key and a short value.
+inline constexpr qsizetype kMaxProfileLineBytes = 4096;
+
 struct ProfileReadResult {
     enum class Status {
         Ok,         // the end of the file was reached
-        CannotOpen, // nothing was read or changed
+        CannotOpen, // not read: missing, unreadable, not a regular file, too large; nothing changed
+        NotProfile, // not text, or no KEY=VALUE line at all, or a line too long; nothing changed
         Empty,      // no line at all (key and sum flags already cleared)
         BadValue,   // a value that must be a number is not; the read stopped there
     };
     Status status = Status::Ok;
-    int lineNumber = 0;        // 1-based line at which the read stopped (Empty: 1)
-    QByteArray line;           // that line
-    QString detail;            // what was wrong with it, for people
-    int linesRead = 0;         // lines looked at
-    int linesSkipped = 0;      // lines not recognised or out of range
-    bool endsWithFlag = false; // the last line read was "FLAG=17"
+    int lineNumber = 0;         // 1-based line at which the read stopped (Empty: 1)
+    QByteArray line;            // that line
+    QString detail;             // what was wrong, for people ("is a FIFO", "is larger than 1 MiB")
+    bool missing = false;       // CannotOpen because there is no such file
+    int linesRead = 0;          // lines looked at
+    int linesSkipped = 0;       // lines not recognised or out of range (those without "=" included)
+    int linesWithoutEquals = 0; // lines that hold no "=": skipped, never read as a value
+    bool endsWithFlag = false;  // the last line read was "FLAG=17"
 
     bool ok() const { return status == Status::Ok; }
+    // The refusal as one text naming the file: "PATH: is a FIFO",
+    // "PATH:12: the value "x" is not a whole number: PROFILE0.EXIST=x" (control
+    // bytes of the line shown escaped). Empty when ok().
+    QString message(const QString &path) const;
 };
+
+// A line (or value) for a message: control bytes and bytes above 126 as
+// \xNN, so a NUL or an escape sequence never cuts or garbles the message.
+QString EscapedText(QByteArrayView bytes);
+
+// Why `content` cannot be a profile, checked before anything is read from
+// it: NUL bytes or control bytes in most lines (not text), a line longer
+// than kMaxProfileLineBytes, or no line of the form KEY=VALUE at all.
+// Nothing (status Ok) when it may be one; missing and unrecognised lines are
+// the reader's to tolerate. An empty content passes here (the reader
+// reports it).
+ProfileReadResult CheckProfileText(const QByteArray &content);
+
+// The bytes of a profile file: a regular file (a link to one counts) of at
+// most kMaxProfileBytes, whose text passes CheckProfileText, without a
+// UTF-8 byte-order mark before its first line (the reader skips one too).
+// Every use reads a profile through here. On refusal, result->message(path) says why.
+bool ReadProfileBytes(const QString &path, QByteArray *content, ProfileReadResult *result);
 
 // Fills `set` from the text of a profile file. First clears IsKey and IsSum
 // of all 40 fields, then overwrites only the members named by the lines;
 // members the text omits keep their values. Lines are recognised by fixed
 // character positions, as the writer puts them; unrecognised lines and
 // indices out of range are skipped. Stops at the first value that cannot be
-// converted, keeping what the lines before it set. Pure: no files, no
-// messages. Accepts CR LF, LF or CR line ends.
+// converted, keeping what the lines before it set. A text that
+// CheckProfileText refuses changes nothing. A line without "=" is skipped
+// and counted. Pure: no files, no messages. Accepts CR LF, LF or CR line
+// ends.
 ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set);
 
-// The same for a file; CannotOpen (and the set untouched) when it cannot be
-// opened for reading.
+// The same for a file read with ReadProfileBytes; CannotOpen or NotProfile
+// (and the set untouched) when it is refused.
 ProfileReadResult ReadProfile(const QString &path, ProfileSet &set);
 
 // The reader as the editor uses it: true when the end of the file was
-// reached; false when the file cannot be opened (nothing changed, nothing
-// shown) or the read stopped on an error, which shows
+// reached; false when the file does not exist (nothing changed, nothing
+// shown), when it is refused (nothing changed; a message names the file and
+// the reason), or when the read stopped on an error, which shows
 // "ERROR, please report at Orvane Staff (num 1546)".
 bool ReadProfileFile(const QString &path, ProfileSet &set, Messenger &messenger);
 // On the program-wide profile, with the program-wide messenger.

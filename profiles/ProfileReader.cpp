@@ -5,10 +5,12 @@
 #include "profiles/ProfileFile.h"
 
 #include "platform/Messenger.h"
+#include "platform/OwnFiles.h"
 
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -78,6 +80,19 @@ long long leadingNumber(QByteArrayView value)
     return negative ? -n : n;
 }
 
+// Empty (blanks only), or blanks, an optional sign and a digit.
+bool beginsWithNumber(QByteArrayView value)
+{
+    int i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
+        ++i;
+    if (i == value.size())
+        return true;
+    if (value[i] == '-' || value[i] == '+')
+        ++i;
+    return i < value.size() && value[i] >= '0' && value[i] <= '9';
+}
+
 // A whole integer: blanks around it allowed, nothing else.
 std::optional<long long> wholeNumber(QByteArrayView value)
 {
@@ -112,7 +127,7 @@ struct Reader {
     Outcome store(long long value, T &member, QByteArrayView raw)
     {
         if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
-            return fail(QStringLiteral("the value \"%1\" is out of range").arg(text(raw)));
+            return fail(QStringLiteral("the value \"%1\" is out of range").arg(EscapedText(raw)));
         member = T(value);
         return Outcome::Used;
     }
@@ -121,15 +136,19 @@ struct Reader {
     {
         const auto n = wholeNumber(value);
         if (!n)
-            return fail(QStringLiteral("the value \"%1\" is not a whole number").arg(text(value)));
+            return fail(QStringLiteral("the value \"%1\" is not a whole number").arg(EscapedText(value)));
         return store(*n, member, value);
     }
     // Its first character must be a digit.
     Outcome strictDigit(QByteArrayView value, qint16 &member) { return strict(head(value, 1), member); }
     // The leading number, plus `add`.
+    // A value that is not empty must begin with a number: "x" is refused,
+    // never read as 0 (an empty value still reads as 0).
     template <typename T>
     Outcome lead(QByteArrayView value, T &member, int add = 0)
     {
+        if (!beginsWithNumber(value))
+            return fail(QStringLiteral("the value \"%1\" is not a number").arg(EscapedText(value)));
         return store(leadingNumber(value) + add, member, value);
     }
     Outcome leadDigit(QByteArrayView value, qint16 &member) { return lead(head(value, 1), member); }
@@ -623,9 +642,114 @@ Outcome Reader::readFunction(const Line &l)
 
 } // namespace
 
-ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
+QString EscapedText(QByteArrayView bytes)
 {
-    ProfileReadResult result;
+    QString out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c > 0x7e)
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else
+            out += QLatin1Char(char(c));
+    }
+    return out;
+}
+
+QString ProfileReadResult::message(const QString &path) const
+{
+    switch (status) {
+    case Status::Ok:
+        return {};
+    case Status::CannotOpen:
+        return QStringLiteral("%1: %2").arg(path, detail);
+    case Status::NotProfile:
+    case Status::Empty:
+    case Status::BadValue:
+        break;
+    }
+    QString text = QStringLiteral("%1:%2: %3").arg(path).arg(lineNumber).arg(detail);
+    if (!line.isEmpty())
+        text += QStringLiteral(": ") + EscapedText(line.first(qMin<qsizetype>(line.size(), 200)));
+    return text;
+}
+
+namespace {
+// A UTF-8 byte-order mark that an editor put before the first line.
+QByteArray withoutBom(const QByteArray &content)
+{
+    return content.startsWith("\xEF\xBB\xBF") ? content.sliced(3) : content;
+}
+} // namespace
+
+ProfileReadResult CheckProfileText(const QByteArray &withBom)
+{
+    const QByteArray content = withoutBom(withBom);
+    ProfileReadResult r;
+    auto refuse = [&r](int number, QByteArrayView line, const QString &why) {
+        r.status = ProfileReadResult::Status::NotProfile;
+        r.lineNumber = number;
+        r.line = line.toByteArray();
+        r.detail = why;
+        return r;
+    };
+    if (content.isEmpty())
+        return r;
+    const qsizetype nul = content.indexOf('\0');
+    if (nul >= 0)
+        return refuse(int(content.first(nul).count('\n')) + 1, {},
+                      QStringLiteral("holds NUL bytes: not a text file, no profile"));
+    int lines = 0;
+    int withControl = 0;
+    bool keyValue = false;
+    const QByteArrayView all(content);
+    qsizetype start = 0;
+    while (start < all.size()) {
+        qsizetype end = start;
+        while (end < all.size() && all[end] != '\r' && all[end] != '\n')
+            ++end;
+        const QByteArrayView line = all.sliced(start, end - start);
+        if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+        ++lines;
+        if (line.size() > kMaxProfileLineBytes)
+            return refuse(lines, line.first(80),
+                          QStringLiteral("a line longer than %1 bytes: no profile").arg(kMaxProfileLineBytes));
+        if (line.trimmed().isEmpty())
+            continue;
+        bool control = false;
+        for (const char ch : line) {
+            const auto c = static_cast<unsigned char>(ch);
+            if ((c < 0x20 && c != '\t') || c == 0x7f) {
+                control = true;
+                break;
+            }
+        }
+        withControl += control;
+        // KEY=VALUE: a key of printable characters without blanks before the
+        // first "=".
+        const qsizetype eq = line.indexOf('=');
+        if (!control && eq > 0) {
+            bool plain = true;
+            for (const char ch : line.first(eq))
+                plain = plain && ch > ' ' && static_cast<unsigned char>(ch) < 0x7f;
+            keyValue = keyValue || plain;
+        }
+    }
+    if (withControl * 2 > lines)
+        return refuse(0, {}, QStringLiteral("control bytes in most lines: not a text file, no profile"));
+    if (!keyValue)
+        return refuse(0, {}, QStringLiteral("no line of the form KEY=VALUE: no profile"));
+    return r;
+}
+
+ProfileReadResult ParseProfileText(const QByteArray &withBom, ProfileSet &set)
+{
+    const QByteArray content = withoutBom(withBom);
+    ProfileReadResult result = CheckProfileText(content);
+    if (!result.ok())
+        return result;
     for (ProfileFunction &f : set.Functions) {
         for (ProfileField &d : f.Fields) {
             d.IsKey = 0;
@@ -656,16 +780,21 @@ ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
         ++result.linesRead;
         const Line line(text);
         Outcome outcome = Outcome::Skipped;
-        if (line.at(0, "PRO"))
+        // A key without "=" has no value: it never sets one.
+        if (!text.contains('=')) {
+            if (!text.trimmed().isEmpty())
+                ++result.linesWithoutEquals;
+        } else if (line.at(0, "PRO")) {
             outcome = reader.readFunction(line);
-        else if (line.at(0, "EXT"))
+        } else if (line.at(0, "EXT")) {
             outcome = reader.readLayout(line);
-        else if (line.at(0, "MIS"))
+        } else if (line.at(0, "MIS")) {
             outcome = reader.readMisc(line);
-        else if (line.at(0, "CON"))
+        } else if (line.at(0, "CON")) {
             outcome = reader.readConstant(line);
-        else if (text == "FLAG=17")
+        } else if (text == "FLAG=17") {
             outcome = Outcome::Used;
+        }
 
         if (outcome == Outcome::Error) {
             result.status = ProfileReadResult::Status::BadValue;
@@ -682,16 +811,30 @@ ProfileReadResult ParseProfileText(const QByteArray &content, ProfileSet &set)
     return result;
 }
 
+bool ReadProfileBytes(const QString &path, QByteArray *content, ProfileReadResult *result)
+{
+    *result = ProfileReadResult();
+    const BoundedRead file = ReadRegularFile(path, kMaxProfileBytes);
+    if (!file.ok) {
+        result->status = ProfileReadResult::Status::CannotOpen;
+        result->detail = file.error;
+        result->missing = file.errorNumber == ENOENT;
+        return false;
+    }
+    *result = CheckProfileText(file.content);
+    if (!result->ok())
+        return false;
+    *content = withoutBom(file.content);
+    return true;
+}
+
 ProfileReadResult ReadProfile(const QString &path, ProfileSet &set)
 {
+    QByteArray content;
     ProfileReadResult result;
-    QFile file(path);
-    if (path.isEmpty() || QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        result.status = ProfileReadResult::Status::CannotOpen;
-        result.detail = path.isEmpty() ? QStringLiteral("no file name") : file.errorString();
+    if (!ReadProfileBytes(path, &content, &result))
         return result;
-    }
-    return ParseProfileText(file.readAll(), set);
+    return ParseProfileText(content, set);
 }
 
 bool ReadProfileFile(const QString &path, ProfileSet &set, Messenger &messenger)
@@ -701,6 +844,12 @@ bool ReadProfileFile(const QString &path, ProfileSet &set, Messenger &messenger)
     case ProfileReadResult::Status::Ok:
         return true;
     case ProfileReadResult::Status::CannotOpen:
+        // A file that is not there is not reported (the caller chose it).
+        if (!result.missing)
+            messenger.message(result.message(path), MsgIcon::Critical);
+        return false;
+    case ProfileReadResult::Status::NotProfile:
+        messenger.message(result.message(path), MsgIcon::Critical);
         return false;
     case ProfileReadResult::Status::Empty:
     case ProfileReadResult::Status::BadValue:

@@ -1,5 +1,7 @@
 #include "profiles/ProfileRules.h"
 
+#include "profiles/ProfileFile.h"
+
 #include <QStringList>
 
 namespace vx {
@@ -23,7 +25,7 @@ QString CommaRefusalText(const QList<QByteArray> &keys)
 {
     QStringList names;
     for (const QByteArray &key : keys)
-        names << QString::fromLatin1(key);
+        names << EscapedText(key);
     return QStringLiteral(
                "The value of %1 holds a comma: the terminal would take what follows it as another "
                "setting.")

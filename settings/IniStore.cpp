@@ -34,7 +34,9 @@ QByteArray keyOf(const QByteArray &line)
 // Reads the settings file; the text of what is wrong with it, or empty.
 // Never waits (a FIFO in its place) and never reads more than a settings
 // file can sensibly hold (a link to a device).
-QString readSettingsFile(const QString &path, QByteArray *content)
+const QByteArray kByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
+
+QString readSettingsFile(const QString &path, QByteArray *content, bool *mark)
 {
     const QString head = QStringLiteral("The settings file %1 ").arg(path);
     const QByteArray native = QFile::encodeName(path);
@@ -74,6 +76,11 @@ QString readSettingsFile(const QString &path, QByteArray *content)
     ::close(fd);
     if (!problem.isEmpty())
         return head + problem;
+    // A UTF-8 byte-order mark (editors on other systems write one) is no
+    // part of the first line: read past it.
+    *mark = content->startsWith(kByteOrderMark);
+    if (*mark)
+        content->remove(0, 3);
     // Something but no section: nothing in it could ever be found. (A
     // damaged file that still has sections loads what it can.)
     bool section = false;
@@ -122,7 +129,8 @@ void IniStore::reloadIfChanged() const
     m_stampNs = ns;
     m_stampSize = size;
     QByteArray content;
-    const QString problem = readSettingsFile(m_path, &content);
+    bool mark = false;
+    const QString problem = readSettingsFile(m_path, &content, &mark);
     if (!problem.isEmpty()) {
         // The program reports the state it starts with; later changes of
         // the file are noted here.
@@ -134,6 +142,7 @@ void IniStore::reloadIfChanged() const
     }
     m_problem.clear();
     m_stampRead = true;
+    m_byteOrderMark = mark;
     parse(content);
 }
 
@@ -279,7 +288,8 @@ bool IniStore::save()
         m_error = m_problem + QStringLiteral("; it is left untouched and nothing is saved");
         return false;
     }
-    QByteArray out;
+    // A mark the file had is kept: the editor that wrote it expects it.
+    QByteArray out = m_byteOrderMark ? kByteOrderMark : QByteArray();
     for (std::size_t i = 0; i < m_sections.size(); ++i) {
         const Section &s = m_sections[i];
         if (i > 0)

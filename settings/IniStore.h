@@ -12,7 +12,8 @@ namespace vx {
 // "Key=Value" line's value is every byte after the first "=" up to the line
 // end, blanks kept ("DelAfterSend= 1"). Section and key look-ups ignore
 // letter case. Lines the program does not know (comments, junk, keys of
-// other programs) are kept as they are. Saving writes a new file, syncs it
+// other programs) are kept as they are. A UTF-8 byte-order mark at the start
+// of the file is read past, and kept by a save. Saving writes a new file, syncs it
 // and renames it over the old one, readable by its owner only.
 //
 // Every write is saved at once, like a registry write, unless a batch is
@@ -77,6 +78,7 @@ private:
     mutable qint64 m_stampSize = -1;
     mutable QString m_problem;
     mutable bool m_stampRead = false;
+    mutable bool m_byteOrderMark = false; // the file began with one; a save keeps it
     int m_batch = 0;
     bool m_dirty = false;
     QString m_error;

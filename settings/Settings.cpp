@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 
+#include <QStringList>
 #include <cmath>
 
 namespace vx {
@@ -103,9 +104,70 @@ bool BoolText(const QString &value)
     return ok && number != 0.0;
 }
 
+namespace {
+// The longest automatic-collection period: its milliseconds fit a 32-bit
+// count, as the period was always counted.
+constexpr double kMaxAutoSec = 2147483.0;
+
+bool autoSecInRange(double seconds)
+{
+    return seconds <= 0.0 || (seconds >= 1.0 && seconds <= kMaxAutoSec);
+}
+
+bool maxLengthInRange(double length)
+{
+    return length <= double(kMaxLookupLineLength);
+}
+} // namespace
+
 bool AutoCollectionOn(const ChannelSettings &channel)
 {
-    return BoolText(channel.Auto) && NumericValue(channel.AutoSec.trimmed()) > 0.0;
+    return BoolText(channel.Auto) && AutoPeriodMs(channel) > 0;
+}
+
+qint64 AutoPeriodMs(const ChannelSettings &channel)
+{
+    const double seconds = NumericValue(channel.AutoSec.trimmed());
+    if (!std::isfinite(seconds) || !autoSecInRange(seconds) || seconds <= 0.0)
+        return 0; // off, as the default "00" is
+    return static_cast<qint64>(seconds * 1000.0);
+}
+
+int LookupLineLength(const QString &maxLenght)
+{
+    const double length = NumericValue(maxLenght);
+    if (!std::isfinite(length) || !maxLengthInRange(length) || length <= 0.0)
+        return 0; // lines as they are, as the default "0" sends them
+    return static_cast<int>(length);
+}
+
+QStringList SettingsRangeProblems(const Settings &settings)
+{
+    QStringList problems;
+    auto say = [&problems](const QString &section, const QString &key, const QString &value, const QString &range,
+                           const QString &fallback) {
+        problems << QStringLiteral(
+                        "Vendrix.ini [%1] %2=%3 is outside the range the program uses (%4): it runs on the "
+                        "default %5; the file keeps the value.")
+                        .arg(section, key, value, range, fallback);
+    };
+    for (int n = 1; n < int(settings.Com.size()); ++n) {
+        const QString &text = settings.Com[n].AutoSec;
+        const double seconds = NumericValue(text.trimmed());
+        if (!std::isfinite(seconds) || !autoSecInRange(seconds))
+            say(ComSection(n), QStringLiteral("AutoSec"), text,
+                QStringLiteral("1 to %1 seconds; 0 turns automatic collection off").arg(qint64(kMaxAutoSec)),
+                QStringLiteral("00 (no automatic collection)"));
+    }
+    for (int n = 1; n < int(settings.ExtFile.size()); ++n) {
+        const QString &text = settings.ExtFile[n].MaxLenght;
+        const double length = NumericValue(text);
+        if (!std::isfinite(length) || !maxLengthInRange(length))
+            say(ExtFileSection(n), QStringLiteral("MaxLenght"), text,
+                QStringLiteral("0 to %1 characters; 0 sends lines as they are").arg(kMaxLookupLineLength),
+                QStringLiteral("0 (lines as they are)"));
+    }
+    return problems;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 namespace vx {
@@ -100,7 +101,24 @@ bool IsZucchettiOn(const QString &value);
 // Window-state Booleans: "0" and False are false; any other number and True
 // are true. Other words are false.
 bool BoolText(const QString &value);
-// "Auto" read as a Boolean and "AutoSec" read as a number above 0.
+// "Auto" read as a Boolean and "AutoSec" read as a period (AutoPeriodMs)
+// above 0.
 bool AutoCollectionOn(const ChannelSettings &channel);
+
+// Numbers of the settings as the program uses them. A value outside the
+// range is not used: the program runs on the key's default instead, and
+// SettingsRangeProblems says so; the record (and so the file) keeps the
+// user's text.
+// "AutoSec": at least 1 second and at most 2147483 (the milliseconds fit
+// 32 bits); 0 or less is off, as is a value out of range. Periods the
+// options dialog would not write (120) work.
+qint64 AutoPeriodMs(const ChannelSettings &channel);
+// "MaxLenght": 0 to kMaxLookupLineLength; 0, less, or out of range sends
+// the lines as they are.
+inline constexpr int kMaxLookupLineLength = 65536;
+int LookupLineLength(const QString &maxLenght);
+// One message per value out of its range, naming the section, the key, the
+// value, the range and the default used.
+QStringList SettingsRangeProblems(const Settings &settings);
 
 } // namespace vx

@@ -148,8 +148,9 @@ private:
 
 int runSendSettings(const TransferArgs &a)
 {
-    if (!QFileInfo(a.file).isFile()) {
-        err(TransferText::profileMissing() + QStringLiteral(": ") + a.file);
+    QByteArray content;
+    if (const ProfileCheck check = CheckProfileForSending(a.file, &content); !check.ok) {
+        err(check.refusal);
         return 1;
     }
 
@@ -250,7 +251,7 @@ int runReceiveSettings(const TransferArgs &a)
 
     const ReceiveOutcome outcome = receiver.outcome();
     if (outcome != ReceiveOutcome::Accepted) {
-        QString text = ReceiveOutcomeText(outcome);
+        QString text = receiver.failureText();
         if (outcome == ReceiveOutcome::Cancelled)
             text = QStringLiteral("Cancelled: nothing was imported.");
         else if (outcome == ReceiveOutcome::PortNotOpened && !port.errorString().isEmpty())

@@ -1,6 +1,7 @@
 #include "transfer/SettingsImport.h"
 
 #include "platform/Messenger.h"
+#include "platform/OwnFiles.h"
 #include "profiles/ProfileFile.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/SettingsReceiver.h"
@@ -40,12 +41,17 @@ bool ImportSettings(const QString &tempPath, const QString &targetPath, QString 
         content += item;
         content += "\r\n";
     }
-
-    QSaveFile target(targetPath);
-    if (!target.open(QIODevice::WriteOnly))
-        return fail(target.errorString());
-    if (target.write(content) != content.size() || !target.commit())
-        return fail(target.errorString());
+    // The previous profile is replaced only by one that reads back as a
+    // profile, as every use will read it.
+    ProfileSet scratch;
+    const ProfileReadResult check = ParseProfileText(content, scratch);
+    if (!check.ok()) {
+        QFile::remove(tempPath);
+        return fail(check.message(QStringLiteral("the received settings")));
+    }
+    QString why;
+    if (!ReplaceFileWith(targetPath, content, 0644, &why))
+        return fail(QStringLiteral("%1: %2").arg(targetPath, why));
     QFile::remove(tempPath);
     return true;
 }
@@ -61,6 +67,11 @@ ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &te
     case ReceiveOutcome::NothingReceived:
         messenger.message(TransferText::receiveError(), MsgIcon::Information);
         return ImportResult::Failed;
+    case ReceiveOutcome::TooLarge:
+    case ReceiveOutcome::TooLong:
+    case ReceiveOutcome::HungUp:
+        messenger.message(ReceiveOutcomeText(outcome), MsgIcon::Critical);
+        return ImportResult::Failed;
     default:
         // Cancelled before "EOF", or the reception never started (the window
         // said why at the time).
@@ -68,11 +79,16 @@ ImportResult CompleteSettingsReception(ReceiveOutcome outcome, const QString &te
     }
     if (askFirst
         && messenger.message(TransferText::receivedAskImport(), MsgIcon::Information, MsgButtons::OkCancel)
-               != MsgAnswer::Ok)
+               != MsgAnswer::Ok) {
+        QFile::remove(tempPath);
         return ImportResult::Declined;
+    }
     QString error;
     if (!ImportSettings(tempPath, targetPath, &error)) {
+        QFile::remove(tempPath);
         messenger.message(TransferText::importError(), MsgIcon::Information);
+        if (!error.isEmpty())
+            messenger.message(error, MsgIcon::Information);
         return ImportResult::Failed;
     }
     if (set && !ReadProfileFile(targetPath, *set, messenger))

@@ -11,10 +11,13 @@ enum class ReceiveOutcome;
 // The import filter: writes the items of the received temporary file to the
 // target profile file, one a line (CR LF), leaving out the items whose key
 // is "SETTINGS", "BOF", "EOF", "VERSION", "HARDWARE" or "FIRMWARE"; a line
-// that held a comma becomes two lines. The target is replaced as a whole
-// (an earlier file stays untouched when the import fails); the temporary
-// file is removed after a successful import. False when the temporary file
-// does not exist or the target cannot be written (*error says why).
+// that held a comma becomes two lines. The target is replaced only by text
+// that reads back as a profile (the checked reading every use shares),
+// written beside it, synced and renamed over it: an earlier file stays
+// untouched when the import fails. The temporary file is removed after the
+// import, and after an import refused for its content. False when the
+// temporary file does not exist, its content is no profile, or the target
+// cannot be written (*error says why).
 bool ImportSettings(const QString &tempPath, const QString &targetPath, QString *error = nullptr);
 
 // True for the keys the import filter leaves out.

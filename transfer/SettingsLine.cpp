@@ -1,6 +1,6 @@
 #include "transfer/SettingsLine.h"
 
-#include <QFile>
+#include "platform/OwnFiles.h"
 
 namespace vx {
 
@@ -57,13 +57,12 @@ QList<QByteArray> SettingsItems(const QByteArray &content)
 
 bool ReadSettingsItems(const QString &path, QList<QByteArray> *items)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A regular file only, bounded: the received settings file holds at most
+    // a profile's bytes plus a line feed per line.
+    const BoundedRead file = ReadRegularFile(path, qint64(4) * 1024 * 1024);
+    if (!file.ok)
         return false;
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    *items = SettingsItems(content);
+    *items = SettingsItems(file.content);
     return true;
 }
 

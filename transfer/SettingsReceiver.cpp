@@ -2,6 +2,7 @@
 
 #include "crclib/CrcLibrary.h"
 #include "platform/Clock.h"
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/SettingsLinks.h"
@@ -30,10 +31,25 @@ QString ReceiveOutcomeText(ReceiveOutcome outcome)
     case ReceiveOutcome::NoChecksum:
         return CrcLibrary::instance().errorText().isEmpty() ? QStringLiteral("The checksum library cannot be loaded.")
                                                             : CrcLibrary::instance().errorText();
+    case ReceiveOutcome::TooLarge:
+        return QStringLiteral("The terminal sent more than %1: no profile is that large. Nothing was imported.")
+            .arg(QStringLiteral("1 MiB"));
+    case ReceiveOutcome::TooLong:
+        return QStringLiteral("The terminal was still sending %1 minutes after its first byte. Nothing was imported.")
+            .arg(SettingsReceiver::kMaxReceiveMs / 60000);
+    case ReceiveOutcome::HungUp:
+        return QStringLiteral("The line hung up before the settings were complete. Nothing was imported.");
     case ReceiveOutcome::Cancelled:
         break;
     }
     return {};
+}
+
+QString SettingsReceiver::failureText() const
+{
+    if (m_outcome == ReceiveOutcome::HungUp && !m_failure.isEmpty())
+        return ReceiveOutcomeText(m_outcome) + QLatin1Char(' ') + m_failure;
+    return ReceiveOutcomeText(m_outcome);
 }
 
 MsgIcon ReceiveOutcomeIcon(ReceiveOutcome outcome)
@@ -60,6 +76,8 @@ SettingsReceiver::SettingsReceiver(CrcLibrary &crc, Clock &clock, QObject *paren
     qRegisterMetaType<vx::ReceiveOutcome>();
     m_poll.setSingleShot(true);
     connect(&m_poll, &QTimer::timeout, this, &SettingsReceiver::pollInfrared);
+    m_deadlineTick.setInterval(1000);
+    connect(&m_deadlineTick, &QTimer::timeout, this, &SettingsReceiver::checkDeadline);
 }
 
 SettingsReceiver::~SettingsReceiver()
@@ -67,6 +85,8 @@ SettingsReceiver::~SettingsReceiver()
     m_poll.stop();
     if (m_temp.isOpen())
         m_temp.close();
+    if (m_running || m_outcome != ReceiveOutcome::Accepted)
+        QFile::remove(m_tempPath);
 }
 
 Messenger &SettingsReceiver::messenger() const
@@ -90,16 +110,22 @@ bool SettingsReceiver::begin()
         finish(ReceiveOutcome::NoChecksum);
         return false;
     }
+    m_firstByteAt = -1;
+    m_received = 0;
+    m_failure.clear();
     if (m_temp.isOpen())
         m_temp.close();
-    QFile::remove(m_tempPath);
-    m_temp.setFileName(m_tempPath);
-    if (!m_temp.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // Made afresh and exclusively, readable by its owner only: a link or
+    // FIFO planted under the name is removed, never written through.
+    QString why;
+    const int fd = CreateOwnFile(m_tempPath, 0600, &why);
+    if (fd < 0 || !m_temp.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         messenger().message(TransferText::receiveEventError());
-        messenger().message(m_temp.errorString());
+        messenger().message(QStringLiteral("%1: %2").arg(m_tempPath, fd < 0 ? why : m_temp.errorString()));
         finish(ReceiveOutcome::TempFileError);
         return false;
     }
+    m_deadlineTick.start();
     return true;
 }
 
@@ -124,6 +150,7 @@ void SettingsReceiver::startSerial(SerialPort *port, int portNumber, const QStri
     m_port->setRThreshold(1);
     m_port->setRTSEnable(true);
     connect(m_port, &SerialPort::OnComm, this, &SettingsReceiver::onComm, Qt::UniqueConnection);
+    connect(m_port, &SerialPort::Failed, this, &SettingsReceiver::onPortFailed, Qt::UniqueConnection);
     if (!m_port->setPortOpen(true)) {
         m_temp.close();
         finish(ReceiveOutcome::PortNotOpened);
@@ -145,6 +172,8 @@ void SettingsReceiver::onComm()
         const QByteArray c = m_port->Input();
         if (c.isEmpty())
             break;
+        if (!countReceived(c.size()))
+            return;
         for (const char ch : c)
             if (m_running)
                 handleChar(ch);
@@ -230,6 +259,8 @@ void SettingsReceiver::pollInfrared()
         if (data.isEmpty())
             break;
         any = true;
+        if (!countReceived(data.size()))
+            return;
         for (const char c : data) {
             if (c != '\r') {
                 if (m_line.size() < kMaxLineLength)
@@ -305,11 +336,57 @@ void SettingsReceiver::cancel()
     finish(m_expected == kEofWord ? ReceiveOutcome::CancelledAfterEof : ReceiveOutcome::Cancelled);
 }
 
+// Counts what arrived; false (and the reception ended) past a bound.
+bool SettingsReceiver::countReceived(qsizetype bytes)
+{
+    if (m_firstByteAt < 0)
+        m_firstByteAt = m_clock.nowMs();
+    m_received += bytes;
+    if (m_received > kMaxReceivedBytes) {
+        endOnBound(ReceiveOutcome::TooLarge);
+        return false;
+    }
+    checkDeadline();
+    return m_running;
+}
+
+void SettingsReceiver::checkDeadline()
+{
+    if (m_running && m_firstByteAt >= 0 && m_clock.nowMs() - m_firstByteAt > kMaxReceiveMs)
+        endOnBound(ReceiveOutcome::TooLong);
+}
+
+void SettingsReceiver::onPortFailed(const QString &why)
+{
+    if (!m_running || m_device)
+        return;
+    m_failure = why;
+    endOnBound(ReceiveOutcome::HungUp);
+}
+
+void SettingsReceiver::endOnBound(ReceiveOutcome outcome)
+{
+    if (m_port && m_port->PortOpen())
+        m_port->setPortOpen(false);
+    if (m_device)
+        m_device->close();
+    if (m_temp.isOpen())
+        m_temp.close();
+    m_computed = kCancelled; // no import follows
+    finish(outcome);
+}
+
 void SettingsReceiver::finish(ReceiveOutcome outcome)
 {
     m_running = false;
     m_poll.stop();
+    m_deadlineTick.stop();
     m_outcome = outcome;
+    if (m_temp.isOpen())
+        m_temp.close();
+    // Only an accepted reception keeps VDX.tmp, for its import.
+    if (outcome != ReceiveOutcome::Accepted)
+        QFile::remove(m_tempPath);
     emit finished(outcome);
 }
 

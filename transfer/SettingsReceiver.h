@@ -25,6 +25,9 @@ enum class ReceiveOutcome {
     NothingReceived,   // infrared: no line (other than blanks) arrived
     PortNotOpened,     // the serial port could not be opened
     TempFileError,     // the temporary file cannot be written
+    TooLarge,          // more than a profile's size arrived: ended, nothing imported
+    TooLong,           // the terminal took too long after its first byte: ended
+    HungUp,            // the line hung up before the CRC line
     NoChecksum,        // the checksum library is not available
 };
 
@@ -36,14 +39,23 @@ MsgIcon ReceiveOutcomeIcon(ReceiveOutcome outcome);
 // folder; the line after "EOF" is the terminal's CRC text, compared with the
 // CRC-32 of the items of that file.
 //
-// Over the serial port the reception has no time-out: it waits for the CRC
-// line or the user's Cancel. Over the infrared cradle it waits for the first
+// Over the serial port the reception waits for the terminal's first byte
+// without a limit; from then on it ends after kMaxReceivedBytes or
+// kMaxReceiveMs, or when the line hangs up. VDX.tmp is removed on every end
+// but an accepted reception (whose import removes it). Over the infrared cradle it waits for the first
 // bytes (until Cancel), then ends at "EOF" or after one second without data;
 // there is no CRC comparison on that path.
 class SettingsReceiver : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kInfraredQuietMs = 1000;
+    // A reception ends when more than a profile's size arrived ...
+    static constexpr qint64 kMaxReceivedBytes = 1024 * 1024;
+    // ... or when it takes longer than this from the terminal's first byte
+    // (a 40 KB profile takes under a minute at 9600 bits per second). The
+    // wait for that first byte has no limit: the user may start the
+    // reception and then walk to the terminal.
+    static constexpr qint64 kMaxReceiveMs = 10 * 60 * 1000;
     // A longer line (no carriage return) is cut; the CRC then tells.
     static constexpr int kMaxLineLength = 65536;
 
@@ -70,6 +82,8 @@ public:
     // "" until the reception is complete, then the CRC computed here.
     QByteArray computedCrc() const { return m_computed; }
     int linesReceived() const { return m_lines; }
+    // The message for a reception that ended on a bound or a hang-up.
+    QString failureText() const;
 
 signals:
     // ProgressBar1: advanced by one (modulo 100) for every line stored.
@@ -85,6 +99,10 @@ private:
     void pollInfrared();
     void endInfrared();
     QByteArray computeCrc();
+    void onPortFailed(const QString &why);
+    void checkDeadline();
+    void endOnBound(ReceiveOutcome outcome);
+    bool countReceived(qsizetype bytes);
     void finish(ReceiveOutcome outcome);
     Messenger &messenger() const;
 
@@ -98,6 +116,10 @@ private:
     QPointer<SerialPort> m_port;
     IrDevice *m_device = nullptr;
     QTimer m_poll;
+    QTimer m_deadlineTick; // looks at the clock while a reception runs
+    qint64 m_firstByteAt = -1;
+    qint64 m_received = 0;
+    QString m_failure; // the hang-up's description
     bool m_gotBytes = false;
     qint64 m_lastData = 0;
 

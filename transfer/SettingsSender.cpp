@@ -2,6 +2,7 @@
 
 #include "crclib/CrcLibrary.h"
 #include "platform/Clock.h"
+#include "profiles/ProfileFile.h"
 #include "profiles/ProfileRules.h"
 #include "transfer/SettingsLine.h"
 #include "transfer/TransferMessages.h"
@@ -39,8 +40,33 @@ QString SendOutcomeText(SendOutcome outcome)
     return {};
 }
 
+ProfileCheck CheckProfileForSending(const QString &path, QByteArray *content)
+{
+    ProfileCheck check;
+    ProfileReadResult result;
+    if (ReadProfileBytes(path, content, &result)) {
+        ProfileSet scratch;
+        result = ParseProfileText(*content, scratch);
+    }
+    if (!result.ok()) {
+        check.refusal = result.status == ProfileReadResult::Status::CannotOpen && result.missing
+                            ? TransferText::profileMissing() + QStringLiteral(": ") + path
+                            : result.message(path);
+        return check;
+    }
+    check.commaKeys = KeysWithComma(*content);
+    if (!check.commaKeys.isEmpty()) {
+        check.refusal = CommaRefusalText(check.commaKeys) + QStringLiteral(" The profile was not sent.");
+        return check;
+    }
+    check.ok = true;
+    return check;
+}
+
 QString SettingsSender::outcomeText() const
 {
+    if (!m_refusal.isEmpty())
+        return m_refusal;
     if (m_outcome == SendOutcome::CommaInValue)
         return CommaRefusalText(m_commaKeys) + QStringLiteral(" The profile was not sent.");
     return SendOutcomeText(m_outcome);
@@ -104,18 +130,19 @@ void SettingsSender::start(const QString &profilePath)
     m_crcText.clear();
     m_commaKeys.clear();
 
-    QList<QByteArray> items;
-    if (!ReadSettingsItems(profilePath, &items)) {
-        finish(SendOutcome::FileNotReadable);
+    m_refusal.clear();
+
+    // Read and checked as every use reads a profile; refused before
+    // anything is opened or sent.
+    QByteArray content;
+    const ProfileCheck check = CheckProfileForSending(profilePath, &content);
+    if (!check.ok) {
+        m_commaKeys = check.commaKeys;
+        m_refusal = check.refusal;
+        finish(m_commaKeys.isEmpty() ? SendOutcome::FileNotReadable : SendOutcome::CommaInValue);
         return;
     }
-    // Refused before anything is sent or opened.
-    if (QFile file(profilePath); file.open(QIODevice::ReadOnly))
-        m_commaKeys = KeysWithComma(file.readAll());
-    if (!m_commaKeys.isEmpty()) {
-        finish(SendOutcome::CommaInValue);
-        return;
-    }
+    const QList<QByteArray> items = SettingsItems(content);
     if (!m_crc.ensureLoaded()) {
         finish(SendOutcome::NoChecksum);
         return;

@@ -23,7 +23,7 @@ enum class SendOutcome {
     PortNotOpened,   // the serial port could not be opened
     LinkNotOpened,   // the infrared link did not open: nothing is said
     Stopped,         // cancelled, ended at the CRC line: nothing is said
-    FileNotReadable, // the profile file cannot be read
+    FileNotReadable, // the profile file is missing, cannot be read or is no profile
     NoChecksum,      // the checksum library is not available
     CommaInValue,    // a value of the profile holds a comma: nothing is sent
 };
@@ -31,6 +31,17 @@ enum class SendOutcome {
 // The message that tells the user the outcome; empty where nothing is said.
 QString SendOutcomeText(SendOutcome outcome);
 MsgIcon SendOutcomeIcon(SendOutcome outcome);
+
+// A profile file as the send takes it: read and checked as every use reads
+// a profile (a regular file of bounded size, text with KEY=VALUE lines,
+// numbers where numbers belong), and no value holding a comma. When not ok,
+// refusal names the file and the reason (the keys that hold a comma).
+struct ProfileCheck {
+    bool ok = false;
+    QString refusal;
+    QList<QByteArray> commaKeys;
+};
+ProfileCheck CheckProfileForSending(const QString &path, QByteArray *content);
 
 // Sends a profile file to a terminal: "SETTINGS", "BOF", every item of the
 // file, "EOF", each acknowledged by the terminal, then the CRC-32 of all of
@@ -108,7 +119,8 @@ private:
     int m_itemsAccepted = 0;
     QByteArray m_crcText;
     QList<QByteArray> m_commaKeys;
-    QTimer *m_tick; // a child: a window finds it as its Timer1
+    QString m_refusal; // why the file was refused, naming it
+    QTimer *m_tick;    // a child: a window finds it as its Timer1
     SendOutcome m_outcome = SendOutcome::Stopped;
 };
 

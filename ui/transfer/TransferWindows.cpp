@@ -4,6 +4,7 @@
 #include "profiles/ProfileSet.h"
 #include "transfer/SettingsImport.h"
 #include "transfer/SettingsLinks.h"
+#include "transfer/SettingsSender.h"
 #include "transfer/TransferMessages.h"
 #include "transport/QtSerialPort.h"
 #include "ui/transfer/frmSettingsReceive.h"
@@ -108,8 +109,14 @@ bool SendProfileToTerminal(QWidget *parent, Messenger &messenger)
     const QString path = messenger.openFileName(TransferText::sendDialogTitle(), TransferText::profileFilter());
     if (path.isEmpty())
         return false;
-    if (!QFileInfo(path).isFile()) {
-        messenger.message(TransferText::profileMissing(), MsgIcon::Information);
+    // Read and checked as every use reads a profile; a value with a comma is
+    // refused by the window's Start, which names the keys.
+    QByteArray content;
+    if (const ProfileCheck check = CheckProfileForSending(path, &content); !check.ok && check.commaKeys.isEmpty()) {
+        if (!QFileInfo::exists(path))
+            messenger.message(TransferText::profileMissing(), MsgIcon::Information);
+        else
+            messenger.message(check.refusal, MsgIcon::Critical);
         return false;
     }
     profileWorkspace().ProfileFileName = path;
