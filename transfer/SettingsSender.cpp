@@ -45,6 +45,12 @@ ProfileCheck CheckProfileForSending(const QString &path, QByteArray *content)
     ProfileCheck check;
     ProfileReadResult result;
     if (ReadProfileBytes(path, content, &result)) {
+        // A comma is named first: it is what the terminal would misread.
+        check.commaKeys = KeysWithComma(*content);
+        if (!check.commaKeys.isEmpty()) {
+            check.refusal = CommaRefusalText(check.commaKeys) + QStringLiteral(" The profile was not sent.");
+            return check;
+        }
         ProfileSet scratch;
         result = ParseProfileText(*content, scratch);
     }
@@ -52,11 +58,6 @@ ProfileCheck CheckProfileForSending(const QString &path, QByteArray *content)
         check.refusal = result.status == ProfileReadResult::Status::CannotOpen && result.missing
                             ? TransferText::profileMissing() + QStringLiteral(": ") + path
                             : result.message(path);
-        return check;
-    }
-    check.commaKeys = KeysWithComma(*content);
-    if (!check.commaKeys.isEmpty()) {
-        check.refusal = CommaRefusalText(check.commaKeys) + QStringLiteral(" The profile was not sent.");
         return check;
     }
     check.ok = true;
