@@ -371,8 +371,7 @@ TEST_F(FaultsE2E, FailuresNameThePathAndTheReason)
     EXPECT_EQ(Record("one"), Answer::Nak);
     EXPECT_EQ(Record("one"), Answer::Nak);
     EXPECT_EQ(LinesWith({target, "not available", "No such file or directory"}), 1) << Output();
-    EXPECT_EQ(LinesWith({"Cannot open the log", home.file(QStringLiteral("LOG.txt")), "Is a directory"}), 1)
-        << Output();
+    EXPECT_EQ(LinesWith({"Cannot open the log", home.file(QStringLiteral("LOG.txt")), "is a folder"}), 1) << Output();
     EXPECT_FALSE(vendrix->terminate().crashed);
 }
 
