@@ -668,6 +668,9 @@ QString ProfileReadResult::message(const QString &path) const
     case Status::BadValue:
         break;
     }
+    // What concerns the whole text names no line.
+    if (lineNumber <= 0)
+        return QStringLiteral("%1: %2").arg(path, detail);
     QString text = QStringLiteral("%1:%2: %3").arg(path).arg(lineNumber).arg(detail);
     if (!line.isEmpty())
         text += QStringLiteral(": ") + EscapedText(line.first(qMin<qsizetype>(line.size(), 200)));

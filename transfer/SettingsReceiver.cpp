@@ -85,7 +85,8 @@ SettingsReceiver::~SettingsReceiver()
     m_poll.stop();
     if (m_temp.isOpen())
         m_temp.close();
-    if (m_running || m_outcome != ReceiveOutcome::Accepted)
+    // Ended by the program's end in the middle of a reception.
+    if (m_madeTemp && (m_running || m_outcome != ReceiveOutcome::Accepted))
         QFile::remove(m_tempPath);
 }
 
@@ -125,6 +126,7 @@ bool SettingsReceiver::begin()
         finish(ReceiveOutcome::TempFileError);
         return false;
     }
+    m_madeTemp = true;
     m_deadlineTick.start();
     return true;
 }
@@ -385,7 +387,7 @@ void SettingsReceiver::finish(ReceiveOutcome outcome)
     if (m_temp.isOpen())
         m_temp.close();
     // Only an accepted reception keeps VDX.tmp, for its import.
-    if (outcome != ReceiveOutcome::Accepted)
+    if (m_madeTemp && outcome != ReceiveOutcome::Accepted)
         QFile::remove(m_tempPath);
     emit finished(outcome);
 }

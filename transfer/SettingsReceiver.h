@@ -111,6 +111,7 @@ private:
     QString m_tempPath;
     Messenger *m_messenger = nullptr;
     QFile m_temp;
+    bool m_madeTemp = false; // this receiver made VDX.tmp
     bool m_writeErrorShown = false;
 
     QPointer<SerialPort> m_port;

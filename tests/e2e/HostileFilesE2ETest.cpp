@@ -144,7 +144,7 @@ TEST(HostileProfiles, EveryUseRefusesWhatIsNoProfileNamingTheFileAndWhy)
         {"empty.VDX", 1, "empty.VDX:1: the file holds no line"},
         {"folder.VDX", 1, "folder.VDX: is a folder"},
         {"numberx.VDX", 1, "numberx.VDX:2: the value \"x\" is not a number: PROFILE0.COM.BLOCKTERM=x"},
-        {"hello.VDX", 1, "hello.VDX:0: no line of the form KEY=VALUE"},
+        {"hello.VDX", 1, "hello.VDX: no line of the form KEY=VALUE"},
         {"nul.VDX", 1, "nul.VDX:1: holds NUL bytes"},
         {"longline.VDX", 1, "longline.VDX:1: a line longer than 4096 bytes"},
         {"none.VDX", 1, "none.VDX"},

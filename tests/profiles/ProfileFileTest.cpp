@@ -4,7 +4,9 @@
 #include "TestSupport.h"
 #include "platform/Messenger.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace vx;
 
@@ -228,6 +230,33 @@ TEST(ProfileReader, EmptyFileShowsTheErrorAfterClearingFlags)
     EXPECT_FALSE(ReadProfileFile(home.file("missing.VDX"), untouched, messenger));
     EXPECT_TRUE(messenger.shown.empty());
     EXPECT_TRUE(untouched == touchedSet());
+}
+
+// The editor's Open reads through the same checked reading as the commands:
+// what is no profile changes nothing and is named with its reason.
+TEST(ProfileReader, OpenRefusesWhatIsNoProfileNamingItAndChangingNothing)
+{
+    test::TempHome home;
+    ::mkfifo(QFile::encodeName(home.file("fifo.VDX")).constData(), 0644);
+    QDir(home.path()).mkdir("folder.VDX");
+    test::writeFile(home.file("hello.VDX"), "hello\n");
+    const struct {
+        const char *file;
+        const char *says;
+    } rows[] = {
+        {"fifo.VDX", "fifo.VDX: is a FIFO"},
+        {"folder.VDX", "folder.VDX: is a folder"},
+        {"hello.VDX", "hello.VDX: no line of the form KEY=VALUE: no profile"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        ProfileSet set = touchedSet();
+        ScriptedMessenger messenger;
+        EXPECT_FALSE(ReadProfileFile(home.file(row.file), set, messenger));
+        ASSERT_EQ(messenger.texts().size(), 1);
+        EXPECT_TRUE(messenger.texts().first().endsWith(row.says)) << messenger.texts().first().toStdString();
+        EXPECT_TRUE(set == touchedSet());
+    }
 }
 
 TEST(ProfileReader, BadNumberStopsTheReadKeepingEarlierLines)
