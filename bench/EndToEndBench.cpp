@@ -504,7 +504,7 @@ double PgBenchRate(const QString &work, int seconds)
             " VALUES ('pgbench', 1, 1, '"
             + record + "', '" + record
             + "', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', '', :r)"
-              " ON CONFLICT (collector, channel, transfer, record_no) DO NOTHING;\n");
+              " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING;\n");
     f.close();
     QProcess p;
     p.start(server->binDir() + QStringLiteral("/pgbench"),

@@ -51,8 +51,8 @@ const char *const kCreateTable =
     " field19 text NOT NULL DEFAULT '', field20 text NOT NULL DEFAULT '');"
     "CREATE INDEX IF NOT EXISTS vendrix_records_received_at ON vendrix_records (received_at);"
     "CREATE INDEX IF NOT EXISTS vendrix_records_transfer ON vendrix_records (collector, channel, transfer);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_record ON vendrix_records (collector, channel, transfer, "
-    "record_no);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_key ON vendrix_records (collector, channel, transfer, "
+    "record_no, allrek);"
     "COMMIT;";
 
 // A table made before rows had their own key gets the column and its unique
@@ -62,14 +62,14 @@ const char *const kCreateTable =
 const char *const kHasKey =
     "SELECT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = 'vendrix_records'::regclass"
     " AND attname = 'record_no' AND NOT attisdropped)"
-    " AND to_regclass('vendrix_records_record') IS NOT NULL";
+    " AND to_regclass('vendrix_records_key') IS NOT NULL";
 const char *const kAddKey =
     "BEGIN;"
     "SET LOCAL statement_timeout = 0;"
     "SELECT pg_advisory_xact_lock(861907340);"
     "ALTER TABLE vendrix_records ADD COLUMN IF NOT EXISTS record_no int;"
-    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_record ON vendrix_records (collector, channel, transfer, "
-    "record_no);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_key ON vendrix_records (collector, channel, transfer, "
+    "record_no, allrek);"
     "COMMIT;";
 
 // The server itself gives up on a statement (a lock it waits for, a frozen
@@ -89,16 +89,17 @@ const char *const kInsert =
     " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20)"
     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
     " $21, $22, $23, $24)";
-// The same with the row's own key: a record resent after a commit whose
-// outcome could not be known (the connection lost during it) finds its row
-// there and makes no second one.
+// The same with the row's own key (the record's number in its transfer and
+// its text): a record resent after a commit whose outcome could not be known
+// (the connection lost during it) finds its row there and makes no second
+// one, while another record sent in its place is stored.
 const char *const kInsertKeyed =
     "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
     " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
     " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20, record_no)"
     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
     " $21, $22, $23, $24, $25)"
-    " ON CONFLICT (collector, channel, transfer, record_no) DO NOTHING";
+    " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING";
 constexpr int kInsertParams = 24;
 constexpr int kInsertKeyedParams = 25;
 
@@ -628,17 +629,18 @@ struct PostgresTarget::Worker {
         if (r) {
             PQclear(r);
             Say(QStringLiteral("PostgreSQL target %1: table vendrix_records upgraded in place: column record_no and "
-                               "the unique index vendrix_records_record added, the rows kept.")
+                               "the unique index vendrix_records_key added, the rows kept.")
                     .arg(described));
             return true;
         }
         if (conn && !keyWarned) {
             keyWarned = true;
-            Say(QStringLiteral("PostgreSQL target %1: table vendrix_records has no column record_no and cannot be "
-                               "upgraded by this role (%2); rows are written without their own key, so a record "
-                               "resent after a lost commit may be stored twice. The table's owner should run: "
-                               "ALTER TABLE vendrix_records ADD COLUMN record_no int; CREATE UNIQUE INDEX "
-                               "vendrix_records_record ON vendrix_records (collector, channel, transfer, record_no);")
+            Say(QStringLiteral(
+                    "PostgreSQL target %1: table vendrix_records has no column record_no and cannot be "
+                    "upgraded by this role (%2); rows are written without their own key, so a record "
+                    "resent after a lost commit may be stored twice. The table's owner should run: "
+                    "ALTER TABLE vendrix_records ADD COLUMN record_no int; CREATE UNIQUE INDEX "
+                    "vendrix_records_key ON vendrix_records (collector, channel, transfer, record_no, allrek);")
                     .arg(described, *why));
         }
         return false;

@@ -199,6 +199,18 @@ TEST(PostgresFaultsE2E, ANakMeansNotStoredAndAResendNeverMakesASecondRow)
     EXPECT_EQ(answer, kAckAnswer);
     waitUntil([] { return false; }, 1000);
     EXPECT_EQ(Count(server, QStringLiteral("frozen;3")), QStringLiteral("1"));
+    // A terminal that sends another record in place of the refused one: that
+    // one is stored too, whatever became of the first.
+    const QString pid2 = server.value(QStringLiteral(
+        "SELECT pid FROM pg_stat_activity WHERE application_name = 'vendrix' ORDER BY backend_start DESC LIMIT 1"));
+    ASSERT_FALSE(pid2.isEmpty());
+    ASSERT_EQ(::kill(pid2.toInt(), SIGSTOP), 0);
+    EXPECT_EQ(t.record("abandoned;4"), kNakAnswer);
+    ::kill(pid2.toInt(), SIGCONT);
+    waitUntil([] { return false; }, 1000);
+    EXPECT_EQ(t.record("other;5"), kAckAnswer);
+    EXPECT_EQ(Count(server, QStringLiteral("other;5")), QStringLiteral("1"));
+    EXPECT_EQ(Count(server, QStringLiteral("abandoned;4")), QStringLiteral("1"));
     ASSERT_EQ(t.exchange("EOF\r"), kAckAnswer);
     EXPECT_FALSE(c.vendrix.terminate().crashed);
 }
