@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package vendrix_<version>_<arch>.deb: sets up the machine
-# (scripts/setup.sh), builds what ships into build/ (or $VENDRIX_BUILD_DIR;
+# (scripts/setup.sh --package), builds what ships into build/ (or $VENDRIX_BUILD_DIR;
 # the tests are not needed for it), and packs it with CPack. The package
 # lands in the build folder, or in $VENDRIX_PACKAGE_DIR when set. Install
 # it with
@@ -16,8 +16,10 @@ for arg in "$@"; do
     *) echo "package.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
-bash scripts/setup.sh
-VENDRIX_BUILD_TARGETS=vx_ship bash scripts/build.sh
+bash scripts/setup.sh --package
+CONFIGURE=()
+if [ ! -f "${VENDRIX_BUILD_DIR:-build}/CMakeCache.txt" ]; then CONFIGURE=(-DVENDRIX_TESTS=OFF -DVENDRIX_BENCH=OFF); fi
+VENDRIX_BUILD_TARGETS=vx_ship bash scripts/build.sh "${CONFIGURE[@]}"
 BUILD_DIR=$(cd "${VENDRIX_BUILD_DIR:-build}" && pwd)
 OUT_DIR=${VENDRIX_PACKAGE_DIR:-$BUILD_DIR}
 mkdir -p "$OUT_DIR"

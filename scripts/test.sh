@@ -13,12 +13,13 @@ bash scripts/setup.sh
 bash scripts/check-layers.sh
 bash scripts/format.sh --check
 
-EXTRA=()
+# The tests are built even in a build folder that scripts/run.sh set up.
+EXTRA=(-DVENDRIX_TESTS=ON)
 if [ -n "${CI:-}" ]; then EXTRA+=(-DVENDRIX_WERROR=ON); fi
 
 BUILD_DIR=${VENDRIX_BUILD_DIR:-build}
 VENDRIX_BUILD_DIR=$BUILD_DIR bash scripts/build.sh "${EXTRA[@]}"
-(cd "$BUILD_DIR" && ctest --output-on-failure -j"$(nproc)" --timeout 900)
+(cd "$BUILD_DIR" && ctest --output-on-failure --no-tests=error -j"$(nproc)" --timeout 900)
 
 if [ "${VENDRIX_SANITIZE:-1}" != 0 ]; then
   # The unit and end-to-end tests again, program included, with every memory
