@@ -1,6 +1,7 @@
 #include "app/CollectorMain.h"
 
 #include "app/Commands.h"
+#include "app/ServiceStatus.h"
 #include "collector/RegistryExchange.h"
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
@@ -33,6 +34,8 @@ bool g_running = false;
 bool g_reloading = false;
 bool g_reloadPending = false;
 IniStore *g_store = nullptr;
+// Tells systemd about the headless collector (nothing when not under systemd).
+ServiceStatus *g_service = nullptr;
 
 constexpr char kQuitByte = 1;
 constexpr char kReloadByte = 2;
@@ -74,12 +77,16 @@ void reloadWhenIdle()
     g_reloading = true;
     g_reloadPending = false;
     Collector &c = *g_collector;
+    if (g_service)
+        g_service->reloading();
     c.PLog(QStringLiteral("SIGHUP: reading %1 again and reopening the channels").arg(g_store->path()), 0);
     const QString problem = g_store->problem();
     if (!problem.isEmpty())
         c.PLog(problem + QStringLiteral(". The settings stay as they were and the file is left untouched."), 0);
     c.ReloadSettings();
     c.PLog(QStringLiteral("Settings reloaded"), 0);
+    if (g_service)
+        g_service->ready();
     g_reloading = false;
 }
 
@@ -181,6 +188,8 @@ int runHeadless(CollectorApp &app)
                .arg(QStringLiteral(VENDRIX_VERSION), Paths::dataDir()),
            0);
     g_collector = &c;
+    ServiceStatus service(c);
+    g_service = &service;
     c.setOpenInBackground(true);
     const QString problem = settingsProblem(app.store);
     if (!problem.isEmpty())
@@ -188,13 +197,19 @@ int runHeadless(CollectorApp &app)
     c.Startup();
     if (g_quitRequested) {
         c.PLog(QStringLiteral("Collector stopped during start-up"), 0);
+        service.stopping();
+        g_service = nullptr;
         g_collector = nullptr;
         return app.exitCode;
     }
     c.startTimer();
     c.PLog(QStringLiteral("Collector ready"), 0);
+    // Every channel is open or its attempts run in the background.
+    service.ready();
     CollectorRunning();
     const int rc = QCoreApplication::exec();
+    service.stopping();
+    g_service = nullptr;
     g_running = false;
     g_collector = nullptr;
     c.stopTimer();

@@ -29,6 +29,7 @@ struct ChannelState {
     bool Exchange = false;     // a collector-driven exchange is in progress
     bool Requested = false;    // an outside program's request holds this channel
     QByteArray LastCommand;    // last command sent in the exchange
+    quint64 RecordsStored = 0; // records stored into the target since the program started
 
     // Kept beside the table by the window in the original layout.
     QByteArray LineBuffer;   // the line being assembled

@@ -274,6 +274,12 @@ void Collector::setStatusPanel(int n, const QString &text)
     emit statusChanged(n, text);
 }
 
+void Collector::recordWasStored(int n)
+{
+    ++m_state.at(n).RecordsStored;
+    emit recordStored(n);
+}
+
 void Collector::Startup()
 {
     IrLib::CloseIrCom();

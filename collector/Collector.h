@@ -131,6 +131,8 @@ signals:
     // entry is the message with CR LF; cleared says the pane was emptied first.
     void logAppended(int index, const QString &message, bool cleared);
     void statusChanged(int n, const QString &text);
+    // A record of channel n is in its target (state(n).RecordsStored counts them).
+    void recordStored(int n);
 
 private:
     void LoadSettingsAndOpen();
@@ -209,6 +211,7 @@ private:
     // the answer (ACK or NAK) of a target that answers at once; empty for one
     // that answers later, whose answer answerStored sends.
     QByteArray storeRecord(const QByteArray &line, int n);
+    void recordWasStored(int n);
     void answerStored(int n, quint64 ticket, bool stored);
     void dropLaterAnswer(int n);
     void takeTcpBytes(int n, const QByteArray &data);

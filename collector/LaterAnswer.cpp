@@ -11,8 +11,12 @@ namespace vx {
 
 QByteArray Collector::storeRecord(const QByteArray &line, int n)
 {
-    if (!m_recordStore->AnswersLater(n))
-        return m_recordStore->StoreRecord(line, n) ? ACK : NAK;
+    if (!m_recordStore->AnswersLater(n)) {
+        if (!m_recordStore->StoreRecord(line, n))
+            return NAK;
+        recordWasStored(n);
+        return ACK;
+    }
     LaterAnswer &later = m_later[n];
     later.waiting = true;
     later.ackNak = m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK");
@@ -24,6 +28,8 @@ QByteArray Collector::storeRecord(const QByteArray &line, int n)
 
 void Collector::answerStored(int n, quint64 ticket, bool stored)
 {
+    if (stored)
+        recordWasStored(n);
     LaterAnswer &later = m_later[n];
     // The channel was closed or its connection replaced meanwhile: the
     // terminal sends the record again, and gets its answer then.

@@ -1,24 +1,31 @@
 // The program as a service and as an installed command: its output under
-// the journal, and the message a user gets for a serial port the system
-// does not let them open.
+// the journal, its notifications to systemd, and the message a user gets for
+// a serial port the system does not let them open.
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "platform/JournalStream.h"
+#include "tools/simterm/SimTerminal.h"
 #include "transport/PortAccess.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace vx;
@@ -242,4 +249,119 @@ TEST(PortPermission, ProgramSaysWhyAndHowToFix)
         }
     }
     ::close(master);
+}
+
+namespace {
+
+// The receiving end of NOTIFY_SOCKET, as systemd holds it: a datagram
+// socket; each datagram is one notification ("READY=1", "STATUS=...").
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString &path) : m_path(path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        if (m_fd < 0 || size_t(name.size()) >= sizeof addr.sun_path)
+            return;
+        std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    }
+    ~NotifySocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool bound() const { return m_bound; }
+
+    // Every datagram so far, one entry per assignment line.
+    const QStringList &received()
+    {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0)
+            for (const QByteArray &line : QByteArray(buffer, got).split('\n'))
+                if (!line.isEmpty())
+                    m_received << QString::fromUtf8(line);
+        return m_received;
+    }
+    // Waits (running the test's event loop, where the terminal lives) for an
+    // entry at from or later that starts with prefix; its index or -1.
+    int waitFor(const QString &prefix, int timeoutMs, int from = 0)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            const QStringList &all = received();
+            for (int i = from; i < all.size(); ++i)
+                if (all.at(i).startsWith(prefix))
+                    return i;
+            if (timer.elapsed() > timeoutMs)
+                return -1;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            pollfd p{m_fd, POLLIN, 0};
+            ::poll(&p, 1, 20);
+        }
+    }
+    int count(const QString &entry) { return int(received().count(entry)); }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    bool m_bound = false;
+    QStringList m_received;
+};
+
+} // namespace
+
+TEST(ServiceNotify, HeadlessCollectorTellsReadinessStatusWatchdogAndReload)
+{
+    QTemporaryDir home;
+    NotifySocket notify(home.path() + QStringLiteral("/notify"));
+    ASSERT_TRUE(notify.bound());
+    sim::SimTerminal terminal;
+    ASSERT_TRUE(terminal.listenTcp());
+    VendrixProcess vendrix(home.path());
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::Merged(
+        VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.path() + QStringLiteral("/records.txt")),
+        {{"Com(2)", {{"ConnType", "Serial"}, {"Port", "None"}}}})));
+    vendrix.setEnv(QStringLiteral("NOTIFY_SOCKET"), home.path() + QStringLiteral("/notify"));
+    // WatchdogSec=0.2: a ping every 100 ms.
+    vendrix.setEnv(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
+    ASSERT_TRUE(vendrix.start()) << vendrix.errorText().toStdString();
+
+    const int ready = notify.waitFor(QStringLiteral("READY=1"), 20000);
+    ASSERT_GE(ready, 0) << vendrix.outputText().toStdString();
+    // The status came with the readiness, before it.
+    const int status = notify.waitFor(QStringLiteral("STATUS="), 0);
+    ASSERT_GE(status, 0);
+    EXPECT_LT(status, ready);
+    EXPECT_TRUE(notify.received().at(status).startsWith(QStringLiteral("STATUS=0 records stored since start; 1: ")))
+        << notify.received().at(status).toStdString();
+
+    // Records stored show in the status, per channel and in all.
+    ASSERT_TRUE(terminal.waitForConnected(10000));
+    EXPECT_TRUE(terminal.sendTransfer({"first", "second", "third"}).complete);
+    const int stored =
+        notify.waitFor(QStringLiteral("STATUS=3 records stored since start; 1: TCP Ready (3); 2: None"), 5000, ready);
+    EXPECT_GE(stored, 0) << notify.received().join('\n').toStdString();
+
+    // The watchdog's pings keep coming while the collector runs.
+    const int firstPing = notify.waitFor(QStringLiteral("WATCHDOG=1"), 5000);
+    ASSERT_GE(firstPing, 0);
+    EXPECT_GE(notify.waitFor(QStringLiteral("WATCHDOG=1"), 5000, firstPing + 1), 0);
+
+    // SIGHUP: RELOADING=1, then READY=1 once the channels are open again.
+    const int before = int(notify.received().size());
+    ::kill(pid_t(vendrix.pid()), SIGHUP);
+    const int reloading = notify.waitFor(QStringLiteral("RELOADING=1"), 10000, before);
+    ASSERT_GE(reloading, 0) << vendrix.outputText().toStdString();
+    EXPECT_GE(notify.waitFor(QStringLiteral("MONOTONIC_USEC="), 0, reloading), 0);
+    EXPECT_GE(notify.waitFor(QStringLiteral("READY=1"), 10000, reloading), 0);
+
+    const VendrixProcess::Exit exit = vendrix.terminate(10000);
+    EXPECT_TRUE(exit.ended && !exit.crashed && exit.code == 0) << vendrix.outputText().toStdString();
+    EXPECT_EQ(notify.count(QStringLiteral("STOPPING=1")), 1);
+    EXPECT_EQ(notify.count(QStringLiteral("READY=1")), 2);
 }
