@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitFailed = 1,           // what was asked failed
     kExitUsage = 2,            // a wrong command line
     kExitAnotherCollector = 3, // another collector runs on this data folder
+    kExitSettings = 4,         // the settings name an ERP database that does not exist: a restart cannot mend it
 };
 
 class CommandCall;

@@ -1,5 +1,6 @@
 #include "store/ErpDatabase.h"
 
+#include "platform/CommandLine.h"
 #include "platform/Messenger.h"
 
 #include <QAtomicInteger>
@@ -35,9 +36,9 @@ void ErpReportMissingDatabase(const ErpContext &context)
     ErpLog(context, QStringLiteral("ERP database missing: the program ends."), 0);
     context.messenger.message(ErpMissingDatabaseMessage());
     if (context.terminate)
-        context.terminate(1);
+        context.terminate(kExitSettings);
     else
-        std::exit(1);
+        std::exit(kExitSettings);
 }
 
 void ErpLog(const ErpContext &context, const QString &line, int channel)

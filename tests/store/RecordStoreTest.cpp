@@ -2,6 +2,7 @@
 #include "TableReaders.h"
 #include "TestSupport.h"
 #include "platform/Clock.h"
+#include "platform/CommandLine.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
 
@@ -481,11 +482,19 @@ TEST_F(RecordStoreTest, FailuresShowTheirMessageAndReportFalse)
     EXPECT_FALSE(bare.CreaDB(1));
     EXPECT_EQ(readFile(Name()), "earlier rows");
 
-    // A read-only installed template still gives a writable target.
+    // A read-only installed template still gives a writable target, and
+    // the template's world-readable mode is not carried over: the target
+    // gets what the umask gives a new file.
     QFile::copy(test::programDir() + "/mdb2.mdb", emptyProgramDir.path() + "/mdb2.mdb");
     QFile(emptyProgramDir.path() + "/mdb2.mdb").setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
-    EXPECT_TRUE(bare.CreaDB(1));
-    EXPECT_TRUE(QFileInfo(Name()).permissions() & QFileDevice::WriteOwner);
+    const mode_t umaskBefore = ::umask(027);
+    const bool created = bare.CreaDB(1);
+    ::umask(umaskBefore);
+    EXPECT_TRUE(created);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(Name()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_TRUE(test::SqliteRows(Name()).isEmpty());
     // Something that is not a database is refused, not reported as stored.
     writeFile(Name(), "plain text");
     EXPECT_FALSE(bare.StoreRecord(Checked("r"), 1));
@@ -518,7 +527,7 @@ TEST_F(RecordStoreTest, ErpTargetIsNeverRecreatedAndNeedsItsBridge)
     // Missing database: message, the program ends, no empty file appears.
     s.BeginTransfer(1);
     EXPECT_EQ(messenger.texts(), QStringList{kErpMissing});
-    EXPECT_EQ(exitCode, 1);
+    EXPECT_EQ(exitCode, kExitSettings);
     EXPECT_FALSE(QFile::exists(Name()));
 
     // No bridge: the record is refused with a log line.
