@@ -13,7 +13,8 @@ class Messenger;
 // logged.
 struct ErpContext {
     Messenger &messenger;
-    // Ends the program (the ERP database is missing). None: exit(1).
+    // Ends the program (the ERP database is missing) with the given code
+    // (kExitSettings). None: exit(kExitSettings).
     std::function<void(int exitCode)> terminate;
     // One log line (the channel log); none: qWarning.
     std::function<void(const QString &line, int channel)> log;

@@ -1,6 +1,7 @@
 #include "store/RecordStore.h"
 
 #include "platform/Clock.h"
+#include "platform/CommandLine.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
 #include "store/FileSync.h"
@@ -106,9 +107,9 @@ struct RecordStore::Impl : TargetHost {
     void Terminate() override
     {
         if (ctx.terminate)
-            ctx.terminate(1);
+            ctx.terminate(kExitSettings);
         else
-            std::exit(1);
+            std::exit(kExitSettings);
     }
     QString ProgramDir() const override { return ctx.programDir; }
     ExchangeFiles *Exchange() const override { return ctx.exchange; }

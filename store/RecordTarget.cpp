@@ -27,17 +27,37 @@ QString DownloadFileNotAvailable(int n)
            + QStringLiteral(") not available. Choose another one.");
 }
 
-// Copies a template into place, the copy writable by its owner whatever
-// the installed template's mode; false with *why on failure.
+// Copies a template into place as a new file, which gets the mode that the
+// process's umask gives any new file (a service's UMask=0027 keeps records
+// from other users) and is writable by its owner, whatever the installed
+// template's own mode; false with *why on failure. The templates are small.
 bool CopyTemplate(const QString &source, const QString &target, QString *why)
 {
+    constexpr qint64 kMaxTemplateBytes = 16 * 1024 * 1024;
     QFile from(source);
-    if (!from.copy(target)) {
+    if (!from.open(QIODevice::ReadOnly)) {
         *why = from.errorString();
         return false;
     }
+    const QByteArray bytes = from.read(kMaxTemplateBytes + 1);
+    if (bytes.size() > kMaxTemplateBytes || from.error() != QFileDevice::NoError) {
+        *why = from.error() != QFileDevice::NoError ? from.errorString() : QStringLiteral("the template is too large");
+        return false;
+    }
     QFile copy(target);
-    if (!copy.setPermissions(copy.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *why = copy.errorString();
+        return false;
+    }
+    if (copy.write(bytes) != bytes.size() || !copy.flush()) {
+        *why = copy.errorString();
+        copy.close();
+        copy.remove();
+        return false;
+    }
+    copy.close();
+    const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if ((copy.permissions() & owner) != owner && !copy.setPermissions(copy.permissions() | owner)) {
         *why = copy.errorString();
         return false;
     }
