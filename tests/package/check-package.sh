@@ -147,6 +147,12 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     fi
   done
   echo "package check: systemd-analyze verify passed on both units"
+  # The system unit's sandbox: systemd's own exposure score, 0 (safe) to 10.
+  sec=$(cd "$units" && systemd-analyze security --offline=yes "vendrix@$(id -un).service" 2>&1 | tail -n 1)
+  score=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' <<<"$sec")
+  [ -n "$score" ] || { echo "$sec" >&2; fail "systemd-analyze security gave no score"; }
+  echo "package check: systemd-analyze security vendrix@.service: $score"
+  awk -v s="$score" 'BEGIN { exit !(s <= 4.0) }' || fail "the system unit's exposure score $score is above 4.0"
 else
   echo "package check: systemd-analyze missing (systemd): units not checked"
 fi
