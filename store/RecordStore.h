@@ -37,7 +37,7 @@ public:
         ExchangeFiles *exchange = nullptr;    // File(n) override; none: never active
         ZucchettiWriter *zucchetti = nullptr; // none: "Zucchetti" records are refused
         // Ends the program (the ERP database is missing) with the given code
-    // (kExitSettings). None: exit(kExitSettings).
+        // (kExitSettings). None: exit(kExitSettings).
         std::function<void(int exitCode)> terminate = {};
         // One log line (the channel log); none: qWarning.
         std::function<void(const QString &line, int channel)> log = {};
