@@ -42,7 +42,8 @@ done
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for f in usr/bin/vendrix usr/share/applications/vendrix.desktop usr/share/man/man1/vendrix.1.gz \
+for f in usr/bin/vendrix usr/bin/vendrix-simterm usr/share/applications/vendrix.desktop \
+  usr/share/man/man1/vendrix.1.gz usr/share/man/man1/vendrix-simterm.1.gz \
   usr/share/bash-completion/completions/vendrix \
   usr/share/icons/hicolor/48x48/apps/vendrix.png usr/share/icons/hicolor/256x256/apps/vendrix.png \
   usr/lib/systemd/user/vendrix.service lib/systemd/system/vendrix@.service \
@@ -72,7 +73,7 @@ for n in 1 2 3 4 5 6 7 8 9; do unset "VENDRIX_COM$n"; done
 # A headless run: the shipped simulated terminal sends one record over TCP on
 # 127.0.0.1; the collector stores it into an SQLite target that it makes from
 # the template of the installed program folder.
-"$root/usr/lib/vendrix/vendrix-simterm" send --listen --port 0 --records 1 --resend --max-seconds 60 \
+"$root/usr/bin/vendrix-simterm" send --listen --port 0 --records 1 --resend --max-seconds 60 \
   >"$work/simterm.out" 2>&1 &
 pids+=($!)
 port=""
@@ -121,7 +122,23 @@ grep -q "Collector stopped" "$VENDRIX_HOME/LOG.txt" || fail "no clean stop in LO
 record=$(sqlite3 "$VENDRIX_HOME/records.mdb" 'SELECT AllRek FROM Vendrix')
 echo "package check: the installed collector stored \"$record\" and stopped with status 0"
 
-# --- Desktop entry and units, where the tools exist ------------------------------
+# --- Purging removes the links of enabled units -----------------------------------
+# The maintainer script run on a root of its own (DPKG_ROOT, as dpkg gives it).
+fake="$work/dpkgroot"
+mkdir -p "$fake/etc/systemd/system/multi-user.target.wants" "$fake/etc/systemd/user/default.target.wants"
+ln -s /lib/systemd/system/vendrix@.service "$fake/etc/systemd/system/multi-user.target.wants/vendrix@alice.service"
+ln -s /usr/lib/systemd/user/vendrix.service "$fake/etc/systemd/user/default.target.wants/vendrix.service"
+ln -s /lib/systemd/system/other.service "$fake/etc/systemd/system/multi-user.target.wants/other.service"
+dpkg-deb -e "$deb" "$work/control"
+DPKG_ROOT="$fake" sh "$work/control/postrm" remove
+[ -L "$fake/etc/systemd/system/multi-user.target.wants/vendrix@alice.service" ] || fail "postrm remove dropped an enabled unit"
+DPKG_ROOT="$fake" sh "$work/control/postrm" purge
+left=$(cd "$fake" && find . -name 'vendrix*')
+[ -z "$left" ] || fail "postrm purge left: $left"
+[ -L "$fake/etc/systemd/system/multi-user.target.wants/other.service" ] || fail "postrm purge removed another unit's link"
+echo "package check: purging removes the links of enabled units, and only those"
+
+# --- Desktop entry, units and lintian, where the tools exist ----------------------
 if command -v desktop-file-validate >/dev/null 2>&1; then
   desktop-file-validate "$root/usr/share/applications/vendrix.desktop" || fail "desktop-file-validate"
   echo "package check: desktop-file-validate passed"
@@ -155,5 +172,14 @@ if command -v systemd-analyze >/dev/null 2>&1; then
   awk -v s="$score" 'BEGIN { exit !(s <= 4.0) }' || fail "the system unit's exposure score $score is above 4.0"
 else
   echo "package check: systemd-analyze missing (systemd): units not checked"
+fi
+if command -v lintian >/dev/null 2>&1; then
+  if ! lintian --info --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1; then
+    cat "$work/lintian.out" >&2
+    fail "lintian found errors or warnings"
+  fi
+  echo "package check: lintian: $(grep -c '^E:' "$work/lintian.out" || true) errors, $(grep -c '^W:' "$work/lintian.out" || true) warnings"
+else
+  echo "package check: lintian missing: the package is not linted"
 fi
 echo "package check: passed"
