@@ -9,6 +9,7 @@
 #include "settings/IniStore.h"
 #include "store/ErpArticleExport.h"
 #include "store/ErpWriter.h"
+#include "store/Utilities.h"
 #include "transport/IrLib.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
@@ -331,8 +332,10 @@ void Collector::stopTimer()
 
 void Collector::PLog(const QString &message, int index)
 {
-    // The local encoding, which Qt takes to be UTF-8 on this system.
-    logEntry(index, message.toUtf8(), message.size(), &message);
+    // The local encoding, which Qt takes to be UTF-8 on this system; a
+    // control character (a record's NUL) as \xNN, so the log stays text.
+    const QString text = EscapeControls(message, true);
+    logEntry(index, text.toUtf8(), text.size(), &text);
 }
 
 void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const QString *message)

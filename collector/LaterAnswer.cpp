@@ -4,6 +4,7 @@
 // and the channel reads nothing more meanwhile, so every answer goes out in
 // the order of the lines and the event loop never waits for the server.
 #include "collector/Collector.h"
+#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 
@@ -43,7 +44,7 @@ void Collector::answerStored(int n, quint64 ticket, bool stored)
         logAnswer(n, answer);
         afterAnswer(n, answer);
     } else if (stored) {
-        PLog(QStringLiteral("IN   <-") + QString::fromLatin1(later.line), n);
+        PLog(QStringLiteral("IN   <-") + FromWindows1252(later.line), n);
     }
     // What arrived behind the record, then what waits in the transport.
     const QByteArray held = std::exchange(later.held, QByteArray());

@@ -20,9 +20,10 @@ const char kAck = '\x06';
 const char kNak = '\x15';
 const QByteArray kGreeting("Connection OK!");
 
+// A line's text for the log.
 QString latin1(const QByteArray &bytes)
 {
-    return QString::fromLatin1(bytes);
+    return FromWindows1252(bytes);
 }
 
 } // namespace
@@ -104,15 +105,21 @@ void Collector::logIncoming(int n, const QByteArray &line)
 {
     if (line.isEmpty() || static_cast<unsigned char>(line.at(0)) < 32 || line.trimmed().isEmpty())
         return;
-    // "IN   <- " and the line, whose single-byte characters above 127 take
-    // two bytes each in the log's UTF-8.
+    // "IN   <- " and the line: its Windows-1252 characters in the log's
+    // UTF-8, control characters written as \xNN so the log stays text.
     m_logEntry.resize(0);
     m_logEntry += "IN   <- ";
-    if (std::all_of(line.cbegin(), line.cend(), [](char c) { return static_cast<unsigned char>(c) < 128; }))
+    if (std::all_of(line.cbegin(), line.cend(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b >= 32 && b < 127;
+        })) {
         m_logEntry += line;
-    else
-        m_logEntry += QString::fromLatin1(line).toUtf8();
-    logEntry(n, m_logEntry, 8 + line.size(), nullptr);
+        logEntry(n, m_logEntry, 8 + line.size(), nullptr);
+        return;
+    }
+    const QString text = EscapeControls(FromWindows1252(line));
+    m_logEntry += text.toUtf8();
+    logEntry(n, m_logEntry, 8 + text.size(), nullptr);
 }
 
 void Collector::logAnswer(int n, const QByteArray &answer)

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
+#include "store/Utilities.h"
 #include <cerrno>
 
 #include <cstdio>
@@ -290,7 +291,7 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         if (row[i].size() > m_widths[i]) {
             m_error = QStringLiteral("%1 does not fit column %2 of %3")
-                          .arg(QString::fromLatin1(row[i]), QString::fromLatin1(TargetLayout::ColumnName(i)), m_path);
+                          .arg(FromWindows1252(row[i]), QString::fromLatin1(TargetLayout::ColumnName(i)), m_path);
             return false;
         }
     }

@@ -39,6 +39,8 @@ public:
     // width).
     bool Open(const QString &path);
     bool IsOpen() const { return m_fd >= 0; }
+    // The descriptor rows are written through (-1 when closed).
+    int Fd() const { return m_fd; }
     // Appends one row and counts it in the header (with the date of the
     // last update). Values longer than their column are refused. A value's
     // bytes are stored whole, a NUL byte included, and padded with blanks.

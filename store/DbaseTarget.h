@@ -28,6 +28,7 @@ protected:
     bool Holding() const override { return m_table.Locked(); }
     bool HeldUsable() const override { return m_table.SameAsLeft(); }
     void AfterRow() override;
+    int WrittenFd() const override { return m_table.Fd(); }
 
 private:
     const int m_version;

@@ -1,6 +1,7 @@
 #include "store/ErpWriter.h"
 
 #include "settings/Settings.h"
+#include "store/Utilities.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -49,7 +50,7 @@ Descriptions lookUpArticle(const QSqlDatabase &db, const QByteArray &code)
     if (trimmed != code && !trimmed.isEmpty())
         candidates << trimmed;
     for (const QByteArray &candidate : candidates) {
-        query.bindValue(0, QString::fromLatin1(candidate));
+        query.bindValue(0, FromWindows1252(candidate));
         if (query.exec() && query.next()) {
             found.first = FieldValue(query.value(QStringLiteral("art_descrizione1")));
             found.second = FieldValue(query.value(QStringLiteral("art_descrizione2")));
@@ -143,7 +144,7 @@ bool ErpWriter::WriteRecord(const QByteArray &record, const QString &dbPath, int
                        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     row.addBindValue(static_cast<int>(document));
     row.addBindValue(r.row);
-    row.addBindValue(QString::fromLatin1(r.code));
+    row.addBindValue(FromWindows1252(r.code));
     // Empty text, not Null, when there is no description.
     row.addBindValue(descriptions.first.isNull() ? QStringLiteral("") : descriptions.first);
     row.addBindValue(descriptions.second.isNull() ? QStringLiteral("") : descriptions.second);

@@ -1,4 +1,5 @@
 #include "store/PostgresTarget.h"
+#include "store/Utilities.h"
 
 #include <QObject>
 #include <QRegularExpression>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -48,7 +50,8 @@ const char *const kCreateTable =
     " field10 text NOT NULL DEFAULT '', field11 text NOT NULL DEFAULT '', field12 text NOT NULL DEFAULT '',"
     " field13 text NOT NULL DEFAULT '', field14 text NOT NULL DEFAULT '', field15 text NOT NULL DEFAULT '',"
     " field16 text NOT NULL DEFAULT '', field17 text NOT NULL DEFAULT '', field18 text NOT NULL DEFAULT '',"
-    " field19 text NOT NULL DEFAULT '', field20 text NOT NULL DEFAULT '');"
+    " field19 text NOT NULL DEFAULT '', field20 text NOT NULL DEFAULT '',"
+    " rawrek bytea);"
     "CREATE INDEX IF NOT EXISTS vendrix_records_received_at ON vendrix_records (received_at);"
     "CREATE INDEX IF NOT EXISTS vendrix_records_transfer ON vendrix_records (collector, channel, transfer);"
     "CREATE UNIQUE INDEX IF NOT EXISTS vendrix_records_key ON vendrix_records (collector, channel, transfer, "
@@ -82,26 +85,58 @@ const char *const kCheckRights =
     " AND has_sequence_privilege(pg_get_serial_sequence('vendrix_records', 'id'), 'USAGE')"
     " AND has_sequence_privilege('vendrix_transfer_seq', 'USAGE'), current_user";
 
+// A table made before column rawrek was there gets it, keeping its rows.
+const char *const kHasRawColumn =
+    "SELECT count(*) FROM pg_attribute WHERE attrelid = 'vendrix_records'::regclass"
+    " AND attname = 'rawrek' AND NOT attisdropped";
+const char *const kAddRawColumn =
+    "BEGIN;"
+    "SELECT pg_advisory_xact_lock(861907340);"
+    "ALTER TABLE vendrix_records ADD COLUMN IF NOT EXISTS rawrek bytea;"
+    "COMMIT;";
+
+// The database encodings that hold the terminals' Windows-1252 text: UTF8
+// gets the characters, WIN1252 and SQL_ASCII the bytes as they came.
+enum class TextEncoding { Refused, Utf8, Bytes };
+TextEncoding EncodingOf(const QByteArray &server)
+{
+    if (server == "UTF8")
+        return TextEncoding::Utf8;
+    if (server == "WIN1252" || server == "SQL_ASCII")
+        return TextEncoding::Bytes;
+    return TextEncoding::Refused;
+}
+
 const char *const kInsertName = "vx_insert";
-const char *const kInsert =
-    "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
-    " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
-    " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20)"
-    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
-    " $21, $22, $23, $24)";
-// The same with the row's own key (the record's number in its transfer and
-// its text): a record resent after a commit whose outcome could not be known
-// (the connection lost during it) finds its row there and makes no second
-// one, while another record sent in its place is stored.
-const char *const kInsertKeyed =
-    "INSERT INTO vendrix_records (collector, channel, transfer, allrek,"
-    " field1, field2, field3, field4, field5, field6, field7, field8, field9, field10,"
-    " field11, field12, field13, field14, field15, field16, field17, field18, field19, field20, record_no)"
-    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20,"
-    " $21, $22, $23, $24, $25)"
-    " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING";
-constexpr int kInsertParams = 24;
-constexpr int kInsertKeyedParams = 25;
+// The insert: the row's columns, rawrek when the table has it, and the
+// row's own key when the table has it (the record's number in its transfer
+// and its text): a record resent after a commit whose outcome could not be
+// known (the connection lost during it) finds its row there and makes no
+// second one, while another record sent in its place is stored.
+std::string InsertStatement(bool raw, bool keyed)
+{
+    std::string columns = "collector, channel, transfer, allrek";
+    for (int i = 1; i <= TargetLayout::ColumnCount - 1; ++i)
+        columns += ", field" + std::to_string(i);
+    int count = 3 + TargetLayout::ColumnCount;
+    if (raw) {
+        columns += ", rawrek";
+        ++count;
+    }
+    if (keyed) {
+        columns += ", record_no";
+        ++count;
+    }
+    std::string values;
+    for (int i = 1; i <= count; ++i)
+        values += (i > 1 ? ", $" : "$") + std::to_string(i);
+    std::string sql = "INSERT INTO vendrix_records (" + columns + ") VALUES (" + values + ")";
+    if (keyed)
+        sql += " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING";
+    return sql;
+}
+// The most parameters an insert has: the columns, rawrek and record_no.
+constexpr int kInsertParams = 3 + TargetLayout::ColumnCount + 2;
 
 bool LooksLikeConnInfo(const QString &text)
 {
@@ -222,6 +257,9 @@ struct PostgresTarget::Worker {
     int retryMs = FirstRetryMs;
     quint64 transferOf = 0; // the transfer whose number is known
     QByteArray transferNumber;
+    TextEncoding encoding = TextEncoding::Utf8; // how the connection takes text
+    bool rawColumn = false;                     // the table has column rawrek
+    QByteArray collectorText;                   // the collector's name as the connection takes it
 
     void Wake() const
     {
@@ -469,6 +507,37 @@ struct PostgresTarget::Worker {
             return false;
         }
         PQsetnonblocking(conn, 1);
+        return SetEncoding(deadline, why);
+    }
+
+    // Text goes to the server as the database keeps it: a UTF8 database
+    // gets UTF-8 (the connection asked for it), WIN1252 and SQL_ASCII the
+    // record's bytes untouched. Any other encoding cannot hold every
+    // character the terminals send and is refused.
+    bool SetEncoding(TimePoint deadline, QString *why)
+    {
+        const char *status = PQparameterStatus(conn, "server_encoding");
+        const QByteArray server = status ? QByteArray(status) : QByteArray("(unknown)");
+        encoding = EncodingOf(server);
+        collectorText = encoding == TextEncoding::Bytes ? ToWindows1252(QString::fromUtf8(collector)) : collector;
+        if (encoding == TextEncoding::Refused) {
+            *why = QStringLiteral(
+                       "the database's encoding is %1, which cannot hold every character the terminals send "
+                       "(Windows-1252: the euro sign, curly quotes); records are refused, also those of plain "
+                       "ASCII. Use a database in UTF8 (or WIN1252): make one with createdb -E UTF8 -T template0, "
+                       "copy the table over with pg_dump and psql, and name it in the target")
+                       .arg(QString::fromUtf8(server));
+            return false;
+        }
+        if (encoding == TextEncoding::Utf8)
+            return true;
+        QString error;
+        PGresult *r = Exec("SET client_encoding TO 'WIN1252'", deadline, &error);
+        if (!r) {
+            *why = QStringLiteral("cannot set the connection's encoding to WIN1252: ") + error;
+            return false;
+        }
+        PQclear(r);
         return true;
     }
 
@@ -579,6 +648,8 @@ struct PostgresTarget::Worker {
             PQclear(r);
             Say(QStringLiteral("PostgreSQL target %1: table vendrix_records created.").arg(described));
         }
+        if (!RawColumn(deadline, why))
+            return false;
         r = Exec(kCheckRights, deadline, &error);
         if (!r) {
             *why = QStringLiteral("cannot check the rights on table vendrix_records: ") + error;
@@ -600,7 +671,8 @@ struct PostgresTarget::Worker {
             *why = QStringLiteral("cannot look at table vendrix_records: ") + error;
             return false;
         }
-        r = Exec(keyed ? kInsertKeyed : kInsert, deadline, &error, nullptr, nullptr, 0, true);
+        const std::string insert = InsertStatement(rawColumn, keyed);
+        r = Exec(insert.c_str(), deadline, &error, nullptr, nullptr, 0, true);
         if (!r) {
             *why = QStringLiteral("cannot prepare the insert into vendrix_records: ") + error;
             return false;
@@ -646,6 +718,43 @@ struct PostgresTarget::Worker {
         return false;
     }
 
+    // Column rawrek (a record's exact bytes when it holds a NUL), added to a
+    // table made before it. A role that may not add it keeps writing every
+    // other record; those with a NUL are refused, and the log says what to
+    // run.
+    bool RawColumn(TimePoint deadline, QString *why)
+    {
+        QString error;
+        PGresult *r = Exec(kHasRawColumn, deadline, &error);
+        if (!r) {
+            *why = QStringLiteral("cannot look at the columns of vendrix_records: ") + error;
+            return false;
+        }
+        rawColumn = qstrcmp(PQgetvalue(r, 0, 0), "0") != 0;
+        PQclear(r);
+        if (rawColumn)
+            return true;
+        r = Exec(kAddRawColumn, deadline, &error);
+        if (!r) {
+            if (!conn || PQstatus(conn) != CONNECTION_OK) {
+                *why = QStringLiteral("cannot add column rawrek to table vendrix_records: ") + error;
+                return false;
+            }
+            if (PQtransactionStatus(conn) != PQTRANS_IDLE)
+                PQclear(Exec("ROLLBACK", deadline, &error));
+            Say(QStringLiteral("PostgreSQL target %1: cannot add column rawrek to table vendrix_records (%2); "
+                               "records that hold a NUL byte are refused until its owner runs: ALTER TABLE "
+                               "vendrix_records ADD COLUMN rawrek bytea")
+                    .arg(described, error));
+            return true;
+        }
+        PQclear(r);
+        rawColumn = true;
+        Say(QStringLiteral("PostgreSQL target %1: table vendrix_records upgraded, column rawrek added.")
+                .arg(described));
+        return true;
+    }
+
     // --- Rows ---------------------------------------------------------------
 
     bool InsertRow(const Job &job, bool *connectionLost, QString *why)
@@ -661,20 +770,39 @@ struct PostgresTarget::Worker {
             transferOf = job.transfer;
             PQclear(r);
         }
+        // A text column cannot hold a NUL byte: it is left out of the text,
+        // and rawrek keeps AllRek's exact bytes (NULL for every other
+        // record, whose text is exact).
+        const bool nul = job.row[0].contains('\0');
+        if (nul && !rawColumn) {
+            *why = QStringLiteral(
+                "the record holds a NUL byte, and table vendrix_records has no column rawrek to "
+                "keep it");
+            return false;
+        }
         std::array<QByteArray, TargetLayout::ColumnCount> text;
-        const char *params[kInsertKeyedParams];
-        const QByteArray recordNo = QByteArray::number(job.recordNo);
-        params[kInsertKeyedParams - 1] = recordNo.constData();
-        params[0] = collector.constData();
+        const char *params[kInsertParams];
+        int count = 3 + TargetLayout::ColumnCount;
+        params[0] = collectorText.constData();
         params[1] = channelText.constData();
         params[2] = transferNumber.constData();
         for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
-            // Records are single-byte text; the connection speaks UTF-8.
-            text[size_t(i)] = QString::fromLatin1(job.row[size_t(i)]).toUtf8();
-            params[3 + i] = text[size_t(i)].constData();
+            const QByteArray &value = job.row[size_t(i)];
+            QByteArray &t = text[size_t(i)];
+            t = encoding == TextEncoding::Utf8 ? Windows1252ToUtf8(value) : value;
+            if (nul)
+                t.replace('\0', QByteArrayView());
+            params[3 + i] = t.constData();
         }
-        PGresult *r =
-            Exec(nullptr, job.deadline, &error, connectionLost, params, keyed ? kInsertKeyedParams : kInsertParams);
+        QByteArray raw;
+        if (nul)
+            raw = "\\x" + job.row[0].toHex();
+        if (rawColumn)
+            params[count++] = nul ? raw.constData() : nullptr;
+        const QByteArray recordNo = QByteArray::number(job.recordNo);
+        if (keyed)
+            params[count++] = recordNo.constData();
+        PGresult *r = Exec(nullptr, job.deadline, &error, connectionLost, params, count);
         if (!r) {
             *why = QStringLiteral("a record could not be inserted: ") + error;
             return false;
@@ -737,24 +865,6 @@ void PostgresTarget::NewTransfer()
 
 void PostgresTarget::Insert(const TargetRow &row, Done done)
 {
-    for (const QByteArray &value : row) {
-        if (value.contains('\0')) {
-            // A text column cannot hold it, and cutting the value there would
-            // store a record other than the one sent.
-            LogLine log = m_worker->log;
-            QMetaObject::invokeMethod(
-                m_receiver.get(),
-                [log, done] {
-                    if (log)
-                        log(
-                            QStringLiteral("Record refused: it holds a NUL character, which a PostgreSQL text "
-                                           "column cannot store."));
-                    done(false);
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-    }
     Worker::Job job;
     job.kind = Worker::Job::Insert;
     job.row = row;

@@ -8,12 +8,18 @@
 #include "store/TargetFactory.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSysInfo>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace vx {
 
@@ -25,6 +31,22 @@ const QString kNotAvailable =
 } // namespace
 
 struct RecordStore::Impl : TargetHost {
+    // A file written since the last sync: its path, and a descriptor of
+    // its own (opened through the one that wrote it) that follows the file
+    // when it is moved; -1 when the writer gave none.
+    struct WrittenFile {
+        QString path;
+        int fd = -1;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    static void CloseKept(std::vector<WrittenFile> &files)
+    {
+        for (const WrittenFile &f : files)
+            if (f.fd >= 0)
+                ::close(f.fd);
+        files.clear();
+    }
     struct Channel {
         std::unique_ptr<RecordTarget> target;
         // The values of the row being made or last written (what the window
@@ -35,7 +57,7 @@ struct RecordStore::Impl : TargetHost {
         TargetRow lastRow;
         bool rowPending = false;
         // Files written on this channel since its last sync.
-        QSet<QString> unsynced;
+        std::vector<WrittenFile> unsynced;
         // A sync of this transfer failed: what was acknowledged may not be
         // on stable storage, so the transfer is not confirmed (until the
         // terminal starts again with "BOF").
@@ -53,8 +75,10 @@ struct RecordStore::Impl : TargetHost {
     ~Impl() override
     {
         // Every target lets go of its files while the store is still whole.
-        for (Channel &c : ch)
+        for (Channel &c : ch) {
             c.target.reset();
+            CloseKept(c.unsynced);
+        }
     }
 
     Context ctx;
@@ -130,11 +154,87 @@ struct RecordStore::Impl : TargetHost {
             if (k != except && ch[k].target)
                 ch[k].target->LetGo(path);
     }
-    void Written(int n, const QString &path) override { ch[n].unsynced.insert(path); }
+    void Written(int n, const QString &path, int fd) override
+    {
+        std::vector<WrittenFile> &files = ch[n].unsynced;
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            for (const WrittenFile &f : files)
+                if (f.fd < 0 && f.path == path)
+                    return;
+            files.push_back({path});
+            return;
+        }
+        for (const WrittenFile &f : files)
+            if (f.fd >= 0 && f.device == st.st_dev && f.inode == st.st_ino)
+                return;
+        // A descriptor of its own, so the writer may close or keep its one
+        // (and its lock) as it likes.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        int kept;
+        do {
+            kept = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
+        } while (kept < 0 && errno == EINTR);
+        files.push_back({path, kept, st.st_dev, st.st_ino});
+    }
     void ForgetWritten(const QString &path) override
     {
-        for (int k = 1; k <= 4; ++k)
-            ch[k].unsynced.remove(path);
+        struct stat st {};
+        const bool there = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        for (int k = 1; k <= 4; ++k) {
+            std::vector<WrittenFile> &files = ch[k].unsynced;
+            for (auto it = files.begin(); it != files.end();) {
+                if (it->path == path && (it->fd < 0 || (there && it->device == st.st_dev && it->inode == st.st_ino))) {
+                    if (it->fd >= 0)
+                        ::close(it->fd);
+                    it = files.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
+    // Syncs one written file; false (logged) when it failed. A file moved
+    // away meanwhile is synced where it is now, and the log says where.
+    bool SyncWritten(int n, const WrittenFile &f, QSet<QString> *folders)
+    {
+        folders->insert(QFileInfo(f.path).absolutePath());
+        QString error;
+        if (f.fd < 0) {
+            if (SyncFile(f.path, &error))
+                return true;
+            Log(n, QStringLiteral("Cannot sync %1").arg(error));
+            return false;
+        }
+        int rc;
+        do {
+            rc = ::fsync(f.fd);
+        } while (rc < 0 && errno == EINTR);
+        if (rc != 0) {
+            Log(n, QStringLiteral("Cannot sync %1: %2").arg(f.path, ErrnoText(errno)));
+            return false;
+        }
+        struct stat held {};
+        if (::fstat(f.fd, &held) != 0 || held.st_nlink == 0) {
+            // Deleted: the records written to it are gone with it.
+            Log(n, QStringLiteral("Cannot sync %1: %2 (it was deleted after records of the transfer were written "
+                                  "to it)")
+                       .arg(f.path, ErrnoText(ENOENT)));
+            return false;
+        }
+        struct stat now {};
+        if (::stat(QFile::encodeName(f.path).constData(), &now) == 0 && now.st_dev == f.device && now.st_ino == f.inode)
+            return true;
+        char link[4096];
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(f.fd);
+        const ssize_t length = ::readlink(self.constData(), link, sizeof link);
+        const QString moved = length > 0 ? QFile::decodeName(QByteArray(link, length)) : QString();
+        Log(n, QStringLiteral("%1 was moved to %2 during the transfer: the records written before the move are "
+                              "there, synced")
+                   .arg(f.path, moved.isEmpty() ? QStringLiteral("another name") : moved));
+        if (!moved.isEmpty())
+            folders->insert(QFileInfo(moved).absolutePath());
+        return true;
     }
     void HoldIdle() override
     {
@@ -399,7 +499,7 @@ void RecordStore::UpdateRek(int n)
     c.rowPending = false;
     TargetRow row;
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-        row[i] = c.fields[i].toLatin1().left(TargetLayout::ColumnWidth(i));
+        row[i] = ToWindows1252(c.fields[i]).left(TargetLayout::ColumnWidth(i));
     d->Target(n).PutRow(row);
 }
 
@@ -414,18 +514,13 @@ bool RecordStore::SyncTarget(int n)
         c.target->Close();
     bool ok = true;
     QSet<QString> folders;
-    const QSet<QString> files = c.unsynced;
     // A file that cannot be synced is reported once; syncing it again could
     // not bring back what the first failure lost.
-    c.unsynced.clear();
-    for (const QString &file : files) {
-        QString error;
-        if (!SyncFile(file, &error)) {
-            d->Log(n, QStringLiteral("Cannot sync %1").arg(error));
-            ok = false;
-        }
-        folders.insert(QFileInfo(file).absolutePath());
-    }
+    std::vector<Impl::WrittenFile> files;
+    files.swap(c.unsynced);
+    for (const Impl::WrittenFile &file : files)
+        ok = d->SyncWritten(n, file, &folders) && ok;
+    Impl::CloseKept(files);
     for (const QString &folder : folders) {
         QString error;
         if (!SyncFolder(folder, &error)) {
@@ -448,7 +543,7 @@ const std::array<QString, 21> &RecordStore::DBMSField(int n) const
     const Impl::Channel &c = d->ch[n];
     if (c.fieldsStale) {
         for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-            c.fields[i] = QString::fromLatin1(c.lastRow[i]);
+            c.fields[i] = FromWindows1252(c.lastRow[i]);
         c.fieldsStale = false;
     }
     return c.fields;

@@ -99,11 +99,11 @@ bool RecordTarget::MoveToTimeStampedName(const QTime &now)
     // An earlier transfer moved within the same second keeps its file: the
     // new name gets a counter instead of replacing it.
     const QString moved = UniqueTimeStampedName(name, now);
+    m_host.ForgetWritten(name);
     if (::rename(QFile::encodeName(name).constData(), QFile::encodeName(moved).constData()) != 0) {
         Log(QStringLiteral("Cannot move %1 to %2: %3").arg(name, moved, ErrnoText(errno)));
         return false;
     }
-    m_host.ForgetWritten(name);
     QString error;
     if (!SyncFolder(QFileInfo(moved).absolutePath(), &error))
         Log(QStringLiteral("Cannot sync %1").arg(error));
@@ -132,8 +132,8 @@ bool RecordTarget::Create()
     const bool templateThere = templateName.isEmpty() || FileExists(source);
     if (templateThere || !existed) {
         m_host.ReleaseFile(name);
-        QFile::remove(name);
         m_host.ForgetWritten(name);
+        QFile::remove(name);
     }
     if (templateName.isEmpty())
         return true; // the next append makes the file again

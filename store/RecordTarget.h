@@ -70,8 +70,13 @@ public:
     // or checked as a whole); with except, every channel but that one.
     virtual void ReleaseFile(const QString &path, int except = 0) = 0;
     // Channel n wrote to path: it goes to stable storage at the next sync.
-    virtual void Written(int n, const QString &path) = 0;
-    // path was deleted or moved: no channel syncs it any more.
+    // With fd (the descriptor that wrote it) the file is synced whatever
+    // its name is by then: moved away during the transfer, the records
+    // written before the move are synced where they are.
+    virtual void Written(int n, const QString &path, int fd = -1) = 0;
+    // The file at path is about to be deleted or moved by the store: no
+    // channel syncs it any more. (A file someone else moved away from path
+    // before is still synced where it is now.)
     virtual void ForgetWritten(const QString &path) = 0;
     // Something is held open: the idle check runs soon.
     virtual void HoldIdle() = 0;

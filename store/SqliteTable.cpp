@@ -1,4 +1,5 @@
 #include "store/SqliteTable.h"
+#include "store/Utilities.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -108,15 +109,19 @@ bool SqliteTable::Open(const QString &path, const QString &table)
         m_error = db.lastError().text();
         return false;
     }
-    // Commits do not wait for the disk; durability comes from an explicit
-    // sync at the end of a transfer. While the table is open, rows go to a
-    // write-ahead log (one append per row instead of a journal created and
-    // deleted per row); a crash of the program never leaves a half-written
-    // row behind, and the next opening, by any reader, replays the log.
-    // Closing folds the log back and returns the file to a plain rollback
-    // journal, so between transfers it is one self-contained file.
+    // While the table is open, rows go to a write-ahead log (one append per
+    // row instead of a journal created and deleted per row); a crash of the
+    // program never leaves a half-written row behind, and the next opening,
+    // by any reader, replays the log. A commit does not wait for the disk,
+    // but with synchronous=NORMAL every checkpoint (the automatic ones in a
+    // long transfer, and the one at closing) syncs the log before it copies
+    // pages into the database and syncs the database before the log is
+    // restarted or removed: a power cut never takes rows that a checkpoint
+    // already moved. Closing folds the log back and returns the file to a
+    // plain rollback journal, so between transfers it is one self-contained
+    // file, synced.
     QSqlQuery pragma(db);
-    if (!pragma.exec(QStringLiteral("PRAGMA synchronous=OFF"))
+    if (!pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))
         || !pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
         m_error = pragma.lastError().text();
         db.close();
@@ -150,8 +155,9 @@ bool SqliteTable::AppendRow(const TargetRow &row)
             return false;
         }
     }
-    // A value the record does not have is NULL; text is single-byte, so a
-    // byte above 127 is stored as the character it stands for (UTF-8).
+    // A value the record does not have is NULL; the record's Windows-1252
+    // bytes are stored as the UTF-8 text of their characters (see
+    // FromWindows1252), control characters and NUL included.
     std::array<QByteArray, TargetLayout::ColumnCount> converted;
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         const QByteArray &value = row[i];
@@ -165,7 +171,7 @@ bool SqliteTable::AppendRow(const TargetRow &row)
             const QByteArray *text = &value;
             for (const char c : value) {
                 if (static_cast<unsigned char>(c) > 127) {
-                    converted[i] = QString::fromLatin1(value).toUtf8();
+                    converted[i] = Windows1252ToUtf8(value);
                     text = &converted[i];
                     break;
                 }
@@ -200,11 +206,16 @@ void SqliteTable::Close()
     if (!QSqlDatabase::contains(m_connection))
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    bool folded = true;
     if (m_open && db.isOpen()) {
         QSqlQuery pragma(db);
-        pragma.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        folded = pragma.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) && pragma.next()
+                 && pragma.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0;
     }
     db.close();
+    // Another program reading the file keeps the log from being folded
+    // back: its rows then reach the disk through the log itself.
+    m_logLeft = m_open && !folded && QFile::exists(m_path + QStringLiteral("-wal"));
     m_open = false;
 }
 

@@ -16,9 +16,9 @@ namespace vx {
 // Close, and the insert statement is prepared once for all the rows in
 // between.
 //
-// Rows are committed one by one without waiting for the disk (the rollback
-// journal still protects the file against a crash of the program); Sync
-// makes everything committed so far durable, see FileSync.h.
+// Rows are committed one by one into a write-ahead log without waiting for
+// the disk; closing folds the log into the file with SQLite's own syncs,
+// and the store syncs the file once more at the end of a transfer.
 class SqliteTable {
 public:
     explicit SqliteTable(QString connectionName);
@@ -35,6 +35,10 @@ public:
     // Inserts and commits one row.
     bool AppendRow(const TargetRow &row);
     void Close();
+    // The last Close could not fold the write-ahead log back (another
+    // program had the file open): rows are in the log, which is to be
+    // synced.
+    bool LogLeft() const { return m_logLeft; }
 
     QString ErrorText() const { return m_error; }
 
@@ -56,6 +60,7 @@ private:
     QString m_path;
     QString m_error;
     bool m_open = false;
+    bool m_logLeft = false;
 };
 
 // The side files SQLite may keep beside a database file (rollback journal,

@@ -24,6 +24,8 @@ void SqliteTarget::CloseTable()
 {
     m_table.Close();
     m_watch.Clear();
+    if (m_table.LogLeft())
+        Host().Written(Channel(), Name() + QStringLiteral("-wal"));
 }
 
 bool SqliteTarget::AppendRow(const TargetRow &row, QString *error)

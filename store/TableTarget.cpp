@@ -130,7 +130,7 @@ bool TableTarget::PutRow(const TargetRow &row)
         Problem(QStringLiteral("Record not written: %1").arg(error));
         return false;
     }
-    Host().Written(Channel(), m_boundFile);
+    Host().Written(Channel(), m_boundFile, WrittenFd());
     return true;
 }
 

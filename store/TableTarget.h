@@ -56,6 +56,8 @@ protected:
     // After a record's row went in, the table being kept for the next.
     virtual void AfterRow() {}
     virtual void KeptOpen() {}
+    // The descriptor the rows went through (-1: not known here).
+    virtual int WrittenFd() const { return -1; }
 
     const QString &BoundFile() const { return m_boundFile; }
 

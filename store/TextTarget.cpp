@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,8 +48,10 @@ bool WriteWhole(int fd, const QString &path, const QByteArray &bytes, QString *e
 }
 
 // Writes bytes to fd (opened for appending) under the target's lock and
-// closes it; on failure the file is as it was (see WriteWhole).
-bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error)
+// closes it; on failure the file is as it was (see WriteWhole). wrote(fd)
+// runs once the bytes are written, before the descriptor is let go.
+bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString *error,
+                   const std::function<void(int)> &wrote)
 {
     // Writers of the same file elsewhere (collectors of other homes on a
     // shared folder) take turns by whole rows; closing lets go.
@@ -69,6 +72,7 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
         ::close(fd);
         return false;
     }
+    wrote(fd);
     if (::close(fd) < 0 && errno != EINTR) {
         // The line may not have reached the file: it is taken back.
         *error = ErrorOf(path, errno);
@@ -80,14 +84,14 @@ bool WriteAndClose(int fd, const QString &path, const QByteArray &bytes, QString
 }
 
 // Appends bytes at the end of the file (created when missing) and closes it.
-bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error)
+bool AppendToFile(const QString &path, const QByteArray &bytes, QString *error, const std::function<void(int)> &wrote)
 {
     const int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0) {
         *error = ErrorOf(path, errno);
         return false;
     }
-    return WriteAndClose(fd, path, bytes, error);
+    return WriteAndClose(fd, path, bytes, error, wrote);
 }
 
 } // namespace
@@ -212,7 +216,7 @@ RecordTarget::Result TextTarget::WriteHeld(const QByteArray &line)
         return Result::Refused;
     }
     if (!m_noted) {
-        Host().Written(Channel(), m_path);
+        Host().Written(Channel(), m_path, m_fd);
         m_noted = true;
     }
     const qint64 now = MonotonicMs();
@@ -255,11 +259,11 @@ bool TextTarget::AppendLine(const QString &path, const QByteArray &text)
 {
     Host().ReleaseFile(path);
     QString error;
-    if (!AppendToFile(path, text + "\r\n", &error)) {
+    const auto wrote = [&](int fd) { Host().Written(Channel(), path, fd); };
+    if (!AppendToFile(path, text + "\r\n", &error, wrote)) {
         Problem(QStringLiteral("Record not written: %1").arg(error));
         return false;
     }
-    Host().Written(Channel(), path);
     return true;
 }
 

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -210,6 +212,75 @@ QString FieldValue(const QVariant &field)
     if (field.isNull() || !field.isValid())
         return {};
     return field.toString();
+}
+
+namespace {
+
+// The characters of the bytes 0x80 to 0x9F; the undefined ones keep their
+// own number.
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
+
+QString FromWindows1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = (b >= 0x80 && b < 0xA0) ? QChar(kWindows1252High[b - 0x80]) : QChar(b);
+    }
+    return text;
+}
+
+QByteArray Windows1252ToUtf8(QByteArrayView bytes)
+{
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) > 127)
+            return FromWindows1252(bytes).toUtf8();
+    return bytes.toByteArray();
+}
+
+QByteArray ToWindows1252(const QString &text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        char b = '?';
+        if (u < 0x80 || (u >= 0xA0 && u < 0x100)) {
+            b = static_cast<char>(u);
+        } else {
+            for (int i = 0; i < 32; ++i)
+                if (kWindows1252High[i] == u)
+                    b = static_cast<char>(0x80 + i);
+        }
+        *out++ = b;
+    }
+    return bytes;
+}
+
+QString EscapeControls(const QString &text, bool keepLineBreaks)
+{
+    auto control = [keepLineBreaks](char16_t u) {
+        if (keepLineBreaks && (u == '\t' || u == '\r' || u == '\n'))
+            return false;
+        return u < 0x20 || (u >= 0x7F && u < 0xA0);
+    };
+    if (std::none_of(text.cbegin(), text.cend(), [&](QChar c) { return control(c.unicode()); }))
+        return text;
+    QString escaped;
+    escaped.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (control(c.unicode()))
+            escaped += QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 } // namespace vx

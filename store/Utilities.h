@@ -72,6 +72,23 @@ QByteArray XorChecksum(QByteArrayView text);
 // The exclusive or of all the bytes of text (what XorChecksum writes in hex).
 unsigned char XorOf(QByteArrayView text);
 
+// Record text. A terminal sends single bytes in the Windows-1252 code page;
+// where text is stored as characters (SQLite, a UTF-8 PostgreSQL database,
+// the ERP tables, the log, the window) each byte becomes its Windows-1252
+// character, and the five bytes that code page leaves undefined (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) the control character of the same number, so
+// every byte has exactly one character and the bytes can be had back.
+QString FromWindows1252(QByteArrayView bytes);
+// The same as UTF-8 (ASCII as it is, without a copy of the work).
+QByteArray Windows1252ToUtf8(QByteArrayView bytes);
+// The way back; a character that has no byte becomes "?".
+QByteArray ToWindows1252(const QString &text);
+
+// Text fit for the log: every control character (below 32, 127, and 128 to
+// 159) written as \xNN (a NUL as \x00), so the log stays text. keepLineBreaks
+// leaves tab, CR and LF as they are (the program's own messages).
+QString EscapeControls(const QString &text, bool keepLineBreaks = false);
+
 // The value of a database field; empty when the field is Null.
 QString FieldValue(const QVariant &field);
 

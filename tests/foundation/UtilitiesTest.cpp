@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -121,4 +122,30 @@ TEST(Utilities, XorChecksumIsTwoUpperCaseDigits)
     EXPECT_EQ(XorChecksum(""), "00");
     EXPECT_EQ(XorChecksum("\x01"), "01");
     EXPECT_EQ(XorChecksum("\xff"), "FF");
+}
+
+// Every byte has exactly one character and comes back from it; the code
+// page's own characters, and the C1 control of the same number for the five
+// bytes it leaves undefined.
+TEST(Utilities, Windows1252TextKeepsEveryByte)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    const QString text = vx::FromWindows1252(all);
+    ASSERT_EQ(text.size(), 256);
+    EXPECT_EQ(vx::ToWindows1252(text), all);
+    EXPECT_EQ(QSet<QChar>(text.cbegin(), text.cend()).size(), 256);
+    const struct {
+        unsigned char byte;
+        char16_t character;
+    } cases[] = {{0x00, 0x0000}, {0x41, 0x0041}, {0x80, 0x20AC}, {0x81, 0x0081}, {0x8D, 0x008D}, {0x8F, 0x008F},
+                 {0x90, 0x0090}, {0x93, 0x201C}, {0x9D, 0x009D}, {0x9F, 0x0178}, {0xE9, 0x00E9}, {0xFF, 0x00FF}};
+    for (const auto &c : cases)
+        EXPECT_EQ(text.at(c.byte).unicode(), c.character) << int(c.byte);
+    EXPECT_EQ(vx::Windows1252ToUtf8("caf\xE9 \x80"), QByteArray("caf\xC3\xA9 \xE2\x82\xAC"));
+    EXPECT_EQ(vx::ToWindows1252(QStringLiteral("\u4E00")), QByteArray("?"));
+    EXPECT_EQ(vx::EscapeControls(QStringLiteral("a") + QChar(0) + QString::fromUtf16(u"b\u0081\u20AC\r\n")),
+              QString::fromUtf16(u"a\\x00b\\x81\u20AC\\x0d\\x0a"));
+    EXPECT_EQ(vx::EscapeControls(QStringLiteral("a\r\n\tb\x01"), true), QStringLiteral("a\r\n\tb\\x01"));
 }
