@@ -3,8 +3,11 @@
 
 #include "profiles/ProfileCli.h"
 #include "transfer/SettingsCommands.h"
+#include "ui/StandaloneWindows.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <cstdio>
 #include <cstdlib>
 
 namespace vx {
@@ -39,6 +42,45 @@ Command collectorCommand()
     return root;
 }
 
+// A window on its own: a QApplication of its own, and a display.
+int runWindow(CommandCall &call, const std::function<int()> &window)
+{
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "vendrix %s: needs a display (DISPLAY or WAYLAND_DISPLAY)\n",
+                     call.command().words.toLocal8Bit().constData());
+        return kExitFailed;
+    }
+    QApplication app(call.argc(), call.argv());
+    return window();
+}
+
+QList<Command> windowCommands()
+{
+    Command edit;
+    edit.words = QStringLiteral("profile edit");
+    edit.summary = QStringLiteral("open the profile editor on its own");
+    edit.description = QStringLiteral(
+        "Opens the profile editor alone, without collecting and without the collector's lock, so it runs beside "
+        "a collector service. FILE.VDX is opened when it exists; otherwise the editor starts a new profile that "
+        "Save (Ctrl+S) writes there.");
+    edit.arguments = {{QStringLiteral("[FILE.VDX]"), QStringLiteral("the profile to edit")}};
+    edit.app = Command::App::Own;
+    edit.run = [](CommandCall &call) {
+        const QString file = call.argument(0);
+        return runWindow(call, [file] { return RunProfileEditorAlone(file); });
+    };
+
+    Command options;
+    options.words = QStringLiteral("options");
+    options.summary = QStringLiteral("open the options dialog on its own");
+    options.description = QStringLiteral(
+        "Opens the options dialog alone on Vendrix.ini, without collecting and without the collector's lock. "
+        "After OK, a collector running on the same data folder is told to read the settings again (SIGHUP).");
+    options.app = Command::App::Own;
+    options.run = [](CommandCall &call) { return runWindow(call, [] { return RunOptionsAlone(); }); };
+    return {edit, options};
+}
+
 const char *const kVersionText = "Vendrix " VENDRIX_VERSION
                                  "\n"
                                  "License GPL-3.0-or-later: GNU GPL version 3 or later "
@@ -62,6 +104,7 @@ CommandLine ProgramCommandLine(const QString &program)
     QList<Command> table;
     table << ProfileCommands();
     table << SettingsTransferCommands();
+    table << windowCommands();
     return CommandLine(program, collectorCommand(), table, QString::fromUtf8(kVersionText), QString::fromUtf8(kFooter));
 }
 

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -100,6 +101,14 @@ qint64 InstanceHolder(const QString &path)
     }
     ::close(fd);
     return pid;
+}
+
+qint64 SignalInstanceHolder(const QString &path, int signal)
+{
+    const qint64 pid = InstanceHolder(path);
+    if (pid <= 0)
+        return pid;
+    return ::kill(pid_t(pid), signal) == 0 ? pid : -1;
 }
 
 bool LockExclusive(int fd, int waitMs, QString *error)

@@ -24,6 +24,13 @@ InstanceResult AcquireInstance(const QString &path);
 // (-1 when one does but its id cannot be read).
 qint64 InstanceHolder(const QString &path);
 
+// Sends `signal` to the process that holds the instance lock at path, only
+// while it really holds it: an id left in the file by a process that has
+// ended is never signalled. The id signalled; 0 when no process holds the
+// lock; -1 when one does but could not be signalled (its id unreadable, or
+// another user's process).
+qint64 SignalInstanceHolder(const QString &path, int signal);
+
 // Takes an exclusive lock on fd, waiting up to waitMs for another writer to
 // let go (polling, so a holder that never lets go costs a bounded wait).
 // False with *error when it could not be had.

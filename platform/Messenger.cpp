@@ -29,6 +29,7 @@ MsgAnswer Messenger::defaultAnswer(MsgButtons buttons)
 {
     switch (buttons) {
     case MsgButtons::OkCancel:
+    case MsgButtons::YesNoCancel:
         return MsgAnswer::Cancel;
     case MsgButtons::YesNo:
         return MsgAnswer::No;
@@ -128,6 +129,7 @@ std::optional<QString> ScriptedMessenger::prompt(const QString &title, const QSt
 
 QString ScriptedMessenger::openFileName(const QString &title, const QString &filter, const QString &start)
 {
+    dialogKinds << QStringLiteral("open");
     dialogsShown << title;
     dialogFilters << filter;
     dialogStarts << start;
@@ -140,7 +142,16 @@ QString ScriptedMessenger::openFileName(const QString &title, const QString &fil
 
 QString ScriptedMessenger::saveFileName(const QString &title, const QString &filter, const QString &start)
 {
-    return openFileName(title, filter, start);
+    const QString answer = openFileName(title, filter, start);
+    dialogKinds.last() = QStringLiteral("save");
+    return answer;
+}
+
+QString ScriptedMessenger::newFileName(const QString &title, const QString &filter, const QString &start)
+{
+    const QString answer = openFileName(title, filter, start);
+    dialogKinds.last() = QStringLiteral("new");
+    return answer;
 }
 
 QStringList ScriptedMessenger::texts() const

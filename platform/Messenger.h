@@ -10,7 +10,7 @@
 namespace vx {
 
 enum class MsgIcon { None, Information, Exclamation, Critical, Question };
-enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 // Every message box, text prompt and file dialog of the program goes through
@@ -35,9 +35,17 @@ public:
     // when the user cancels.
     virtual QString openFileName(const QString &title, const QString &filter, const QString &start = QString()) = 0;
     virtual QString saveFileName(const QString &title, const QString &filter, const QString &start = QString()) = 0;
+    // The name of a file that another part makes later (a record-store
+    // target): an existing file or a new name, nothing written now and no
+    // question about replacing it. By default the save dialog.
+    virtual QString newFileName(const QString &title, const QString &filter, const QString &start = QString())
+    {
+        return saveFileName(title, filter, start);
+    }
 
     // The answer a box gets when nobody is there to click: OK where only OK
-    // is offered, Cancel where OK and Cancel are, No where Yes and No are.
+    // is offered, Cancel where OK and Cancel are, No where Yes and No are,
+    // Cancel where Yes, No and Cancel are.
     static MsgAnswer defaultAnswer(MsgButtons buttons);
     // The dialog filter of a "Description (*.ext)|*.ext" text, in the
     // "Description (*.ext);;..." form of Qt's file dialogs.
@@ -71,6 +79,10 @@ public:
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override
     {
         return current().saveFileName(title, filter, start);
+    }
+    QString newFileName(const QString &title, const QString &filter, const QString &start) override
+    {
+        return current().newFileName(title, filter, start);
     }
 };
 
@@ -107,12 +119,14 @@ public:
     std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;
+    QString newFileName(const QString &title, const QString &filter, const QString &start) override;
 
     std::vector<Shown> shown;  // every message box, in order
     QStringList promptsShown;  // every prompt title, in order
     QStringList dialogsShown;  // every file dialog title, in order
     QStringList dialogFilters; // and its filter
     QStringList dialogStarts;  // and the name it started from
+    QStringList dialogKinds;   // and its kind: "open", "save" or "new"
     std::deque<MsgAnswer> answers;
     std::deque<std::optional<QString>> promptAnswers;
     std::deque<QString> fileAnswers;

@@ -3,6 +3,8 @@
 #include "platform/Messenger.h"
 #include "profiles/ProfileFile.h"
 
+#include <QFileInfo>
+
 namespace vx {
 
 namespace {
@@ -66,8 +68,17 @@ void ProfileEditorState::New()
     m_ws.CurrentFunction = 0;
     m_ws.CurrentBarcodeField = 0;
     m_caption = UntitledCaption();
+    m_path.clear();
     for (auto &notes : UserFieldNotes)
         notes.fill(QString());
+    markClean();
+}
+
+void ProfileEditorState::NewAt(const QString &path)
+{
+    New();
+    m_path = path;
+    m_caption = QStringLiteral("Profile : ") + path + QLatin1Char('*');
 }
 
 bool ProfileEditorState::Open(const QString &path, Messenger &messenger)
@@ -75,8 +86,11 @@ bool ProfileEditorState::Open(const QString &path, Messenger &messenger)
     New();
     const bool ok = ReadProfileFile(path, m_ws.Profile, messenger);
     m_ws.CurrentFunction = 0;
-    if (ok)
+    if (ok) {
         m_caption = QStringLiteral("Profile : ") + path;
+        m_path = path;
+    }
+    markClean();
     return ok;
 }
 
@@ -87,20 +101,36 @@ void ProfileEditorState::SavedAs(const QString &path)
 
 ProfileEditorState::SaveAsOutcome ProfileEditorState::SaveAs(Messenger &messenger)
 {
-    const QString path = messenger.saveFileName(QStringLiteral("Save As..."), ProfileFileFilter());
+    QString path = messenger.saveFileName(QStringLiteral("Save As..."), ProfileFileFilter());
     if (path.trimmed().isEmpty())
         return SaveAsOutcome::Cancelled;
+    // A bare name gets the extension the filter promises.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".VDX");
     if (!SaveProfileFile(m_ws.Profile, path, messenger))
         return SaveAsOutcome::Failed;
     if (path.endsWith(QLatin1String(".c")))
         return SaveAsOutcome::SavedSource;
     SavedAs(path);
+    m_path = path;
+    markClean();
     if (messenger.message(QStringLiteral("Do you want to download the profile?"), MsgIcon::Question, MsgButtons::YesNo,
                           CloseTitle())
         != MsgAnswer::Yes)
         return SaveAsOutcome::Saved;
     m_ws.ProfileFileName = path;
     return SaveAsOutcome::SavedToSend;
+}
+
+ProfileEditorState::SaveAsOutcome ProfileEditorState::Save(Messenger &messenger)
+{
+    if (m_path.isEmpty())
+        return SaveAs(messenger);
+    if (!SaveProfileFile(m_ws.Profile, m_path, messenger))
+        return SaveAsOutcome::Failed;
+    SavedAs(m_path);
+    markClean();
+    return SaveAsOutcome::Saved;
 }
 
 void ProfileEditorState::SelectFunction(int function)

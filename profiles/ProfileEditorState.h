@@ -70,6 +70,16 @@ public:
     // becomes the ProfileFileName to send.
     enum class SaveAsOutcome { Cancelled, Failed, SavedSource, Saved, SavedToSend };
     SaveAsOutcome SaveAs(Messenger &messenger);
+    // "Save": writes the profile to the file it was opened from or last
+    // saved as, changed or not, without further questions; a profile that
+    // has no file yet goes through "Save As".
+    SaveAsOutcome Save(Messenger &messenger);
+    // A new profile whose file is `path` (not there yet): "Save" writes it.
+    void NewAt(const QString &path);
+    // The file "Save" writes; empty before the first Open or Save As.
+    QString filePath() const { return m_path; }
+    // Whether the profile differs from what was last opened, saved or made new.
+    bool modified() const { return !(m_ws.Profile == m_clean); }
     // After an import from a terminal or a profile copy: function 0 shown.
     void SelectFunction(int function);
     // "Close" asks first when the profile was never saved or opened.
@@ -209,8 +219,12 @@ private:
     int enabledKeyCount() const;
     EditVerdict refuseComma(const QString &text) const;
 
+    void markClean() { m_clean = m_ws.Profile; }
+
     ProfileWorkspace &m_ws;
     QString m_caption = UntitledCaption();
+    QString m_path;
+    ProfileSet m_clean;
 };
 
 } // namespace vx

@@ -30,17 +30,24 @@ MsgAnswer QtMessenger::message(const QString &text, MsgIcon icon, MsgButtons but
         box.setIcon(QMessageBox::NoIcon);
         break;
     }
+    // Enter gives the answer that loses nothing, the one headless mode
+    // takes: Cancel before a copy that cannot be undone or a quit without
+    // saving, No before a download.
     switch (buttons) {
     case MsgButtons::Ok:
         box.setStandardButtons(QMessageBox::Ok);
         break;
     case MsgButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Cancel);
         break;
     case MsgButtons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(QMessageBox::No);
+        break;
+    case MsgButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes); // saving loses nothing
         break;
     }
     switch (box.exec()) {
@@ -81,6 +88,12 @@ QString QtMessenger::openFileName(const QString &title, const QString &filter, c
 QString QtMessenger::saveFileName(const QString &title, const QString &filter, const QString &start)
 {
     return QFileDialog::getSaveFileName(m_parent, title, start, qtFilter(filter));
+}
+
+QString QtMessenger::newFileName(const QString &title, const QString &filter, const QString &start)
+{
+    return QFileDialog::getSaveFileName(m_parent, title, start, qtFilter(filter), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 } // namespace vx

@@ -20,6 +20,7 @@ public:
     std::optional<QString> promptPassword(const QString &title, const QString &label) override;
     QString openFileName(const QString &title, const QString &filter, const QString &start) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &start) override;
+    QString newFileName(const QString &title, const QString &filter, const QString &start) override;
 
 private:
     QWidget *m_parent;

@@ -515,6 +515,8 @@ TEST_F(OptionsTest, FilePickersOfferTheFilterOfTheTargetKind)
         messenger.fileAnswers = {QStringLiteral("/data/%1").arg(QLatin1String(c.type))};
         ui::click(d.cmdEsplora[2]);
         EXPECT_EQ(messenger.dialogFilters.last(), QLatin1String(c.filter));
+        // A target the collector will make: a new name can be chosen.
+        EXPECT_EQ(messenger.dialogKinds.last(), "new");
         EXPECT_EQ(messenger.dialogsShown.last(), "Select DataBase FileName");
         EXPECT_EQ(d.txtDBMSName[2]->text(), QStringLiteral("/data/%1").arg(QLatin1String(c.type)));
     }

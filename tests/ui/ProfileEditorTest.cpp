@@ -9,6 +9,7 @@
 #include "profiles/ProfileEditorState.h"
 #include "profiles/ProfileFile.h"
 #include "transfer/TransferMessages.h"
+#include "ui/QtMessenger.h"
 #include "ui/profile/frmCopyProfile.h"
 #include "ui/profile/frmProfile.h"
 #include "ui/profile/frmProfileComm.h"
@@ -18,11 +19,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -120,8 +123,8 @@ TEST_F(ProfileEditorTest, OpensOnNewWithTheLayoutAndFitsTheScreen)
     QStringList menu;
     for (QAction *a : window.mnuSettings->actions())
         menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(menu,
-              QStringList({"New", "Open", "Save As", "-", "Copy Profile", "-", "Send TO term", "Receive FROM term"}));
+    EXPECT_EQ(menu, QStringList({"New", "Open", "Save", "Save As", "-", "Copy Profile", "-", "Send TO term",
+                                 "Receive FROM term"}));
     EXPECT_TRUE(window.optFunction[0]->isChecked());
     EXPECT_TRUE(window.optTerminal[1]->isChecked()); // "8000"
     EXPECT_TRUE(window.optAsString->isChecked());
@@ -624,9 +627,13 @@ TEST_F(ProfileEditorTest, SaveAsThenOpenGivesTheSameProfile)
     const ProfileSet edited = ws.Profile;
     EXPECT_NE(edited, ProfileSet());
 
+    // A bare name gets the extension the filter promises.
     const QString path = home.file("Edited.VDX");
-    messenger.fileAnswers.push_back(path);
+    messenger.fileAnswers.push_back(home.file("Edited"));
     window.mnuSaveAs->trigger(); // "Do you want to download the profile?": No
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_FALSE(QFileInfo::exists(home.file("Edited")));
+    EXPECT_EQ(window.windowTitle(), "Profile :" + path);
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_EQ(messenger.shown[0].text, "Do you want to download the profile?");
     EXPECT_EQ(messenger.dialogsShown, QStringList({"Save As..."}));
@@ -728,4 +735,105 @@ TEST_F(ProfileEditorTest, Screenshots)
     copy.show();
     QTest::qWait(50);
     copy.grab().save(QDir(dir).filePath(QStringLiteral("copy-profile.png")));
+}
+
+// Enter never does the risky thing: it does not close the editor, start a
+// download, or confirm a copy that cannot be undone; the questions before
+// those answer Enter with the choice that loses nothing.
+TEST_F(ProfileEditorTest, EnterLosesNothing)
+{
+    retype(window.txtFunctionName, "Vendite");
+    QTest::keyClick(window.txtFunctionName, Qt::Key_Return);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(messenger.shown.empty());
+
+    ws.CurrentFunction = 1;
+    frmCopyProfile copy(window.state(), messenger, &window);
+    copy.show();
+    copy.cmbProfileTo->setCurrentIndex(3);
+    EXPECT_TRUE(copy.cmdCancel->isDefault());
+    QTest::keyClick(copy.cmbProfileTo, Qt::Key_Return);
+    EXPECT_FALSE(copy.isVisible());
+    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(ws.Profile.Functions[3].Name, "Function 4");
+
+    const QString path = home.file("Enter.VDX");
+    ASSERT_TRUE(WriteProfileFile(ws.Profile, path));
+    frmSettingsSend send(path, &window, nullptr, nullptr, &messenger);
+    send.show();
+    QTest::keyClick(&send, Qt::Key_Return);
+    EXPECT_TRUE(send.isVisible());
+    EXPECT_TRUE(send.Start->isEnabled()); // not started
+
+    // The Qt questions: Cancel before an OK that cannot be undone, No before a download.
+    QtMessenger qt(&window);
+    const struct {
+        MsgButtons buttons;
+        QMessageBox::StandardButton safe;
+        MsgAnswer answer;
+    } questions[] = {{MsgButtons::OkCancel, QMessageBox::Cancel, MsgAnswer::Cancel},
+                     {MsgButtons::YesNo, QMessageBox::No, MsgAnswer::No}};
+    for (const auto &q : questions) {
+        QMessageBox::StandardButton chosen = QMessageBox::NoButton;
+        test::ui::whenModal<QMessageBox>([&](QMessageBox *box) {
+            chosen = box->standardButton(box->defaultButton());
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        EXPECT_EQ(qt.message("Sure?", MsgIcon::Question, q.buttons, "Vendrix PC"), q.answer);
+        EXPECT_EQ(chosen, q.safe);
+    }
+}
+
+// Save writes the file the profile came from, changed or not, on Ctrl+S;
+// Save As is Ctrl+Shift+S; closing with edits not saved asks whether to
+// save them (Close after Open used to drop them without a word).
+TEST_F(ProfileEditorTest, SaveAndClosingWithUnsavedEdits)
+{
+    const QString path = home.file("Shop.VDX");
+    ASSERT_TRUE(window.OpenOrCreate(path)); // not there yet: a new profile for it
+    EXPECT_EQ(window.windowTitle(), "Profile : " + path + "*");
+    EXPECT_EQ(window.mnuSave->shortcut(), QKeySequence(QKeySequence::Save));
+    EXPECT_EQ(window.mnuSaveAs->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    window.mnuSave->trigger();
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_TRUE(messenger.shown.empty() && messenger.dialogsShown.isEmpty());
+    EXPECT_EQ(window.windowTitle(), "Profile :" + path);
+
+    retype(window.txtFunctionName, "Vendite");
+    window.cmdClose->click(); // Cancel: the editor stays
+    ASSERT_EQ(messenger.texts(), QStringList({"The profile has changes that are not saved.\nSave them?"}));
+    EXPECT_EQ(messenger.shown[0].buttons, MsgButtons::YesNoCancel);
+    EXPECT_TRUE(window.isVisible());
+    messenger.answers = {MsgAnswer::Yes};
+    window.cmdClose->click();
+    EXPECT_FALSE(window.isVisible());
+    ProfileSet back;
+    back.SetDefault();
+    ASSERT_TRUE(ReadProfileFile(path, back, messenger));
+    EXPECT_EQ(back.Functions[0].Name, "Vendite");
+
+    // Opened and edited, then dropped with No: the file keeps what it had.
+    window.show();
+    messenger.clear();
+    ASSERT_TRUE(window.OpenOrCreate(path));
+    retype(window.txtFunctionName, "Acquisti");
+    messenger.answers = {MsgAnswer::No};
+    window.cmdClose->click();
+    EXPECT_FALSE(window.isVisible());
+    back.SetDefault();
+    ASSERT_TRUE(ReadProfileFile(path, back, messenger));
+    EXPECT_EQ(back.Functions[0].Name, "Vendite");
+
+    // Opened and closed untouched: no question.
+    window.show();
+    messenger.clear();
+    ASSERT_TRUE(window.OpenOrCreate(path));
+    const QString other = home.file("Other.VDX");
+    messenger.fileAnswers = {other};
+    window.mnuSaveAs->trigger();
+    EXPECT_EQ(messenger.dialogsShown, QStringList({"Save As..."}));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    window.cmdClose->click();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(messenger.texts(), QStringList({"Do you want to download the profile?"}));
 }

@@ -297,9 +297,13 @@ QGroupBox *frmOptions::buildDatabaseFrame(int i, QWidget *parent)
     ChkAlwaysOverwrite[i] = new QCheckBox(QStringLiteral("Always Overwrite"), frame);
     ChkAlwaysOverwrite[i]->setObjectName(indexed("ChkAlwaysOverwrite", i));
     f->addRow(QString(), ChkAlwaysOverwrite[i]);
-    f->addRow(note(QStringLiteral("If file format is \"ZUCCHETTI\" then the parameters \"Policy\" and \"Field "
-                                  "Separator\" will be ignored."),
-                   frame));
+    // Two fixed lines: a wrapped label in a form row was given the height of
+    // one line and cut.
+    QLabel *erpNote = note(QStringLiteral("If file format is \"ZUCCHETTI\" then the parameters \"Policy\" and\n"
+                                          "\"Field Separator\" will be ignored."),
+                           frame);
+    erpNote->setWordWrap(false);
+    f->addRow(erpNote);
 
     connect(cmbPolicy[i], &QComboBox::currentIndexChanged, this, [this, i] { policyChanged(i); });
     connect(CmbDBMSType[i], &QComboBox::currentIndexChanged, this, [this, i] { typeChanged(i); });
@@ -596,8 +600,10 @@ void frmOptions::cmdEsplora_Click(int channel)
     const QString filter = OptionsForm::DatabaseFilter(CmbDBMSType[channel]->currentIndex());
     if (filter.isEmpty())
         return;
+    // A target is usually made by the collector: a new name is as good as
+    // an existing file.
     const QString name =
-        m_messenger.openFileName(QStringLiteral("Select DataBase FileName"), filter, txtDBMSName[channel]->text());
+        m_messenger.newFileName(QStringLiteral("Select DataBase FileName"), filter, txtDBMSName[channel]->text());
     if (!name.isEmpty())
         txtDBMSName[channel]->setText(name);
 }

@@ -107,6 +107,11 @@ frmExtFileJoinKey::frmExtFileJoinKey(ProfileWorkspace &workspace, QWidget *paren
         QComboBox *box = fieldChoice(this, QStringLiteral("cmbFileJoinKey%1").arg(k), items,
                                      FieldChoicePosition(function.ExtLink.KeyField[k]));
         box->setEnabled(layout && JoinKeyListEnabled(*layout, k));
+        if (!box->isEnabled())
+            box->setToolTip(QStringLiteral("Key %1 has no \"To Byte\" in the layout of File %2 (tab \"External "
+                                           "Files\" of the profile editor): set it there to join this key.")
+                                .arg(k + 1)
+                                .arg(function.ExtLink.FileNumber));
         connect(box, qOverload<int>(&QComboBox::activated), this,
                 [this, k](int position) { m_ws.Profile.Functions[m_function].ExtLink.KeyField[k] = qint16(position); });
         cmbFileJoinKey[k] = box;

@@ -32,10 +32,11 @@ frmCopyProfile::frmCopyProfile(ProfileEditorState &state, Messenger &messenger, 
     lblArrow->setObjectName(QStringLiteral("lblArrow"));
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setDefault(true);
+    cmdOK->setAutoDefault(false);
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setAutoDefault(false);
+    // The copy cannot be undone: Enter cancels.
+    cmdCancel->setDefault(true);
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("From Profile"), this), 0, 0);

@@ -137,7 +137,10 @@ void frmProfile::buildMenu()
     mnuSettings = named(menuBar->addMenu(QStringLiteral("Settings")), QStringLiteral("mnuSettings"));
     mnuNew = named(mnuSettings->addAction(QStringLiteral("New")), QStringLiteral("mnuNew"));
     mnuOpen = named(mnuSettings->addAction(QStringLiteral("Open")), QStringLiteral("mnuOpen"));
+    mnuSave = named(mnuSettings->addAction(QStringLiteral("Save")), QStringLiteral("mnuSave"));
+    mnuSave->setShortcut(QKeySequence::Save);
     mnuSaveAs = named(mnuSettings->addAction(QStringLiteral("Save As")), QStringLiteral("mnuSaveAs"));
+    mnuSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     mnuSettings->addSeparator();
     mnuCopyProfile = named(mnuSettings->addAction(QStringLiteral("Copy Profile")), QStringLiteral("mnuCopyProfile"));
     mnuSettings->addSeparator();
@@ -146,6 +149,7 @@ void frmProfile::buildMenu()
         named(mnuSettings->addAction(QStringLiteral("Receive FROM term")), QStringLiteral("mnuReceiveFromTerm"));
     connect(mnuNew, &QAction::triggered, this, &frmProfile::mnuNew_Click);
     connect(mnuOpen, &QAction::triggered, this, &frmProfile::mnuOpen_Click);
+    connect(mnuSave, &QAction::triggered, this, &frmProfile::mnuSave_Click);
     connect(mnuSaveAs, &QAction::triggered, this, &frmProfile::mnuSaveAs_Click);
     connect(mnuCopyProfile, &QAction::triggered, this, &frmProfile::mnuCopyProfile_Click);
     connect(mnuSendToTerm, &QAction::triggered, this, &frmProfile::mnuSendToTerm_Click);
@@ -1147,6 +1151,28 @@ void frmProfile::mnuOpen_Click()
     RefreshValue();
 }
 
+bool frmProfile::OpenOrCreate(const QString &path)
+{
+    if (!QFileInfo::exists(path)) {
+        m_state.NewAt(path);
+        RefreshValue();
+        return true;
+    }
+    const bool ok = m_state.Open(path, m_messenger);
+    RefreshValue();
+    return ok;
+}
+
+void frmProfile::mnuSave_Click()
+{
+    if (m_state.filePath().isEmpty()) {
+        mnuSaveAs_Click();
+        return;
+    }
+    m_state.Save(m_messenger);
+    refreshCaption();
+}
+
 void frmProfile::mnuSaveAs_Click()
 {
     const auto outcome = m_state.SaveAs(m_messenger);
@@ -1180,11 +1206,29 @@ void frmProfile::mnuReceiveFromTerm_Click()
 
 void frmProfile::cmdClose_Click()
 {
-    if (m_state.closeNeedsConfirmation()
-        && m_messenger.message(ProfileEditorState::CloseQuestion(), MsgIcon::Question, MsgButtons::OkCancel,
-                               ProfileEditorState::CloseTitle())
-               != MsgAnswer::Ok)
+    if (m_state.modified()) {
+        // Edits since the last Open, Save or New: save them, drop them, or stay.
+        const MsgAnswer answer =
+            m_messenger.message(QStringLiteral("The profile has changes that are not saved.\nSave them?"),
+                                MsgIcon::Question, MsgButtons::YesNoCancel, ProfileEditorState::CloseTitle());
+        if (answer == MsgAnswer::Cancel)
+            return;
+        if (answer == MsgAnswer::Yes) {
+            const auto saved = m_state.Save(m_messenger);
+            refreshCaption();
+            if (saved == ProfileEditorState::SaveAsOutcome::SavedToSend) {
+                frmSettingsSend send(m_ws.ProfileFileName, this, nullptr, nullptr, &m_messenger);
+                send.exec();
+            } else if (saved != ProfileEditorState::SaveAsOutcome::Saved) {
+                return; // not saved: the editor stays
+            }
+        }
+    } else if (m_state.closeNeedsConfirmation()
+               && m_messenger.message(ProfileEditorState::CloseQuestion(), MsgIcon::Question, MsgButtons::OkCancel,
+                                      ProfileEditorState::CloseTitle())
+                      != MsgAnswer::Ok) {
         return;
+    }
     m_closing = true;
     QDialog::reject();
 }

@@ -33,6 +33,10 @@ class frmProfile : public QDialog {
 public:
     // Opens on a fresh profile (New), function 1 shown.
     explicit frmProfile(ProfileWorkspace &workspace, Messenger &messenger, QWidget *parent = nullptr);
+
+    // Opens `path` as "Open" does (true when it was read), or, for a file
+    // that is not there yet, starts a new profile that "Save" writes there.
+    bool OpenOrCreate(const QString &path);
     ~frmProfile() override;
 
     ProfileEditorState &state() { return m_state; }
@@ -43,6 +47,7 @@ public:
     // ---- Commands
     void mnuNew_Click();
     void mnuOpen_Click();
+    void mnuSave_Click();
     void mnuSaveAs_Click();
     void mnuCopyProfile_Click();
     void mnuSendToTerm_Click();
@@ -54,7 +59,8 @@ public:
     QMenu *mnuSettings = nullptr;
     QAction *mnuNew = nullptr;
     QAction *mnuOpen = nullptr;
-    QAction *mnuSaveAs = nullptr;
+    QAction *mnuSave = nullptr;   // Ctrl+S
+    QAction *mnuSaveAs = nullptr; // Ctrl+Shift+S
     QAction *mnuCopyProfile = nullptr;
     QAction *mnuSendToTerm = nullptr;
     QAction *mnuReceiveFromTerm = nullptr;

@@ -79,7 +79,9 @@ TransferFormControls BuildTransferForm(QDialog *dialog, const QString &caption, 
 
     c.Start = new QPushButton(QStringLiteral("Start"), dialog);
     c.Start->setObjectName(QStringLiteral("Start"));
-    c.Start->setDefault(true);
+    // Enter starts nothing: a transfer to or from a terminal begins only
+    // on a click.
+    c.Start->setAutoDefault(false);
     c.cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
     c.cancel->setObjectName(cancelName);
     c.cancel->setAutoDefault(false);
