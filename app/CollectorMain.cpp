@@ -85,6 +85,7 @@ void reloadWhenIdle()
         c.PLog(problem + QStringLiteral(". The settings stay as they were and the file is left untouched."), 0);
     c.ReloadSettings();
     c.PLog(QStringLiteral("Settings reloaded"), 0);
+    c.PLog(c.ReadyText(), 0);
     if (g_service)
         g_service->ready();
     g_reloading = false;
@@ -203,7 +204,7 @@ int runHeadless(CollectorApp &app)
         return app.exitCode;
     }
     c.startTimer();
-    c.PLog(QStringLiteral("Collector ready"), 0);
+    c.PLog(c.ReadyText(), 0);
     // Every channel is open or its attempts run in the background.
     service.ready();
     CollectorRunning();

@@ -1,6 +1,7 @@
 // The command table: the collector (no command word) and every sub-command.
 #include "app/Commands.h"
 
+#include "collector/ConfigCheck.h"
 #include "profiles/ProfileCli.h"
 #include "transfer/SettingsCommands.h"
 #include "ui/StandaloneWindows.h"
@@ -105,6 +106,7 @@ CommandLine ProgramCommandLine(const QString &program)
     table << ProfileCommands();
     table << SettingsTransferCommands();
     table << windowCommands();
+    table << SettingsCheckCommands();
     return CommandLine(program, collectorCommand(), table, QString::fromUtf8(kVersionText), QString::fromUtf8(kFooter));
 }
 

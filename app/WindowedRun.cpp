@@ -109,12 +109,17 @@ int RunCollectorWindow(CollectorApp &app)
         std::_Exit(code);
     };
     c.setHooks(hooks);
+    // A TCP terminal that is switched off holds up neither the start nor
+    // the other channels: its attempts run in the background, and their
+    // failures go to the channel's log pane, not to a box per attempt.
+    c.setOpenInBackground(true);
 
     const QString problem = SettingsFileProblem(app.store);
     if (!problem.isEmpty())
         messenger.message(problem, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Vendrix"));
     window.Startup();
     c.startTimer();
+    c.PLog(c.ReadyText(), 0);
     CollectorRunning();
     inMainLoop = true;
     const int rc = QApplication::exec();

@@ -1,5 +1,6 @@
 #include "collector/Collector.h"
 
+#include "collector/ConfigCheck.h"
 #include "collector/LookupFile.h"
 #include "collector/RegistryExchange.h"
 #include "platform/Clock.h"
@@ -7,6 +8,7 @@
 #include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
+#include "settings/SettingsCheck.h"
 #include "store/ErpArticleExport.h"
 #include "store/ErpWriter.h"
 #include "store/Utilities.h"
@@ -22,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,11 +45,70 @@ void AppendTwo(QByteArray &to, QByteArrayView a, QByteArrayView b)
     std::memcpy(p, a.data(), size_t(a.size()));
     std::memcpy(p + a.size(), b.data(), size_t(b.size()));
 }
+// An entry's text on one line: each run of CR and LF inside it becomes one
+// blank (a message box's text spans lines).
+QByteArray OneLine(QByteArrayView bytes)
+{
+    QByteArray line;
+    line.reserve(bytes.size());
+    bool inBreak = false;
+    for (const char c : bytes) {
+        const bool lineEnd = c == '\r' || c == '\n';
+        if (lineEnd && !inBreak)
+            line.append(' ');
+        else if (!lineEnd)
+            line.append(c);
+        inBreak = lineEnd;
+    }
+    return line;
+}
+
 } // namespace
 
 const QByteArray Collector::ACK(1, '\x06');
 const QByteArray Collector::NAK(1, '\x15');
 
+
+// The local time with milliseconds and the UTC offset in force at that
+// moment: "2026-12-07T14:03:21.517+01:00". The date, time and offset are
+// worked out once a second; each entry only adds its milliseconds.
+class Collector::LogStamp {
+public:
+    static constexpr int kLength = 29;
+
+    void write(char *out)
+    {
+        timespec ts{};
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        if (ts.tv_sec != m_second) {
+            m_second = ts.tv_sec;
+            ::tzset(); // a change of TZ or of the zone files is seen within a second
+            tm local{};
+            ::localtime_r(&ts.tv_sec, &local);
+            std::strftime(m_head, sizeof m_head, "%Y-%m-%dT%H:%M:%S", &local);
+            const long offset = local.tm_gmtoff;
+            const int minutes = int((offset < 0 ? -offset : offset) / 60 % (100 * 60));
+            m_zone[0] = offset < 0 ? '-' : '+';
+            m_zone[1] = char('0' + minutes / 600);
+            m_zone[2] = char('0' + minutes / 60 % 10);
+            m_zone[3] = ':';
+            m_zone[4] = char('0' + minutes % 60 / 10);
+            m_zone[5] = char('0' + minutes % 10);
+        }
+        const int ms = int(ts.tv_nsec / 1000000);
+        std::memcpy(out, m_head, 19);
+        out[19] = '.';
+        out[20] = char('0' + ms / 100);
+        out[21] = char('0' + ms / 10 % 10);
+        out[22] = char('0' + ms % 10);
+        std::memcpy(out + 23, m_zone, 6);
+    }
+
+private:
+    time_t m_second = -1;
+    char m_head[32] = {};
+    char m_zone[8] = {};
+};
 
 // LOG.txt in the data folder. It stays open in append mode between entries
 // (every entry is written through at once), and is opened again when the
@@ -70,6 +132,8 @@ struct Collector::LogFile {
     QString failure;               // the failure reported last; reported again only when it changes
     QElapsedTimer retryAfter;      // running while LOG.txt cannot be opened
     bool toStandardOutput = false; // the entries are printed anyway (headless)
+    // What ends an entry: LF, or CR LF and an empty line in the original form.
+    QByteArray terminator = QByteArrayLiteral("\n");
 
     static qint64 Limit()
     {
@@ -152,7 +216,7 @@ struct Collector::LogFile {
         if (!toStandardOutput)
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     }
-    // Appends whole entries (each ends with an empty line); what does not
+    // Appends whole entries (each ends with the terminator); what does not
     // fit under the limit goes to a fresh LOG.txt, entry by entry.
     void append(QByteArrayView bytes)
     {
@@ -168,12 +232,13 @@ struct Collector::LogFile {
         while (size + bytes.size() > limit) {
             // The entries that still fit, then the rest after the rotation.
             const qint64 room = std::max<qint64>(0, limit - size);
-            qsizetype take = bytes.first(std::min(bytes.size(), qsizetype(room))).lastIndexOf("\r\n\r\n");
-            take = take < 0 ? 0 : take + 4;
+            const qsizetype endLength = terminator.size();
+            qsizetype take = bytes.first(std::min(bytes.size(), qsizetype(room))).lastIndexOf(terminator);
+            take = take < 0 ? 0 : take + endLength;
             if (take == 0 && size == 0) {
                 // An entry longer than the limit: a file of its own.
-                const qsizetype end = bytes.indexOf("\r\n\r\n");
-                take = end < 0 ? bytes.size() : end + 4;
+                const qsizetype end = bytes.indexOf(terminator);
+                take = end < 0 ? bytes.size() : end + endLength;
             }
             if (take > 0) {
                 write(bytes.first(take));
@@ -206,13 +271,15 @@ struct Collector::LogFile {
 Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock,
                      TransportFactory &transports, QObject *parent)
     : QObject(parent), m_settings(settings), m_store(store), m_messenger(messenger), m_clock(clock),
-      m_transports(transports), m_programDir(Paths::programDir()), m_log(std::make_unique<LogFile>())
+      m_transports(transports), m_programDir(Paths::programDir()), m_log(std::make_unique<LogFile>()),
+      m_logStamp(std::make_unique<LogStamp>())
 {
     ErpContext erp{m_messenger, [this](int code) { terminateProgram(code); },
                    [this](const QString &line, int n) { PLog(line, n); }};
     m_erpWriter = std::make_unique<ErpWriter>(erp);
     m_articles = std::make_unique<ErpArticleExport>(erp);
     m_log->path = Paths::dataFile(QStringLiteral("LOG.txt"));
+    readLogForm();
     for (int n = 1; n <= kChannels; ++n) {
         m_status[n] = QStringLiteral("Paused");
         m_lookup[n] = std::make_unique<LookupFile>();
@@ -300,6 +367,7 @@ void Collector::LoadSettingsAndOpen()
     LoadSettings(m_store, m_settings);
     for (const QString &problem : SettingsRangeProblems(m_settings))
         PLog(problem, 0);
+    SettingsLoaded();
     OpenChannels();
     for (int n = 1; n <= kChannels; ++n) {
         const QString name = m_settings.DBMS[n].Name.trimmed();
@@ -338,6 +406,44 @@ void Collector::PLog(const QString &message, int index)
     logEntry(index, text.toUtf8(), text.size(), &text);
 }
 
+void Collector::readLogForm()
+{
+    const bool original = m_store.read(MiscSection(), QStringLiteral("LogFormat"), QString())
+                              .trimmed()
+                              .compare(QLatin1String("Original"), Qt::CaseInsensitive)
+                          == 0;
+    if (original == m_logOriginal)
+        return;
+    flushLog(); // what waits keeps the form it was made in
+    m_logOriginal = original;
+    m_log->terminator = original ? QByteArrayLiteral("\r\n\r\n") : QByteArrayLiteral("\n");
+}
+
+void Collector::SettingsLoaded()
+{
+    readLogForm();
+    for (const SettingFinding &f : UnknownSettingValues(m_settings))
+        PLog(QStringLiteral("[warning] ") + f.text(), 0);
+}
+
+QString Collector::ReadyText() const
+{
+    QStringList channels;
+    for (int n = 1; n <= kChannels; ++n) {
+        if (ChannelInUse(m_settings.Com[n]))
+            channels << QStringLiteral("%1 (%2)").arg(ChannelSummary(n, m_settings), m_status[n].trimmed());
+    }
+    if (channels.isEmpty())
+        return QStringLiteral(
+                   "[warning] Collector ready, but no channel is in use: every channel's Port is None and none is a "
+                   "TCP "
+                   "channel, so no record can arrive. Choose a port in the options, or set Port or ConnType=TCP in "
+                   "[Com(n)] "
+                   "of %1.")
+            .arg(m_store.path());
+    return QStringLiteral("Collector ready; ") + channels.join(QStringLiteral("; "));
+}
+
 void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const QString *message)
 {
     if (index < 0 || index > kChannels)
@@ -349,9 +455,27 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     }
     AppendTwo(m_pane[index], bytes, "\r\n");
     m_paneChars[index] += chars + 2;
-    // The file gets the entry and the line end of its own line: an empty
-    // line after each entry.
-    AppendTwo(m_logPending, bytes, "\r\n\r\n");
+    if (m_logOriginal) {
+        // The entry with CR LF, and the line end of its own line: an empty
+        // line after each entry.
+        AppendTwo(m_logPending, bytes, "\r\n\r\n");
+    } else {
+        // "<time stamp> [n] message" and LF, on one line.
+        QByteArray joined;
+        if (bytes.contains('\n') || bytes.contains('\r')) {
+            joined = OneLine(bytes);
+            bytes = joined;
+        }
+        const qsizetype at = m_logPending.size();
+        m_logPending.resize(at + LogStamp::kLength + 5 + bytes.size() + 1);
+        char *p = m_logPending.data() + at;
+        m_logStamp->write(p);
+        p += LogStamp::kLength;
+        const char tag[5] = {' ', '[', char('0' + index), ']', ' '};
+        std::memcpy(p, tag, sizeof tag);
+        std::memcpy(p + sizeof tag, bytes.data(), size_t(bytes.size()));
+        p[sizeof tag + size_t(bytes.size())] = '\n';
+    }
     if (m_logBatch == 0)
         flushLog();
     if (m_hooks.logLine)

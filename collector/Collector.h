@@ -76,12 +76,19 @@ public:
     // Channel log: the channel's pane (cleared when it holds more than 1024
     // characters) and LOG.txt in the data folder, an empty line after each.
     void PLog(const QString &message, int index);
+    // After the settings were read (start-up, reload): the log's form, and
+    // a warning in the log for every value the program does not know.
+    void SettingsLoaded();
+    // The line that says the collector runs: what each channel in use opens
+    // and where it stores, or that no channel is in use.
+    QString ReadyText() const;
     void CloseComm(int index);
     void SetComm(int n);
     void OpenChannels(); // OpeningCancelled = false, then every channel through openChannelWait
     // Without a window (headless) a TCP channel's connection attempts run in
     // the background: one absent terminal does not hold up the others.
     void setOpenInBackground(bool on) { m_openInBackground = on; }
+    bool openInBackground() const { return m_openInBackground; }
     // Closes every channel (its records synced first), loads the settings
     // again and reopens the channels; a request of the data exchange being
     // served ends with code 6.
@@ -133,6 +140,9 @@ signals:
     void statusChanged(int n, const QString &text);
     // A record of channel n is in its target (state(n).RecordsStored counts them).
     void recordStored(int n);
+    // A TCP channel cannot connect (once per spell of failures): for a
+    // notification that does not need the window.
+    void connectionTrouble(int n, const QString &text);
 
 private:
     void LoadSettingsAndOpen();
@@ -149,10 +159,18 @@ private:
         bool opening = false;    // background attempts of an opening: time-outs logged
         bool lost = false;       // the link was up and went away
         bool attempting = false; // a connection is being started: its own state changes are ignored
-        int windows = 0;         // attempt periods that ended without a connection
-        qint64 windowStart = 0;
-        QString address; // host:port
+        qint64 windowStart = 0;  // when the current attempt started
+        QString address;         // host:port
+        // The spell of failures: the cause logged last, the attempts that
+        // failed since it was logged, and when that was.
+        QString failure;
+        int failures = 0;
+        int failuresInSpell = 0;
+        qint64 reportedAt = 0;
     };
+    // Logs a failed attempt: a new cause at once, the same cause again with
+    // its count at most once an hour.
+    void tcpFailed(int n, const QString &cause);
     void makeTcpRetryTimer(int n);
     bool tcpAddress(int n, QString *host, int *port);
     void connectTcp(int n);
@@ -249,6 +267,12 @@ private:
 
     struct LogFile;
     std::unique_ptr<LogFile> m_log;
+    class LogStamp;
+    std::unique_ptr<LogStamp> m_logStamp;
+    // LOG.txt in the original form ([Misc] LogFormat=Original): the
+    // message, CR LF and an empty line, no time and no channel.
+    bool m_logOriginal = false;
+    void readLogForm();
     // While a line is being handled, its log entries are held here and
     // written to LOG.txt together, before its answer leaves (one write per
     // record instead of one per entry). The entries of a record that was

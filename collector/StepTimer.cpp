@@ -41,7 +41,9 @@ void Collector::TimerStep_Timer()
                     writeExchange(key, QStringLiteral("5"));
                 if (panel.contains(QLatin1String("MODEM")))
                     writeExchange(key, QStringLiteral("9"));
-                if (panel.contains(QLatin1String("ERROR")))
+                // A TCP channel that is still connecting cannot serve it:
+                // answered like a channel in error, never left at "1".
+                if (panel.contains(QLatin1String("ERROR")) || panel.startsWith(QLatin1String("TCP")))
                     writeExchange(key, QStringLiteral("6"));
             }
         } else if (v == QLatin1String("3")) {

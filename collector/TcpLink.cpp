@@ -16,10 +16,12 @@ namespace {
 
 // One connection attempt lasts at most the TCP reply time-out; a refused
 // connection is tried again after the rest of a 100 ms slice. The opening
-// gives up after ten attempts; the background goes on.
+// with the wait window gives up after ten attempts; the background goes on.
 constexpr qint64 kAttemptMs = 10000;
 constexpr int kRetryMs = 100;
 constexpr int kOpeningAttempts = 10;
+// A failure that goes on is logged again with its count at most this often.
+constexpr qint64 kRepeatReportMs = qint64(3600) * 1000;
 
 bool allDigits(const QString &text)
 {
@@ -176,7 +178,6 @@ void Collector::startTcpBackground(int n, bool opening)
     TcpLink &l = m_tcp[n];
     l.phase = TcpPhase::Background;
     l.opening = opening;
-    l.windows = 0;
     l.windowStart = now();
     m_state[n].Connecting = true;
     if (opening) {
@@ -199,13 +200,16 @@ void Collector::tcpAttempt(int n)
     l.attempting = true;
     if (socket->State() != Socket::sckClosed)
         socket->Close();
+    l.windowStart = now();
     socket->Connect();
     l.attempting = false;
     // A failure reported while the attempt was being started.
-    if (l.phase == TcpPhase::Background && socket->State() == Socket::sckConnected)
+    if (l.phase == TcpPhase::Background && socket->State() == Socket::sckConnected) {
         tcpConnected(n);
-    else if (l.phase == TcpPhase::Background && socket->State() == Socket::sckError)
+    } else if (l.phase == TcpPhase::Background && socket->State() == Socket::sckError) {
+        tcpFailed(n, socket->ErrorReason());
         m_tcpRetry[n]->start(kRetryMs);
+    }
 }
 
 void Collector::socketStateChanged(int n, int state)
@@ -220,10 +224,46 @@ void Collector::socketStateChanged(int n, int state)
     }
     if (l.phase != TcpPhase::Background)
         return;
-    if (state == Socket::sckConnected)
+    if (state == Socket::sckConnected) {
         tcpConnected(n);
-    else if ((state == Socket::sckError || state == Socket::sckClosed || state == 8) && !m_tcpRetry[n]->isActive())
+    } else if ((state == Socket::sckError || state == Socket::sckClosed || state == 8) && !m_tcpRetry[n]->isActive()) {
+        tcpFailed(n, state == Socket::sckError ? m_socket[n]->ErrorReason()
+                                               : QStringLiteral("the connection was closed at once"));
         m_tcpRetry[n]->start(kRetryMs);
+    }
+}
+
+void Collector::tcpFailed(int n, const QString &cause)
+{
+    TcpLink &l = m_tcp[n];
+    const QString why = cause.isEmpty() ? QStringLiteral("the connection failed") : cause;
+    ++l.failuresInSpell;
+    if (why != l.failure) {
+        const bool first = l.failure.isEmpty();
+        l.failure = why;
+        l.failures = 0;
+        l.reportedAt = now();
+        const QString text = QStringLiteral(
+                                 "[warning] Channel %1: cannot connect to %2: %3; trying again in the "
+                                 "background.")
+                                 .arg(n)
+                                 .arg(l.address, why);
+        PLog(text, n);
+        if (first)
+            emit connectionTrouble(n, text.mid(10));
+        return;
+    }
+    ++l.failures;
+    if (now() - l.reportedAt < kRepeatReportMs)
+        return;
+    PLog(QStringLiteral("[warning] Channel %1: still no connection to %2: %3 (%4 more failed attempts since the last "
+                        "report).")
+             .arg(n)
+             .arg(l.address, why)
+             .arg(l.failures),
+         n);
+    l.failures = 0;
+    l.reportedAt = now();
 }
 
 void Collector::tcpConnected(int n)
@@ -238,10 +278,16 @@ void Collector::tcpConnected(int n)
     s.Connecting = false;
     s.AckWait = false;
     s.TimedOut = false;
+    const QString after = l.failure.isEmpty()
+                              ? QString()
+                              : QStringLiteral(" after %1 failed attempts (%2)").arg(l.failuresInSpell).arg(l.failure);
+    l.failure.clear();
+    l.failures = 0;
+    l.failuresInSpell = 0;
     if (again)
-        PLog(QStringLiteral("Channel %1: connected again to %2.").arg(n).arg(l.address), n);
+        PLog(QStringLiteral("Channel %1: connected again to %2%3.").arg(n).arg(l.address, after), n);
     else if (background)
-        PLog(QStringLiteral("Channel %1: connected to %2.").arg(n).arg(l.address), n);
+        PLog(QStringLiteral("Channel %1: connected to %2%3.").arg(n).arg(l.address, after), n);
     setStatusPanel(n, QStringLiteral("TCP Ready"));
     resumeAutomatic(n);
     if (!m_socket[n]->PeekData().isEmpty())
@@ -258,7 +304,6 @@ void Collector::tcpLost(int n)
     l.phase = TcpPhase::Background;
     l.opening = false;
     l.lost = true;
-    l.windows = 0;
     l.windowStart = now();
     PLog(
         QStringLiteral("Channel %1: %2 (%3); connecting again in the background.")
@@ -266,7 +311,9 @@ void Collector::tcpLost(int n)
             .arg(error ? QStringLiteral("the connection failed") : QStringLiteral("the terminal closed the connection"))
             .arg(l.address),
         n);
-    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    // A terminal that hung up is being connected again; an error stays
+    // shown until the connection is back.
+    setStatusPanel(n, error ? QStringLiteral(" Error/n.d.") : QStringLiteral("TCP Connecting"));
     // What was acknowledged so far reaches stable storage.
     m_recordStore->SyncTarget(n);
     endRequest(n, QStringLiteral("6"),
@@ -292,21 +339,11 @@ void Collector::checkTcpLinks()
         TcpLink &l = m_tcp[n];
         if (l.phase != TcpPhase::Background || now() - l.windowStart < kAttemptMs)
             continue;
-        ++l.windows;
-        l.windowStart = now();
-        if (l.opening) {
-            PLog(tcpTimeoutText(n), n);
-            if (l.windows >= kOpeningAttempts) {
-                l.opening = false;
-                setStatusPanel(n, QStringLiteral(" Error/n.d."));
-                PLog(
-                    QStringLiteral("Channel %1: no connection to %2 after %3 attempts; trying again in the background.")
-                        .arg(n)
-                        .arg(l.address)
-                        .arg(kOpeningAttempts),
-                    n);
-            }
-        }
+        const int state = m_socket[n]->State();
+        // A failed attempt is already being followed by the next one.
+        if (state == Socket::sckClosed || state == Socket::sckError || state == 8)
+            continue;
+        tcpFailed(n, QStringLiteral("timed out, no answer within %1 seconds").arg(kAttemptMs / 1000));
         tcpAttempt(n);
     }
 }

@@ -183,7 +183,7 @@ int profileModeOf(const QString &text)
 
 } // namespace
 
-void LoadSettings(IniStore &store, Settings &s)
+void ReadSettings(const IniStore &store, Settings &s)
 {
     const Settings d = Settings::defaults();
     for (int n = 1; n <= 4; ++n) {
@@ -239,7 +239,11 @@ void LoadSettings(IniStore &store, Settings &s)
     m.Password = store.read(misc, QStringLiteral("Password"), QString()).trimmed();
     m.ChiavePC = store.read(misc, QStringLiteral("ChiavePC"), dm.ChiavePC);
     m.PercorsoChiave = store.read(misc, QStringLiteral("PercorsoChiave"), dm.PercorsoChiave);
+}
 
+void LoadSettings(IniStore &store, Settings &s)
+{
+    ReadSettings(store, s);
     SaveSettings(store, s);
 }
 

@@ -87,6 +87,8 @@ QString DefaultExtFileName(int n);
 // Fills every record from the store (missing keys take their defaults) and
 // writes them all back, so every key exists after the first start.
 void LoadSettings(IniStore &store, Settings &settings);
+// The same without writing anything back (a check of the file).
+void ReadSettings(const IniStore &store, Settings &settings);
 // Writes every field of every record, in the store's fixed order.
 void SaveSettings(IniStore &store, const Settings &settings);
 

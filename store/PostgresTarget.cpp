@@ -7,6 +7,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -170,6 +171,25 @@ QString PostgresTarget::ConnInfoError(const QString &conninfo)
     PQfreemem(error);
     text.replace(QRegularExpression(QStringLiteral("\"[^\"]*\"")), QStringLiteral("(...)"));
     return QStringLiteral("the connection string in Name cannot be read: ") + text;
+}
+
+QString PostgresTarget::Reach(const QString &conninfo, int timeoutSeconds)
+{
+    const QString error = ConnInfoError(conninfo);
+    if (!error.isEmpty())
+        return error;
+    const QByteArray info = conninfo.toUtf8();
+    const QByteArray timeout = QByteArray::number(std::max(1, timeoutSeconds));
+    const char *keys[] = {"dbname", "fallback_application_name", "connect_timeout", nullptr};
+    const char *values[] = {info.constData(), "vendrix", timeout.constData(), nullptr};
+    PGconn *conn = PQconnectdbParams(keys, values, 1);
+    QString why;
+    if (!conn)
+        why = QStringLiteral("out of memory");
+    else if (PQstatus(conn) != CONNECTION_OK)
+        why = OneLine(PQerrorMessage(conn));
+    PQfinish(conn);
+    return why;
 }
 
 QString PostgresTarget::Describe(const QString &conninfo)

@@ -85,6 +85,10 @@ public:
     // Why conninfo cannot be used (empty when it can), without repeating any
     // part of it.
     static QString ConnInfoError(const QString &conninfo);
+    // Connects once and disconnects (at most timeoutSeconds): empty when the
+    // server takes the connection, else why not. For checks of the
+    // settings, never on the record path.
+    static QString Reach(const QString &conninfo, int timeoutSeconds = 5);
 
 private:
     struct Worker;

@@ -276,6 +276,7 @@ void QtSocket::fail(int error)
     const QString reason =
         error == EDESTADDRREQ ? QStringLiteral("not an IPv4 address") : QString::fromLocal8Bit(std::strerror(error));
     m_errorText = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_port).arg(reason);
+    m_errorReason = reason;
     setPhase(Phase::Error);
 }
 

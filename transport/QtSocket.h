@@ -47,6 +47,7 @@ public:
 
     // Why the socket is in the error state (empty otherwise).
     QString errorString() const { return m_errorText; }
+    QString ErrorReason() const override { return m_errorReason; }
 
 private:
     enum class Phase { Closed, Connecting, Connected, PeerClosed, Error };
@@ -73,6 +74,7 @@ private:
     QByteArray m_out; // to send, refused by the connection for now
     std::unique_ptr<char[]> m_chunk;
     QString m_errorText;
+    QString m_errorReason;
     int m_lastState = sckClosed;
     qint64 m_consumed = 0;
     bool m_raising = false;

@@ -31,6 +31,9 @@ public:
     // Received text, removed: all of it, or at most maxChars characters.
     virtual QByteArray GetData(int maxChars = -1) = 0;
     virtual void SendData(const QByteArray &text) = 0;
+    // Why the last connection attempt failed, in a few words ("Connection
+    // refused", "No route to host"); empty when that is not known.
+    virtual QString ErrorReason() const { return {}; }
 
 signals:
     // Data has arrived; raised on the thread of the program.

@@ -6,6 +6,7 @@
 #include "transport/IrLib.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 using namespace vx;
 using namespace vx::test;
@@ -158,4 +159,47 @@ TEST_F(CollectorTest, ArticleListNameIsReadAfresh)
     EXPECT_EQ(ended, -1);
     EXPECT_GT(first.size(), 4) << first.toStdString();
     EXPECT_NE(first, "EOF\r");
+}
+
+// A TCP channel that cannot connect says so once per cause, then with a
+// count at most once an hour, and when the terminal is back; meanwhile its
+// panel says that it connects, and an outside request is answered "6".
+TEST_F(CollectorTest, TcpFailuresAreLoggedOncePerCauseAndHourly)
+{
+    tcpChannel(1);
+    make();
+    collector->setOpenInBackground(true);
+    FakeSocket &s = socket(1);
+    s.setConnectOutcome(FakeSocket::ConnectOutcome::Refuse);
+    s.setErrorReason("Connection refused");
+    collector->SetComm(1);
+    EXPECT_EQ(collector->StatusPanel(1), "TCP Connecting");
+    const auto log = [&] { return QString::fromUtf8(LogMessages(readFile(home.file("LOG.txt")))); };
+    const auto attemptsAfter = [&](int more) {
+        const int until = s.connectAttempts() + more;
+        return waitUntil([&] { return s.connectAttempts() >= until; }, 3000);
+    };
+    ASSERT_TRUE(attemptsAfter(5));
+    EXPECT_EQ(log().count("Channel 1: cannot connect to 127.0.0.1:3000: Connection refused;"), 1);
+
+    s.setErrorReason("No route to host");
+    ASSERT_TRUE(attemptsAfter(3));
+    EXPECT_EQ(log().count("cannot connect to 127.0.0.1:3000: No route to host;"), 1);
+    EXPECT_FALSE(log().contains("still no connection"));
+    clock.advanceMs(3600 * 1000);
+    ASSERT_TRUE(attemptsAfter(3));
+    EXPECT_EQ(log().count(QRegularExpression("still no connection to 127.0.0.1:3000: No route to host \\(\\d+ more")),
+              1);
+
+    ASSERT_TRUE(RegistryExchange::WriteRegistryValue("HKEY_CURRENT_USER", "DataExchange", "ID(1)", "1", messenger));
+    collector->TimerStep_Timer();
+    EXPECT_EQ(exchange("ID(1)"), "6");
+
+    s.setConnectOutcome(FakeSocket::ConnectOutcome::Accept);
+    ASSERT_TRUE(waitUntil([&] { return collector->StatusPanel(1) == "TCP Ready"; }, 3000));
+    EXPECT_TRUE(
+        log().contains(QRegularExpression("connected to 127.0.0.1:3000 after \\d+ failed attempts \\(No route")));
+    // A terminal that hangs up is connected again: the panel says so.
+    s.peerClose();
+    EXPECT_EQ(collector->StatusPanel(1), "TCP Connecting");
 }

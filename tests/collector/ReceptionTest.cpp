@@ -19,7 +19,7 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
         {"d\nef\n67\r", kAckLine},                        // LF dropped on serial ("def" + 67)
         {"EOF\r", kAckLine},
     };
-    const auto log = [&] { return readFile(home.file("LOG.txt")); };
+    const auto log = [&] { return LogMessages(readFile(home.file("LOG.txt"))); };
     for (const auto &[in, answer] : exchanges) {
         serial(1).takeWritten();
         serial(1).receive(in);
@@ -29,18 +29,18 @@ TEST_F(CollectorTest, SerialRecordsAreCheckedStoredAndAnswered)
         // follow, but are written by the next refusal, before its answer...
         if (in == "abc61\r") {
             EXPECT_TRUE(
-                log().endsWith("abc60\r\n\r\n OUT -> ACK, Record accepted\r\n\r\n"
-                               "IN   <- abc61\r\n\r\n OUT -> NAK, Record rejected\r\n\r\n"));
+                log().endsWith("abc60\n OUT -> ACK, Record accepted\n"
+                               "IN   <- abc61\n OUT -> NAK, Record rejected\n"));
         }
         // ... and soon when nothing follows.
         if (in == "xyz7b\r") {
-            EXPECT_TRUE(waitUntil(
-                [&] { return log().endsWith("IN   <- xyz7b\r\n\r\n OUT -> ACK, Record accepted\r\n\r\n"); }, 2000));
+            EXPECT_TRUE(
+                waitUntil([&] { return log().endsWith("IN   <- xyz7b\n OUT -> ACK, Record accepted\n"); }, 2000));
         }
     }
     EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("abc\r\nxyz\r\ndef\r\n"));
 
-    EXPECT_TRUE(log().contains(" OUT -> NAK, Record rejected\r\n"));
+    EXPECT_TRUE(log().contains(" OUT -> NAK, Record rejected\n"));
     EXPECT_TRUE(collector->LogPane(1).contains("IN   <- EOF"));
 }
 
@@ -146,5 +146,5 @@ TEST_F(CollectorTest, LogPaneIsClearedAbove1024Characters)
     EXPECT_TRUE(collector->LogPane(1).startsWith(QString(1022, 'a')));
     collector->PLog("one more", 1); // the pane now holds 1030: cleared first
     EXPECT_EQ(collector->LogPane(1), "one more\r\n");
-    EXPECT_TRUE(readFile(home.file("LOG.txt")).endsWith("next\r\n\r\none more\r\n\r\n"));
+    EXPECT_TRUE(LogMessages(readFile(home.file("LOG.txt"))).endsWith("next\none more\n"));
 }

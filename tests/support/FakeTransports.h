@@ -138,9 +138,12 @@ public:
     QByteArray PeekData() const override { return m_incoming; }
     QByteArray GetData(int maxChars = -1) override;
     void SendData(const QByteArray &text) override;
+    QString ErrorReason() const override { return m_errorReason; }
 
     // --- the peer side ---
     void setConnectOutcome(ConnectOutcome outcome) { m_outcome = outcome; }
+    // What ErrorReason() says after a failed attempt.
+    void setErrorReason(const QString &reason) { m_errorReason = reason; }
     void acceptConnection() { setState(sckConnected); }
     void failConnection() { setState(sckError); }
     // The peer closes: state 8 (data already received stays readable).
@@ -174,6 +177,7 @@ private:
     QList<QByteArray> m_sends;
     std::function<QByteArray(const QByteArray &)> m_responder;
     int m_connectAttempts = 0;
+    QString m_errorReason;
     // Counts Connect()/Close() calls, so an outcome queued for an attempt
     // that was since abandoned does not land on a later one.
     int m_generation = 0;

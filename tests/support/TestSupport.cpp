@@ -60,4 +60,16 @@ QString programDir()
     return QStringLiteral(VENDRIX_BUILD_PROGRAM_DIR);
 }
 
+QByteArray LogMessages(const QByteArray &log)
+{
+    QByteArray out;
+    for (const QByteArray &line : log.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const qsizetype tag = line.indexOf("] ");
+        out += (tag >= 0 ? line.mid(tag + 2) : line) + '\n';
+    }
+    return out;
+}
+
 } // namespace vx::test

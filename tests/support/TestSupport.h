@@ -22,6 +22,9 @@ private:
 };
 
 QByteArray readFile(const QString &path);
+// The messages of a channel log as LOG.txt has them, each followed by LF,
+// without the time stamp and channel in front of each.
+QByteArray LogMessages(const QByteArray &log);
 void writeFile(const QString &path, const QByteArray &content);
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().

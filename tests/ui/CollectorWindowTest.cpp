@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -241,15 +242,21 @@ TEST_F(WindowTest, LogPaneIsClearedOnlyWhenItHoldsMoreThan1024Characters)
     // 1022 characters and CR LF: 1024, kept.
     collector->PLog(QString(1022, 'a'), 1);
     collector->PLog("kept", 1);
-    EXPECT_EQ(window->txtLog[1]->toPlainText(), QString(1022, 'a') + "\nkept\n");
+    // Each line shows the time of its entry ("14:03:21.517 ").
+    const auto shown = [&](int n) {
+        return window->txtLog[n]->toPlainText().remove(QRegularExpression("(?m)^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    };
+    EXPECT_TRUE(
+        QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} a").match(window->txtLog[1]->toPlainText()).hasMatch());
+    EXPECT_EQ(shown(1), QString(1022, 'a') + "\nkept\n");
     // 1025: emptied before the next entry.
     collector->PLog(QString(1023, 'b'), 2);
     collector->PLog("after", 2);
-    EXPECT_EQ(window->txtLog[2]->toPlainText(), "after\n");
+    EXPECT_EQ(shown(2), "after\n");
     EXPECT_TRUE(window->txtLog[2]->textCursor().atEnd());
     // The window shows what the collector holds.
     QString pane = collector->LogPane(1);
-    EXPECT_EQ(window->txtLog[1]->toPlainText(), pane.replace("\r\n", "\n"));
+    EXPECT_EQ(shown(1), pane.replace("\r\n", "\n"));
     // Entries of the program as a whole have no pane.
     collector->PLog("program", 0);
     for (int n = 1; n <= 4; ++n)

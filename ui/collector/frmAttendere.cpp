@@ -1,6 +1,7 @@
 #include "ui/collector/frmAttendere.h"
 
 #include "collector/Collector.h"
+#include "settings/Settings.h"
 #include "ui/AppIcon.h"
 
 #include <QCloseEvent>
@@ -59,6 +60,12 @@ void frmAttendere::OpenChannelWait(Collector &collector, int n, QWidget *parent)
 {
     if (collector.OpeningCancelled)
         return;
+    // A TCP channel that connects in the background takes no time here:
+    // its panel says that it connects, and the wait window is not needed.
+    if (collector.openInBackground() && collector.settings().Com[n].ConnType.trimmed() == QLatin1String("TCP")) {
+        collector.SetComm(n);
+        return;
+    }
     frmAttendere wait(collector, n, parent);
     wait.exec();
 }

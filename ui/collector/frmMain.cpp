@@ -35,6 +35,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QThread>
+#include <QTime>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -147,6 +148,12 @@ frmMain::frmMain(Collector &collector, IniStore &store, Settings &settings, Mess
 
     connect(&m_collector, &Collector::logAppended, this, &frmMain::appendLog);
     connect(&m_collector, &Collector::statusChanged, this, &frmMain::showStatus);
+    // A channel that cannot connect is said once in the notification area
+    // too, where the window is out of sight; its log pane has the details.
+    connect(&m_collector, &Collector::connectionTrouble, this, [this](int, const QString &text) {
+        if (m_trayAdded)
+            trayIcon->showMessage(QStringLiteral("Vendrix PC"), text, QSystemTrayIcon::Warning);
+    });
     for (int n = 1; n <= kChannels; ++n) {
         QString pane = m_collector.LogPane(n);
         pane.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -340,6 +347,7 @@ void frmMain::Startup()
     WaitSeconds(SplashSeconds);
 
     LoadSettings(m_store, m_settings);
+    m_collector.SettingsLoaded();
     applyProfileMode();
     splash.close();
     profileWorkspace().Profile.TerminalFamily = QStringLiteral("8000");
@@ -434,7 +442,8 @@ void frmMain::appendLog(int index, const QString &message, bool cleared)
         pane->clear();
     QTextCursor cursor = pane->textCursor();
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(message + QLatin1Char('\n'));
+    // The time of the entry before it, as LOG.txt has it in full.
+    cursor.insertText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + message + QLatin1Char('\n'));
     pane->setTextCursor(cursor);
     pane->ensureCursorVisible();
     // Every record stored is followed by the log line of its answer.

@@ -1,0 +1,322 @@
+// What a new installation tells its user: the settings check, the warnings
+// at start-up, the channel log's form, the failures of a TCP link said once,
+// and a windowed start that one absent terminal does not hold up.
+#include "TestSupport.h"
+#include "VendrixProcess.h"
+#include "tools/simterm/SimTerminal.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace vx::test;
+using namespace vx::sim;
+
+namespace {
+
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+struct ProgramRun {
+    int code = -1;
+    QString out;
+};
+
+// The program with a sub-command, its home and extra environment.
+ProgramRun runProgram(const QString &home, const QStringList &args, const QStringList &env = {})
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("VENDRIX_HOME"), home);
+    for (int i = 1; i <= 9; ++i)
+        e.remove(QStringLiteral("VENDRIX_COM%1").arg(i));
+    for (const QString &kv : env)
+        e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(e);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(programDir() + QStringLiteral("/Vendrix"), args);
+    p.waitForFinished(30000);
+    return {p.exitCode(), QString::fromUtf8(p.readAll())};
+}
+
+// A listener that neither accepts nor refuses: its queue is full, so the
+// next connection gets no answer at all (a terminal switched off).
+class FullListener {
+public:
+    FullListener()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(m_fd, 0) != 0)
+            return;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
+        port = ntohs(a.sin_port);
+        // Fill the queue until a connection stays unanswered.
+        for (int i = 0; i < 16; ++i) {
+            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            m_clients.push_back(c);
+            ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            pollfd p{c, POLLOUT, 0};
+            if (::poll(&p, 1, 200) == 0) {
+                full = true;
+                break;
+            }
+        }
+    }
+    ~FullListener()
+    {
+        for (int c : m_clients)
+            ::close(c);
+        ::close(m_fd);
+    }
+    quint16 port = 0;
+    bool full = false;
+
+private:
+    int m_fd = -1;
+    std::vector<int> m_clients;
+};
+
+const QRegularExpression
+    kStampedLine(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d \[[0-4]\] .+$)"));
+
+} // namespace
+
+// "config check" reads the settings without starting anything or writing
+// to them, and names every problem by section, key and value.
+TEST(InstallerE2E, ConfigCheckNamesEveryProblem)
+{
+    TempHome home;
+    const QString target = home.file("records.txt");
+    const quint16 nobody = closedPort();
+    struct Case {
+        const char *name;
+        VendrixProcess::Ini ini;
+        QStringList env;
+        int code;
+        QStringList said;
+    };
+    const VendrixProcess::Ini tcp = VendrixProcess::TcpChannel(1, 9100, target);
+    const auto with = [&](const VendrixProcess::Ini &more) { return VendrixProcess::Merged(tcp, more); };
+    const std::vector<Case> cases = {
+        {"all well", tcp, {}, 0, {"channel 1: TCP 127.0.0.1:9100 → " + target, "No problems found."}},
+        {"type in lower case",
+         with({{"Com(1)", {{"ConnType", "tcp"}}}}),
+         {},
+         1,
+         {"[Com(1)] ConnType=tcp is not a value Vendrix knows", "did you mean \"TCP\"?", "opened as a serial port"}},
+        {"unknown target kind",
+         with({{"DBMS(1)", {{"Type", "SQLite"}}}}),
+         {},
+         1,
+         {"[DBMS(1)] Type=SQLite is not a value", "written as plain text lines"}},
+        {"port number out of range",
+         with({{"Com(1)", {{"IP5", "70000"}}}}),
+         {},
+         1,
+         {"[Com(1)] IP5=70000", "1 to 65535"}},
+        {"address part out of range", with({{"Com(1)", {{"IP2", "300"}}}}), {}, 1, {"[Com(1)] IP2=300", "0 to 255"}},
+        {"target folder missing",
+         with({{"DBMS(1)", {{"Name", home.file("no-folder/records.txt")}}}}),
+         {},
+         1,
+         {"[DBMS(1)] Name=" + home.file("no-folder/records.txt"), "does not exist"}},
+        {"serial port that is not there",
+         {{"Com(2)", {{"ConnType", "Serial"}, {"Port", "Com3"}}}, {"DBMS(2)", {{"Name", target}}}},
+         {"VENDRIX_COM3=" + home.file("ttyGone")},
+         1,
+         {"channel 2: Serial Com3 (" + home.file("ttyGone") + ") 9600,N,8,1", "[Com(2)] Port=Com3 maps to",
+          "which does not exist", "vendrix ports"}},
+        {"database server that cannot be reached",
+         with({{"DBMS(1)",
+                {{"Type", "PostgreSQL"},
+                 {"Name", QStringLiteral("host=127.0.0.1 port=%1 dbname=vx user=vx password=secret").arg(nobody)}}}}),
+         {},
+         1,
+         {"[DBMS(1)] Name: the PostgreSQL server host=127.0.0.1 port=", "cannot be reached"}},
+        {"no channel in use", {{"Com(1)", {{"Port", "None"}}}}, {}, 1, {"No channel is in use"}},
+        {"automatic collection without its period",
+         with({{"Com(1)", {{"Auto", "1"}, {"AutoSec", "00"}}}}),
+         {},
+         1,
+         {"[Com(1)] AutoSec=00", "automatic collection stays off"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = home.file(QStringLiteral("check-%1.ini").arg(&c - cases.data()));
+        ASSERT_TRUE(VendrixProcess::WriteIni(file, c.ini));
+        const QByteArray before = readFile(file);
+        const ProgramRun r = runProgram(home.path(), {"config", "check", file}, c.env);
+        EXPECT_EQ(r.code, c.code) << r.out.toStdString();
+        for (const QString &s : c.said)
+            EXPECT_TRUE(r.out.contains(s)) << s.toStdString() << "\n" << r.out.toStdString();
+        EXPECT_FALSE(r.out.contains("secret"));
+        EXPECT_EQ(readFile(file), before); // nothing written back
+    }
+    EXPECT_FALSE(QFile::exists(home.file("LOG.txt"))); // nothing started
+    EXPECT_EQ(runProgram(home.path(), {"config", "check", home.file("absent.ini")}).code, 1);
+    EXPECT_EQ(runProgram(home.path(), {"config", "frob"}).code, 2);
+    EXPECT_EQ(runProgram(home.path(), {"ports", "extra"}).code, 2);
+    const ProgramRun ports = runProgram(home.path(), {"ports"}, {"VENDRIX_COM2=/dev/ttyUSB7"});
+    EXPECT_EQ(ports.code, 0);
+    EXPECT_TRUE(ports.out.contains("Com2 = /dev/ttyUSB7  (VENDRIX_COM2, not present)")) << ports.out.toStdString();
+    EXPECT_TRUE(ports.out.contains("Com1 = /dev/ttyS0  (default")) << ports.out.toStdString();
+}
+
+// At start-up an unknown value is said as a warning (and kept), the ready
+// line says what each channel opened and where it stores, and every entry
+// of LOG.txt is one line with its time, UTC offset and channel.
+TEST(InstallerE2E, StartUpSaysTheSettingsAndTheLogTellsWhenAndWhere)
+{
+    TempHome home;
+    SimTerminal terminal;
+    ASSERT_TRUE(terminal.listenTcp());
+    VendrixProcess vendrix(home.path());
+    vendrix.setEnv("TZ", "<+0130>-1:30");
+    const QString target = home.file("records.txt");
+    ASSERT_TRUE(vendrix.writeIni(
+        VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), target),
+                               {{"Com(2)", {{"ConnType", "tcp"}}}, {"DBMS(1)", {{"Type", "SQLite"}}}})));
+    ASSERT_TRUE(vendrix.start());
+    ASSERT_TRUE(terminal.waitForConnected(10000));
+    ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 10000)) << vendrix.outputText().toStdString();
+    EXPECT_TRUE(terminal.sendTransfer({"one"}).complete);
+    EXPECT_EQ(vendrix.terminate().code, 0);
+
+    const QString out = vendrix.outputText();
+    EXPECT_TRUE(out.contains("[0] [warning] [Com(2)] ConnType=tcp is not a value Vendrix knows")) << out.toStdString();
+    EXPECT_TRUE(out.contains("[0] [warning] [DBMS(1)] Type=SQLite"));
+    EXPECT_TRUE(out.contains(QStringLiteral("Collector ready; channel 1: TCP 127.0.0.1:%1 → %2 (SQLite)")
+                                 .arg(terminal.tcpPort())
+                                 .arg(target)))
+        << out.toStdString();
+    // Kept as it was: the unknown kind still writes plain text.
+    EXPECT_EQ(readFile(target), QByteArray("one\r\n"));
+    EXPECT_TRUE(readFile(home.file("Vendrix.ini")).contains("ConnType=tcp\n"));
+
+    const QList<QByteArray> lines = readFile(vendrix.logPath()).split('\n');
+    ASSERT_GT(lines.size(), 5);
+    EXPECT_TRUE(lines.last().isEmpty()); // the file ends with LF
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(kStampedLine.match(QString::fromUtf8(lines[i])).hasMatch()) << lines[i].toStdString();
+    const QByteArray log = readFile(vendrix.logPath());
+    EXPECT_FALSE(log.contains('\r'));
+    EXPECT_TRUE(log.contains("+01:30 [1] IN   <- one"));
+    EXPECT_TRUE(log.contains("+01:30 [0] Collector ready"));
+}
+
+// [Misc] LogFormat=Original keeps the original form for those who parse it.
+TEST(InstallerE2E, OriginalLogFormIsASetting)
+{
+    TempHome home;
+    SimTerminal terminal;
+    ASSERT_TRUE(terminal.listenTcp());
+    VendrixProcess vendrix(home.path());
+    ASSERT_TRUE(
+        vendrix.writeIni(VendrixProcess::Merged(VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("r.txt")),
+                                                {{"Misc", {{"LogFormat", "Original"}}}})));
+    ASSERT_TRUE(vendrix.start());
+    ASSERT_TRUE(terminal.waitForConnected(10000));
+    EXPECT_TRUE(terminal.sendTransfer({"abc"}).complete);
+    EXPECT_EQ(vendrix.terminate().code, 0);
+    const QByteArray log = readFile(vendrix.logPath());
+    EXPECT_TRUE(log.contains("\r\n\r\nIN   <- BOF\r\n\r\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains(" OUT -> ACK, Record accepted\r\n\r\n"));
+}
+
+// A refused connection tried every 100 ms is logged once with its cause,
+// and the connection once it comes, with the count of failed attempts.
+TEST(InstallerE2E, RefusedConnectionIsLoggedOnceWithItsCause)
+{
+    TempHome home;
+    const quint16 port = closedPort();
+    VendrixProcess vendrix(home.path());
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, port, home.file("r.txt"))));
+    ASSERT_TRUE(vendrix.start());
+    const QString refused =
+        QStringLiteral("[1] [warning] Channel 1: cannot connect to 127.0.0.1:%1: Connection refused;").arg(port);
+    ASSERT_TRUE(vendrix.waitForOutput(QRegularExpression::escape(refused), 5000)) << vendrix.outputText().toStdString();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 2500)
+        waitUntil([] { return false; }, 100);
+    EXPECT_EQ(vendrix.outputText().count(refused), 1);
+    SimTerminal late;
+    ASSERT_TRUE(late.listenTcp(port));
+    ASSERT_TRUE(late.waitForConnected(5000));
+    EXPECT_TRUE(vendrix.waitForOutput(
+        QStringLiteral(
+            R"(\[1\] Channel 1: connected to 127\.0\.0\.1:%1 after \d+ failed attempts \(Connection refused\))")
+            .arg(port),
+        3000))
+        << vendrix.outputText().toStdString();
+    EXPECT_EQ(vendrix.terminate().code, 0);
+}
+
+// With its window, the collector starts with channel 1's terminal switched
+// off (no answer at all) and channel 2's working: channel 2 collects at
+// once, channel 1 says that it connects, and its time-out is logged, not
+// shown as a box per attempt.
+TEST(InstallerE2E, WindowedStartIsNotHeldByAnAbsentTerminal)
+{
+    TempHome home;
+    FullListener off;
+    ASSERT_TRUE(off.full) << "the listener's queue did not fill";
+    SimTerminal on;
+    ASSERT_TRUE(on.listenTcp());
+    VendrixProcess vendrix(home.path());
+    vendrix.setArguments({}); // the window, on the offscreen platform
+    vendrix.setEnv("QT_QPA_PLATFORM", "offscreen");
+    ASSERT_TRUE(
+        vendrix.writeIni(VendrixProcess::Merged(VendrixProcess::TcpChannel(1, off.port, home.file("one.txt")),
+                                                VendrixProcess::TcpChannel(2, on.tcpPort(), home.file("two.txt")))));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(vendrix.start());
+    // The window appears after the splash; the ready line follows it.
+    ASSERT_TRUE(waitUntil([&] { return readFile(vendrix.logPath()).contains("Collector ready"); }, 20000))
+        << readFile(vendrix.logPath()).toStdString();
+    const qint64 ready = clock.elapsed();
+    const QByteArray log = readFile(vendrix.logPath());
+    EXPECT_TRUE(log.contains(QStringLiteral("channel 1: TCP 127.0.0.1:%1 → %2 (TCP Connecting)")
+                                 .arg(off.port)
+                                 .arg(home.file("one.txt"))
+                                 .toUtf8()))
+        << log.toStdString();
+    ASSERT_TRUE(on.waitForConnected(3000));
+    ASSERT_TRUE(on.sendTransfer({"first"}).complete);
+    const qint64 acknowledged = clock.elapsed();
+    qInfo().noquote() << QStringLiteral("window ready after %1 ms; channel 2's record acknowledged %2 ms after that")
+                             .arg(ready)
+                             .arg(acknowledged - ready);
+    EXPECT_LE(acknowledged - ready, 3000);
+    EXPECT_EQ(readFile(home.file("two.txt")), QByteArray("first\r\n"));
+
+    // Channel 1's attempt times out after 10 seconds: logged once.
+    const QByteArray timedOut =
+        QStringLiteral("[1] [warning] Channel 1: cannot connect to 127.0.0.1:%1: timed out").arg(off.port).toUtf8();
+    EXPECT_TRUE(waitUntil([&] { return readFile(vendrix.logPath()).contains(timedOut); }, 15000));
+    EXPECT_FALSE(readFile(vendrix.logPath()).contains("Connection TCP response Timed Out"));
+    EXPECT_EQ(vendrix.terminate().code, 0);
+}
