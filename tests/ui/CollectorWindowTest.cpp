@@ -363,11 +363,16 @@ TEST_F(WindowTest, ManualButtonsCreateAndBindTheTargetsAndCloseTheChannels)
     EXPECT_EQ(readFile(settings.DBMS[4].Name), QByteArray("earlier transfer\r\n"));
     EXPECT_TRUE(collector->store().Binding(1).Connect.isEmpty()); // created, not bound
 
-    // The buttons without an action change nothing.
-    for (QPushButton *b : {window->cmdCloseDB, window->cmdSetComm, window->cmdAddRek, window->cmdUpdateRek})
-        b->click();
+    // CloseDB, Add Record and Update Record are not offered, and say why.
+    for (QPushButton *b : {window->cmdCloseDB, window->cmdAddRek, window->cmdUpdateRek}) {
+        EXPECT_FALSE(b->isEnabled());
+        EXPECT_TRUE(b->toolTip().contains("a second time"));
+    }
+    // Reset Comunicazione closes every channel and opens it again.
+    window->cmdSetComm->click();
+    settle();
     EXPECT_TRUE(serial(1).PortOpen());
-    EXPECT_EQ(serial(1).openCount(), 1);
+    EXPECT_EQ(serial(1).openCount(), 2);
     EXPECT_EQ(window->PanelText(2), "Com1 Run/Wait");
 
     QFile::remove(settings.DBMS[1].Name);

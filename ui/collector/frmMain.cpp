@@ -279,10 +279,19 @@ QGroupBox *frmMain::buildManualFrame()
     cmdUpdateRek = add("cmdUpdateRek", "Update Record");
     layout->addStretch(1);
 
-    // CloseDB, Reset Comunicazione, Add Record and Update Record have no
-    // action of their own.
+    // CloseDB, Add Record and Update Record would write the last record into
+    // the target a second time: shown, but not offered.
+    const QString why =
+        tr("Not available: the record store opens and closes its targets itself, and this "
+           "operation would write the last record into the target a second time.");
+    for (QPushButton *b : {cmdCloseDB, cmdAddRek, cmdUpdateRek}) {
+        b->setEnabled(false);
+        b->setToolTip(why);
+    }
+    cmdSetComm->setToolTip(tr("Closes every channel and opens it again with the current settings."));
     connect(cmdCreaDB, &QPushButton::clicked, this, &frmMain::cmdCreaDB_Click);
     connect(cmdSetDB, &QPushButton::clicked, this, &frmMain::cmdSetDB_Click);
+    connect(cmdSetComm, &QPushButton::clicked, this, &frmMain::cmdSetComm_Click);
     connect(cmdCloseComm, &QPushButton::clicked, this, &frmMain::cmdCloseComm_Click);
     return frame;
 }
@@ -569,6 +578,14 @@ void frmMain::cmdSetDB_Click()
 void frmMain::cmdCloseComm_Click()
 {
     closeChannels();
+}
+
+// Every channel closed and opened again, each behind the wait window, as
+// after the options dialog.
+void frmMain::cmdSetComm_Click()
+{
+    closeChannels();
+    m_collector.OpenChannels();
 }
 
 void frmMain::mPopRestore_Click()

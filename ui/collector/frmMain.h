@@ -72,6 +72,7 @@ public:
     void cmdCreaDB_Click();
     void cmdSetDB_Click();
     void cmdCloseComm_Click();
+    void cmdSetComm_Click();
     void mPopRestore_Click();
     void trayIcon_Activated(QSystemTrayIcon::ActivationReason reason);
 
