@@ -198,50 +198,51 @@ TEST(OptionsRules, IntervalTextRoundsAndLimits)
                  {"abc", "02"},  {"12abc", "12"}};
     for (const auto &c : cases)
         EXPECT_EQ(OptionsForm::AutoSecText(QString::fromLatin1(c.typed)), QLatin1String(c.saved)) << c.typed;
+}
 
-    // The defaults are all known; each mistake is named by section, key and
-    // value, with the accepted value it resembles. Values are kept as read.
-    TEST(SettingsCheck, UnknownValuesAreNamedWithTheirHint)
-    {
-        test::TempHome home;
-        EXPECT_TRUE(UnknownSettingValues(Settings::defaults()).empty());
-        struct Case {
-            std::function<void(Settings &)> change;
-            QString section, key, value, hint;
-        };
-        const std::vector<Case> cases = {
-            {[](Settings &s) { s.Com[2].ConnType = "tcp"; }, "Com(2)", "ConnType", "tcp", "TCP"},
-            {[](Settings &s) { s.Com[1].Parity = "pari"; }, "Com(1)", "Parity", "pari", "Pari"},
-            {[](Settings &s) { s.Com[1].Port = "/dev/ttyUSB0"; }, "Com(1)", "Port", "/dev/ttyUSB0", ""},
-            {[](Settings &s) { s.DBMS[3].Type = "SQLite"; }, "DBMS(3)", "Type", "SQLite", ""},
-            {[](Settings &s) { s.DBMS[1].Policy = "append"; }, "DBMS(1)", "Policy", "append", "Append"},
-            {[](Settings &s) {
-                 s.Com[3].Auto = "1";
-                 s.Com[3].AutoSec = "00";
-             },
-             "Com(3)", "AutoSec", "00", ""},
-            {[](Settings &s) { s.Misc.RunIconized = "yes"; }, "Misc", "RunIconized", "yes", ""},
-            {[](Settings &s) {
-                 s.Com[4].ConnType = "TCP";
-                 s.Com[4].IP1 = "10.0";
-             },
-             "Com(4)", "IP1", "10.0", ""},
-        };
-        for (const Case &c : cases) {
-            Settings s = Settings::defaults();
-            c.change(s);
-            const std::vector<SettingFinding> found = UnknownSettingValues(s);
-            ASSERT_EQ(found.size(), 1u) << c.key.toStdString();
-            EXPECT_EQ(found[0].section, c.section);
-            EXPECT_EQ(found[0].key, c.key);
-            EXPECT_EQ(found[0].value, c.value);
-            EXPECT_EQ(found[0].hint, c.hint);
-            EXPECT_TRUE(found[0].text().startsWith(QStringLiteral("[%1] %2=%3 ").arg(c.section, c.key, c.value)));
-        }
-        // Blanks around a word the program trims are no mistake; the line
-        // settings of a channel without a port are not looked at.
+// The defaults are all known; each mistake is named by section, key and
+// value, with the accepted value it resembles. Values are kept as read.
+TEST(SettingsCheck, UnknownValuesAreNamedWithTheirHint)
+{
+    test::TempHome home;
+    EXPECT_TRUE(UnknownSettingValues(Settings::defaults()).empty());
+    struct Case {
+        std::function<void(Settings &)> change;
+        QString section, key, value, hint;
+    };
+    const std::vector<Case> cases = {
+        {[](Settings &s) { s.Com[2].ConnType = "tcp"; }, "Com(2)", "ConnType", "tcp", "TCP"},
+        {[](Settings &s) { s.Com[1].Parity = "pari"; }, "Com(1)", "Parity", "pari", "Pari"},
+        {[](Settings &s) { s.Com[1].Port = "/dev/ttyUSB0"; }, "Com(1)", "Port", "/dev/ttyUSB0", ""},
+        {[](Settings &s) { s.DBMS[3].Type = "SQLite"; }, "DBMS(3)", "Type", "SQLite", ""},
+        {[](Settings &s) { s.DBMS[1].Policy = "append"; }, "DBMS(1)", "Policy", "append", "Append"},
+        {[](Settings &s) {
+             s.Com[3].Auto = "1";
+             s.Com[3].AutoSec = "00";
+         },
+         "Com(3)", "AutoSec", "00", ""},
+        {[](Settings &s) { s.Misc.RunIconized = "yes"; }, "Misc", "RunIconized", "yes", ""},
+        {[](Settings &s) {
+             s.Com[4].ConnType = "TCP";
+             s.Com[4].IP1 = "10.0";
+         },
+         "Com(4)", "IP1", "10.0", ""},
+    };
+    for (const Case &c : cases) {
         Settings s = Settings::defaults();
-        s.Com[1].ConnType = " TCP ";
-        s.Com[2].Speed = "fast";
-        EXPECT_TRUE(UnknownSettingValues(s).empty());
+        c.change(s);
+        const std::vector<SettingFinding> found = UnknownSettingValues(s);
+        ASSERT_EQ(found.size(), 1u) << c.key.toStdString();
+        EXPECT_EQ(found[0].section, c.section);
+        EXPECT_EQ(found[0].key, c.key);
+        EXPECT_EQ(found[0].value, c.value);
+        EXPECT_EQ(found[0].hint, c.hint);
+        EXPECT_TRUE(found[0].text().startsWith(QStringLiteral("[%1] %2=%3 ").arg(c.section, c.key, c.value)));
     }
+    // Blanks around a word the program trims are no mistake; the line
+    // settings of a channel without a port are not looked at.
+    Settings s = Settings::defaults();
+    s.Com[1].ConnType = " TCP ";
+    s.Com[2].Speed = "fast";
+    EXPECT_TRUE(UnknownSettingValues(s).empty());
+}
