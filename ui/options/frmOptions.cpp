@@ -1,5 +1,6 @@
 #include "ui/options/frmOptions.h"
 
+#include "collector/ConfigCheck.h"
 #include "collector/RegistryExchange.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
@@ -670,6 +671,13 @@ bool frmOptions::cmdOK_Click()
 {
     if (!confirm())
         return false;
+    // The settings just saved, checked as "vendrix config check" does: what
+    // would not work is said before the channels reopen with it.
+    const ConfigReport report = CheckConfiguration(m_store, m_settings);
+    if (!report.ok())
+        m_messenger.message(QStringLiteral("The settings are saved, but the check found:\r\n\r\n- ")
+                                + report.problems.join(QStringLiteral("\r\n- ")),
+                            MsgIcon::Exclamation, MsgButtons::Ok, windowTitle());
     if (ShowProfileEntryPoints)
         ShowProfileEntryPoints(m_settings.Misc.ProfileMode == 1);
     accept();
