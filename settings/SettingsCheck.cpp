@@ -1,6 +1,7 @@
 #include "settings/SettingsCheck.h"
 
 #include "settings/Settings.h"
+#include "settings/TargetKinds.h"
 
 namespace vx {
 
@@ -26,11 +27,7 @@ const std::vector<Vocabulary> &vocabularies()
         {"DataBits", {"8", "7", "6", "5", "4"}, true, ""},
         {"StopBits", {"1", "1,5", "2"}, true, ""},
         {"FlowControl", {"None", "Xon/Xoff", "RTS/CTS"}, false, "the channel uses no flow control"},
-        {"Type",
-         {"TXT (*.txt)", "Access 2.0 (*.mdb)", "Dbase III (*.dbf)", "Dbase IV (*.dbf)", "Dbase 5 (*.dbf)",
-          "CSV (*.csv)", "Zucchetti", "PostgreSQL"},
-         false,
-         "records are written as plain text lines"},
+        {"Type", TargetTypes(), false, "records are written as plain text lines"},
         {"Policy", {"Append", "OverWrite", "NewFile"}, false, "records are appended"},
         {"AlwaysOverwrite", {"0", "1"}, false, "the target is not recreated at each transfer"},
         {"ChiavePC",

@@ -56,6 +56,11 @@ struct RecordStore::Impl : TargetHost {
         mutable bool fieldsStale = false;
         TargetRow lastRow;
         bool rowPending = false;
+        // A record stored by a target that makes no row (text, CSV): kept
+        // as it is, and split for the window only when it asks.
+        bool rowMade = false;
+        mutable bool recordPending = false;
+        mutable QByteArray lastRecord;
         // Files written on this channel since its last sync.
         std::vector<WrittenFile> unsynced;
         // A sync of this transfer failed: what was acknowledged may not be
@@ -257,6 +262,8 @@ struct RecordStore::Impl : TargetHost {
         for (int i = 0; i < TargetLayout::ColumnCount; ++i)
             c.lastRow[i] = lastSplit[i].left(TargetLayout::ColumnWidth(i));
         c.fieldsStale = true;
+        c.rowMade = true;
+        c.recordPending = false;
         return c.lastRow;
     }
 
@@ -331,9 +338,17 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
     RecordTarget &t = d->Target(n);
     if (t.AnswersLater())
         return t.Store(record); // refused: its answers come through StoreRecordLater
-    const bool ok = StoreRecordAs(d->WithoutCheck(record, n), n);
-    if (ok)
+    Impl::Channel &c = d->ch[n];
+    c.rowMade = false;
+    const QByteArray rec = d->WithoutCheck(record, n);
+    const bool ok = StoreRecordAs(rec, n);
+    if (ok) {
         d->Stored(n);
+        if (!c.rowMade) {
+            c.lastRecord = rec;
+            c.recordPending = true;
+        }
+    }
     return ok;
 }
 
@@ -486,6 +501,7 @@ void RecordStore::AddRek(int n)
     Impl::Channel &c = d->ch[n];
     c.fields.fill(QString());
     c.fieldsStale = false;
+    c.recordPending = false;
     c.rowPending = true;
 }
 
@@ -541,6 +557,14 @@ const std::array<QString, 21> &RecordStore::DBMSField(int n) const
     if (!Impl::Valid(n))
         return none;
     const Impl::Channel &c = d->ch[n];
+    if (c.recordPending) {
+        const SplitRecordFields split = SplitRecord(c.lastRecord, d->ctx.settings.DBMS[n].SepCode.toLatin1());
+        for (int i = 0; i < TargetLayout::ColumnCount; ++i)
+            c.fields[i] = QString::fromLatin1(split[i].left(TargetLayout::ColumnWidth(i)));
+        c.recordPending = false;
+        c.fieldsStale = false;
+        return c.fields;
+    }
     if (c.fieldsStale) {
         for (int i = 0; i < TargetLayout::ColumnCount; ++i)
             c.fields[i] = FromWindows1252(c.lastRow[i]);

@@ -396,9 +396,16 @@ TEST_F(WindowTest, StartupCreatesMissingTargetsAndShowsTheLastRecordStored)
     settings.DBMS[1].Type = "Access 2.0 (*.mdb)";
     settings.DBMS[1].Name = home.file("ch1.mdb");
     settings.DBMS[1].SepCode = ";";
+    serialChannel(2); // a text target
+    settings.DBMS[2].SepCode = ";";
+    serialChannel(3);
+    settings.DBMS[3].Type = "CSV (*.csv)";
+    settings.DBMS[3].Name = home.file("ch3.csv");
+    settings.DBMS[3].SepCode = ";";
     makeWindow();
     startup();
     EXPECT_TRUE(FileExists(settings.DBMS[1].Name));
+    EXPECT_TRUE(window->DBMSField[2][0]->text().isEmpty());
 
     serial(1).receive(record("1;22;;4"));
     settle();
@@ -410,7 +417,14 @@ TEST_F(WindowTest, StartupCreatesMissingTargetsAndShowsTheLastRecordStored)
     EXPECT_EQ(window->DBMSField[1][4]->text(), "4");
     EXPECT_TRUE(window->DBMSField[1][0]->isReadOnly());
     EXPECT_TRUE(window->txtLog[1]->toPlainText().contains("OUT -> ACK, Record accepted"));
-    EXPECT_TRUE(window->DBMSField[2][0]->text().isEmpty());
+    // Text and CSV targets show their last record too.
+    serial(2).receive(record("a;b"));
+    serial(3).receive(record("x;y;z"));
+    settle();
+    EXPECT_EQ(window->DBMSField[2][0]->text(), "a;b");
+    EXPECT_EQ(window->DBMSField[2][2]->text(), "b");
+    EXPECT_EQ(window->DBMSField[3][3]->text(), "z");
+    EXPECT_EQ(readFile(settings.DBMS[3].Name), QByteArray("x,y,z\r\n"));
 }
 
 TEST_F(WindowTest, OptionsClosesReopensAndAppliesTheWindowStateAgain)
