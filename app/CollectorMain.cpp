@@ -168,8 +168,14 @@ int runHeadless(CollectorApp &app)
         // "[n] message": written in pieces, which is cheaper than formatting.
         const char tag[4] = {'[', char('0' + index), ']', ' '};
         // Only this thread writes standard output.
-        if (journal)
-            fputs_unlocked(Journal::PriorityPrefix(text), stdout);
+        if (journal) {
+            // The entry's own level, else the kind its text names.
+            const Collector::LogLevel level = g_collector ? g_collector->entryLevel() : Collector::LogLevel::Info;
+            fputs_unlocked(level == Collector::LogLevel::Error     ? "<3>"
+                           : level == Collector::LogLevel::Warning ? "<4>"
+                                                                   : Journal::PriorityPrefix(text),
+                           stdout);
+        }
         fwrite_unlocked(tag, 1, sizeof tag, stdout);
         fwrite_unlocked(text.data(), 1, size_t(text.size()), stdout);
         putc_unlocked('\n', stdout);
@@ -245,7 +251,14 @@ int RunCollector(int &argc, char **argv, bool headless)
     HeadlessMessenger messenger;
     Messenger::setCurrent(&messenger);
     CollectorApp app;
-    messenger.setLogSink([&app](const QString &line) { app.collector->PLog(line, 0); });
+    messenger.setLogSink([&app](const QString &line) {
+        // A box that says what its channel's log just said ("[warning] "
+        // and the same text) is not logged twice.
+        const QString &reported = app.collector->lastReported();
+        if (!reported.isEmpty() && line.endsWith(QStringLiteral("] ") + reported))
+            return;
+        app.collector->PLog(line, 0);
+    });
     RegistryExchange::SetLog([&app](const QString &line) { app.collector->PLog(line, 0); });
     g_collector = app.collector.get();
     g_store = &app.store;

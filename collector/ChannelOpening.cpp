@@ -73,7 +73,7 @@ void Collector::SetComm(int n)
                                  "the channel is not opened.")
                                  .arg(n)
                                  .arg(c.Port, ComSection(n));
-        PLog(text, n);
+        PLog(text, n, LogLevel::Error);
         setStatusPanel(n, QStringLiteral(" Error/n.d."));
         m_messenger.message(text, MsgIcon::Critical);
         return;
@@ -120,7 +120,7 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
     if (!port->setPortOpen(true)) {
         *cause =
             QStringLiteral("Port %1 (%2) cannot be opened: %3").arg(c.Port, LineSettingsText(c), port->errorString());
-        PLog(*cause, n);
+        PLog(*cause, n, LogLevel::Error);
         return false;
     }
 
@@ -226,7 +226,7 @@ bool Collector::setupIrCradle(int n, QString *cause)
             m_cradleOpenError.isEmpty()
                 ? QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port)
                 : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
-        PLog(*cause, n);
+        PLog(*cause, n, LogLevel::Error);
         return false;
     }
 
@@ -262,7 +262,7 @@ bool Collector::setupIrCradle(int n, QString *cause)
             m_cradleOpenError.isEmpty()
                 ? QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed)
                 : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
-        PLog(*cause, n);
+        PLog(*cause, n, LogLevel::Error);
     }
     return ok;
 }

@@ -406,6 +406,15 @@ void Collector::PLog(const QString &message, int index)
     logEntry(index, text.toUtf8(), text.size(), &text);
 }
 
+void Collector::PLog(const QString &message, int index, LogLevel level)
+{
+    m_entryLevel = level;
+    if (level != LogLevel::Info)
+        m_lastReported = message;
+    PLog(message, index);
+    m_entryLevel = LogLevel::Info;
+}
+
 void Collector::readLogForm()
 {
     const bool original = m_store.read(MiscSection(), QStringLiteral("LogFormat"), QString())
@@ -423,7 +432,7 @@ void Collector::SettingsLoaded()
 {
     readLogForm();
     for (const SettingFinding &f : UnknownSettingValues(m_settings))
-        PLog(QStringLiteral("[warning] ") + f.text(), 0);
+        PLog(QStringLiteral("[warning] ") + f.text(), 0, LogLevel::Warning);
 }
 
 QString Collector::ReadyText() const
@@ -511,7 +520,7 @@ void Collector::CloseComm(int index)
 // channel shows it and ends a request it was serving.
 void Collector::serialFailed(int n, const QString &why)
 {
-    PLog(why, n);
+    PLog(why, n, LogLevel::Error);
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
     endRequest(n, QStringLiteral("6"),
                QStringLiteral("Channel %1: the requested collection ends: the port stopped working.").arg(n));

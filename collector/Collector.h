@@ -76,6 +76,17 @@ public:
     // Channel log: the channel's pane (cleared when it holds more than 1024
     // characters) and LOG.txt in the data folder, an empty line after each.
     void PLog(const QString &message, int index);
+    // How much an entry matters to someone reading the system journal.
+    enum class LogLevel { Info, Warning, Error };
+    // An entry of a failure (Error) or of something that will not work as
+    // meant (Warning): the same entry, with its level for the journal.
+    void PLog(const QString &message, int index, LogLevel level);
+    // The level of the entry being handed to the logLine hook.
+    LogLevel entryLevel() const { return m_entryLevel; }
+    // The text of the last Warning or Error entry: a message box that says
+    // the same again (headless, where boxes go to the log) is not logged a
+    // second time.
+    const QString &lastReported() const { return m_lastReported; }
     // After the settings were read (start-up, reload): the log's form, and
     // a warning in the log for every value the program does not know.
     void SettingsLoaded();
@@ -272,6 +283,8 @@ private:
     // LOG.txt in the original form ([Misc] LogFormat=Original): the
     // message, CR LF and an empty line, no time and no channel.
     bool m_logOriginal = false;
+    LogLevel m_entryLevel = LogLevel::Info;
+    QString m_lastReported;
     void readLogForm();
     // While a line is being handled, its log entries are held here and
     // written to LOG.txt together, before its answer leaves (one write per

@@ -53,7 +53,7 @@ bool Collector::tcpAddress(int n, QString *host, int *port)
                     .arg(parts[i])
                     .arg(low)
                     .arg(high);
-            PLog(message, n);
+            PLog(message, n, LogLevel::Error);
             m_messenger.message(message, MsgIcon::Exclamation, MsgButtons::Ok);
             return false;
         }
@@ -248,7 +248,7 @@ void Collector::tcpFailed(int n, const QString &cause)
                                  "background.")
                                  .arg(n)
                                  .arg(l.address, why);
-        PLog(text, n);
+        PLog(text, n, LogLevel::Warning);
         if (first)
             emit connectionTrouble(n, text.mid(10));
         return;
@@ -261,7 +261,7 @@ void Collector::tcpFailed(int n, const QString &cause)
              .arg(n)
              .arg(l.address, why)
              .arg(l.failures),
-         n);
+         n, LogLevel::Warning);
     l.failures = 0;
     l.reportedAt = now();
 }

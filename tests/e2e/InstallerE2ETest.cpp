@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -319,4 +320,40 @@ TEST(InstallerE2E, WindowedStartIsNotHeldByAnAbsentTerminal)
     EXPECT_TRUE(waitUntil([&] { return readFile(vendrix.logPath()).contains(timedOut); }, 15000));
     EXPECT_FALSE(readFile(vendrix.logPath()).contains("Connection TCP response Timed Out"));
     EXPECT_EQ(vendrix.terminate().code, 0);
+}
+
+// Under systemd the journal reads each line's priority: a port that fails
+// is an error, a value the program does not know a warning, and a box that
+// repeats its channel's entry is not logged a second time.
+TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
+{
+    TempHome home;
+    VendrixProcess::Ini ini = VendrixProcess::TcpChannel(1, 3000, home.file("one.txt"));
+    ini["Com(1)"]["IP5"] = "99999";
+    ini["Com(2)"] = {{"ConnType", "Serial"}, {"Port", "Com2"}};
+    ini["DBMS(2)"] = {{"Name", home.file("two.txt")}};
+    ini["DBMS(3)"] = {{"Type", "SQLite"}};
+    ASSERT_TRUE(VendrixProcess::WriteIni(home.file("Vendrix.ini"), ini));
+    const QString journal = home.file("journal.txt");
+    writeFile(journal, "");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &st), 0);
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("VENDRIX_HOME", home.path());
+    e.insert("VENDRIX_COM2", home.file("ttyGone"));
+    e.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino)));
+    p.setProcessEnvironment(e);
+    p.setStandardOutputFile(journal);
+    p.start(programDir() + "/Vendrix", {"--headless"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    EXPECT_TRUE(waitUntil([&] { return readFile(journal).contains("Collector ready"); }, 10000));
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    const QString text = QString::fromUtf8(readFile(journal));
+    EXPECT_EQ(text.count(R"(Channel 1 is not opened: IP5 is "99999")"), 1) << text.toStdString();
+    EXPECT_TRUE(text.contains(R"(<3>[1] Channel 1 is not opened: IP5 is "99999")"));
+    EXPECT_TRUE(text.contains("<3>[2] Port Com2 (9600,N,8,1) cannot be opened"));
+    EXPECT_TRUE(text.contains("<4>[0] [warning] [DBMS(3)] Type=SQLite"));
+    EXPECT_TRUE(text.contains("<6>[0] Collector ready"));
 }
