@@ -221,10 +221,18 @@ struct RecordStore::Impl : TargetHost {
         }
         struct stat held {};
         if (::fstat(f.fd, &held) != 0 || held.st_nlink == 0) {
-            // Deleted: the records written to it are gone with it.
-            Log(n, QStringLiteral("Cannot sync %1: %2 (it was deleted after records of the transfer were written "
-                                  "to it)")
-                       .arg(f.path, ErrnoText(ENOENT)));
+            // Deleted by someone else after its records were acknowledged:
+            // they are gone with it. As for a file synced by its name, the
+            // transfer ends well only when a file stands at the path again
+            // (made afresh for the records that followed) and syncs.
+            if (SyncFile(f.path, &error)) {
+                Log(n, QStringLiteral("%1 was deleted during the transfer: the records written to it before that "
+                                      "are gone with it")
+                           .arg(f.path));
+                return true;
+            }
+            Log(n, QStringLiteral("Cannot sync %1 (it was deleted after records of the transfer were written to it)")
+                       .arg(error));
             return false;
         }
         struct stat now {};

@@ -13,9 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     vx::ProfileSet set;
     const vx::ProfileReadResult read = vx::ParseProfileText(input, set);
-    if (read.linesSkipped > read.linesRead || read.lineNumber > read.linesRead + 1)
+    // A text refused whole (not text, no KEY=VALUE line) is refused before
+    // its lines are read; the counts speak of a read that went through them.
+    const bool refusedWhole = read.status == vx::ProfileReadResult::Status::NotProfile
+                              || read.status == vx::ProfileReadResult::Status::CannotOpen;
+    if (!refusedWhole && (read.linesSkipped > read.linesRead || read.lineNumber > read.linesRead + 1))
         std::abort();
-    if (!read.ok() && read.lineNumber < 1)
+    // A refusal at a line names it; a refusal of the whole text (not text,
+    // no KEY=VALUE line) names none.
+    const bool atLine =
+        read.status == vx::ProfileReadResult::Status::BadValue || read.status == vx::ProfileReadResult::Status::Empty;
+    if (atLine && read.lineNumber < 1)
         std::abort();
 
     const QByteArray once = vx::ProfileFileContent(set);
