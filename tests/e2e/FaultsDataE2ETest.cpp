@@ -324,7 +324,7 @@ TEST_F(FaultsE2E, LockedSqliteTargetRefusesQuickly)
     EXPECT_EQ(r.answer, Answer::Nak) << Output();
     // The wait is a quarter of a second; five seconds before.
     EXPECT_LT(r.latencyNs, 2000LL * 1000 * 1000);
-    EXPECT_EQ(LinesWith({target, "locked"}), 1) << Output();
+    EXPECT_EQ(LinesWith({target, "is locked"}), 1) << Output();
     holder.closeWriteChannel();
     ASSERT_TRUE(holder.waitForFinished(20000));
 
