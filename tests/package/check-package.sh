@@ -51,10 +51,22 @@ for f in usr/bin/vendrix usr/bin/vendrix-simterm usr/share/applications/vendrix.
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 # The program folder holds what ships and nothing else.
-expected="Vendrix ManualeVendrixPC${VERSION}.pdf db3.dbf db4.dbf db5.dbf libIrLib.so libVendrix.so mdb2.mdb vendrix-simterm"
+expected="Vendrix ManualeVendrixPC${VERSION}.pdf db3.dbf db4.dbf db5.dbf libIrLib.so libVendrix.so manual mdb2.mdb vendrix-simterm"
 found=$(cd "$root/usr/lib/vendrix" && LC_ALL=C ls | tr '\n' ' ' | sed 's/ $//')
 [ "$found" = "$(tr ' ' '\n' <<<"$expected" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')" ] ||
   fail "the program folder holds: $found"
+# The manual that Help opens: every picture it names is shipped, and is a
+# picture of a window (a PNG of a sane size), not an empty frame.
+manual="$root/usr/lib/vendrix/manual"
+[ -f "$manual/index.html" ] || fail "the package lacks the manual's index.html"
+pictures=$(grep -o 'src="[^"]*"' "$manual/index.html" | sed 's/^src="//; s/"$//')
+[ "$(wc -l <<<"$pictures")" -ge 5 ] || fail "the manual names fewer than 5 pictures: $pictures"
+for p in $pictures; do
+  f="$manual/$p"
+  [ -f "$f" ] || fail "the manual names $p, which is not shipped"
+  file -b "$f" | grep -Eq '^PNG image data, ([1-9][0-9]{2}|[0-9]{4,}) x ([1-9][0-9]{2}|[0-9]{4,})' ||
+    fail "$p is not a window's picture: $(file -b "$f")"
+done
 grep -q "ExecStart=/usr/bin/vendrix --headless" "$root/usr/lib/systemd/user/vendrix.service" ||
   fail "the user unit does not start /usr/bin/vendrix"
 

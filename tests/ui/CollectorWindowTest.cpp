@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -81,7 +84,7 @@ protected:
         window->TrayAvailable = [this] { return trayAvailable; };
         window->OpenUrl = [this](const QUrl &url) {
             opened << url;
-            return true;
+            return browserAvailable;
         };
         window->EndProgram = [this](int code) { endedWith << code; };
         window->ProgramDir = home.path();
@@ -101,6 +104,7 @@ protected:
     }
 
     bool trayAvailable = true;
+    bool browserAvailable = true;
     QList<QUrl> opened;
     QList<int> endedWith;
     std::unique_ptr<frmMain> window;
@@ -454,17 +458,27 @@ TEST_F(WindowTest, OptionsClosesReopensAndAppliesTheWindowStateAgain)
     EXPECT_TRUE(window->TrayIconAdded());
 }
 
-TEST_F(WindowTest, HelpOpensTheManualOrSaysItIsMissing)
+TEST_F(WindowTest, HelpOpensTheManualInTheBrowserOrInAWindowOrSaysItIsMissing)
 {
     makeWindow();
     window->mnuHelpContents->trigger();
     EXPECT_TRUE(opened.isEmpty());
     ASSERT_EQ(messenger.shown.size(), 1u);
-    EXPECT_TRUE(messenger.shown[0].text.contains("ManualeVendrixPC3.2.0.pdf"));
+    EXPECT_TRUE(messenger.shown[0].text.contains("manual/index.html"));
 
-    writeFile(home.file("ManualeVendrixPC3.2.0.pdf"), "%PDF-1.4\n");
+    QDir(home.path()).mkpath("manual");
+    writeFile(home.file("manual/index.html"), "<html><body><h1>Collecting</h1></body></html>");
     window->Pulsanti[2]->click();
-    EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(home.file("ManualeVendrixPC3.2.0.pdf"))}));
+    EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(home.file("manual/index.html"))}));
+    EXPECT_EQ(messenger.shown.size(), 1u);
+
+    // No browser: the program shows the manual itself.
+    browserAvailable = false;
+    window->mnuHelpContents->trigger();
+    const auto shown = window->findChildren<QDialog *>("frmManual");
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0]->isVisible());
+    EXPECT_TRUE(shown[0]->findChild<QTextBrowser *>("txtManual")->toPlainText().contains("Collecting"));
     EXPECT_EQ(messenger.shown.size(), 1u);
 }
 

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -34,6 +35,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -47,7 +49,7 @@ namespace vx {
 
 namespace {
 
-const char *const kManualName = "ManualeVendrixPC3.2.0.pdf";
+const char *const kManualName = "manual/index.html";
 
 // "Courier New" where installed, else another fixed-pitch face.
 QFont logFont()
@@ -550,9 +552,27 @@ void frmMain::mnuHelpContents_Click()
             MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
         return;
     }
+    // The desktop's browser shows the manual; where there is none, a window
+    // of the program does.
     if (!OpenUrl(QUrl::fromLocalFile(path)))
-        m_messenger.message(tr("The manual %1 cannot be opened: no program to show PDF files was found.").arg(path),
-                            MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
+        ShowManualWindow(path);
+}
+
+QDialog *frmMain::ShowManualWindow(const QString &path)
+{
+    auto *window = new QDialog(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setObjectName(QStringLiteral("frmManual"));
+    window->setWindowTitle(tr("Vendrix manual"));
+    auto *browser = new QTextBrowser(window);
+    browser->setObjectName(QStringLiteral("txtManual"));
+    browser->setOpenExternalLinks(true);
+    browser->setSource(QUrl::fromLocalFile(path));
+    auto *layout = new QVBoxLayout(window);
+    layout->addWidget(browser);
+    window->resize(820, 640);
+    window->show();
+    return window;
 }
 
 void frmMain::mnuHelpAbout_Click()

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QAction;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -82,6 +83,8 @@ public:
     QString PanelText(int i) const;
     // The manual's path in the program folder.
     QString ManualPath() const;
+    // The manual in a window of the program (where no browser opens it).
+    QDialog *ShowManualWindow(const QString &path);
 
     // --- Controls (n = 1..4 where indexed by channel; element 0 unused).
     QTabWidget *SSTab1 = nullptr;
