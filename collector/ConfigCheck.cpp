@@ -154,6 +154,39 @@ QString ChannelSummary(int n, const Settings &s)
     return QStringLiteral("channel %1: %2 → %3").arg(n).arg(ChannelOpensText(s.Com[n]), ChannelStoresText(s.DBMS[n]));
 }
 
+namespace {
+
+// The folders the system service's sandbox lets the collector write: the
+// user's config and data folders, as the unit binds them (its own HOME, not
+// VENDRIX_HOME, which the unit does not set).
+QStringList ServiceWritableFolders()
+{
+    const QString home = QDir::homePath();
+    return {home + QStringLiteral("/.config/Vendrix"), home + QStringLiteral("/.local/share/Vendrix")};
+}
+
+// A file target outside those folders: the service run by vendrix@.service
+// finds it read-only until a drop-in adds its folder.
+void noteOutsideService(int n, const StoreSettings &t, QStringList &notes)
+{
+    if (t.Type.trimmed() == QLatin1String("PostgreSQL") || t.Name.trimmed().isEmpty())
+        return;
+    const QString folder = QFileInfo(t.Name.trimmed()).absolutePath();
+    const QStringList allowed = ServiceWritableFolders();
+    for (const QString &a : allowed)
+        if (folder == a || folder.startsWith(a + QLatin1Char('/')))
+            return;
+    const bool underHome = folder == QStringLiteral("/home") || folder.startsWith(QStringLiteral("/home/"));
+    notes << QStringLiteral(
+                 "[%1] Name=%2 is outside the folders the system service (vendrix@.service) may write "
+                 "(%3): run as that service, the channel's records are refused until a drop-in "
+                 "(systemctl edit vendrix@USER.service) adds \"[Service]\" and \"%4=%5\".")
+                 .arg(DbmsSection(n), t.Name.trimmed(), allowed.join(QStringLiteral(", ")),
+                      underHome ? QStringLiteral("BindPaths") : QStringLiteral("ReadWritePaths"), folder);
+}
+
+} // namespace
+
 ConfigReport CheckConfiguration(const IniStore &store, const Settings &s, ConfigCheckOptions options)
 {
     ConfigReport report;
@@ -171,6 +204,7 @@ ConfigReport CheckConfiguration(const IniStore &store, const Settings &s, Config
         if (!isTcp(c))
             checkPort(n, c, report.problems);
         checkTarget(n, s.DBMS[n], options.reachServers, report.problems);
+        noteOutsideService(n, s.DBMS[n], report.notes);
     }
     if (report.channels.isEmpty())
         report.problems << QStringLiteral(
@@ -194,6 +228,8 @@ int ConfigCheckCommand(const QString &file, QTextStream &out)
     const ConfigReport report = CheckConfiguration(store, settings);
     for (const QString &line : report.channels)
         out << line << "\n";
+    for (const QString &note : report.notes)
+        out << "Note: " << note << "\n";
     if (report.ok()) {
         out << "No problems found.\n";
         return 0;

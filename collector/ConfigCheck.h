@@ -34,6 +34,9 @@ QString ChannelSummary(int n, const Settings &settings);
 struct ConfigReport {
     QStringList channels;
     QStringList problems;
+    // What is no problem here but would be for the system service (a target
+    // outside the folders its sandbox lets it write); never fails the check.
+    QStringList notes;
     bool ok() const { return problems.isEmpty(); }
 };
 struct ConfigCheckOptions {

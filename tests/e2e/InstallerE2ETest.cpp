@@ -122,6 +122,13 @@ TEST(InstallerE2E, ConfigCheckNamesEveryProblem)
     const auto with = [&](const VendrixProcess::Ini &more) { return VendrixProcess::Merged(tcp, more); };
     const std::vector<Case> cases = {
         {"all well", tcp, {}, 0, {"channel 1: TCP 127.0.0.1:9100 → " + target, "No problems found."}},
+        {"target the system service may not write: a note, not a problem",
+         tcp,
+         {"HOME=" + home.path()},
+         0,
+         {"Note: [DBMS(1)] Name=" + target + " is outside the folders the system service",
+          home.path() + "/.config/Vendrix, " + home.path() + "/.local/share/Vendrix",
+          "\"ReadWritePaths=" + home.path() + "\"", "No problems found."}},
         {"type in lower case",
          with({{"Com(1)", {{"ConnType", "tcp"}}}}),
          {},
