@@ -8,13 +8,13 @@
 // end; each one starts from a fresh target.
 #include "collector/Collector.h"
 #include "crclib/vendrix_crc.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
 #include "store/RecordStore.h"
-#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,11 +3,11 @@
 #include "collector/Collector.h"
 #include "collector/LookupFile.h"
 #include "collector/RegistryExchange.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "store/ErpArticleExport.h"
-#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 

@@ -4,7 +4,7 @@
 // and the channel reads nothing more meanwhile, so every answer goes out in
 // the order of the lines and the event loop never waits for the server.
 #include "collector/Collector.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 

@@ -1,9 +1,9 @@
 // Turning the characters of a channel into lines, answering each line, and
 // handing records to the record store.
 #include "collector/Collector.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
-#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 

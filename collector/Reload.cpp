@@ -5,7 +5,6 @@
 #include "collector/LookupFile.h"
 #include "collector/RegistryExchange.h"
 #include "settings/IniStore.h"
-#include "store/Utilities.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 

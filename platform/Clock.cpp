@@ -1,5 +1,9 @@
 #include "platform/Clock.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <chrono>
 
 namespace vx {
@@ -33,6 +37,15 @@ Clock &Clock::current()
 void Clock::setCurrent(Clock *clock)
 {
     g_clock = clock;
+}
+
+void WaitSeconds(double seconds)
+{
+    if (seconds <= 0.0 || !QCoreApplication::instance())
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace vx

@@ -26,6 +26,10 @@ public:
 // value is.
 qint64 MonotonicMs();
 
+// Waits at least the given number of seconds on the event loop (no
+// spinning), so other events run meanwhile.
+void WaitSeconds(double seconds);
+
 class SystemClock : public Clock {
 public:
     qint64 nowMs() const override;

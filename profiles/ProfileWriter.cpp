@@ -1,7 +1,7 @@
 #include "profiles/ProfileFile.h"
 
+#include "platform/FileChecks.h"
 #include "platform/Messenger.h"
-#include "store/Utilities.h"
 
 #include <QSaveFile>
 #include <charconv>

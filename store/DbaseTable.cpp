@@ -5,7 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 #include <cerrno>
 
 #include <cstdio>

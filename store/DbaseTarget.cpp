@@ -1,7 +1,7 @@
 #include "store/DbaseTarget.h"
 
 #include "platform/Clock.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
 namespace vx {
 

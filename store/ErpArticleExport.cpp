@@ -1,7 +1,8 @@
 #include "store/ErpArticleExport.h"
 
+#include "platform/CheckCharacters.h"
 #include "settings/Settings.h"
-#include "store/Utilities.h"
+#include "store/ErpDatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -83,4 +83,11 @@ QSqlDatabase ErpConnection::database() const
     return QSqlDatabase::database(m_name, false);
 }
 
+QString FieldValue(const QVariant &field)
+{
+    if (field.isNull() || !field.isValid())
+        return {};
+    return field.toString();
+}
+
 } // namespace vx

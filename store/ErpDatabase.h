@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 #include <functional>
 
 namespace vx {
@@ -60,5 +61,8 @@ private:
     bool m_open = false;
     QString m_error;
 };
+
+// The value of a database field; empty when the field is Null.
+QString FieldValue(const QVariant &field);
 
 } // namespace vx

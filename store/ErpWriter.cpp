@@ -1,7 +1,8 @@
 #include "store/ErpWriter.h"
 
 #include "settings/Settings.h"
-#include "store/Utilities.h"
+#include "store/ErpDatabase.h"
+#include "store/RecordText.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,5 +1,5 @@
 #include "store/PostgresTarget.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
 #include <QObject>
 #include <QRegularExpression>

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/CommandLine.h"
+#include "platform/FileChecks.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
 #include "store/FileSync.h"

@@ -2,8 +2,8 @@
 
 #include "settings/Settings.h"
 #include "store/RecordTarget.h"
+#include "store/RecordText.h"
 #include "store/TargetLayout.h"
-#include "store/Utilities.h"
 
 #include <QByteArray>
 #include <QString>

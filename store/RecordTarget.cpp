@@ -1,8 +1,9 @@
 #include "store/RecordTarget.h"
 
+#include "platform/FileChecks.h"
 #include "platform/Messenger.h"
 #include "store/FileSync.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "store/SqliteTable.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
 #include <QFile>
 #include <QSqlDatabase>

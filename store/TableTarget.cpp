@@ -1,7 +1,6 @@
 #include "store/TableTarget.h"
 
 #include "store/SqliteTable.h"
-#include "store/Utilities.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,9 @@
 #include "store/TextTarget.h"
 
 #include "platform/Clock.h"
+#include "platform/FileChecks.h"
 #include "platform/FileLock.h"
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
 #include <QFile>
 

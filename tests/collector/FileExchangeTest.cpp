@@ -1,4 +1,5 @@
 #include "CollectorFixture.h"
+#include "platform/CheckCharacters.h"
 
 #include <QFile>
 

@@ -1,4 +1,5 @@
 #include "CollectorFixture.h"
+#include "platform/CheckCharacters.h"
 
 using namespace vx;
 using namespace vx::test;

@@ -2,7 +2,7 @@
 #include "RunningCollector.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
-#include "store/Utilities.h"
+#include "platform/CheckCharacters.h"
 #include "tools/simterm/SimTerminal.h"
 
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 #include "../store/TableReaders.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
-#include "store/Utilities.h"
+#include "platform/CheckCharacters.h"
 #include "tools/simterm/SimTerminal.h"
 
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "PgServer.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
-#include "store/Utilities.h"
+#include "platform/CheckCharacters.h"
 #include "tools/simterm/SimTerminal.h"
 
 #include <QFile>

@@ -8,7 +8,6 @@
 #include "PtyPair.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
-#include "store/Utilities.h"
 #include "tools/simterm/SimTerminal.h"
 
 #include <QFile>

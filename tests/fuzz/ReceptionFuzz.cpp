@@ -27,7 +27,6 @@
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
-#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <QDir>

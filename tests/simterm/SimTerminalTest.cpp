@@ -4,8 +4,8 @@
 #include "PtyPair.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
+#include "platform/CheckCharacters.h"
 #include "settings/IniStore.h"
-#include "store/Utilities.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "store/ErpArticleExport.h"
 #include "ErpTestSupport.h"
 #include "TestSupport.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Messenger.h"
-#include "store/Utilities.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "store/PostgresTarget.h"
 #include "PgServer.h"
 #include "TestSupport.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"

@@ -1,6 +1,7 @@
 #include "store/RecordStore.h"
 #include "TableReaders.h"
 #include "TestSupport.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/CommandLine.h"
 #include "platform/Messenger.h"

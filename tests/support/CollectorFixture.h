@@ -4,12 +4,12 @@
 #include "TestSupport.h"
 #include "collector/Collector.h"
 #include "collector/RegistryExchange.h"
+#include "platform/CheckCharacters.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
-#include "store/Utilities.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The collector window over in-memory transports, on the offscreen platform.
 #include "CollectorFixture.h"
 #include "WidgetDriver.h"
+#include "platform/FileChecks.h"
 #include "profiles/ProfileSet.h"
 #include "ui/collector/frmAbout.h"
 #include "ui/collector/frmAttendere.h"

@@ -1,6 +1,6 @@
 #include "tools/simterm/SimTerminal.h"
 
-#include "store/Utilities.h"
+#include "platform/CheckCharacters.h"
 
 #include <QEventLoop>
 #include <QHostAddress>

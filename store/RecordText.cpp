@@ -1,97 +1,10 @@
-#include "store/Utilities.h"
+#include "store/RecordText.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <algorithm>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace vx {
-
-QString ErrnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QString NotRegularFile(const QString &path)
-{
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
-        return {};
-    if (S_ISFIFO(st.st_mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISCHR(st.st_mode))
-        return QStringLiteral("a character device");
-    if (S_ISBLK(st.st_mode))
-        return QStringLiteral("a block device");
-    if (S_ISSOCK(st.st_mode))
-        return QStringLiteral("a socket");
-    if (S_ISDIR(st.st_mode))
-        return QStringLiteral("a folder");
-    return QStringLiteral("something other than a regular file");
-}
-
-// Opens path with flags, never blocking on a FIFO, and keeps the descriptor
-// only when it is a regular file. -1 with errno set otherwise.
-int OpenRegular(const QString &path, int flags)
-{
-    const QByteArray native = QFile::encodeName(path);
-    int fd;
-    do {
-        fd = ::open(native.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return -1;
-    }
-    return fd;
-}
-
-bool FileExists(const QString &path)
-{
-    if (path.isEmpty() || !NotRegularFile(path).isEmpty())
-        return false;
-    const int fd = OpenRegular(path, O_RDONLY);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
-bool CanOpenForAppend(const QString &path, QString *why)
-{
-    if (path.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("no file name");
-        return false;
-    }
-    const QString odd = NotRegularFile(path);
-    if (!odd.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("it is %1, not a regular file").arg(odd);
-        return false;
-    }
-    const int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
-    if (fd < 0) {
-        if (why)
-            *why = ErrnoText(errno);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
 
 SplitPathResult SplitPath(const QString &path)
 {
@@ -168,50 +81,6 @@ QString UniqueTimeStampedName(const QString &name, const QTime &time)
         if (!QFileInfo::exists(candidate))
             return candidate;
     }
-}
-
-void WaitSeconds(double seconds)
-{
-    if (seconds <= 0.0 || !QCoreApplication::instance())
-        return;
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000.0 + 0.5), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-unsigned char XorOf(QByteArrayView text)
-{
-    // Eight bytes at a time, folded at the end.
-    const char *p = text.data();
-    qsizetype left = text.size();
-    quint64 wide = 0;
-    for (; left >= 8; p += 8, left -= 8) {
-        quint64 word;
-        std::memcpy(&word, p, 8);
-        wide ^= word;
-    }
-    wide ^= wide >> 32;
-    wide ^= wide >> 16;
-    wide ^= wide >> 8;
-    unsigned char x = static_cast<unsigned char>(wide);
-    for (; left > 0; ++p, --left)
-        x ^= static_cast<unsigned char>(*p);
-    return x;
-}
-
-QByteArray XorChecksum(QByteArrayView text)
-{
-    const unsigned char x = XorOf(text);
-    static const char digits[] = "0123456789ABCDEF";
-    const char out[2] = {digits[x >> 4], digits[x & 0x0F]};
-    return QByteArray(out, 2);
-}
-
-QString FieldValue(const QVariant &field)
-{
-    if (field.isNull() || !field.isValid())
-        return {};
-    return field.toString();
 }
 
 namespace {
