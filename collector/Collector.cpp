@@ -349,27 +349,45 @@ void Collector::recordWasStored(int n)
     emit recordStored(n);
 }
 
-void Collector::Startup()
+void Collector::Startup(const StartupView &view)
 {
     IrLib::CloseIrCom();
     for (int n = 1; n <= kChannels; ++n) {
         m_state[n] = ChannelState();
-        m_status[n] = QStringLiteral("Paused");
+        setStatusPanel(n, QStringLiteral("Paused"));
     }
-    LoadSettingsAndOpen();
+    if (view.beforeSettings)
+        view.beforeSettings();
+    readSettings();
+    if (view.afterSettings)
+        view.afterSettings();
+    OpenChannels();
+    createMissingTargets();
     m_recordStore->OverwriteAllowed = true;
     m_exchangeActive = false;
 }
 
 // The settings read afresh, the channels opened with them, and every named
-// target that is not there yet made (at start-up and at a reload).
+// target that is not there yet made (at a reload).
 void Collector::LoadSettingsAndOpen()
+{
+    readSettings();
+    OpenChannels();
+    createMissingTargets();
+}
+
+// The settings read, a value out of range said in the log, then what
+// follows from them (the log's form, unknown values).
+void Collector::readSettings()
 {
     LoadSettings(m_store, m_settings);
     for (const QString &problem : SettingsRangeProblems(m_settings))
         PLog(problem, 0);
     SettingsLoaded();
-    OpenChannels();
+}
+
+void Collector::createMissingTargets()
+{
     for (int n = 1; n <= kChannels; ++n) {
         const QString name = m_settings.DBMS[n].Name.trimmed();
         if (!name.isEmpty() && !FileExists(m_settings.DBMS[n].Name))

@@ -64,10 +64,22 @@ public:
     // Where the templates are (default: the program folder).
     void setProgramDir(const QString &dir);
 
-    // Start-up without the window's parts: ACK/NAK, infrared link closed,
-    // state reset, settings loaded, channels opened one after another,
+    // What a window shows during the start-up, each at its place in the
+    // sequence; headless runs without.
+    struct StartupView {
+        // Before the settings are read (the splash window and its wait).
+        std::function<void()> beforeSettings;
+        // Once they are read, before the channels open (what the settings
+        // show or hide).
+        std::function<void()> afterSettings;
+    };
+    // The start-up, the same for every runner: infrared link closed, state
+    // reset ("Paused"), settings loaded, channels opened one after another,
     // missing targets created, flags reset.
-    void Startup();
+    void Startup(const StartupView &view = {});
+    // Every target that is named and not there yet is made (at start-up, at
+    // a reload, and by the window's "CreaDB" and "SetDB" buttons).
+    void createMissingTargets();
     // The step timer runs every 100 ms from here on.
     void startTimer();
     void stopTimer();
@@ -157,6 +169,7 @@ signals:
 
 private:
     void LoadSettingsAndOpen();
+    void readSettings();
     bool openSerialKind(int n, bool modem, QString *cause);
     bool setupIrCradle(int n, QString *cause);
     bool probeCradle(int n, const QString &setting);

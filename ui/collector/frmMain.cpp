@@ -2,13 +2,11 @@
 
 #include "collector/Collector.h"
 #include "platform/Clock.h"
-#include "platform/FileChecks.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 #include "profiles/ProfileSet.h"
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
-#include "transport/IrLib.h"
 #include "ui/AppIcon.h"
 #include "ui/collector/frmAbout.h"
 #include "ui/collector/frmAttendere.h"
@@ -343,33 +341,28 @@ void frmMain::buildTray()
 // ---------------------------------------------------------------------------
 // Start-up
 
+// The collector's start-up, with the window's parts shown at their places:
+// the splash window while it waits, the profile editor's entry points as
+// the settings say, then the last records and the window state.
 void frmMain::Startup()
 {
-    // The ACK and NAK texts are the collector's constants, built once.
-    IrLib::CloseIrCom();
-    for (int n = 1; n <= kChannels; ++n) {
-        m_collector.state(n) = ChannelState();
-        m_collector.setStatusPanel(n, QStringLiteral("Paused"));
-    }
-
     frmSplash splash;
-    splash.show();
-    splash.repaint();
-    (void)DefaultBarcodeTable(); // every new profile field receives it
-    WaitSeconds(SplashSeconds);
-
-    LoadSettings(m_store, m_settings);
-    m_collector.SettingsLoaded();
-    applyProfileMode();
-    splash.close();
-    profileWorkspace().Profile.TerminalFamily = QStringLiteral("8000");
-
-    m_collector.OpenChannels();
-    createMissingTargets();
+    Collector::StartupView view;
+    view.beforeSettings = [this, &splash] {
+        splash.show();
+        splash.repaint();
+        (void)DefaultBarcodeTable(); // every new profile field receives it
+        WaitSeconds(SplashSeconds);
+    };
+    view.afterSettings = [this, &splash] {
+        applyProfileMode();
+        splash.close();
+        profileWorkspace().Profile.TerminalFamily = QStringLiteral("8000");
+    };
+    m_collector.Startup(view);
+    for (int n = 1; n <= kChannels; ++n)
+        refreshRecord(n);
     ApplyWindowState();
-
-    m_collector.store().OverwriteAllowed = true;
-    m_collector.setExchangeActive(false);
 }
 
 void frmMain::OpenChannelWait(int n)
@@ -386,12 +379,9 @@ void frmMain::applyProfileMode()
 
 void frmMain::createMissingTargets()
 {
-    for (int n = 1; n <= kChannels; ++n) {
-        const QString name = m_settings.DBMS[n].Name;
-        if (!name.trimmed().isEmpty() && !FileExists(name))
-            m_collector.store().CreaDB(n);
+    m_collector.createMissingTargets();
+    for (int n = 1; n <= kChannels; ++n)
         refreshRecord(n);
-    }
 }
 
 void frmMain::ApplyWindowState()
