@@ -15,7 +15,8 @@ namespace {
 
 const char *const kById = "/dev/serial/by-id";
 
-// The ComN= lines of ports.ini, by number (empty where none).
+// The ComN= lines of ports.ini, by number (empty where none); the first
+// line that names a device counts, as for the opening of the port.
 std::vector<QString> portsFileLines()
 {
     std::vector<QString> devices(10);
@@ -26,8 +27,11 @@ std::vector<QString> portsFileLines()
         const QByteArray line = file.readLine(4096).trimmed();
         const int eq = line.indexOf('=');
         const QByteArray key = line.left(eq).trimmed().toLower();
-        if (eq > 0 && key.size() == 4 && key.startsWith("com") && key.at(3) >= '1' && key.at(3) <= '9')
-            devices[size_t(key.at(3) - '0')] = QFile::decodeName(line.mid(eq + 1).trimmed());
+        if (eq > 0 && key.size() == 4 && key.startsWith("com") && key.at(3) >= '1' && key.at(3) <= '9') {
+            QString &device = devices[size_t(key.at(3) - '0')];
+            if (device.isEmpty())
+                device = QFile::decodeName(line.mid(eq + 1).trimmed());
+        }
     }
     return devices;
 }

@@ -1,5 +1,6 @@
 // The options dialog and the modem window, driven with mouse and keyboard
 // on the offscreen platform, over a real settings file in a fresh home.
+#include "PtyPair.h"
 #include "TestSupport.h"
 #include "WidgetDriver.h"
 #include "collector/RegistryExchange.h"
@@ -16,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -618,4 +620,122 @@ TEST_F(OptionsTest, FitsTheScreenOnEveryTab)
     });
     d.tabOptions->setCurrentIndex(0);
     ui::click(d.cmdSettingModem[1]);
+}
+
+// Mapping a port present to a ComN of ports.ini: the ComN that names it
+// already, else the first one nothing else claims, written beside the
+// lines the file holds.
+TEST(PortMapping, ChoosesTheComThatNamesThePortElseTheFirstFreeOne)
+{
+    TempHome home;
+    const QString device = home.file("ttyUSB9");
+    writeFile(device, "");
+    const QString byId = home.file("usb-Maker_Adapter_A1-if00-port0");
+    ASSERT_TRUE(QFile::link(device, byId));
+    // The first ComN that no line, no variable and no device claims.
+    auto firstFree = [] {
+        for (int n = 1; n <= 9; ++n)
+            if (Paths::comDevice(n) == QStringLiteral("/dev/ttyS%1").arg(n - 1) && !QFile::exists(Paths::comDevice(n)))
+                return n;
+        return 0;
+    };
+    const QByteArray others = "# adapters\nCom2=/dev/vendrix-absent";
+    struct Case {
+        const char *what;
+        QByteArray portsIni; // before
+        QByteArray env;      // VENDRIX_COM6 when not empty
+        PresentPort port;
+        int expected;     // 0: refused, -1: the first free one
+        QByteArray after; // ports.ini after ("=" unchanged, "N" the line of the first free one added)
+    };
+    const PresentPort stable{device, byId, "Adapter", "Maker", "A1"};
+    const PresentPort bare{device, {}, {}, {}, {}};
+    QByteArray full;
+    for (int n = 1; n <= 9; ++n)
+        full += QStringLiteral("Com%1=/dev/vendrix-absent%1\n").arg(n).toLatin1();
+    const Case cases[] = {
+        {"named by its stable name", "Com4=" + byId.toLocal8Bit() + "\n", {}, stable, 4, "="},
+        {"named by its device", "Com5=" + device.toLocal8Bit() + "\n", {}, stable, 5, "="},
+        {"named by a variable", "", device.toLocal8Bit(), stable, 6, "="},
+        {"new, by its stable name, other lines kept",
+         others,
+         {},
+         stable,
+         -1,
+         others + "\nComN=" + byId.toLocal8Bit() + "\n"},
+        {"new, without a stable name", "", {}, bare, -1, "ComN=" + device.toLocal8Bit() + "\n"},
+        {"none free", full, {}, stable, 0, "="},
+        // Com1 names a device by its first line: an empty later one frees nothing.
+        {"an empty second line",
+         "Com1=/dev/vendrix-absent\nCom1=\n",
+         {},
+         bare,
+         -1,
+         "Com1=/dev/vendrix-absent\nCom1=\nComN=" + device.toLocal8Bit() + "\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(Paths::portsFile());
+        if (!c.portsIni.isEmpty())
+            writeFile(Paths::portsFile(), c.portsIni);
+        if (!c.env.isEmpty())
+            qputenv("VENDRIX_COM6", c.env);
+        const int expected = c.expected < 0 ? firstFree() : c.expected;
+        if (c.expected < 0) {
+            ASSERT_NE(expected, 0) << "every /dev/ttyS0..8 exists here";
+        }
+        QByteArray after = c.after == "=" ? c.portsIni : c.after;
+        after.replace("ComN=", "Com" + QByteArray::number(expected) + "=");
+        QString why;
+        EXPECT_EQ(MapPortToCom(c.port, &why), expected);
+        EXPECT_EQ(readFile(Paths::portsFile()), after);
+        if (expected == 0)
+            EXPECT_TRUE(why.contains(Paths::portsFile())) << why.toStdString();
+        else
+            EXPECT_EQ(QFileInfo(Paths::comDevice(expected)).canonicalFilePath(), device);
+        qunsetenv("VENDRIX_COM6");
+    }
+    // A ports.ini that cannot be written is said, and nothing is mapped.
+    QFile::remove(Paths::portsFile());
+    ASSERT_TRUE(QDir().mkpath(Paths::portsFile()));
+    QString why;
+    EXPECT_EQ(MapPortToCom(stable, &why), 0);
+    EXPECT_TRUE(why.startsWith("Cannot")) << why.toStdString();
+}
+
+// The list of the ports present, over a real pseudo-terminal: choosing one
+// maps it and chooses its ComN; OK saves that ComN, and the collector finds
+// the device through it.
+TEST_F(OptionsTest, PresentPortListMapsTheChosenPortToAComN)
+{
+    PtyPair pair;
+    if (!pair.isReady())
+        GTEST_SKIP() << pair.errorText().toStdString();
+    const QString device = QFileInfo(pair.pcEnd()).canonicalFilePath();
+    frmOptions &d = open();
+    d.ShowPresentPorts({{device, pair.pcEnd(), "Pseudo-terminal", "socat", {}}});
+    ASSERT_EQ(d.cmbPresentPort[2]->count(), 2);
+    EXPECT_TRUE(d.cmbPresentPort[2]->itemText(1).startsWith(device + " - Pseudo-terminal, socat"))
+        << d.cmbPresentPort[2]->itemText(1).toStdString();
+    EXPECT_EQ(d.cmbPresentPort[2]->itemData(1, Qt::ToolTipRole).toString(), pair.pcEnd());
+
+    ui::reveal(d.cmbPresentPort[2]);
+    ui::chooseIndex(d.cmbPresentPort[2], 1);
+    QCoreApplication::processEvents();
+    const QString com = d.CmbComPort[2]->currentText();
+    ASSERT_TRUE(com.startsWith("Com")) << com.toStdString();
+    EXPECT_EQ(Paths::comDevice(com), pair.pcEnd());
+    EXPECT_EQ(d.lblComDevice[2]->text(), pair.pcEnd());
+    EXPECT_TRUE(readFile(Paths::portsFile()).contains((com + "=" + pair.pcEnd()).toLocal8Bit()));
+    // Every channel's list names the ComN now; the ComN entry says what it stands for.
+    EXPECT_TRUE(d.cmbPresentPort[1]->itemText(1).endsWith("(" + com + ")"));
+    EXPECT_EQ(d.CmbComPort[1]->itemData(d.CmbComPort[1]->findText(com), Qt::ToolTipRole).toString(),
+              com + " = " + pair.pcEnd() + " (ports.ini)");
+    // Chosen again: the same ComN, no second line.
+    ui::chooseIndex(d.cmbPresentPort[3], 1);
+    EXPECT_EQ(d.CmbComPort[3]->currentText(), com);
+    EXPECT_EQ(readFile(Paths::portsFile()).count("=" + pair.pcEnd().toLocal8Bit()), 1);
+
+    ui::click(d.cmdOK);
+    EXPECT_EQ(saved("Com(2)", "Port"), com);
 }

@@ -10,6 +10,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -150,6 +151,7 @@ frmOptions::frmOptions(Settings &settings, IniStore &store, Messenger &messenger
     });
 
     ShowForm(OptionsForm::Fill(m_settings, m_store));
+    ShowPresentPorts(PresentPorts());
 }
 
 // ---------------------------------------------------------------------------
@@ -252,6 +254,15 @@ QWidget *frmOptions::buildChannelTab(int i)
     portRow->addWidget(CmbComPort[i]);
     portRow->addWidget(lblComDevice[i], 1);
     lf->addRow(QStringLiteral("Port"), portRow);
+    cmbPresentPort[i] = new QComboBox(line);
+    cmbPresentPort[i]->setObjectName(indexed("cmbPresentPort", i));
+    // Long descriptions show in the open list, not in the dialog's width.
+    cmbPresentPort[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbPresentPort[i]->setMinimumContentsLength(24);
+    cmbPresentPort[i]->setToolTip(
+        QStringLiteral("The serial ports this computer has now. Choosing one maps it to a free ComN in ports.ini "
+                       "(by its /dev/serial/by-id name where it has one) and uses that ComN for this channel."));
+    lf->addRow(QStringLiteral("Present"), cmbPresentPort[i]);
     CmbSpeed[i] = listBox(Speeds(), indexed("CmbSpeed", i), line);
     cmbParity[i] = listBox(Parities(), indexed("cmbParity", i), line);
     CmbDataBits[i] = listBox(DataBits(), indexed("CmbDataBits", i), line);
@@ -268,6 +279,7 @@ QWidget *frmOptions::buildChannelTab(int i)
 
     connect(CmbProtocolType[i], &QComboBox::currentIndexChanged, this, [this, i] { protocolChanged(i); });
     connect(CmbComPort[i], &QComboBox::currentIndexChanged, this, [this, i] { portChanged(i); });
+    connect(cmbPresentPort[i], &QComboBox::activated, this, [this, i](int index) { presentPortChosen(i, index); });
     connect(cmdSettingModem[i], &QPushButton::clicked, this, [this, i] { cmdSettingModem_Click(i); });
     return page;
 }
@@ -569,6 +581,82 @@ void frmOptions::typeChanged(int i)
 void frmOptions::portChanged(int i)
 {
     lblComDevice[i]->setText(OptionsForm::PortDeviceText(CmbComPort[i]->currentText()));
+}
+
+// Each ComN entry tells what it stands for now, as "vendrix ports" prints it.
+void frmOptions::showComMap()
+{
+    const std::vector<ComMapping> map = ComMap();
+    for (int i = 1; i <= kChannels; ++i) {
+        for (const ComMapping &m : map) {
+            const int row = CmbComPort[i]->findText(QStringLiteral("Com%1").arg(m.number));
+            if (row < 0)
+                continue;
+            CmbComPort[i]->setItemData(
+                row,
+                QStringLiteral("Com%1 = %2 (%3%4)")
+                    .arg(m.number)
+                    .arg(m.device, m.source, QFileInfo::exists(m.device) ? QString() : QStringLiteral(", not present")),
+                Qt::ToolTipRole);
+        }
+        portChanged(i);
+    }
+}
+
+void frmOptions::ShowPresentPorts(const std::vector<PresentPort> &ports)
+{
+    m_presentPorts = ports;
+    const std::vector<ComMapping> map = ComMap();
+    for (int i = 1; i <= kChannels; ++i) {
+        QComboBox *box = cmbPresentPort[i];
+        box->clear();
+        box->addItem(ports.empty() ? QStringLiteral("(no serial port found)")
+                     : ports.size() == 1
+                         ? QStringLiteral("(1 port present: choose it to use it here)")
+                         : QStringLiteral("(%1 ports present: choose one to use it here)").arg(ports.size()));
+        for (const PresentPort &p : ports) {
+            QStringList about;
+            for (const QString &part : {p.description, p.manufacturer})
+                if (!part.isEmpty())
+                    about << part;
+            QString text = p.device;
+            if (!about.isEmpty())
+                text += QStringLiteral(" - ") + about.join(QStringLiteral(", "));
+            // The ComN that names it already, by its stable name or its device.
+            for (const ComMapping &m : map) {
+                const QString named = QFileInfo(m.device).canonicalFilePath();
+                if (m.device == p.stableName || m.device == p.device
+                    || (!named.isEmpty() && named == QFileInfo(p.device).canonicalFilePath())) {
+                    text += QStringLiteral(" (Com%1)").arg(m.number);
+                    break;
+                }
+            }
+            box->addItem(text);
+            QStringList tip{p.stableName.isEmpty() ? p.device : p.stableName};
+            if (!p.serialNumber.isEmpty())
+                tip << QStringLiteral("serial number %1").arg(p.serialNumber);
+            box->setItemData(box->count() - 1, tip.join(QStringLiteral(", ")), Qt::ToolTipRole);
+        }
+        box->setCurrentIndex(0);
+        box->setEnabled(!ports.empty());
+    }
+    showComMap();
+}
+
+void frmOptions::presentPortChosen(int i, int index)
+{
+    if (index <= 0 || index > int(m_presentPorts.size()))
+        return;
+    QString why;
+    const int number = MapPortToCom(m_presentPorts[size_t(index - 1)], &why);
+    if (number == 0) {
+        m_messenger.message(why, MsgIcon::Exclamation, MsgButtons::Ok, windowTitle());
+        cmbPresentPort[i]->setCurrentIndex(0);
+        return;
+    }
+    CmbComPort[i]->setCurrentIndex(CmbComPort[i]->findText(QStringLiteral("Com%1").arg(number)));
+    // The map may have changed: every list says so.
+    ShowPresentPorts(m_presentPorts);
 }
 
 void frmOptions::profileModeToggled(bool on)

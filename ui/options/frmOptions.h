@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collector/PortList.h"
 #include "settings/OptionsForm.h"
 
 #include <QDialog>
@@ -51,6 +52,12 @@ public:
     void cmdEsplora_Click(int channel);
     void cmdEsploraBis_Click(int file);
 
+    // Fills every channel's list of the serial ports present (the dialog
+    // shows PresentPorts() when it opens). Choosing one maps it to a ComN
+    // in ports.ini (by its stable name where it has one) and chooses that
+    // ComN for the channel.
+    void ShowPresentPorts(const std::vector<PresentPort> &ports);
+
     // The modem commands of each channel, as the modem window last left them.
     std::array<QString, kChannels + 1> ModemReset;
     std::array<QString, kChannels + 1> ModemInit;
@@ -69,6 +76,9 @@ public:
     std::array<QLabel *, kChannels + 1> lblConnTypeKept{};
     std::array<QComboBox *, kChannels + 1> CmbComPort{};
     std::array<QLabel *, kChannels + 1> lblComDevice{};
+    // The ports present: a first entry that asks for a choice, then one
+    // entry per port (device, what it is, the ComN that names it).
+    std::array<QComboBox *, kChannels + 1> cmbPresentPort{};
     std::array<QComboBox *, kChannels + 1> CmbSpeed{};
     std::array<QComboBox *, kChannels + 1> cmbParity{};
     std::array<QComboBox *, kChannels + 1> CmbDataBits{};
@@ -113,11 +123,14 @@ private:
     void policyChanged(int i);
     void typeChanged(int i);
     void portChanged(int i);
+    void presentPortChosen(int i, int index);
+    void showComMap();
     void profileModeToggled(bool on);
     void setPasswordBoxes(bool enabled);
     bool confirm();
 
     std::array<QButtonGroup *, kChannels + 1> m_connTypeGroup{};
+    std::vector<PresentPort> m_presentPorts;
     Settings &m_settings;
     IniStore &m_store;
     Messenger &m_messenger;
