@@ -18,4 +18,15 @@ QString PortPermissionProblem(const QString &device);
 QString PortPermissionAdvice(const QString &device, const QString &user, const QString &groupName, bool listedInGroup,
                              bool inSession);
 
+// Another process that holds a serial device: one that has it open (read
+// from /proc/<pid>/fd, which shows this user's processes, or every process
+// to root), else the live process a lock file of the device names (the
+// LCK..<name> files that serial programs leave in /var/lock, /run/lock or
+// /tmp). This process is never named. pid 0 when none is found.
+struct PortHolder {
+    qint64 pid = 0;
+    QString program; // its command name ("minicom"); may be empty
+};
+PortHolder FindPortHolder(const QString &device);
+
 } // namespace vx

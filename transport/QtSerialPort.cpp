@@ -5,7 +5,9 @@
 #include "transport/PortAccess.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
@@ -192,20 +194,43 @@ bool deviceLockedElsewhere(const QString &device)
     return locked;
 }
 
-// Who is likely to hold a port: the collector of this data folder, when
-// one runs.
-QString portHolder()
+// Whether this process has the device open already (another channel).
+bool openedHere(const QString &device)
 {
-    const qint64 pid = FileLock::InstanceHolder(Paths::dataFile(QStringLiteral("Vendrix.lock")));
-    // This process is the collector: the holder is one of its other
-    // channels or a program of another data folder.
-    if (pid == qint64(::getpid()))
-        return QStringLiteral(" or another channel");
-    if (pid > 0)
+    const QString real = QFileInfo(device).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == real)
+            return true;
+    }
+    return false;
+}
+
+// Why a port that another opener keeps is refused, naming that opener: the
+// collector of this data folder, another process, or another channel of
+// this one. Empty when nobody is found and the refusal is not known to be
+// a holder's (the plain error then says what happened).
+QString inUseText(int commPort, const QString &device, bool held)
+{
+    const QString port = QStringLiteral("Com%1 (%2)").arg(commPort).arg(device);
+    if (openedHere(device))
+        return QStringLiteral("%1 is in use by another channel of this program.").arg(port);
+    const qint64 collector = FileLock::InstanceHolder(Paths::dataFile(QStringLiteral("Vendrix.lock")));
+    const PortHolder holder = FindPortHolder(device);
+    if (holder.pid > 0 && holder.pid == collector)
         return QStringLiteral(
-                   ": the collector running on this data folder (PID %1) holds it; close its channel or stop it first")
-            .arg(pid);
-    return {};
+                   "%1 is in use by another program: the collector running on this data folder (PID %2) "
+                   "holds it; close its channel or stop it first.")
+            .arg(port)
+            .arg(collector);
+    if (holder.pid > 0)
+        return QStringLiteral("%1 is in use by PID %2%3: close that program or choose another port.")
+            .arg(port)
+            .arg(holder.pid)
+            .arg(holder.program.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holder.program));
+    if (!held)
+        return {};
+    return QStringLiteral("%1 is in use by another program.").arg(port);
 }
 
 } // namespace
@@ -433,12 +458,15 @@ bool QtSerialPort::setPortOpen(bool open)
         // Qt's own lock file of the device refuses a second opener: say who.
         // A user outside the device's group (dialout) is told so, and how
         // to mend it, rather than a bare "permission denied".
+        // Qt reports another program's lock file or exclusive mode as a
+        // permission error too: the holder is looked for and named.
         const bool permissionError = m_port->error() == QSerialPort::PermissionError;
         const QString permission = permissionError ? PortPermissionProblem(m_device) : QString();
-        if (permissionError && permission.isEmpty() && deviceLockedElsewhere(m_device))
-            m_error = QStringLiteral("Com%1 (%2) is in use by another program%3.")
-                          .arg(m_commPort)
-                          .arg(m_device, portHolder());
+        const QString inUse = permissionError && permission.isEmpty()
+                                  ? inUseText(m_commPort, m_device, deviceLockedElsewhere(m_device))
+                                  : QString();
+        if (!inUse.isEmpty())
+            m_error = inUse;
         else
             m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
                           .arg(m_commPort)
@@ -450,10 +478,9 @@ bool QtSerialPort::setPortOpen(bool open)
     // mode): a second opener, a settings transfer started beside a running
     // collector say, is refused at once instead of stealing its characters.
     if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        m_error =
-            QStringLiteral("Com%1 (%2) is in use by another program%3.").arg(m_commPort).arg(m_device, portHolder());
         m_port->close();
         m_port->clearError();
+        m_error = inUseText(m_commPort, m_device, true);
         return false;
     }
     m_pseudoTerminal = isPseudoTerminal(m_port->handle());

@@ -1,6 +1,7 @@
 // What a new installation tells its user: the settings check, the warnings
 // at start-up, the channel log's form, the failures of a TCP link said once,
 // and a windowed start that one absent terminal does not hold up.
+#include "PtyPair.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "tools/simterm/SimTerminal.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTest>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -363,4 +365,55 @@ TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
     EXPECT_TRUE(text.contains("<3>[2] Port Com2 (9600,N,8,1) cannot be opened"));
     EXPECT_TRUE(text.contains("<4>[0] [warning] [DBMS(3)] Type=SQLite"));
     EXPECT_TRUE(text.contains("<6>[0] Collector ready"));
+}
+
+// A serial port another process holds is refused naming that process, found
+// by the lock it holds on the device or by its lock file, so the user knows
+// what to close.
+TEST(InstallerE2E, APortInUseNamesTheProcessThatHoldsIt)
+{
+    PtyPair pty;
+    if (!pty.isReady())
+        GTEST_SKIP() << pty.errorText().toStdString();
+    TempHome home;
+    ASSERT_EQ(runProgram(home.path(), {"profile", "new", home.file("p.VDX")}).code, 0);
+    TempHome otherHome;
+    struct Holder {
+        const char *what;
+        QString program;
+        QStringList arguments;
+        const char *name; // its command name, as the message gives it
+    };
+    const Holder holders[] = {
+        {"a program that locks the device", QStringLiteral("flock"), {"-o", pty.pcEnd(), "sleep", "30"}, "flock"},
+        {"a settings reception of another data folder",
+         programDir() + "/Vendrix",
+         {"receive-settings", otherHome.file("in.VDX"), "--port", "Com1", "--speed", "9600"},
+         "Vendrix"},
+    };
+    for (const Holder &h : holders) {
+        SCOPED_TRACE(h.what);
+        QProcess holder;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VENDRIX_HOME", otherHome.path());
+        env.insert("VENDRIX_COM1", pty.pcEnd());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        holder.setProcessEnvironment(env);
+        holder.start(h.program, h.arguments);
+        ASSERT_TRUE(holder.waitForStarted(5000)) << h.program.toStdString();
+        QTest::qWait(700); // it opens the device
+        ASSERT_EQ(holder.state(), QProcess::Running) << holder.readAll().toStdString();
+
+        const ProgramRun send =
+            runProgram(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
+                       {"VENDRIX_COM1=" + pty.pcEnd()});
+        EXPECT_EQ(send.code, 1);
+        EXPECT_TRUE(send.out.contains(QStringLiteral("Com1 (%1) is in use by PID %2 (%3): close that program")
+                                          .arg(pty.pcEnd())
+                                          .arg(holder.processId())
+                                          .arg(h.name)))
+            << send.out.toStdString();
+        holder.kill();
+        holder.waitForFinished(5000);
+    }
 }
