@@ -124,12 +124,9 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
         return false;
     }
 
-    ChannelState &s = m_state[n];
-    if (AutoCollectionOn(c)) {
-        s.StepInterval = AutoPeriodMs(c);
-        s.StepActive = true;
-        s.StepStart = now();
-    }
+    ChannelState &s = m_protocol[n].state();
+    configure(n);
+    m_protocol[n].connected(now());
     if (modem) {
         port->setInputLen(0);
         s.ModemSetup = true;

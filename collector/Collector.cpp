@@ -286,6 +286,13 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
         m_lookup[n] = std::make_unique<LookupFile>();
         m_serial[n] = m_transports.createSerialPort(this);
         m_socket[n] = m_transports.createSocket(this);
+        ChannelProtocol::Config &config = m_protocol[n].config();
+        config.channel = n;
+        // The data file an outside request names, read when its command goes out.
+        config.requestedFile = [this, n] {
+            return RegistryExchange::ReadRegistryValue(exchangeRoot(), exchangePath(),
+                                                       QStringLiteral("Profilo(%1)").arg(n), QStringLiteral("0"));
+        };
         connect(m_serial[n], &SerialPort::OnComm, this, [this, n] { SerialOnComm(n); });
         connect(m_socket[n], &Socket::DataArrival, this, [this, n](int) { SocketDataArrival(n); });
         makeTcpRetryTimer(n);
@@ -345,7 +352,7 @@ void Collector::setStatusPanel(int n, const QString &text)
 
 void Collector::recordWasStored(int n)
 {
-    ++m_state.at(n).RecordsStored;
+    ++m_protocol.at(n).state().RecordsStored;
     emit recordStored(n);
 }
 
@@ -353,7 +360,7 @@ void Collector::Startup(const StartupView &view)
 {
     IrLib::CloseIrCom();
     for (int n = 1; n <= kChannels; ++n) {
-        m_state[n] = ChannelState();
+        m_protocol[n].reset();
         setStatusPanel(n, QStringLiteral("Paused"));
     }
     if (view.beforeSettings)
@@ -525,13 +532,12 @@ void Collector::flushLog()
 
 void Collector::CloseComm(int index)
 {
-    dropLaterAnswer(index);
+    m_protocol[index].closed();
     SerialPort *port = m_serial[index];
     if (port->PortOpen()) {
         port->setPortOpen(false);
         port->setInputLen(0);
     }
-    m_state[index].StepActive = false;
     setStatusPanel(index, QStringLiteral("Paused"));
 }
 
@@ -543,7 +549,7 @@ void Collector::serialFailed(int n, const QString &why)
     setStatusPanel(n, QStringLiteral(" Error/n.d."));
     endRequest(n, QStringLiteral("6"),
                QStringLiteral("Channel %1: the requested collection ends: the port stopped working.").arg(n));
-    m_state[n].StepActive = false;
+    m_protocol[n].closed();
 }
 
 bool Collector::channelOpen(int n) const
@@ -579,7 +585,7 @@ QString Collector::exchangePath() const
 QString Collector::ExchangeFile(int channel) const
 {
     // Only the channel that serves the outside request writes to File(n).
-    if (channel < 1 || channel > kChannels || !m_state[channel].Requested)
+    if (channel < 1 || channel > kChannels || !m_protocol[channel].state().Requested)
         return QString();
     return RegistryExchange::ReadExchangeFile(exchangeRoot(), exchangePath(), QStringLiteral("File(%1)").arg(channel));
 }

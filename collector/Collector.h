@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collector/ChannelProtocol.h"
 #include "collector/ChannelState.h"
 #include "settings/Settings.h"
 #include "store/RecordStore.h"
@@ -41,7 +42,7 @@ public:
     static constexpr int kChannels = 4;
     // A line longer than this is dropped up to its CR and answered as a
     // rejected record; memory stays bounded whatever a peer sends.
-    static constexpr int kMaxLine = 64 * 1024;
+    static constexpr int kMaxLine = ChannelProtocol::kMaxLine;
 
     struct Hooks {
         // Opens channel n (the window shows its wait window around SetComm;
@@ -117,28 +118,26 @@ public:
     // served ends with code 6.
     void ReloadSettings();
 
-    // Reception.
+    // Reception: the characters that arrived go to the channel's protocol,
+    // and what it asks for is done (apply).
     void SerialOnComm(int n);
     void SocketDataArrival(int n);
-    void LineDispatcher(QByteArray &line, QByteArray &answer, int n);
-    static bool CheckRecord(const QByteArray &line);
 
     // Step timer, time-outs and modem.
     void TimerStep_Timer();
     void resetTimerTimeout(int n);
+    // The reply time-out's message, by the kind of link.
     void HandleReplyTimeout(int n);
     bool SendModemCommand(int n, const QString &command);
-
-    // Collector-driven file exchange.
-    void timerComAuto_Timer(int n);
 
     // ExchangeFiles.
     bool ExchangeActive() const override { return m_exchangeActive; }
     QString ExchangeFile(int channel) const override;
 
     // State, for the window and for tests.
-    ChannelState &state(int n) { return m_state.at(n); }
-    const ChannelState &state(int n) const { return m_state.at(n); }
+    ChannelState &state(int n) { return m_protocol.at(n).state(); }
+    const ChannelState &state(int n) const { return m_protocol.at(n).state(); }
+    ChannelProtocol &protocol(int n) { return m_protocol.at(n); }
     QString StatusPanel(int n) const { return m_status.at(n); }
     void setStatusPanel(int n, const QString &text);
     QString LogPane(int n) const { return QString::fromUtf8(m_pane.at(n)); }
@@ -210,54 +209,37 @@ private:
     // Outside requests: the end of one (code written, RequestKey freed), and
     // automatic collection taken up again after it.
     void endRequest(int n, const QString &code, const QString &why);
-    void resumeAutomatic(int n);
     void waitEvents(int ms);
     void terminateProgram(int code);
 
-    static void appendToLine(ChannelState &s, char c);
-    static void appendToLine(ChannelState &s, QByteArrayView part);
-    void refuseOverlongLine(int n);
-    void handleSerialLine(int n, QByteArray line, bool modem);
-    void handleTcpLine(int n, QByteArray line);
-    void afterAnswer(int n, const QByteArray &answer);
+    // The channel's protocol set from the settings in force.
+    void configure(int n);
+    // Lines of what arrived on channel n, one after the other, each with
+    // what its protocol asks for done before the next.
+    void takeLines(int n);
+    // Does what channel n's protocol asked for, in order (see Reception.cpp).
+    void apply(int n, ChannelProtocol::Actions &actions);
+    void applyLog(int n, const ChannelProtocol::Action &a);
     void logIncoming(int n, const QByteArray &line);
-    void logAnswer(int n, const QByteArray &answer);
     void sendToChannel(int n, const QByteArray &text);
     bool channelOpen(int n) const;
     void scheduleSerialRescan();
-    void restartStepIfExchange(int n);
+    // The answer of a target that answers later (a database server).
+    void answerStored(int n, quint64 ticket, bool stored);
+    void dropLaterAnswer(int n);
+    void recordWasStored(int n);
+    // What a record's or a transfer's confirmation stands on: the store's
+    // last report on the channel (see apply).
+    enum class Reported { Nothing, Stored, Synced };
+    std::array<Reported, kChannels + 1> m_reported{};
 
-    void acknowledgementStep(QByteArray &answer, int n);
-    void refusalStep(QByteArray &answer, int n);
-    void endOfDataStep(QByteArray &answer, int n);
-    void lookupFileStep(QByteArray &line, QByteArray &answer, int n);
     QByteArray nextLookupLine(int n);
+    void endLookup(int n, bool atEnd);
     QString exchangeRoot() const;
     QString exchangePath() const;
     void writeExchange(const QString &key, const QString &value);
 
     qint64 now() const;
-
-    // A record whose target answers later (a database server): the channel
-    // reads no further input until that answer is sent, so the answers keep
-    // the order of the lines. Any other target answers at once, as before.
-    struct LaterAnswer {
-        bool waiting = false;
-        bool ackNak = false; // answered ACK/NAK (else only logged)
-        quint64 ticket = 0;  // tells a current answer from one dropped
-        QByteArray line;
-        QByteArray held; // TCP bytes that arrived behind the record
-    };
-    bool answerLater(int n) const { return m_later[n].waiting; }
-    // Hands a record line to the store, one path for every kind of target:
-    // the answer (ACK or NAK) of a target that answers at once; empty for one
-    // that answers later, whose answer answerStored sends.
-    QByteArray storeRecord(const QByteArray &line, int n);
-    void recordWasStored(int n);
-    void answerStored(int n, quint64 ticket, bool stored);
-    void dropLaterAnswer(int n);
-    void takeTcpBytes(int n, const QByteArray &data);
-    std::array<LaterAnswer, kChannels + 1> m_later;
 
     Settings &m_settings;
     IniStore &m_store;
@@ -270,7 +252,7 @@ private:
     std::unique_ptr<RecordStore> m_recordStore;
     QString m_programDir;
 
-    std::array<ChannelState, kChannels + 1> m_state;
+    std::array<ChannelProtocol, kChannels + 1> m_protocol;
     std::array<QString, kChannels + 1> m_status;
     // What each channel's pane shows (UTF-8) and its length in characters.
     std::array<QByteArray, kChannels + 1> m_pane;
@@ -305,8 +287,8 @@ private:
     // stored and acknowledged may wait a little longer, to be written with
     // those of the records that follow (m_logTimer; kLogWaitMs).
     class LogBatch;
+    LogBatch *m_lineBatch = nullptr; // the batch of the line being handled
     int m_logBatch = 0;
-    bool m_recordAcked = false; // the line being handled was a record, stored and acknowledged
     QByteArray m_logPending;
     QByteArray m_logEntry; // an entry being made (logIncoming)
     QTimer m_logTimer;

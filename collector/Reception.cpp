@@ -1,9 +1,12 @@
-// Turning the characters of a channel into lines, answering each line, and
-// handing records to the record store.
+// The driver of the channels' protocols: characters from the transports go
+// to the channel's ChannelProtocol, and what it asks for is done, in order,
+// on the transports, the record store, the log and the exchange folder.
 #include "collector/Collector.h"
-#include "platform/CheckCharacters.h"
+#include "collector/LookupFile.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
+#include "store/ErpArticleExport.h"
+#include "store/RecordText.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
 
@@ -12,21 +15,7 @@
 
 namespace vx {
 
-namespace {
-
-const char kCR = '\r';
-const char kLF = '\n';
-const char kAck = '\x06';
-const char kNak = '\x15';
-const QByteArray kGreeting("Connection OK!");
-
-// A line's text for the log.
-QString latin1(const QByteArray &bytes)
-{
-    return FromWindows1252(bytes);
-}
-
-} // namespace
+using Action = ChannelProtocol::Action;
 
 // Holds the log entries of one line and writes them in one go: explicitly
 // before the line's answer leaves, at the latest when the line is done.
@@ -39,21 +28,22 @@ QString latin1(const QByteArray &bytes)
 // before its own answer, in order.
 class Collector::LogBatch {
 public:
-    explicit LogBatch(Collector &c) : m_c(c)
+    explicit LogBatch(Collector &c) : m_c(c), m_outer(c.m_lineBatch)
     {
         ++m_c.m_logBatch;
-        m_c.m_recordAcked = false;
+        m_c.m_lineBatch = this;
     }
     ~LogBatch()
     {
+        m_c.m_lineBatch = m_outer;
         if (--m_c.m_logBatch == 0 && !m_waits)
             m_c.flushLog();
     }
     // Before the line's answer leaves: its entries are written now, or wait
-    // for the records that follow when the line was a record acknowledged.
-    void beforeAnswer()
+    // for the records that follow when the answer acknowledges a record.
+    void beforeAnswer(bool recordAcknowledged)
     {
-        if (!m_c.m_recordAcked) {
+        if (!recordAcknowledged) {
             m_c.flushLog();
             return;
         }
@@ -66,45 +56,33 @@ public:
 
 private:
     Collector &m_c;
+    LogBatch *m_outer;
     bool m_waits = false;
 };
 
-bool Collector::CheckRecord(const QByteArray &line)
+void Collector::configure(int n)
 {
-    if (line.size() < 3)
-        return false;
-    const qsizetype body = line.size() - 2;
-    const unsigned char x = XorOf(QByteArrayView(line).first(body));
-    // The two hex digits, in either case.
-    auto digit = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    };
-    return digit(line.at(body)) == (x >> 4) && digit(line.at(body + 1)) == (x & 0x0F);
-}
-
-void Collector::restartStepIfExchange(int n)
-{
-    ChannelState &s = m_state[n];
-    if (s.Exchange) {
-        s.StepActive = true;
-        s.StepStart = now();
-    }
-    // A terminal that is answering a request is given the reply time-out
-    // again from its last character.
-    if (s.Requested && s.AckWait && !s.SendingFile)
-        s.AckStart = now();
+    const ChannelSettings &c = m_settings.Com[n];
+    ChannelProtocol::Config &config = m_protocol[n].config();
+    const QString type = c.ConnType.trimmed();
+    config.channel = n;
+    config.ackNak = c.ConnProtocol == QLatin1String("ACK/NAK");
+    config.link = type == QLatin1String("TCP")     ? ChannelProtocol::Link::Tcp
+                  : type == QLatin1String("Modem") ? ChannelProtocol::Link::Modem
+                                                   : ChannelProtocol::Link::Serial;
+    if (type == QLatin1String("TCP"))
+        config.replyTimeout = 10000;
+    else if (type == QLatin1String("Modem"))
+        config.replyTimeout = 5000;
+    else if (type == QLatin1String("InfraRed") || type == QLatin1String("IRCradle"))
+        config.replyTimeout = 30000;
+    else
+        config.replyTimeout = 0;
+    config.autoPeriod = AutoCollectionOn(c) ? std::max<qint64>(1, AutoPeriodMs(c)) : 0;
 }
 
 void Collector::logIncoming(int n, const QByteArray &line)
 {
-    if (line.isEmpty() || static_cast<unsigned char>(line.at(0)) < 32 || line.trimmed().isEmpty())
-        return;
     // "IN   <- " and the line: its Windows-1252 characters in the log's
     // UTF-8, control characters written as \xNN so the log stays text.
     m_logEntry.resize(0);
@@ -122,87 +100,137 @@ void Collector::logIncoming(int n, const QByteArray &line)
     logEntry(n, m_logEntry, 8 + text.size(), nullptr);
 }
 
-void Collector::logAnswer(int n, const QByteArray &answer)
+void Collector::applyLog(int n, const Action &a)
 {
-    if (answer.isEmpty())
-        return;
-    // The usual answers' entries, made once.
-    struct Entry {
-        explicit Entry(const char *text) : message(QString::fromLatin1(text)), bytes(text) {}
-        QString message;
-        QByteArray bytes;
-    };
-    static const Entry ack(" OUT -> ACK, Record accepted");
-    static const Entry nak(" OUT -> NAK, Record rejected");
-    static const Entry bof(" OUT -> ACK , BOF - Begin of File Transmission");
-    static const QByteArray ackBof = ACK + "BOF\r";
-    auto log = [&](const Entry &e) { logEntry(n, e.bytes, e.message.size(), &e.message); };
-    if (answer == ACK)
-        log(ack);
-    if (answer == NAK)
-        log(nak);
-    if (answer == ackBof)
-        log(bof);
-    if (static_cast<unsigned char>(answer.at(0)) > 32)
-        PLog(QStringLiteral(" OUT -> ") + latin1(answer), n);
-}
-
-// After an answer went out: a look-up line must be acknowledged in time;
-// "EOF" ends the sending.
-void Collector::afterAnswer(int n, const QByteArray &answer)
-{
-    ChannelState &s = m_state[n];
-    if (!s.SendingFile || answer.startsWith("PUTFILE"))
-        return;
-    if (answer == "EOF\r") {
-        s.LineNo = 1;
-        s.FileEnd = true;
-        s.AckWait = false;
-    } else {
-        resetTimerTimeout(n);
+    switch (a.entry) {
+    case Action::Entry::Text:
+        PLog(a.text, n);
+        break;
+    case Action::Entry::Fixed:
+        logEntry(n, a.bytes, a.bytes.size(), nullptr);
+        break;
+    case Action::Entry::Incoming:
+        logIncoming(n, a.bytes);
+        break;
+    case Action::Entry::Answer:
+        PLog(QStringLiteral(" OUT -> ") + FromWindows1252(a.bytes), n);
+        break;
+    case Action::Entry::Stored:
+        PLog(QStringLiteral("IN   <-") + FromWindows1252(a.bytes), n);
+        break;
     }
 }
 
-// Adds a character to the line being assembled; past the limit the line is
-// dropped and only its end is waited for.
-void Collector::appendToLine(ChannelState &s, char c)
+// Does what channel n's protocol asked for, in order. What needs an answer
+// (a record stored, a sync, a look-up line) is answered to the protocol at
+// once, and what it asks for then is done after the rest, in order; a target
+// that answers later answers through answerStored.
+//
+// The rule of every answer that tells a terminal its data is safe lives
+// here: an ACK that confirms a record leaves only after the record store
+// reported that record stored (written, committed), and an ACK that confirms
+// a transfer only after it reported the transfer synced to stable storage.
+// Anything else is refused with NAK, so the terminal keeps its data.
+void Collector::apply(int n, ChannelProtocol::Actions &actions)
 {
-    if (s.Overlong)
-        return;
-    if (s.LineBuffer.size() >= kMaxLine) {
-        s.LineBuffer.clear();
-        s.Overlong = true;
-        return;
-    }
-    s.LineBuffer += c;
-}
-
-// A run of characters without CR; line feeds are dropped.
-void Collector::appendToLine(ChannelState &s, QByteArrayView part)
-{
-    while (!part.isEmpty() && !s.Overlong) {
-        const qsizetype lf = part.indexOf(kLF);
-        const QByteArrayView run = lf < 0 ? part : part.first(lf);
-        if (s.LineBuffer.size() + run.size() > kMaxLine) {
-            s.LineBuffer.clear();
-            s.Overlong = true;
-            return;
+    ChannelProtocol &p = m_protocol[n];
+    for (size_t i = 0; i < actions.size(); ++i) {
+        const Action a = std::move(actions[i]); // the answers below add to actions
+        switch (a.kind) {
+        case Action::Send: {
+            QByteArray bytes = a.bytes;
+            const Reported needed = a.confirms == Action::Confirms::Record     ? Reported::Stored
+                                    : a.confirms == Action::Confirms::Transfer ? Reported::Synced
+                                                                               : Reported::Nothing;
+            if (needed != Reported::Nothing) {
+                if (std::exchange(m_reported[n], Reported::Nothing) != needed) {
+                    PLog(
+                        QStringLiteral("Channel %1: an acknowledgement without the store's report was refused.").arg(n),
+                        n, LogLevel::Error);
+                    bytes = NAK;
+                }
+            }
+            if (m_lineBatch)
+                m_lineBatch->beforeAnswer(needed == Reported::Stored && bytes == ACK);
+            sendToChannel(n, bytes);
+            break;
         }
-        s.LineBuffer.append(run);
-        if (lf < 0)
-            return;
-        part = part.sliced(lf + 1);
+        case Action::Store: {
+            m_reported[n] = Reported::Nothing;
+            const quint64 ticket = quint64(a.number);
+            if (m_recordStore->AnswersLater(n)) {
+                m_recordStore->StoreRecordLater(a.bytes, n,
+                                                [this, n, ticket](bool stored) { answerStored(n, ticket, stored); });
+                break;
+            }
+            const bool stored = m_recordStore->StoreRecord(a.bytes, n);
+            if (stored) {
+                m_reported[n] = Reported::Stored;
+                recordWasStored(n);
+            }
+            p.storeOutcome(ticket, stored, now(), actions);
+            break;
+        }
+        case Action::Sync: {
+            const bool synced = m_recordStore->SyncTarget(n);
+            m_reported[n] = synced ? Reported::Synced : Reported::Nothing;
+            p.syncOutcome(synced, now(), actions);
+            break;
+        }
+        case Action::BeginTransfer:
+            m_recordStore->BeginTransfer(n);
+            break;
+        case Action::EndOfData:
+            if (m_settings.DBMS[n].Policy == QLatin1String("NewFile"))
+                m_recordStore->EndTransfer(n);
+            break;
+        case Action::Log:
+            applyLog(n, a);
+            break;
+        case Action::StartLookup:
+            m_lookup[n]->close();
+            m_articles->Reset(n);
+            break;
+        case Action::ReadLookupLine: {
+            const QByteArray line = nextLookupLine(n);
+            p.lookupLine(line, p.state().LookupAtEnd, now(), actions);
+            break;
+        }
+        case Action::EndLookup:
+            endLookup(n, a.number != 0);
+            break;
+        case Action::CloseLookup:
+            m_lookup[n]->close();
+            break;
+        case Action::EndRequest:
+            if (!a.text.isEmpty())
+                writeExchange(m_requestKey, a.text);
+            m_requestKey.clear();
+            m_exchangeActive = false;
+            break;
+        case Action::WriteExchange:
+            writeExchange(QStringLiteral("ID(%1)").arg(n), a.text);
+            break;
+        case Action::ReplyTimedOut:
+            HandleReplyTimeout(n);
+            break;
+        case Action::OverwriteAllowed:
+            m_recordStore->OverwriteAllowed = a.number != 0;
+            break;
+        }
     }
 }
 
-// The end of a dropped line: logged, and refused like a bad record.
-void Collector::refuseOverlongLine(int n)
+void Collector::takeLines(int n)
 {
-    m_state[n].Overlong = false;
-    PLog(QStringLiteral("IN   <- line longer than %1 characters dropped").arg(kMaxLine), n);
-    if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
-        sendToChannel(n, NAK);
-        logAnswer(n, NAK);
+    ChannelProtocol &p = m_protocol[n];
+    ChannelProtocol::Actions actions;
+    while (channelOpen(n)) {
+        actions.clear();
+        if (!p.next(now(), actions))
+            break;
+        LogBatch batch(*this);
+        apply(n, actions);
     }
 }
 
@@ -222,35 +250,25 @@ void Collector::SerialOnComm(int n)
         return;
     }
     m_serialBusy = true;
-    ChannelState &s = m_state[n];
-    const bool modem = m_settings.Com[n].ConnType.trimmed() == QLatin1String("Modem");
-    while (port->PortOpen() && port->InBufferCount() >= 1 && !answerLater(n)) {
-        if (modem && s.ModemSetup) {
+    configure(n);
+    ChannelProtocol &p = m_protocol[n];
+    p.setOpen(true);
+    const bool modem = p.config().link == ChannelProtocol::Link::Modem;
+    // A record waiting for its answer holds the rest in the port.
+    while (port->PortOpen() && port->InBufferCount() >= 1 && !p.awaitingStore()) {
+        if (modem && p.state().ModemSetup) {
             // The running modem command reads the replies itself.
             resetTimerTimeout(n);
             break;
         }
         if (port->CommEvent() != SerialPort::comEvReceive)
             break;
-        restartStepIfExchange(n);
-        port->setInputLen(1);
+        port->setInputLen(0);
         const QByteArray in = port->Input();
         if (in.isEmpty())
             break;
-        const char c = in.at(0);
-        if (c == kLF)
-            continue;
-        // A modem channel's lines end with CR only; elsewhere a lone ACK or
-        // NAK is a complete line.
-        if (c == kCR || (!modem && (c == kAck || c == kNak))) {
-            QByteArray line = s.LineBuffer;
-            if (c != kCR)
-                line += c;
-            s.LineBuffer.clear();
-            handleSerialLine(n, line, modem);
-            continue;
-        }
-        appendToLine(s, c);
+        p.receive(in, now());
+        takeLines(n);
     }
     m_serialBusy = false;
     scheduleSerialRescan();
@@ -262,180 +280,72 @@ void Collector::scheduleSerialRescan()
 {
     if (m_rescanQueued)
         return;
-    bool pending = false;
+    auto pending = [this](int k) {
+        return m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_protocol[k].state().ModemSetup
+               && !m_protocol[k].awaitingStore();
+    };
+    bool any = false;
     for (int k = 1; k <= kChannels; ++k)
-        if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup && !answerLater(k))
-            pending = true;
-    if (!pending)
+        any = any || pending(k);
+    if (!any)
         return;
     m_rescanQueued = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(0, this, [this, pending] {
         m_rescanQueued = false;
         for (int k = 1; k <= kChannels; ++k)
-            if (m_serial[k]->PortOpen() && m_serial[k]->InBufferCount() > 0 && !m_state[k].ModemSetup
-                && !answerLater(k))
+            if (pending(k))
                 SerialOnComm(k);
     });
-}
-
-void Collector::handleSerialLine(int n, QByteArray line, bool modem)
-{
-    LogBatch batch(*this);
-    ChannelState &s = m_state[n];
-    if (s.Overlong) {
-        refuseOverlongLine(n);
-        return;
-    }
-    logIncoming(n, line);
-    QByteArray answer;
-    if (modem) {
-        if (line.size() < 3)
-            return;
-        if (line.trimmed().startsWith("CONNECT")) {
-            s.ModemConnected = true;
-            return;
-        }
-        LineDispatcher(line, answer, n);
-    } else {
-        // A lone NAK from the terminal is taken as ACK on serial channels,
-        // except for a look-up line, which it refuses: that line is sent
-        // again rather than skipped.
-        if (line == NAK && !s.SendingFile)
-            line = ACK;
-        LineDispatcher(line, answer, n);
-    }
-    if (answer != "NOP") {
-        const QByteArray tag = answer.mid(3, 5);
-        if (tag == "FILE1")
-            m_recordStore->OverwriteAllowed = false;
-        else if (tag == "FILE5")
-            m_recordStore->OverwriteAllowed = true;
-        logAnswer(n, answer);
-        batch.beforeAnswer();
-        if (!answer.isEmpty())
-            m_serial[n]->Output(answer);
-    }
-    afterAnswer(n, answer);
 }
 
 void Collector::SocketDataArrival(int n)
 {
     Socket *socket = m_socket[n];
-    ChannelState &s = m_state[n];
-    if (s.Connecting) {
+    ChannelProtocol &p = m_protocol[n];
+    if (p.state().Connecting) {
         socket->GetData();
         return;
     }
     if (socket->State() != Socket::sckConnected)
         return;
     // Read once the record waiting for its answer has it.
-    if (answerLater(n))
+    if (p.awaitingStore())
         return;
-    const QByteArray peek = socket->PeekData();
-    if (peek.isEmpty())
+    const QByteArray data = socket->GetData();
+    if (data.isEmpty())
         return;
-    restartStepIfExchange(n);
-    // A network adapter greets with "Connection OK!" + CR (possibly behind
-    // two characters): it is not a line of the terminal.
-    if (peek.size() >= 14) {
-        if (peek.startsWith(kGreeting)) {
-            socket->GetData(15);
-            s.LineBuffer.clear();
-        } else if (peek.mid(2, 14) == kGreeting) {
-            socket->GetData(18);
-            s.LineBuffer.clear();
-        }
-    }
-    takeTcpBytes(n, socket->GetData());
+    configure(n);
+    p.setOpen(true);
+    p.receive(data, now());
+    takeLines(n);
 }
 
-void Collector::takeTcpBytes(int n, const QByteArray &data)
+void Collector::answerStored(int n, quint64 ticket, bool stored)
 {
-    Socket *socket = m_socket[n];
-    ChannelState &s = m_state[n];
-    // Every CR-ended line of the arrival on its own.
-    int from = 0;
-    while (from < data.size()) {
-        const int cr = data.indexOf(kCR, from);
-        const int end = cr < 0 ? data.size() : cr;
-        appendToLine(s, QByteArrayView(data).sliced(from, end - from));
-        if (cr < 0)
-            break;
-        from = cr + 1;
-        QByteArray line = s.LineBuffer;
-        s.LineBuffer.clear();
-        if (s.Overlong) {
-            refuseOverlongLine(n);
-            continue;
-        }
-        if (line.isEmpty())
-            continue; // a CR alone does not complete a line
-        handleTcpLine(n, line);
-        if (socket->State() != Socket::sckConnected)
-            break;
-        if (answerLater(n)) {
-            m_later[n].held = data.mid(from);
-            break;
-        }
-    }
-}
-
-void Collector::handleTcpLine(int n, QByteArray line)
-{
-    LogBatch batch(*this);
-    logIncoming(n, line);
-    QByteArray answer;
-    LineDispatcher(line, answer, n);
-    if (answer != "NOP") {
-        logAnswer(n, answer);
-        batch.beforeAnswer();
-        if (!answer.isEmpty())
-            m_socket[n]->SendData(answer);
-    }
-    afterAnswer(n, answer);
-}
-
-void Collector::LineDispatcher(QByteArray &line, QByteArray &answer, int n)
-{
-    ChannelState &s = m_state[n];
-    if (line == "BOF")
-        m_recordStore->BeginTransfer(n);
-    if (line.size() > 7 && line.startsWith("GETFILE"))
-        s.SendingFile = true;
-    if (s.SendingFile) {
-        lookupFileStep(line, answer, n);
+    if (stored)
+        recordWasStored(n);
+    ChannelProtocol &p = m_protocol[n];
+    // The channel was closed or its connection replaced meanwhile: the
+    // terminal sends the record again, and gets its answer then.
+    if (!p.awaitingStore() || p.awaitedTicket() != ticket)
         return;
-    }
-    if (m_settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK")) {
-        if (line == "BOF") {
-            answer = ACK;
-        } else if (line == "EOF") {
-            // What was acknowledged before reaches stable storage before the
-            // terminal hears that the transfer is complete; when it cannot,
-            // the terminal hears NAK and keeps its data.
-            answer = m_recordStore->SyncTarget(n) ? ACK : NAK;
-        } else if (line == ACK) {
-            acknowledgementStep(answer, n);
-        } else if (line == NAK && s.Exchange) {
-            refusalStep(answer, n);
-        } else if (!CheckRecord(line)) {
-            answer = NAK;
-        } else {
-            answer = storeRecord(line, n); // empty: answered when the row is committed
-            if (answer == ACK)
-                m_recordAcked = true;
-        }
-    } else {
-        answer = "NOP";
-        if (line == "EOF")
-            m_recordStore->SyncTarget(n);
-        if (line != "BOF" && line != "EOF" && line != ACK && line != NAK) {
-            if (storeRecord(line, n) == ACK) // a later answer is logged when it comes
-                PLog(QStringLiteral("IN   <-") + latin1(line), n);
-        }
-    }
-    if (s.Exchange && line == "EOF" && answer != NAK)
-        endOfDataStep(answer, n);
+    m_reported[n] = stored ? Reported::Stored : Reported::Nothing;
+    ChannelProtocol::Actions actions;
+    p.storeOutcome(ticket, stored, now(), actions);
+    apply(n, actions);
+    // What arrived behind the record, then what waits in the transport.
+    takeLines(n);
+    if (p.awaitingStore())
+        return;
+    if (m_socket[n]->State() == Socket::sckConnected)
+        SocketDataArrival(n);
+    else if (m_serial[n]->PortOpen() && m_serial[n]->InBufferCount() > 0)
+        SerialOnComm(n);
+}
+
+void Collector::dropLaterAnswer(int n)
+{
+    m_protocol[n].dropOutcome();
 }
 
 } // namespace vx

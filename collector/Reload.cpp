@@ -28,7 +28,7 @@ void Collector::ReloadSettings()
         if (m_socket[n]->State() != Socket::sckClosed)
             m_socket[n]->Close();
         m_lookup[n]->close();
-        m_state[n] = ChannelState();
+        m_protocol[n].reset();
     }
     LoadSettingsAndOpen();
 }

@@ -16,7 +16,7 @@ void Collector::TimerStep_Timer()
     const QString root = m_settings.Misc.ChiavePC;
     const QString path = m_settings.Misc.PercorsoChiave;
     for (int n = 1; n <= kChannels; ++n) {
-        ChannelState &s = m_state[n];
+        ChannelProtocol &p = m_protocol[n];
         const QString key = QStringLiteral("ID(%1)").arg(n);
         const QString v = RegistryExchange::ReadRegistryValue(root, path, key, QStringLiteral("0"));
         if (v == QLatin1String("1")) {
@@ -29,12 +29,7 @@ void Collector::TimerStep_Timer()
                 if (m_requestKey.isEmpty()) {
                     m_requestKey = key;
                     m_exchangeActive = true;
-                    s.Requested = true;
-                    // The request goes out one step period from now.
-                    s.StepStart = now();
-                    s.StepActive = true;
-                    s.Exchange = true;
-                    s.StepInterval = 2000;
+                    p.requestAccepted(now());
                 }
             } else {
                 if (panel.contains(QLatin1String("NONE")))
@@ -52,36 +47,23 @@ void Collector::TimerStep_Timer()
             endRequest(n, QString(), QString());
         }
 
-        const qint64 t = now();
-        // A record waiting for its answer is activity: the step period
-        // starts again after that answer.
-        if (s.StepActive && s.StepStart + s.StepInterval <= t && !answerLater(n)) {
-            if (s.Requested)
-                writeExchange(key, QStringLiteral("2"));
-            timerComAuto_Timer(n);
-        }
-        if (s.AckWait && !s.TimeoutBoxOpen && s.AckStart + s.AckTimeout <= now())
-            HandleReplyTimeout(n);
+        configure(n);
+        p.setOpen(channelOpen(n));
+        ChannelProtocol::Actions actions;
+        p.tick(now(), actions);
+        apply(n, actions);
     }
 }
 
 void Collector::resetTimerTimeout(int n)
 {
-    ChannelState &s = m_state[n];
-    const QString type = m_settings.Com[n].ConnType.trimmed();
-    if (type == QLatin1String("TCP"))
-        s.AckTimeout = 10000;
-    else if (type == QLatin1String("Modem"))
-        s.AckTimeout = 5000;
-    else if (type == QLatin1String("InfraRed") || type == QLatin1String("IRCradle"))
-        s.AckTimeout = 30000;
-    s.AckWait = true;
-    s.AckStart = now();
+    configure(n);
+    m_protocol[n].armReplyTimeout(now());
 }
 
 void Collector::HandleReplyTimeout(int n)
 {
-    ChannelState &s = m_state[n];
+    ChannelState &s = m_protocol[n].state();
     const QString type = m_settings.Com[n].ConnType.trimmed();
     const QString m = QStringLiteral(" %1").arg(n);
     QString text;
@@ -96,51 +78,21 @@ void Collector::HandleReplyTimeout(int n)
     s.TimeoutBoxOpen = true;
     m_messenger.message(text, MsgIcon::None, MsgButtons::Ok, QStringLiteral("Vendrix"));
     s.TimeoutBoxOpen = false;
-    s.TimedOut = true;
-    s.AckWait = false;
-    s.SendingFile = false;
     if (type == QLatin1String("Modem"))
         s.ModemTimedOut = true;
-    endRequest(
-        n, QStringLiteral("6"),
-        QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested collection ends.")
-            .arg(n));
 }
 
 void Collector::endRequest(int n, const QString &code, const QString &why)
 {
-    ChannelState &s = m_state[n];
-    if (!s.Requested)
-        return;
-    if (!why.isEmpty())
-        PLog(why, n);
-    if (!code.isEmpty())
-        writeExchange(m_requestKey, code);
-    m_requestKey.clear();
-    m_exchangeActive = false;
-    s.Requested = false;
-    s.StepActive = false;
-    s.Exchange = false;
-    s.FileNo = 1;
-    s.AckWait = false;
-    resumeAutomatic(n);
-}
-
-// A channel with automatic collection goes on collecting at its period.
-void Collector::resumeAutomatic(int n)
-{
-    const ChannelSettings &c = m_settings.Com[n];
-    ChannelState &s = m_state[n];
-    if (!AutoCollectionOn(c) || !channelOpen(n))
-        return;
-    s.StepInterval = AutoPeriodMs(c);
-    s.StepActive = true;
-    s.StepStart = now();
+    ChannelProtocol::Actions actions;
+    m_protocol[n].setOpen(channelOpen(n));
+    m_protocol[n].endRequest(code, why, now(), actions);
+    apply(n, actions);
 }
 
 bool Collector::SendModemCommand(int n, const QString &command)
 {
-    ChannelState &s = m_state[n];
+    ChannelState &s = m_protocol[n].state();
     SerialPort *port = m_serial[n];
     s.ModemTimedOut = false;
     s.TimedOut = false;

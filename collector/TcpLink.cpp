@@ -102,13 +102,13 @@ void Collector::stopTcp(int n)
         if (m_socket[n]->State() != Socket::sckClosed)
             m_socket[n]->Close();
         l.attempting = false;
-        m_state[n].Connecting = false;
+        m_protocol[n].state().Connecting = false;
     }
 }
 
 void Collector::connectTcp(int n)
 {
-    ChannelState &s = m_state[n];
+    ChannelState &s = m_protocol[n].state();
     Socket *socket = m_socket[n];
     stopTcp(n);
     QString host;
@@ -179,7 +179,7 @@ void Collector::startTcpBackground(int n, bool opening)
     l.phase = TcpPhase::Background;
     l.opening = opening;
     l.windowStart = now();
-    m_state[n].Connecting = true;
+    m_protocol[n].state().Connecting = true;
     if (opening) {
         tcpAttempt(n);
         return;
@@ -269,15 +269,13 @@ void Collector::tcpFailed(int n, const QString &cause)
 void Collector::tcpConnected(int n)
 {
     TcpLink &l = m_tcp[n];
-    ChannelState &s = m_state[n];
+    ChannelState &s = m_protocol[n].state();
     m_tcpRetry[n]->stop();
     const bool again = l.lost;
     const bool background = l.phase == TcpPhase::Background;
     l.phase = TcpPhase::Up;
     l.opening = false;
     s.Connecting = false;
-    s.AckWait = false;
-    s.TimedOut = false;
     const QString after = l.failure.isEmpty()
                               ? QString()
                               : QStringLiteral(" after %1 failed attempts (%2)").arg(l.failuresInSpell).arg(l.failure);
@@ -289,7 +287,8 @@ void Collector::tcpConnected(int n)
     else if (background)
         PLog(QStringLiteral("Channel %1: connected to %2%3.").arg(n).arg(l.address, after), n);
     setStatusPanel(n, QStringLiteral("TCP Ready"));
-    resumeAutomatic(n);
+    configure(n);
+    m_protocol[n].connected(now());
     if (!m_socket[n]->PeekData().isEmpty())
         SocketDataArrival(n);
 }
@@ -299,7 +298,6 @@ void Collector::tcpConnected(int n)
 void Collector::tcpLost(int n)
 {
     TcpLink &l = m_tcp[n];
-    ChannelState &s = m_state[n];
     const bool error = m_socket[n]->State() == Socket::sckError;
     l.phase = TcpPhase::Background;
     l.opening = false;
@@ -314,20 +312,11 @@ void Collector::tcpLost(int n)
     // A terminal that hung up is being connected again; an error stays
     // shown until the connection is back.
     setStatusPanel(n, error ? QStringLiteral(" Error/n.d.") : QStringLiteral("TCP Connecting"));
-    // What was acknowledged so far reaches stable storage.
-    m_recordStore->SyncTarget(n);
-    endRequest(n, QStringLiteral("6"),
-               QStringLiteral("Channel %1: the requested collection ends: the connection was lost.").arg(n));
-    s.LineBuffer.clear();
-    s.Overlong = false;
-    s.SendingFile = false;
-    s.FileEnd = false;
-    s.AckWait = false;
-    s.Exchange = false;
-    s.LastCommand.clear();
-    s.StepActive = false;
-    s.Connecting = true;
-    m_lookup[n]->close();
+    // What was stored so far reaches stable storage, and what ran ends.
+    ChannelProtocol::Actions actions;
+    m_protocol[n].connectionLost(now(), actions);
+    apply(n, actions);
+    m_protocol[n].state().Connecting = true;
     m_tcpRetry[n]->start(kRetryMs);
 }
 

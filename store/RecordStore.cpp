@@ -324,14 +324,6 @@ struct RecordStore::Impl : TargetHost {
             s.SepCode = ctx.store.read(section, QStringLiteral("SepCode"), QStringLiteral("None"));
         }
     }
-
-    QByteArray WithoutCheck(const QByteArray &record, int n) const
-    {
-        QByteArray rec = record;
-        if (ctx.settings.Com[n].ConnProtocol == QLatin1String("ACK/NAK"))
-            rec.chop(2);
-        return rec;
-    }
 };
 
 RecordStore::RecordStore(Context context) : d(std::make_unique<Impl>(std::move(context))) {}
@@ -349,12 +341,11 @@ bool RecordStore::StoreRecord(const QByteArray &record, int n)
         return t.Store(record); // refused: its answers come through StoreRecordLater
     Impl::Channel &c = d->ch[n];
     c.rowMade = false;
-    const QByteArray rec = d->WithoutCheck(record, n);
-    const bool ok = StoreRecordAs(rec, n);
+    const bool ok = StoreRecordAs(record, n);
     if (ok) {
         d->Stored(n);
         if (!c.rowMade) {
-            c.lastRecord = rec;
+            c.lastRecord = record;
             c.recordPending = true;
         }
     }
@@ -436,7 +427,7 @@ void RecordStore::StoreRecordLater(const QByteArray &record, int n, std::functio
     }
     FirstRecord[n] = false;
     // The split and the limits of the other database kinds.
-    const TargetRow &row = d->SplitRow(n, d->WithoutCheck(record, n));
+    const TargetRow &row = d->SplitRow(n, record);
     d->Target(n).StoreLater(row, std::move(done));
 }
 

@@ -46,6 +46,9 @@ public:
     explicit RecordStore(Context context);
     ~RecordStore();
 
+    // Stores a record on channel n's target: the record as it is to be
+    // stored, its check characters (on an "ACK/NAK" channel) already removed
+    // by the reception.
     bool StoreRecord(const QByteArray &record, int n);
     // True when channel n's target answers later (a database server,
     // written off the caller's thread): its records go through

@@ -30,11 +30,6 @@ const QString kCannotCreate =
 const QString kErpMissing =
     QStringLiteral("WARNING, database ZUCCHETTI does not exist.\r\nCreate database and re-run program!");
 
-// A record as a terminal sends it on an "ACK/NAK" channel.
-QByteArray Checked(const QByteArray &record)
-{
-    return record + XorChecksum(record);
-}
 
 class FakeExchange : public ExchangeFiles {
 public:
@@ -90,7 +85,7 @@ protected:
     {
         store->BeginTransfer(n);
         for (const QByteArray &r : records)
-            EXPECT_TRUE(store->StoreRecord(Checked(r), n)) << r.constData();
+            EXPECT_TRUE(store->StoreRecord(r, n)) << r.constData();
         if (requested)
             store->EndTransfer(n);
     }
@@ -116,9 +111,8 @@ TEST_F(RecordStoreTest, TextKindsWriteOneLinePerRecord)
 {
     Target("TXT (*.txt)", home.file("data/a.txt"));
     RecordStore &s = Store();
-    EXPECT_TRUE(s.StoreRecord("ABC12", 1)); // check characters dropped
-    settings.Com[1].ConnProtocol = "None";
-    EXPECT_TRUE(s.StoreRecord("ABC12", 1));    // kept
+    EXPECT_TRUE(s.StoreRecord("ABC", 1));
+    EXPECT_TRUE(s.StoreRecord("ABC12", 1));    // as handed over: check characters are the reception's
     EXPECT_TRUE(s.StoreRecord("caff\xe8", 1)); // single-byte text unchanged
     EXPECT_EQ(readFile(Name()), QByteArray("ABC\r\nABC12\r\ncaff\xe8\r\n"));
 
@@ -157,31 +151,31 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
             ::close(fd);
         return free;
     };
-    ASSERT_TRUE(s.StoreRecord(Checked("one"), 1));
-    ASSERT_TRUE(s.StoreRecord(Checked("two"), 1));
+    ASSERT_TRUE(s.StoreRecord("one", 1));
+    ASSERT_TRUE(s.StoreRecord("two", 1));
     EXPECT_FALSE(lockable());
     // Moved away: the next record makes the file again; removed: the same.
     ASSERT_TRUE(QFile::rename(path, old));
-    ASSERT_TRUE(s.StoreRecord(Checked("three"), 1));
+    ASSERT_TRUE(s.StoreRecord("three", 1));
     EXPECT_EQ(readFile(old), QByteArray("one\r\ntwo\r\n"));
     ASSERT_TRUE(QFile::remove(path));
-    ASSERT_TRUE(s.StoreRecord(Checked("four"), 1));
+    ASSERT_TRUE(s.StoreRecord("four", 1));
     // Two channels on one file take turns without losing a line.
-    ASSERT_TRUE(s.StoreRecord(Checked("five"), 2));
-    ASSERT_TRUE(s.StoreRecord(Checked("six"), 1));
+    ASSERT_TRUE(s.StoreRecord("five", 2));
+    ASSERT_TRUE(s.StoreRecord("six", 1));
     EXPECT_EQ(readFile(path), QByteArray("four\r\nfive\r\nsix\r\n"));
     // A FIFO put in its place is refused and left alone.
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    EXPECT_FALSE(s.StoreRecord(Checked("seven"), 1));
+    EXPECT_FALSE(s.StoreRecord("seven", 1));
     EXPECT_TRUE(QFileInfo(path).exists() && !QFileInfo(path).isFile());
     ASSERT_TRUE(QFile::remove(path));
     // Let go once the channel is quiet, and at once at the end of a transfer.
-    ASSERT_TRUE(s.StoreRecord(Checked("eight"), 1)); // made afresh
-    ASSERT_TRUE(s.StoreRecord(Checked("nine"), 1));
+    ASSERT_TRUE(s.StoreRecord("eight", 1)); // made afresh
+    ASSERT_TRUE(s.StoreRecord("nine", 1));
     EXPECT_FALSE(lockable());
     EXPECT_TRUE(test::waitUntil(lockable, 2000));
-    ASSERT_TRUE(s.StoreRecord(Checked("ten"), 1));
+    ASSERT_TRUE(s.StoreRecord("ten", 1));
     EXPECT_FALSE(lockable());
     s.EndTransfer(1);
     EXPECT_TRUE(lockable());
@@ -190,16 +184,16 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
     // Another file renamed over the path, then the folder itself renamed and
     // made again, each while the file is held: the next record goes to the
     // file the path names now.
-    ASSERT_TRUE(s.StoreRecord(Checked("eleven"), 1));
-    ASSERT_TRUE(s.StoreRecord(Checked("twelve"), 1));
+    ASSERT_TRUE(s.StoreRecord("eleven", 1));
+    ASSERT_TRUE(s.StoreRecord("twelve", 1));
     writeFile(old, "other\r\n");
     ASSERT_EQ(::rename(QFile::encodeName(old).constData(), QFile::encodeName(path).constData()), 0);
-    ASSERT_TRUE(s.StoreRecord(Checked("thirteen"), 1));
-    ASSERT_TRUE(s.StoreRecord(Checked("fourteen"), 1));
+    ASSERT_TRUE(s.StoreRecord("thirteen", 1));
+    ASSERT_TRUE(s.StoreRecord("fourteen", 1));
     EXPECT_EQ(readFile(path), QByteArray("other\r\nthirteen\r\nfourteen\r\n"));
     ASSERT_TRUE(QDir(home.path()).rename("data", "data-old"));
     ASSERT_TRUE(QDir(home.path()).mkdir("data"));
-    ASSERT_TRUE(s.StoreRecord(Checked("fifteen"), 1));
+    ASSERT_TRUE(s.StoreRecord("fifteen", 1));
     EXPECT_EQ(readFile(path), QByteArray("fifteen\r\n"));
     EXPECT_EQ(readFile(home.file("data-old/held.txt")), QByteArray("other\r\nthirteen\r\nfourteen\r\n"));
 }
@@ -249,12 +243,12 @@ TEST_P(DatabaseKindTest, RowsRoundTripWithSplitAndCutRules)
     Target(GetParam().type, home.file(QStringLiteral("data/") + GetParam().file), "Append", ";");
     RecordStore &s = Store();
 
-    EXPECT_TRUE(s.StoreRecord(Checked("1;22;;4"), 1));
+    EXPECT_TRUE(s.StoreRecord("1;22;;4", 1));
     const QByteArray longRecord = "K;" + QByteArray(60, 'y') + ";" + QByteArray(237, 'z'); // 300 characters
-    EXPECT_TRUE(s.StoreRecord(Checked(longRecord), 1));
-    EXPECT_TRUE(s.StoreRecord(Checked("caff\xe8;\xe8"), 1));
+    EXPECT_TRUE(s.StoreRecord(longRecord, 1));
+    EXPECT_TRUE(s.StoreRecord("caff\xe8;\xe8", 1));
     settings.DBMS[1].SepCode = "Space"; // never splits
-    EXPECT_TRUE(s.StoreRecord(Checked("a b;c " + QByteArray(60, 'w')), 1));
+    EXPECT_TRUE(s.StoreRecord("a b;c " + QByteArray(60, 'w'), 1));
 
     const auto rows = Rows(Name());
     ASSERT_EQ(rows.size(), 4);
@@ -325,7 +319,7 @@ TEST_F(RecordStoreTest, DbaseTableIsTheExactFileNamed)
     Target("Dbase III (*.dbf)", home.file("data/ORDERS.tab"));
     writeFile(home.file("data/ORDERS.cpg"), "keep");
     RecordStore &s = Store();
-    EXPECT_TRUE(s.StoreRecord(Checked("row"), 1));
+    EXPECT_TRUE(s.StoreRecord("row", 1));
     EXPECT_EQ(QDir(home.file("data")).entryList(QDir::Files), (QStringList{"ORDERS.cpg", "ORDERS.tab"}));
     EXPECT_EQ(readFile(home.file("data/ORDERS.cpg")), "keep");
     QFile::copy(Name(), home.file("copy.dbf"));
@@ -338,7 +332,7 @@ TEST_F(RecordStoreTest, DbaseTableIsTheExactFileNamed)
     const QString previous = QDir::currentPath();
     QDir::setCurrent(cwd.path());
     Target("Dbase IV (*.dbf)", "Loose.dbf");
-    EXPECT_FALSE(s.StoreRecord(Checked("row"), 1));
+    EXPECT_FALSE(s.StoreRecord("row", 1));
     EXPECT_EQ(s.Binding(1).Connect, "dBASE IV");
     EXPECT_TRUE(s.Binding(1).RecordSource.isEmpty());
     EXPECT_TRUE(logLines.join('\n').contains("no table is bound")) << qPrintable(logLines.join('\n'));
@@ -385,8 +379,8 @@ TEST_F(RecordStoreTest, OverWriteRecreatesOnlyAtTheFirstRecordOfTheRun)
     EXPECT_TRUE(store->FirstRecord[1]);
     EXPECT_EQ(readFile(Name()), QByteArray("r4\r\nr5\r\n"));
     settings.Com[1].Port = "Com1";
-    EXPECT_TRUE(store->StoreRecord(Checked("r6"), 1));
-    EXPECT_TRUE(store->StoreRecord(Checked("r7"), 1));
+    EXPECT_TRUE(store->StoreRecord("r6", 1));
+    EXPECT_TRUE(store->StoreRecord("r7", 1));
     EXPECT_FALSE(store->FirstRecord[1]);
     EXPECT_EQ(readFile(Name()), QByteArray("r6\r\nr7\r\n"));
 }
@@ -421,7 +415,7 @@ TEST_F(RecordStoreTest, NewFileRereadsTheTargetsAtTheFirstRecord)
     Store();
     // Another program changed the stored target since start-up.
     ini.write(DbmsSection(1), "Name", home.file("data/second.mdb"));
-    EXPECT_TRUE(store->StoreRecord(Checked("r1"), 1));
+    EXPECT_TRUE(store->StoreRecord("r1", 1));
     EXPECT_EQ(Name(), home.file("data/second.mdb"));
     EXPECT_FALSE(QFile::exists(home.file("data/first.mdb")));
     store->EndTransfer(1);
@@ -446,14 +440,14 @@ TEST_F(RecordStoreTest, CreaDBTouchesNothingOnAnUnusedSerialChannel)
     EXPECT_FALSE(s.CreaDB(2));
     EXPECT_EQ(readFile(Name(2)), "not a table");
     QFile::remove(Name(2));
-    EXPECT_FALSE(s.StoreRecord(Checked("r"), 2));
+    EXPECT_FALSE(s.StoreRecord("r", 2));
     EXPECT_FALSE(QFile::exists(Name(2)));
 
     // A TCP channel is in use whatever its port says.
     settings.Com[2].ConnType = "TCP";
     EXPECT_TRUE(s.CreaDB(2));
     EXPECT_EQ(readFile(Name(2)), readFile(test::programDir() + "/db5.dbf"));
-    EXPECT_TRUE(s.StoreRecord(Checked("r"), 2));
+    EXPECT_TRUE(s.StoreRecord("r", 2));
     EXPECT_EQ(test::DbaseRows(Name(2)).size(), 1);
     EXPECT_TRUE(messenger.shown.empty());
 }
@@ -464,7 +458,7 @@ TEST_F(RecordStoreTest, FailuresShowTheirMessageAndReportFalse)
     // Target that cannot be opened for appending when it is recreated.
     Target("TXT (*.txt)", home.file("missing/folder/a.txt"), "OverWrite");
     EXPECT_FALSE(s.CreaDB(1));
-    EXPECT_FALSE(s.StoreRecord(Checked("r"), 1));
+    EXPECT_FALSE(s.StoreRecord("r", 1));
     ASSERT_EQ(messenger.shown.size(), 2u);
     EXPECT_EQ(messenger.shown[0].text,
               "Warning, selected download file (index =  1) not available. Choose another one.");
@@ -498,7 +492,7 @@ TEST_F(RecordStoreTest, FailuresShowTheirMessageAndReportFalse)
     EXPECT_TRUE(test::SqliteRows(Name()).isEmpty());
     // Something that is not a database is refused, not reported as stored.
     writeFile(Name(), "plain text");
-    EXPECT_FALSE(bare.StoreRecord(Checked("r"), 1));
+    EXPECT_FALSE(bare.StoreRecord("r", 1));
     EXPECT_EQ(readFile(Name()), "plain text");
 }
 
@@ -515,7 +509,7 @@ TEST_F(RecordStoreTest, TargetThatCannotBeAppendedToAtWriteTime)
         GTEST_SKIP() << "no file here that is readable but refuses appending";
     Target("TXT (*.txt)", name);
     RecordStore &s = Store();
-    EXPECT_FALSE(s.StoreRecord(Checked("r"), 1));
+    EXPECT_FALSE(s.StoreRecord("r", 1));
     EXPECT_EQ(messenger.texts(), QStringList{kNotAvailable});
     EXPECT_EQ(messenger.shown[0].icon, MsgIcon::Critical);
     EXPECT_TRUE(s.FirstRecord[1]);
@@ -534,7 +528,7 @@ TEST_F(RecordStoreTest, ErpTargetIsNeverRecreatedAndNeedsItsBridge)
     // No bridge: the record is refused with a log line.
     writeFile(Name(), "erp");
     messenger.clear();
-    EXPECT_FALSE(s.StoreRecord(Checked("r1"), 1));
+    EXPECT_FALSE(s.StoreRecord("r1", 1));
     EXPECT_TRUE(logLines.join('\n').contains("no ERP bridge")) << qPrintable(logLines.join('\n'));
 
     // With a bridge: the record without its check characters; never
@@ -543,9 +537,9 @@ TEST_F(RecordStoreTest, ErpTargetIsNeverRecreatedAndNeedsItsBridge)
     RecordStore &bridged = Store();
     clock.setTimeOfDay(QTime(10, 0, 0));
     bridged.BeginTransfer(1);
-    EXPECT_TRUE(bridged.StoreRecord(Checked("ABC"), 1));
+    EXPECT_TRUE(bridged.StoreRecord("ABC", 1));
     erp.accept = false;
-    EXPECT_FALSE(bridged.StoreRecord(Checked("DEF"), 1));
+    EXPECT_FALSE(bridged.StoreRecord("DEF", 1));
     bridged.EndTransfer(1);
     EXPECT_EQ(erp.calls, (QStringList{"ABC|" + Name() + "|1", "DEF|" + Name() + "|1"}));
     EXPECT_EQ(readFile(Name()), "erp");
@@ -567,13 +561,13 @@ TEST_F(RecordStoreTest, SyncTargetSyncsWhatTheChannelWrote)
     EXPECT_TRUE(s.SyncTarget(2));
 
     // It syncs the very file written: one that vanished is reported.
-    EXPECT_TRUE(s.StoreRecord(Checked("r3"), 2));
+    EXPECT_TRUE(s.StoreRecord("r3", 2));
     QFile::remove(Name(2));
     EXPECT_FALSE(s.SyncTarget(2));
     EXPECT_TRUE(logLines.join('\n').contains("Cannot sync")) << qPrintable(logLines.join('\n'));
 
     // EndTransfer syncs before it moves the file: nothing is left pending.
-    EXPECT_TRUE(s.StoreRecord(Checked("r4"), 1));
+    EXPECT_TRUE(s.StoreRecord("r4", 1));
     s.EndTransfer(1);
     EXPECT_FALSE(QFile::exists(Name()));
     EXPECT_TRUE(s.SyncTarget(1));
