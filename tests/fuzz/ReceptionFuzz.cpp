@@ -1,68 +1,47 @@
-// The reception path on arbitrary bytes: characters in, answers and stored
-// records out, over an in-memory serial port (the bytes arrive in chunks and
-// are read one character at a time) or an in-memory TCP socket (the chunks
-// are the arrivals), on an "ACK/NAK" or a "None" channel, with a text target
-// in a temporary home. No message box may block: messages are scripted.
+// The channel protocol on arbitrary bytes: characters in (in chunks, as a
+// serial port or a TCP socket delivers them), actions out, on an "ACK/NAK"
+// or a "None" channel. This file plays the driver: it stores records in
+// memory (refusing those that start with '#', as a full disk would), syncs,
+// and reads look-up lines from a fixed file.
 //
 // Input: one byte of flags, then the bytes the terminal sends.
 //   bit 0    protocol: 0 "ACK/NAK", 1 "None"
-//   bit 1    transport: 0 serial, 1 TCP
+//   bit 1    link: 0 serial, 1 TCP
 //   bits 2-4 chunk size (1, 2, 3, 7, 16, 64, 1024 bytes, or all at once)
 //   bit 5    the bytes are preceded by 64 KiB + 16 characters without a line
 //            end (an overlong line)
 //   bit 6    the channel is in a collector-driven exchange ("GETDATA1" sent)
-//   bit 7    look-up file 1 exists (so "GETFILE1" sends three lines)
+//            and the step timer ticks between the chunks
+//   bit 7    the look-up file has three lines (else none)
 //
-// Besides never crashing, hanging or leaking, the answers and the stored
-// records must be what a reference model of the framing predicts: lines end
-// at CR (and, on serial, at a lone ACK or NAK; LF is dropped), a line longer
-// than 64 KiB is dropped and refused, "Connection OK!" at the start of a TCP
-// arrival is removed, several lines in one arrival are separate records.
-// The model covers the plain reception; inputs that start a look-up file or
-// run an exchange are checked for robustness only.
-#include "FakeTransportFactory.h"
-#include "collector/Collector.h"
-#include "platform/Clock.h"
-#include "platform/Messenger.h"
-#include "platform/Paths.h"
-#include "settings/IniStore.h"
-#include "settings/Settings.h"
+// Besides never crashing, hanging or leaking, no answer may confirm a record
+// the store did not report stored, the line being assembled stays bounded,
+// and the answers and the stored records must be what a reference model of
+// the framing predicts: lines end at CR (and, on serial, at a lone ACK or
+// NAK; LF is dropped), a line longer than 64 KiB is dropped and refused,
+// "Connection OK!" at the start of a TCP arrival is removed, several lines in
+// one arrival are separate records. The model covers the plain reception;
+// inputs that start a look-up file or run an exchange are checked for
+// robustness only.
+#include "collector/ChannelProtocol.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
+#include <QByteArray>
 #include <QList>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
 
-using vx::test::FakeSerialPort;
-using vx::test::FakeSocket;
+using vx::ChannelProtocol;
+using Action = ChannelProtocol::Action;
 
 const char kCR = '\r';
 const char kLF = '\n';
 const char kAck = '\x06';
 const char kNak = '\x15';
 const QByteArray kGreeting("Connection OK!");
-
-struct World {
-    QCoreApplication *app = nullptr;
-    QTemporaryDir *home = nullptr;
-    QString target;
-    QString lookup;
-    QString log;
-};
-
-World &world()
-{
-    static World w;
-    return w;
-}
 
 [[noreturn]] void fail(const char *what, const QByteArray &expected, const QByteArray &actual)
 {
@@ -71,8 +50,13 @@ World &world()
     std::abort();
 }
 
+bool Refused(const QByteArray &record)
+{
+    return record.startsWith('#');
+}
+
 // What the reception must do with the bytes, as far as the plain protocol
-// goes: the answers sent back and the text stored.
+// goes: the answers sent back and the records stored.
 struct Model {
     bool ackNak = true;
     bool serial = true;
@@ -97,17 +81,18 @@ struct Model {
             return;
         }
         if (ackNak) {
-            if (line == "BOF" || line == "EOF")
+            if (line == "BOF" || line == "EOF") {
                 answers += kAck;
-            else if (line == QByteArray(1, kAck))
-                ; // an acknowledgement outside an exchange: no answer
-            else if (vx::Collector::CheckRecord(line)) {
+            } else if (line == QByteArray(1, kAck)) {
+                // an acknowledgement outside an exchange: no answer
+            } else if (ChannelProtocol::CheckRecord(line) && !Refused(line)) {
                 answers += kAck;
                 stored += line.left(line.size() - 2) + "\r\n";
             } else {
                 answers += kNak;
             }
-        } else if (line != "BOF" && line != "EOF" && line != QByteArray(1, kAck) && line != QByteArray(1, kNak)) {
+        } else if (line != "BOF" && line != "EOF" && line != QByteArray(1, kAck) && line != QByteArray(1, kNak)
+                   && !Refused(line)) {
             stored += line + "\r\n";
         }
     }
@@ -116,7 +101,7 @@ struct Model {
     {
         if (overlong)
             return;
-        if (buffer.size() >= vx::Collector::kMaxLine) {
+        if (buffer.size() >= ChannelProtocol::kMaxLine) {
             buffer.clear();
             overlong = true;
             return;
@@ -156,11 +141,7 @@ struct Model {
             if (c == kCR) {
                 const QByteArray line = buffer;
                 buffer.clear();
-                if (overlong) {
-                    dispatch(line);
-                    continue;
-                }
-                if (!line.isEmpty())
+                if (overlong || !line.isEmpty())
                     dispatch(line);
                 continue;
             }
@@ -171,43 +152,60 @@ struct Model {
     }
 };
 
-} // namespace
+// The driver's part: what the protocol asks for, done in memory.
+struct Driver {
+    explicit Driver(ChannelProtocol &protocol) : p(protocol) {}
+    ChannelProtocol &p;
+    bool lookupLines = false;
+    QByteArray answers;
+    QByteArray stored;
+    bool reportedStored = false;
+    bool reportedSynced = false;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    World &w = world();
-    // Settings and targets in a folder of memory where one exists: the
-    // settings store syncs every save.
-    const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vx-fuzz-XXXXXX")
-                                                                   : QDir::tempPath() + "/vx-fuzz-XXXXXX";
-    // Static, so it is removed when the run ends normally.
-    static QTemporaryDir home(base);
-    w.home = &home;
-    qputenv("VENDRIX_HOME", QFile::encodeName(w.home->path()));
-    qputenv("VENDRIX_EXCHANGE", QFile::encodeName(w.home->path() + QStringLiteral("/exchange")));
-    qputenv("QT_LOGGING_RULES", "*.warning=false");
-    w.app = new QCoreApplication(*argc, *argv);
-    w.target = w.home->path() + QStringLiteral("/records.txt");
-    w.lookup = w.home->path() + QStringLiteral("/lookup1.txt");
-    w.log = vx::Paths::dataFile(QStringLiteral("LOG.txt"));
-
-    vx::IniStore store(vx::Paths::settingsFile());
-    vx::Settings s = vx::Settings::defaults();
-    for (int k = 1; k <= 5; ++k) {
-        s.ExtFile[k].Name = w.home->path() + QStringLiteral("/lookup%1.txt").arg(k);
-        s.ExtFile[k].DelAfterSend = QStringLiteral("0");
-        s.ExtFile[k].IsZucchetti = QStringLiteral(" 0");
+    void apply(ChannelProtocol::Actions &actions, qint64 now)
+    {
+        for (size_t i = 0; i < actions.size(); ++i) {
+            const Action a = actions[i];
+            switch (a.kind) {
+            case Action::Send:
+                if (a.confirms == Action::Confirms::Record && !std::exchange(reportedStored, false))
+                    fail("a record was acknowledged without being stored", "", a.bytes);
+                if (a.confirms == Action::Confirms::Transfer && !std::exchange(reportedSynced, false))
+                    fail("a transfer was acknowledged without its sync", "", a.bytes);
+                answers += a.bytes;
+                break;
+            case Action::Store: {
+                const bool ok = !Refused(a.bytes);
+                if (ok)
+                    stored += a.bytes + "\r\n";
+                reportedStored = ok;
+                p.storeOutcome(quint64(a.number), ok, now, actions);
+                break;
+            }
+            case Action::Sync:
+                reportedSynced = true;
+                p.syncOutcome(true, now, actions);
+                break;
+            case Action::ReadLookupLine: {
+                static const QByteArray lines[] = {"first line", "second", "third without end"};
+                const qint64 k = a.number;
+                const bool there = lookupLines && k >= 1 && k <= 3;
+                p.lookupLine(there ? lines[k - 1] + "00" : QByteArray("EOF"), !there, now, actions);
+                break;
+            }
+            default:
+                break;
+            }
+        }
     }
-    s.ExtFile[2].MaxLenght = QStringLiteral("10");
-    vx::SaveSettings(store, s);
-    return 0;
-}
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     if (size < 1)
         return 0;
-    World &w = world();
     const std::uint8_t flags = data[0];
     const bool none = flags & 1;
     const bool tcp = flags & 2;
@@ -215,108 +213,71 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int chunk = kChunks[(flags >> 2) & 7];
     const bool overlongFirst = flags & 0x20;
     const bool exchange = flags & 0x40;
-    const bool lookupThere = flags & 0x80;
 
     // What arrives, piece by piece: the overlong run (one arrival) first
     // when asked for, then the input in chunks.
     const QByteArray input(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     QList<QByteArray> pieces;
     if (overlongFirst)
-        pieces.append(QByteArray(vx::Collector::kMaxLine + 16, 'x'));
+        pieces.append(QByteArray(ChannelProtocol::kMaxLine + 16, 'x'));
     const qsizetype step = chunk > 0 ? chunk : std::max<qsizetype>(1, input.size());
     for (qsizetype at = 0; at < input.size(); at += step)
         pieces.append(input.mid(at, step));
 
-    QFile::remove(w.target);
-    QFile::remove(w.log);
-    if (lookupThere) {
-        QFile f(w.lookup);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write("first line\r\nsecond\nthird without end");
-    } else {
-        QFile::remove(w.lookup);
-    }
-
-    vx::IniStore store(vx::Paths::settingsFile());
-    vx::Settings settings = vx::Settings::defaults();
-    vx::LoadSettings(store, settings);
-    for (int n = 1; n <= 4; ++n)
-        settings.Com[n].Port = QStringLiteral("None");
-    vx::ChannelSettings &com = settings.Com[1];
-    com.ConnProtocol = none ? QStringLiteral("None") : QStringLiteral("ACK/NAK");
-    if (tcp) {
-        com.ConnType = QStringLiteral("TCP");
-        com.IP1 = QStringLiteral("127");
-        com.IP2 = QStringLiteral("0");
-        com.IP3 = QStringLiteral("0");
-        com.IP4 = QStringLiteral("1");
-        com.IP5 = QStringLiteral("3000");
-    } else {
-        com.ConnType = QStringLiteral("Serial");
-        com.Port = QStringLiteral("Com1");
-    }
-    settings.DBMS[1].Name = w.target;
-    settings.DBMS[1].Type = QStringLiteral("TXT (*.txt)");
-
-    vx::ManualClock clock;
-    vx::ScriptedMessenger messenger;
-    vx::test::FakeFactory factory;
-    vx::Collector collector(settings, store, messenger, clock, factory);
-    vx::Collector::Hooks hooks;
-    hooks.terminate = [](int) {}; // never ends the fuzzer
-    hooks.showOptions = [] {};
-    collector.setHooks(hooks);
-
-    FakeSerialPort &port = *factory.serials.at(0);
-    FakeSocket &socket = *factory.sockets.at(0);
-    if (tcp)
-        socket.setState(vx::Socket::sckConnected);
-    else
-        collector.SetComm(1);
-    if (!tcp && !port.PortOpen())
-        fail("the serial channel did not open", "open", "closed");
+    ChannelProtocol::Config config;
+    config.link = tcp ? ChannelProtocol::Link::Tcp : ChannelProtocol::Link::Serial;
+    config.ackNak = !none;
+    config.replyTimeout = 10000;
+    config.autoPeriod = exchange ? 300 : 0;
+    config.requestedFile = [] { return QStringLiteral("1"); };
+    ChannelProtocol p(config);
+    p.connected(0);
     if (exchange) {
-        vx::ChannelState &s = collector.state(1);
-        s.Exchange = true;
-        s.LastCommand = "GETDATA1";
-        s.FileNo = 1;
+        p.state().Exchange = true;
+        p.state().LastCommand = "GETDATA1";
+        p.state().FileNo = 1;
+        p.requestAccepted(0);
     }
+    Driver driver{p};
+    driver.lookupLines = flags & 0x80;
 
     Model model;
     model.ackNak = !none;
     model.serial = !tcp;
     model.outOfScope = exchange;
 
+    qint64 now = 0;
+    ChannelProtocol::Actions actions;
     for (const QByteArray &piece : pieces) {
-        if (tcp) {
-            socket.receive(piece);
-            if (!model.outOfScope)
+        now += 100;
+        p.receive(piece, now);
+        if (!model.outOfScope) {
+            if (tcp)
                 model.tcpArrival(piece);
-        } else {
-            port.receive(piece);
-            if (!model.outOfScope)
+            else
                 model.serialBytes(piece);
         }
-        QCoreApplication::processEvents();
-        if (collector.state(1).LineBuffer.size() > vx::Collector::kMaxLine)
-            fail("the line buffer passed its limit", QByteArray::number(vx::Collector::kMaxLine),
-                 QByteArray::number(collector.state(1).LineBuffer.size()));
+        for (;;) {
+            actions.clear();
+            if (!p.next(now, actions))
+                break;
+            driver.apply(actions, now);
+        }
+        if (exchange) {
+            actions.clear();
+            p.tick(now, actions);
+            driver.apply(actions, now);
+        }
+        if (p.state().LineBuffer.size() > ChannelProtocol::kMaxLine)
+            fail("the line buffer passed its limit", QByteArray::number(ChannelProtocol::kMaxLine),
+                 QByteArray::number(p.state().LineBuffer.size()));
     }
-    QCoreApplication::processEvents();
-
-    if (!tcp && port.InBufferCount() != 0)
-        fail("characters were left unread on the serial port", "0", QByteArray::number(port.InBufferCount()));
-    if (!messenger.shown.empty())
-        fail("a message was shown", "", messenger.shown.front().text.toUtf8());
 
     if (!model.outOfScope) {
-        const QByteArray answers = tcp ? socket.sent() : port.written();
-        if (answers != model.answers)
-            fail("the answers differ from the model", model.answers, answers);
-        QFile f(w.target);
-        const QByteArray stored = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        if (stored != model.stored)
-            fail("the stored records differ from the model", model.stored, stored);
+        if (driver.answers != model.answers)
+            fail("the answers differ from the model", model.answers, driver.answers);
+        if (driver.stored != model.stored)
+            fail("the stored records differ from the model", model.stored, driver.stored);
     }
     return 0;
 }
