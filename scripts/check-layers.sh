@@ -46,6 +46,15 @@ while IFS= read -r hit; do
   fi
 done < <(git ls-files -z -- '*.cpp' '*.h' '*.c' | xargs -0 grep -n -H -E '^\s*#\s*include\s*"' || true)
 
+# The channel protocol is a state machine without I/O: nothing of the
+# transports, the store or Qt's network and serial port modules.
+bad=$(grep -n -H -E '^\s*#\s*include\s*[<"](transport/|store/|QtNetwork|QtSerialPort|QTcp|QAbstractSocket|QSerialPort|QUdp|QHostAddress|QFile|QDir|QTimer|QElapsedTimer|QDateTime)' \
+  collector/ChannelProtocol.h collector/ChannelProtocol.cpp || true)
+if [[ -n $bad ]]; then
+  fail "the channel protocol includes I/O (transports, store, network, files, clocks):"
+  echo "$bad" >&2
+fi
+
 widgets='^\s*#\s*include\s*[<"](QtWidgets/|QApplication|QWidget|QDialog|QMainWindow|QMessageBox|QFileDialog|QInputDialog|QLabel|QPushButton|QLineEdit|QComboBox|QCheckBox|QRadioButton|QTabWidget|QListWidget|QTextEdit|QPlainTextEdit|QGroupBox|QLayout|QVBoxLayout|QHBoxLayout|QGridLayout|QFormLayout|QMenu|QMenuBar|QAction|QSystemTrayIcon|QProgressBar|QSpinBox|QSlider|QScrollArea|QStatusBar|QToolButton|QSplashScreen)[>"]'
 bad=$(git ls-files -- '*.cpp' '*.h' '*.c' | grep -v -E '^(ui|app|tests|bench)/' | xargs -r grep -n -E "$widgets" || true)
 if [[ -n $bad ]]; then

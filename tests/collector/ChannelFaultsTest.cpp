@@ -1,82 +1,13 @@
-// Channel cases that guard a rule no other test reaches: what the file
-// exchange tells the record store, short modem replies, the network
-// adapter's greeting, opening failures with their cause, requests that end.
+// Channel cases that guard a rule no other test reaches: opening failures
+// with their cause, requests that end, names read afresh, TCP failures.
 #include "../store/ErpTestSupport.h"
 #include "CollectorFixture.h"
 #include "transport/IrLib.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 using namespace vx;
 using namespace vx::test;
-
-// "PUTFILE1" forbids the overwrite of the next transfer, "PUTFILE5" allows
-// it again, on a serial channel.
-TEST_F(CollectorTest, PutFileOneAndFiveSetOverwriteAllowed)
-{
-    serialChannel(1);
-    openChannels({1});
-    const struct {
-        int file;
-        bool before;
-        bool after;
-    } cases[] = {{1, true, false}, {3, false, false}, {5, false, true}, {3, true, true}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.file);
-        collector->store().OverwriteAllowed = c.before;
-        ChannelState &s = collector->state(1);
-        s.Exchange = true;
-        s.LastCommand = "RMVDATA1\r";
-        s.FileNo = c.file;
-        serial(1).takeWritten();
-        serial(1).receive(kAckLine);
-        settle();
-        EXPECT_EQ(serial(1).takeWritten(), "PUTFILE" + QByteArray::number(c.file) + "\r");
-        EXPECT_EQ(collector->OverwriteAllowed(), c.after);
-    }
-}
-
-// A modem channel takes lines of three characters or more; shorter ones
-// (a modem's "OK", a stray pair) are neither answered nor stored.
-TEST_F(CollectorTest, ModemChannelIgnoresRepliesShorterThanThreeCharacters)
-{
-    serialChannel(1);
-    settings.Com[1].ConnType = "Modem";
-    make();
-    serial(1).setResponder(
-        [](const QByteArray &command) { return command.startsWith("AT") ? QByteArray("OK\r\n") : QByteArray(); });
-    collector->SetComm(1);
-    serial(1).setResponder({});
-    serial(1).takeWritten();
-    for (const QByteArray &shortLine : {QByteArray("OK\r"), QByteArray("A\r"), QByteArray("\r")}) {
-        serial(1).receive(shortLine);
-        settle();
-    }
-    EXPECT_TRUE(serial(1).written().isEmpty());
-    serial(1).receive(record("abc"));
-    settle();
-    EXPECT_EQ(serial(1).takeWritten(), kAckLine);
-    EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("abc\r\n"));
-}
-
-// The adapter's greeting is removed at the start of the data, or behind two
-// characters (its CR LF form); the records after it are stored.
-TEST_F(CollectorTest, NetworkAdapterGreetingIsRemovedAtEitherPlace)
-{
-    const QByteArray greetings[] = {"Connection OK!\r", "\r\nConnection OK!\r\n"};
-    tcpChannel(1);
-    openChannels({1});
-    for (const QByteArray &greeting : greetings) {
-        SCOPED_TRACE(greeting.toStdString());
-        socket(1).takeSent();
-        QFile::remove(settings.DBMS[1].Name);
-        socket(1).receive(greeting + record("r1"));
-        settle();
-        EXPECT_EQ(socket(1).takeSent(), kAckLine);
-        EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("r1\r\n"));
-    }
-}
 
 // An infrared cradle whose port cannot be opened says why, in the box and
 // in the log, without probing every speed; a missing infrared library is

@@ -6,6 +6,7 @@
 #include "collector/ChannelProtocol.h"
 #include "platform/CheckCharacters.h"
 
+#include <QByteArrayList>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -36,61 +37,24 @@ QByteArray Printable(const QByteArray &bytes)
 // The actions as one line of text: "log IN abc60 | store abc".
 QByteArray Show(const ChannelProtocol::Actions &actions)
 {
+    static const char *const kNames[] = {"send",        "store",        "sync",        "begin",      "end-of-data",
+                                         "log",         "lookup-start", "lookup-read", "lookup-end", "lookup-close",
+                                         "end-request", "exchange",     "timed-out",   "overwrite"};
+    static const char *const kEntries[] = {"", "", "IN ", "OUT ", "STORED "};
+    static const char *const kConfirms[] = {"", " !record", " !transfer"};
     QByteArrayList parts;
     for (const Action &a : actions) {
-        QByteArray t;
-        switch (a.kind) {
-        case Action::Send:
-            t = "send " + Printable(a.bytes);
-            if (a.confirms == Action::Confirms::Record)
-                t += " !record";
-            if (a.confirms == Action::Confirms::Transfer)
-                t += " !transfer";
-            break;
-        case Action::Store:
-            t = "store " + Printable(a.bytes);
-            break;
-        case Action::Sync:
-            t = "sync";
-            break;
-        case Action::BeginTransfer:
-            t = "begin";
-            break;
-        case Action::EndOfData:
-            t = "end-of-data";
-            break;
-        case Action::Log: {
-            static const char *const kinds[] = {"", "", "IN ", "OUT ", "STORED "};
-            const QByteArray text = a.entry == Action::Entry::Text ? a.text.toUtf8() : a.bytes;
-            t = "log " + QByteArray(kinds[int(a.entry)]) + Printable(text.trimmed());
-            break;
-        }
-        case Action::StartLookup:
-            t = "lookup-start " + QByteArray::number(a.number);
-            break;
-        case Action::ReadLookupLine:
-            t = "lookup-read " + QByteArray::number(a.number);
-            break;
-        case Action::EndLookup:
-            t = "lookup-end " + QByteArray::number(a.number);
-            break;
-        case Action::CloseLookup:
-            t = "lookup-close";
-            break;
-        case Action::EndRequest:
-            t = "end-request " + a.text.toUtf8();
-            break;
-        case Action::WriteExchange:
-            t = "exchange " + a.text.toUtf8();
-            break;
-        case Action::ReplyTimedOut:
-            t = "timed-out";
-            break;
-        case Action::OverwriteAllowed:
-            t = "overwrite " + QByteArray::number(a.number);
-            break;
-        }
-        parts << t;
+        QByteArray t = kNames[a.kind];
+        if ((a.kind >= Action::StartLookup && a.kind <= Action::EndLookup) || a.kind == Action::OverwriteAllowed)
+            t += " " + QByteArray::number(a.number);
+        if (a.kind == Action::Log)
+            t += " " + QByteArray(kEntries[int(a.entry)])
+                 + Printable((a.entry == Action::Entry::Text ? a.text.toUtf8() : a.bytes).trimmed());
+        else if (!a.bytes.isEmpty() || a.kind == Action::Store)
+            t += " " + Printable(a.bytes);
+        else if (!a.text.isEmpty())
+            t += " " + a.text.toUtf8();
+        parts << t + kConfirms[int(a.confirms)];
     }
     return parts.join(" | ");
 }

@@ -36,8 +36,6 @@ protected:
     {
         transcript << out;
         if (out.startsWith("GETDATA")) {
-            if (refuseGetData)
-                return kNakLine + "\r";
             const QByteArray k = out.mid(7, 1);
             return "BOF\r" + line(k + "-data") + "EOF\r";
         }
@@ -51,7 +49,6 @@ protected:
     }
 
     QList<QByteArray> transcript;
-    bool refuseGetData = false;
 };
 
 TEST_F(ExchangeTest, FullAutomaticCycleOverFiveFiles)
@@ -77,19 +74,6 @@ TEST_F(ExchangeTest, FullAutomaticCycleOverFiveFiles)
     EXPECT_TRUE(collector->state(1).StepActive); // automatic collection goes on
     EXPECT_EQ(readFile(settings.DBMS[1].Name), QByteArray("1-data\r\n2-data\r\n3-data\r\n4-data\r\n5-data\r\n"));
     EXPECT_TRUE(QFile::exists(home.file("lookup3.txt"))); // DelAfterSend "0" keeps it
-}
-
-TEST_F(ExchangeTest, RefusedGetDataLowersTheFileNumberAndEndsTheExchange)
-{
-    collector->state(1).FileNo = 3;
-    refuseGetData = true;
-    clock.advanceMs(10000);
-    collector->TimerStep_Timer();
-    ASSERT_TRUE(waitUntil([&] { return transcript.size() >= 2; }));
-    EXPECT_EQ(transcript.at(0), "GETDATA3\r");
-    EXPECT_EQ(transcript.at(1), kNakLine);
-    EXPECT_EQ(collector->state(1).FileNo, 2);
-    EXPECT_FALSE(collector->state(1).Exchange);
 }
 
 // The look-up file step on its own, line by line.
@@ -160,16 +144,4 @@ TEST_F(LookupTest, DelAfterSendDeletesAfterTheFinalAck)
     EXPECT_TRUE(QFile::exists(home.file("lookup1.txt")));
     say(kAckLine);
     EXPECT_FALSE(QFile::exists(home.file("lookup1.txt")));
-}
-
-TEST_F(LookupTest, SilentTerminalAbandonsTheSending)
-{
-    writeFile(home.file("lookup1.txt"), "ONE\r\nTWO\r\n");
-    say("GETFILE1\r");
-    say(kAckLine);
-    EXPECT_TRUE(collector->state(1).AckWait);
-    clock.advanceMs(30000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(messenger.texts(), QStringList({"Port 1 Timeout Sending File "}));
-    EXPECT_FALSE(collector->state(1).SendingFile);
 }
