@@ -190,6 +190,11 @@ const Target kTargets[] = {
     {QStringLiteral("PostgreSQL"), QStringLiteral("PostgreSQL"), QString()},
 };
 
+// Whether the benchmark's PostgreSQL server syncs its write-ahead log at
+// each commit (--pg-fsync on), as a production server does, or not (the
+// default: the collector's own cost shows, not the disk's).
+bool g_pgFsync = false;
+
 // The PostgreSQL server of the runs, started at its first use (null when it
 // cannot be started).
 vx::test::PgServer *Postgres()
@@ -202,7 +207,22 @@ vx::test::PgServer *Postgres()
         if (!server->start()) {
             note(QStringLiteral("no PostgreSQL server: %1").arg(server->errorText()));
             server.reset();
+            return nullptr;
         }
+        if (g_pgFsync) {
+            // Both settings take effect at a reload.
+            QString error;
+            for (const char *sql :
+                 {"ALTER SYSTEM SET fsync = on", "ALTER SYSTEM SET full_page_writes = on", "SELECT pg_reload_conf()"})
+                if (error.isEmpty())
+                    server->query(QString::fromLatin1(sql), &error);
+            if (!error.isEmpty())
+                note(QStringLiteral("cannot turn the server's fsync on: %1").arg(error));
+        }
+        pause(500);
+        out(QStringLiteral("INFO pg_fsync=%1 pg_synchronous_commit=%2")
+                .arg(server->value(QStringLiteral("SHOW fsync")),
+                     server->value(QStringLiteral("SHOW synchronous_commit"))));
     }
     return server.get();
 }
@@ -857,6 +877,8 @@ int main(int argc, char **argv)
          "n", "3"},
         {"keep", "Work in this folder and keep it (default: a temporary folder).", "dir"},
         {"collector", "The collector program in the program folder.", "name", "Vendrix"},
+        {"pg-fsync", "on: the PostgreSQL server syncs each commit (fsync=on); off (default): it does not.", "on|off",
+         "off"},
         {"placement",
          "same: the terminal and the collector (or the minimal peer) share CPU 0, so the figures\n"
          "compare their processing; split: the terminal on CPU 0, the other on CPU 1, so every\n"
@@ -866,6 +888,7 @@ int main(int argc, char **argv)
     p.process(app);
 
     g_collector = p.value("collector");
+    g_pgFsync = p.value("pg-fsync") == QLatin1String("on");
     for (const QString &tool : {programDir() + QLatin1Char('/') + g_collector, programDir() + "/vendrix-simterm",
                                 benchDir() + "/vendrix_bench_terminal", benchDir() + "/vendrix_bench_peer"}) {
         if (!QFile::exists(tool)) {

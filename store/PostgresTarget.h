@@ -7,15 +7,15 @@
 #include <functional>
 #include <memory>
 
-class QObject;
-
 namespace vx {
 
 // A "PostgreSQL" target: one row per record in table vendrix_records on a
 // database server that many collectors share. The target of one channel
-// keeps a connection of its own on a worker thread, so a slow or unreachable
-// server never holds up the thread that hands it records (the collector's
-// event loop): Insert returns at once and reports later.
+// keeps a connection of its own and talks to the server without waiting on
+// it: Insert sends the row and returns, and the answer comes from the event
+// loop when the server's result arrives; connecting and readying the table
+// run on a thread of their own. A slow or unreachable server never holds up
+// the thread that hands it records (the collector's event loop).
 //
 // An answer always comes within AnswerWithinMs of the call: committed (the
 // server confirmed the row's transaction) or refused (not reachable, not
@@ -75,8 +75,8 @@ public:
     // Connects and creates the table when it is missing, in the background;
     // what goes wrong is logged.
     void Prepare();
-    // Inserts one row; done runs on the thread that made the target, in the
-    // order of the calls.
+    // Inserts one row; done runs on the thread that made the target (never
+    // inside this call), in the order of the calls.
     void Insert(const TargetRow &row, Done done);
 
     // The connection string fit for a log: host, port, database and user,
@@ -91,15 +91,14 @@ public:
     static QString Reach(const QString &conninfo, int timeoutSeconds = 5);
 
 private:
-    struct Worker;
+    struct Writer;
     QString m_conninfo;
     QString m_collector;
     quint64 m_transfer = 1;
     // The number of the next record in the transfer: with the collector,
     // channel and transfer, the row's key.
     quint64 m_record = 1;
-    std::unique_ptr<QObject> m_receiver;
-    std::unique_ptr<Worker> m_worker;
+    std::unique_ptr<Writer> m_writer;
 };
 
 } // namespace vx

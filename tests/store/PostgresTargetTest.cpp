@@ -61,12 +61,19 @@ protected:
 
     // Stores one record and waits for its answer: 1 committed, 0 refused,
     // -1 no answer in time. *ms: how long the answer took.
+    // The answer never comes inside the call that asks for it (the caller
+    // is in the middle of reading the channel).
     int StoreAndWait(const QByteArray &record, int n = 1, qint64 *ms = nullptr)
     {
         int result = -1;
+        bool returned = false;
         QElapsedTimer t;
         t.start();
-        store->StoreRecordLater(record, n, [&result](bool ok) { result = ok ? 1 : 0; });
+        store->StoreRecordLater(record, n, [&result, &returned](bool ok) {
+            EXPECT_TRUE(returned) << "answered inside the call";
+            result = ok ? 1 : 0;
+        });
+        returned = true;
         waitUntil([&] { return result >= 0; }, PostgresTarget::AnswerWithinMs + 5000);
         if (ms)
             *ms = t.elapsed();
@@ -240,6 +247,15 @@ TEST_F(PostgresStoreTest, AnOutageIsLoggedOnceAndCollectionGoesOnWhenTheServerIs
         result = StoreAndWait("after");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(LinesWith(QStringLiteral("collection goes on")).size(), 1)
+        << logLines.join(QLatin1Char('\n')).toStdString();
+    // The server ends the idle connection (an administrator, a restart):
+    // the next record goes on a fresh one and is stored, with no refusal.
+    ASSERT_EQ(Server().value(QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
+                                            "application_name = 'vendrix'")),
+              QStringLiteral("1"));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(StoreAndWait("fresh"), 1);
+    EXPECT_EQ(LinesWith(QStringLiteral("Records are refused")).size(), 1)
         << logLines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(Server().value(QStringLiteral("SELECT count(*) FROM vendrix_records WHERE allrek LIKE 'during%'")),
               QStringLiteral("0"));
