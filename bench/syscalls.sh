@@ -56,7 +56,7 @@ measure() {
   port=${line#PORT }
   printf '[Com(1)]\r\nConnType=TCP\r\nIP1=127\r\nIP2=0\r\nIP3=0\r\nIP4=1\r\nIP5=%s\r\n[DBMS(1)]\r\nType=%s\r\nName=%s\r\nPolicy=Append\r\n' \
     "$port" "$dbtype" "$home/$file" >"$home/Vendrix.ini"
-  VENDRIX_HOME="$home" strace -f -c -o "$summary" "$collector" --headless >"$home/stdout.txt" 2>"$home/stderr.txt" &
+  VENDRIX_HOME="$home" strace ${STRACE_OPTS:--f -c} -o "$summary" "$collector" --headless >"$home/stdout.txt" 2>"$home/stderr.txt" &
   local pid=$!
   read -r line <&"${TERM[0]}" # CONNECTED
   for _ in $(seq 300); do

@@ -44,6 +44,8 @@ public:
 
     // How long a statement waits for another program's lock on the file.
     static constexpr int kBusyTimeoutMs = 250;
+    // The page size of the files Create makes.
+    static constexpr int kPageSize = 1024;
 
 private:
     QString m_connection;
