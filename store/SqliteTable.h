@@ -2,6 +2,7 @@
 
 #include "store/TargetLayout.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 struct sqlite3;
@@ -46,8 +47,16 @@ public:
     static constexpr int kBusyTimeoutMs = 250;
     // The page size of the files Create makes.
     static constexpr int kPageSize = 1024;
+    // When a commit leaves the write-ahead log this long (in pages), it is
+    // checkpointed, at most once every kCheckpointEveryMs, unless it has
+    // reached kCheckpointMostPages.
+    static constexpr int kCheckpointPages = 1000;
+    static constexpr int kCheckpointEveryMs = 250;
+    static constexpr int kCheckpointMostPages = 16000;
 
 private:
+    static int Checkpoint(void *self, sqlite3 *db, const char *name, int pages);
+
     QString m_connection;
     QString m_table;
     QString m_insert;
@@ -63,6 +72,7 @@ private:
     QString m_error;
     bool m_open = false;
     bool m_logLeft = false;
+    QElapsedTimer m_lastCheckpoint;
 };
 
 // The side files SQLite may keep beside a database file (rollback journal,
