@@ -278,6 +278,8 @@ struct PostgresTarget::Writer {
     // What libpq could not write at once goes when the socket takes it.
     void Flush()
     {
+        if (!conn)
+            return;
         const int f = PQflush(conn);
         if (f < 0)
             ConnectionLost(OneLine(PQerrorMessage(conn)));
@@ -287,6 +289,8 @@ struct PostgresTarget::Writer {
 
     void Readable()
     {
+        if (!conn) // a notifier let go of in this turn of the event loop
+            return;
         if (!PQconsumeInput(conn)) {
             ConnectionLost(OneLine(PQerrorMessage(conn)));
             return;
