@@ -161,6 +161,10 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
             if (m_recordStore->AnswersLater(n)) {
                 m_recordStore->StoreRecordLater(a.bytes, n,
                                                 [this, n, ticket](bool stored) { answerStored(n, ticket, stored); });
+                // The record's entry waits as that of a record acknowledged
+                // at once does; a refusal writes it before its own.
+                if (m_lineBatch)
+                    m_lineBatch->beforeAnswer(true);
                 break;
             }
             const bool stored = m_recordStore->StoreRecord(a.bytes, n);
@@ -332,7 +336,10 @@ void Collector::answerStored(int n, quint64 ticket, bool stored)
     m_reported[n] = stored ? Reported::Stored : Reported::Nothing;
     ChannelProtocol::Actions actions;
     p.storeOutcome(ticket, stored, now(), actions);
-    apply(n, actions);
+    {
+        LogBatch batch(*this);
+        apply(n, actions);
+    }
     // What arrived behind the record, then what waits in the transport.
     takeLines(n);
     if (p.awaitingStore())
