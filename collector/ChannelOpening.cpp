@@ -2,6 +2,7 @@
 #include "collector/Collector.h"
 #include "platform/Clock.h"
 #include "platform/Messenger.h"
+#include "platform/Paths.h"
 #include "transport/IrLib.h"
 #include "transport/SerialPort.h"
 #include "transport/Socket.h"
@@ -221,7 +222,10 @@ bool Collector::setupIrCradle(int n, QString *cause)
         port->setPortOpen(false);
         *cause =
             m_cradleOpenError.isEmpty()
-                ? QStringLiteral("The infrared cradle on %1 does not answer.").arg(c.Port)
+                ? QStringLiteral(
+                      "The infrared cradle on %1 (%2) does not answer: check that it is connected to "
+                      "that port and powered.")
+                      .arg(c.Port, Paths::comDevice(c.Port))
                 : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
         PLog(*cause, n, LogLevel::Error);
         return false;
@@ -257,7 +261,10 @@ bool Collector::setupIrCradle(int n, QString *cause)
     if (!ok) {
         *cause =
             m_cradleOpenError.isEmpty()
-                ? QStringLiteral("The infrared cradle on %1 does not answer at %2.").arg(c.Port, speed)
+                ? QStringLiteral(
+                      "The infrared cradle on %1 (%2) does not answer at %3: check that it is "
+                      "connected to that port and powered.")
+                      .arg(c.Port, Paths::comDevice(c.Port), speed)
                 : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
         PLog(*cause, n, LogLevel::Error);
     }

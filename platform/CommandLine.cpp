@@ -117,7 +117,7 @@ CommandLine::CommandLine(QString program, Command root, QList<Command> commands,
       m_version(std::move(version)), m_footer(std::move(footer))
 {
     m_root.words.clear();
-    m_root.options << QCommandLineOption(kVersion, QStringLiteral("Show the version and the licence, and exit."));
+    m_root.options << QCommandLineOption(kVersion, QStringLiteral("Show the version and the license, and exit."));
 }
 
 QString CommandLine::commandHelp(const Command &command) const

@@ -147,7 +147,7 @@ QStringList SettingsRangeProblems(const Settings &settings)
     auto say = [&problems](const QString &section, const QString &key, const QString &value, const QString &range,
                            const QString &fallback) {
         problems << QStringLiteral(
-                        "Vendrix.ini [%1] %2=%3 is outside the range the program uses (%4): it runs on the "
+                        "[%1] %2=%3 is outside the range the program uses (%4): it runs on the "
                         "default %5; the file keeps the value.")
                         .arg(section, key, value, range, fallback);
     };

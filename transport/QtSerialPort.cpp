@@ -467,6 +467,12 @@ bool QtSerialPort::setPortOpen(bool open)
                                   : QString();
         if (!inUse.isEmpty())
             m_error = inUse;
+        else if (m_port->error() == QSerialPort::DeviceNotFoundError)
+            m_error = QStringLiteral(
+                          "Com%1 (%2) does not exist: connect the device, or map Com%1 to a port that is "
+                          "there (\"vendrix ports\" lists the ports present).")
+                          .arg(m_commPort)
+                          .arg(m_device);
         else
             m_error = QStringLiteral("Com%1 (%2) cannot be opened: %3.")
                           .arg(m_commPort)

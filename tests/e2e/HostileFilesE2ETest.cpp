@@ -457,7 +457,7 @@ TEST(HostileSettings, ANumberOutOfRangeIsSaidAndItsDefaultUsedWhileTheFileKeepsI
         ASSERT_TRUE(terminal.waitForConnected(15000)) << vendrix.outputText().toStdString();
         ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 15000));
         terminal.waitFor([] { return false; }, 2500);
-        const QString said = QStringLiteral("Vendrix.ini [%1] %2=%3 is outside the range the program uses (%4")
+        const QString said = QStringLiteral("[%1] %2=%3 is outside the range the program uses (%4")
                                  .arg(row.section, row.key, row.value, row.range);
         EXPECT_EQ(vendrix.outputText().contains(said), *row.range != '\0') << vendrix.outputText().toStdString();
         const int asked = int(terminal.received().count("GETDATA"));

@@ -367,16 +367,26 @@ TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
     EXPECT_TRUE(text.contains("<6>[0] Collector ready"));
 }
 
-// A serial port another process holds is refused naming that process, found
-// by the lock it holds on the device or by its lock file, so the user knows
-// what to close.
-TEST(InstallerE2E, APortInUseNamesTheProcessThatHoldsIt)
+// A serial port that cannot be opened says why and what to do: a device
+// that is not there, or one another process holds, named by the lock it
+// holds on the device or by its lock file, so the user knows what to close.
+TEST(InstallerE2E, APortThatCannotBeOpenedSaysWhyAndWhatToDo)
 {
     PtyPair pty;
     if (!pty.isReady())
         GTEST_SKIP() << pty.errorText().toStdString();
     TempHome home;
     ASSERT_EQ(runProgram(home.path(), {"profile", "new", home.file("p.VDX")}).code, 0);
+    const QString gone = home.file("ttyUSB-gone");
+    const ProgramRun missing =
+        runProgram(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
+                   {"VENDRIX_COM1=" + gone});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.out.contains(QStringLiteral("Com1 (%1) does not exist: connect the device, or map Com1 to a "
+                                                    "port that is there (\"vendrix ports\" lists the ports present)")
+                                         .arg(gone)))
+        << missing.out.toStdString();
+
     TempHome otherHome;
     struct Holder {
         const char *what;
