@@ -32,6 +32,7 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyleOptionButton>
+#include <QStyleOptionSlider>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -836,4 +837,54 @@ TEST_F(ProfileEditorTest, SaveAndClosingWithUnsavedEdits)
     window.cmdClose->click();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(messenger.texts(), QStringList({"Do you want to download the profile?"}));
+}
+
+// The words under a slider are whole at the window's smallest size, and
+// each inner one stands under its tick mark.
+TEST_F(ProfileEditorTest, SliderWordsAreWholeAndUnderTheirTicks)
+{
+    window.resize(window.minimumSizeHint());
+    for (QSlider *slider : {window.sldDualConsecutive, window.sldDualNotConsecutive, window.fields[0].sldAlign}) {
+        reveal(slider);
+        QCoreApplication::processEvents();
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = Qt::Horizontal;
+        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, &option, slider);
+        // The legend holds the labels nearest the slider: below it, or above
+        // the first of the Align tab's sliders.
+        QList<QLabel *> words;
+        for (QLabel *label : window.findChildren<QLabel *>()) {
+            const QRect at(label->mapTo(&window, QPoint(0, 0)), label->size());
+            const QRect bar(slider->mapTo(&window, QPoint(0, 0)), slider->size());
+            if (label->isVisible() && at.left() >= bar.left() - 2 && at.right() <= bar.right() + 2
+                && qAbs(at.center().y() - bar.center().y()) < 40 && at.center().y() != bar.center().y()
+                && !label->text().isEmpty() && !label->text().at(0).isDigit())
+                words << label;
+        }
+        ASSERT_EQ(words.size(), slider->maximum() + 1) << slider->objectName().toStdString();
+        std::sort(words.begin(), words.end(), [&](QLabel *a, QLabel *b) { return a->x() < b->x(); });
+        for (int v = 0; v <= slider->maximum(); ++v) {
+            QLabel *label = words[v];
+            SCOPED_TRACE(label->text().toStdString());
+            EXPECT_GE(label->width(), label->sizeHint().width());
+            EXPECT_GE(label->height(), label->sizeHint().height());
+            const int tick =
+                slider
+                    ->mapTo(&window,
+                            QPoint(QStyle::sliderPositionFromValue(0, slider->maximum(), v, slider->width() - handle)
+                                       + handle / 2,
+                                   0))
+                    .x();
+            const int textWidth = label->fontMetrics().boundingRect(QRect(), 0, label->text()).width();
+            const int left = label->mapTo(&window, QPoint(0, 0)).x();
+            const int center = label->alignment() & Qt::AlignLeft    ? left + textWidth / 2
+                               : label->alignment() & Qt::AlignRight ? left + label->width() - textWidth / 2
+                                                                     : left + label->width() / 2;
+            if (v == 0 || v == slider->maximum())
+                EXPECT_LE(qAbs(center - tick), textWidth / 2 + 2); // the end words begin or end at it
+            else
+                EXPECT_LE(qAbs(center - tick), 3);
+        }
+    }
 }

@@ -25,6 +25,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -58,16 +60,37 @@ QSlider *makeSlider(int positions, const QString &name)
     return s;
 }
 
-// The labels under a slider's positions, spread across its width.
+// The words of a slider's positions, each under its tick mark: the inner
+// words centred on theirs, the end words beginning and ending at the end
+// ticks. The ticks stand half a handle in from the slider's ends and evenly
+// between, so a grid of two columns per step (one word spanning the two
+// columns around its tick) inside that margin puts every word in place,
+// and every word keeps its whole size.
 QWidget *sliderLegend(const QStringList &words)
 {
     auto *legend = new QWidget;
-    auto *row = new QHBoxLayout(legend);
-    row->setContentsMargins(0, 0, 0, 0);
-    for (int i = 0; i < words.size(); ++i) {
+    auto *grid = new QGridLayout(legend);
+    QStyleOptionSlider option;
+    option.initFrom(legend);
+    option.orientation = Qt::Horizontal;
+    const int margin = legend->style()->pixelMetric(QStyle::PM_SliderLength, &option, nullptr) / 2;
+    grid->setContentsMargins(margin, 0, margin, 0);
+    grid->setHorizontalSpacing(0);
+    const int steps = int(words.size()) - 1;
+    for (int c = 0; c < 2 * steps; ++c)
+        grid->setColumnStretch(c, 1);
+    for (int i = 0; i <= steps; ++i) {
         auto *label = new QLabel(words.at(i));
-        label->setAlignment(i == 0 ? Qt::AlignLeft : i == words.size() - 1 ? Qt::AlignRight : Qt::AlignHCenter);
-        row->addWidget(label, 1);
+        if (i == 0) {
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            grid->addWidget(label, 0, 0);
+        } else if (i == steps) {
+            label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            grid->addWidget(label, 0, 2 * steps - 1);
+        } else {
+            label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            grid->addWidget(label, 0, 2 * i - 1, 1, 2);
+        }
     }
     return legend;
 }
