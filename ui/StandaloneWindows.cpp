@@ -21,6 +21,7 @@ int RunProfileEditorAlone(const QString &file)
     Messenger::setCurrent(&messenger);
     ProfileWorkspace workspace;
     frmProfile editor(workspace, messenger);
+    editor.ShowFileMenu();
     messenger.setParent(&editor);
     int code = 0;
     if (!file.isEmpty() && !editor.OpenOrCreate(file))

@@ -1,15 +1,21 @@
 // The profile editor and the options dialog on their own, beside a running
 // headless collector on the same data folder: the editor starts (it takes
-// no collector lock), and the options dialog's OK makes the collector read
-// its settings again; a lock nobody holds any more is never signalled.
+// no collector lock) with a File menu, and the options dialog's OK makes the
+// collector read its settings again; a lock nobody holds any more is never
+// signalled.
 #include "RunningCollector.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "WidgetDriver.h"
 #include "ui/StandaloneWindows.h"
 #include "ui/options/frmOptions.h"
+#include "ui/profile/frmProfile.h"
 
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -36,6 +42,53 @@ QString optionsOk()
 }
 
 } // namespace
+
+// The editor on its own has the File menu of every editor: Save on Ctrl+S
+// writes the file (changed or not), Save As is Ctrl+Shift+S, and Close asks
+// before it drops an edit. (First: the options dialog's test below leaves a
+// watch for a message box running for a while.)
+TEST(WindowsAloneE2E, TheEditorAloneHasAFileMenu)
+{
+    TempHome home;
+    const QString file = home.file("Shop.VDX");
+    QStringList menus;
+    QStringList items;
+    QString asked;
+    ui::whenModal<frmProfile>([&](frmProfile *editor) {
+        for (QAction *menu : editor->menuBar->actions())
+            menus << menu->text();
+        for (QAction *a : editor->mnuFile->actions())
+            items << (a->isSeparator() ? QStringLiteral("-")
+                                       : a->text() + " " + a->shortcut().toString(QKeySequence::PortableText));
+        editor->activateWindow();
+        QTest::qWaitForWindowActive(editor);
+        // With VENDRIX_SCREENSHOT_DIR set, a picture of the open File menu.
+        const QString dir = qEnvironmentVariable("VENDRIX_SCREENSHOT_DIR");
+        if (!dir.isEmpty()) {
+            editor->move(0, 0);
+            editor->mnuFile->popup(editor->menuBar->mapToGlobal(
+                editor->menuBar->actionGeometry(editor->mnuFile->menuAction()).bottomLeft()));
+            QTest::qWait(300);
+            editor->screen()->grabWindow(0).save(dir + "/profile-edit-file-menu.png");
+            editor->mnuFile->hide();
+        }
+        QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(QFile::exists(file)); // written though nothing changed
+        ui::reveal(editor->txtFunctionName);
+        editor->txtFunctionName->setFocus();
+        QTest::keyClicks(editor->txtFunctionName, "X");
+        ui::whenModal<QMessageBox>([&](QMessageBox *box) {
+            asked = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        editor->mnuClose->trigger();
+    });
+    EXPECT_EQ(RunProfileEditorAlone(file), 0);
+    EXPECT_EQ(menus, QStringList({"&File", "Settings"}));
+    EXPECT_EQ(items, QStringList({"Save Ctrl+S", "Save As Ctrl+Shift+S", "-", "Close Ctrl+W"}));
+    EXPECT_EQ(asked, "The profile has changes that are not saved.\nSave them?");
+    EXPECT_TRUE(readFile(file).contains("Function 1\r\n")) << readFile(file).toStdString(); // the edit dropped
+}
 
 TEST(WindowsAloneE2E, BesideARunningCollector)
 {

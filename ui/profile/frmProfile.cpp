@@ -1227,6 +1227,20 @@ void frmProfile::mnuReceiveFromTerm_Click()
     }
 }
 
+void frmProfile::ShowFileMenu()
+{
+    if (mnuFile)
+        return;
+    mnuFile = named(new QMenu(QStringLiteral("&File"), menuBar), QStringLiteral("mnuFile"));
+    mnuFile->addAction(mnuSave);
+    mnuFile->addAction(mnuSaveAs);
+    mnuFile->addSeparator();
+    mnuClose = named(mnuFile->addAction(QStringLiteral("Close")), QStringLiteral("mnuClose"));
+    mnuClose->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(mnuClose, &QAction::triggered, this, &frmProfile::cmdClose_Click);
+    menuBar->insertMenu(mnuSettings->menuAction(), mnuFile);
+}
+
 void frmProfile::cmdClose_Click()
 {
     if (m_state.modified()) {

@@ -44,6 +44,11 @@ public:
     // Fills every control from the model (RefreshValue).
     void RefreshValue();
 
+    // For the editor on its own: a "File" menu first in the menu bar with
+    // Save (Ctrl+S), Save As (Ctrl+Shift+S) and Close (Ctrl+W), as every
+    // editor has. Save and Save As are the actions of the Settings menu.
+    void ShowFileMenu();
+
     // ---- Commands
     void mnuNew_Click();
     void mnuOpen_Click();
@@ -64,6 +69,8 @@ public:
     QAction *mnuCopyProfile = nullptr;
     QAction *mnuSendToTerm = nullptr;
     QAction *mnuReceiveFromTerm = nullptr;
+    QMenu *mnuFile = nullptr;    // ShowFileMenu() only
+    QAction *mnuClose = nullptr; // Ctrl+W, in the File menu
     QPushButton *cmdClose = nullptr;
     QTabWidget *tabProfile = nullptr;
 
