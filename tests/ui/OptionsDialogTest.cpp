@@ -739,3 +739,23 @@ TEST_F(OptionsTest, PresentPortListMapsTheChosenPortToAComN)
     ui::click(d.cmdOK);
     EXPECT_EQ(saved("Com(2)", "Port"), com);
 }
+
+// The address, port and interval boxes show their widest value whole
+// ("255", "65535", "60"), at the dialog's smallest size too.
+TEST_F(OptionsTest, AddressBoxesShowTheirWidestValueWhole)
+{
+    frmOptions &d = open();
+    for (const QSize size : {d.sizeHint(), d.minimumSizeHint()}) {
+        d.resize(size);
+        QCoreApplication::processEvents();
+        for (int p = 0; p < 6; ++p) {
+            QLineEdit *box = p < 5 ? d.IP[1][p] : d.txtComAutoSec[1];
+            const QString widest = p < 4 ? "255" : p == 4 ? "65535" : "60";
+            box->setText(widest); // the caret at its end
+            QCoreApplication::processEvents();
+            const int start = box->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x()
+                              - box->fontMetrics().horizontalAdvance(widest);
+            EXPECT_GE(start, box->contentsRect().left()) << p << " at " << size.width() << "x" << size.height();
+        }
+    }
+}

@@ -52,6 +52,18 @@ QLineEdit *digitsBox(const QString &name, int digits, QWidget *parent)
     return edit;
 }
 
+// Makes a box of at most `digits` digits wide enough to show them all
+// whatever the font, and no wider than a little more: the frame and text
+// margins are what the box's own size hint adds to its 17 characters.
+void fitDigits(QLineEdit *edit, int digits)
+{
+    const QFontMetrics fm = edit->fontMetrics();
+    const int frame = edit->sizeHint().width() - fm.horizontalAdvance(QLatin1Char('x')) * 17;
+    const int width = fm.horizontalAdvance(QString(digits, QLatin1Char('0'))) + frame + fm.averageCharWidth();
+    edit->setMinimumWidth(width);
+    edit->setMaximumWidth(width + fm.averageCharWidth() * 2);
+}
+
 QLabel *note(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -175,7 +187,7 @@ QWidget *frmOptions::buildChannelTab(int i)
     chkComAuto[i] = new QCheckBox(QStringLiteral("Automatic"), protocol);
     chkComAuto[i]->setObjectName(indexed("chkComAuto", i));
     txtComAutoSec[i] = digitsBox(indexed("txtComAutoSec", i), 2, protocol);
-    txtComAutoSec[i]->setMaximumWidth(60);
+    fitDigits(txtComAutoSec[i], 2);
     txtComAutoSec[i]->setToolTip(QStringLiteral("Seconds between two automatic collections, 2 to 60"));
     auto *protocolLabel = new QLabel(QStringLiteral("Protocol Type"), protocol);
     protocolLabel->setBuddy(CmbProtocolType[i]);
@@ -218,7 +230,7 @@ QWidget *frmOptions::buildChannelTab(int i)
     tg->addWidget(new QLabel(QStringLiteral("Address"), tcp));
     for (int p = 0; p < 5; ++p) {
         QLineEdit *edit = digitsBox(indexed(qPrintable(QStringLiteral("IP%1").arg(p + 1)), i), p < 4 ? 3 : 5, tcp);
-        edit->setMaximumWidth(p < 4 ? 48 : 70);
+        fitDigits(edit, p < 4 ? 3 : 5);
         IP[i][p] = edit;
         if (p > 0)
             tg->addWidget(new QLabel(p < 4 ? QStringLiteral(".") : QStringLiteral("Port"), tcp));
@@ -368,7 +380,7 @@ QWidget *frmOptions::buildFileTab(int k)
     chkZucchetti[k]->setObjectName(indexed("chkZucchetti", k));
     f->addRow(QString(), chkZucchetti[k]);
     txtMaxLenght[k] = digitsBox(indexed("txtMaxLenght", k), 5, page);
-    txtMaxLenght[k]->setMaximumWidth(80);
+    fitDigits(txtMaxLenght[k], 5);
     f->addRow(QStringLiteral("MaxLenght"), txtMaxLenght[k]);
     f->addRow(QString(),
               note(QStringLiteral("Maximum lenght of record to send. if 0 the real lenght will be sent."), page));
