@@ -147,6 +147,45 @@ TEST(SettingsReceive, CancelAndPortFailure)
     }
 }
 
+// The wait for the terminal's first byte has no limit; from that byte on a
+// reception ends after ten minutes, whether the terminal keeps sending (its
+// next byte ends it) or falls silent (the reception's own tick ends it).
+// The port is closed and VDX.tmp removed.
+TEST(SettingsReceive, EndsTenMinutesAfterTheFirstByte)
+{
+    test::TempHome home;
+    const qint64 tenMinutes = 10 * 60 * 1000;
+    for (const bool keepsSending : {true, false}) {
+        SCOPED_TRACE(keepsSending ? "still sending" : "silent");
+        ReceiveRig rig;
+        rig.receiver.startSerial(&rig.port, 1, QStringLiteral("57600"));
+        // Silent stretches are looked at by a tick once a second: let one pass.
+        auto tick = [keepsSending] {
+            if (!keepsSending)
+                test::waitUntil([] { return false; }, 1100);
+        };
+        rig.clock.advanceMs(24 * 3600 * 1000); // a day before the first byte
+        tick();
+        ASSERT_FALSE(rig.outcome.has_value());
+
+        rig.feed("SETTINGS\r");
+        for (int minute = 1; minute <= 10; ++minute) { // a line a minute
+            rig.clock.advanceMs(tenMinutes / 10);
+            rig.feed("A=1\r");
+        }
+        tick();
+        ASSERT_FALSE(rig.outcome.has_value()) << "ended before ten minutes had passed";
+        rig.clock.advanceMs(1);
+        if (keepsSending)
+            rig.feed("B=2\r");
+        EXPECT_EQ(rig.wait(), ReceiveOutcome::TooLong);
+        EXPECT_EQ(rig.receiver.linesReceived(), 11);
+        EXPECT_TRUE(rig.receiver.failureText().contains("10 minutes after its first byte"));
+        EXPECT_FALSE(rig.port.PortOpen());
+        EXPECT_FALSE(QFile::exists(rig.receiver.tempPath()));
+    }
+}
+
 TEST(SettingsReceive, InfraredWaitsForTheTerminalThenForQuiet)
 {
     test::TempHome home;
