@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <sys/stat.h>
 
 namespace vx {
 
@@ -20,6 +21,39 @@ bool IsTransferOnlyKey(const QByteArray &key)
             return true;
     return false;
 }
+
+namespace {
+
+// The process's file mode creation mask, read without changing it (umask()
+// would set it, for a moment, for every thread of the program).
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.read(64 * 1024).split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    }
+    return 077; // not known: the narrowest
+}
+
+// The mode a received profile gets: that of the profile it replaces, so a
+// profile kept private stays private; a new one as any file the user makes
+// (0666 less the umask).
+mode_t receivedProfileMode(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
+    return 0666 & ~currentUmask();
+}
+
+} // namespace
 
 bool ImportSettings(const QString &tempPath, const QString &targetPath, QString *error)
 {
@@ -50,7 +84,7 @@ bool ImportSettings(const QString &tempPath, const QString &targetPath, QString 
         return fail(check.message(QStringLiteral("the received settings")));
     }
     QString why;
-    if (!ReplaceFileWith(targetPath, content, 0644, &why))
+    if (!ReplaceFileWith(targetPath, content, receivedProfileMode(targetPath), &why))
         return fail(QStringLiteral("%1: %2").arg(targetPath, why));
     QFile::remove(tempPath);
     return true;

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace vx;
 using vx::test::SettingsTerminal;
@@ -76,6 +77,34 @@ TEST(SettingsReceive, SerialStreamIsCheckedAndImported)
     EXPECT_FALSE(ImportSettings(rig.receiver.tempPath(), target, &why));
     EXPECT_FALSE(why.isEmpty());
     EXPECT_EQ(test::readFile(target), "A=1\r\n");
+}
+
+// A received profile keeps the mode of the one it replaces; a new one gets
+// what the umask leaves of 0666, as any file the user makes.
+TEST(SettingsReceive, ImportKeepsTheModeOfTheProfileItReplaces)
+{
+    test::TempHome home;
+    const mode_t before = ::umask(027);
+    struct Case {
+        int existing; // -1: no file yet
+        int expected;
+    } const cases[] = {{0600, 0600}, {0640, 0640}, {0664, 0664}, {-1, 0640}};
+    for (const Case &c : cases) {
+        const QString target = home.file(QStringLiteral("T%1.VDX").arg(c.existing));
+        if (c.existing >= 0) {
+            test::writeFile(target, "OLD=1\r\n");
+            ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), mode_t(c.existing)), 0);
+        }
+        const QString temp = home.file("VDX.tmp");
+        test::writeFile(temp, "SETTINGS\r\nBOF\r\nA=1\r\nEOF\r\n");
+        QString why;
+        ASSERT_TRUE(ImportSettings(temp, target, &why)) << why.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode_t(c.expected)) << std::oct << c.existing;
+        EXPECT_EQ(test::readFile(target), "A=1\r\n");
+    }
+    ::umask(before);
 }
 
 TEST(SettingsReceive, CrcComparisonAndImportFilter)
