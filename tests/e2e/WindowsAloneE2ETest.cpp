@@ -79,6 +79,10 @@ TEST(WindowsAloneE2E, TheEditorAloneHasAFileMenu)
         QTest::keyClicks(editor->txtFunctionName, "X");
         ui::whenModal<QMessageBox>([&](QMessageBox *box) {
             asked = box->text();
+            if (!dir.isEmpty()) {
+                QTest::qWait(300);
+                box->screen()->grabWindow(0).save(dir + "/profile-edit-close-question.png");
+            }
             box->button(QMessageBox::No)->click();
         });
         editor->mnuClose->trigger();
