@@ -690,45 +690,6 @@ TEST_F(ProfileEditorTest, SendToTerminalOverAPseudoTerminal)
     EXPECT_EQ(messenger.texts(), QStringList({"Profile Settings not existent"}));
 }
 
-// Pictures of every tab, kept when VENDRIX_SCREENSHOT_DIR names a folder.
-TEST_F(ProfileEditorTest, Screenshots)
-{
-    const QString dir = qEnvironmentVariable("VENDRIX_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        GTEST_SKIP() << "VENDRIX_SCREENSHOT_DIR not set";
-    choose(window.cmbFileToUse, 1);
-    click(window.chkExtMode[0]);
-    reveal(window.sldDualNotConsecutive);
-    QTest::keyClick(window.sldDualNotConsecutive, Qt::Key_End);
-    typeAtEnd(window.txtConstant[0], "A");
-    typeAtEnd(window.txtConstant[1], "B");
-    click(window.chkComAuto);
-    window.move(0, 0);
-    for (int t = 0; t < window.tabProfile->count(); ++t) {
-        window.tabProfile->setCurrentIndex(t);
-        if (window.tabProfile->currentWidget()->objectName() == "tabFunctions") {
-            for (int i = 0; i < window.tabFunction->count(); ++i) {
-                window.tabFunction->setCurrentIndex(i);
-                QTest::qWait(50);
-                window.grab().save(QDir(dir).filePath(QStringLiteral("profile-%1-%2.png").arg(t).arg(i)));
-            }
-            continue;
-        }
-        QTest::qWait(50);
-        window.grab().save(QDir(dir).filePath(QStringLiteral("profile-%1.png").arg(t)));
-    }
-    // The whole screen with the window on it, where there is a real screen.
-    window.tabProfile->setCurrentIndex(2);
-    window.tabFunction->setCurrentIndex(0);
-    QTest::qWait(300);
-    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-        QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("screen.png")));
-    frmCopyProfile copy(window.state(), messenger, &window);
-    copy.show();
-    QTest::qWait(50);
-    copy.grab().save(QDir(dir).filePath(QStringLiteral("copy-profile.png")));
-}
-
 // Enter never does the risky thing: it does not close the editor, start a
 // download, or confirm a copy that cannot be undone; the questions before
 // those answer Enter with the choice that loses nothing.
