@@ -148,10 +148,10 @@ bool takeInstanceLock(bool headless)
 int runHeadless(CollectorApp &app)
 {
     Collector &c = *app.collector;
-    // Standard output gets every log line, written out at most 50 ms after
-    // the first line that waits: a busy collector writes many lines at once,
-    // not one per record (the records are in their targets before their
-    // answers either way; the log is not the data).
+    // Standard output gets every log line, written out together with
+    // LOG.txt: a busy collector writes many lines at once, not one per
+    // record (the records are in their targets before their answers either
+    // way; the log is not the data).
     //
     // Under systemd, with standard output going to the journal, each line
     // leaves at once (the journal stamps a line with the time it arrives;
@@ -159,12 +159,8 @@ int runHeadless(CollectorApp &app)
     // its priority, so the program's warnings and errors can be picked out.
     const bool journal = Journal::StdoutIsJournal();
     const bool flushEachLine = QAbstractEventDispatcher::instance() == nullptr || journal;
-    auto *flush = new QTimer(&c);
-    flush->setSingleShot(true);
-    flush->setInterval(50);
-    QObject::connect(flush, &QTimer::timeout, &c, [] { std::fflush(stdout); });
     Collector::Hooks hooks;
-    hooks.logLine = [flushEachLine, journal, flush](int index, QByteArrayView text) {
+    hooks.logLine = [flushEachLine, journal](int index, QByteArrayView text) {
         // "[n] message": written in pieces, which is cheaper than formatting.
         const char tag[4] = {'[', char('0' + index), ']', ' '};
         // Only this thread writes standard output.
@@ -181,9 +177,13 @@ int runHeadless(CollectorApp &app)
         putc_unlocked('\n', stdout);
         if (flushEachLine)
             std::fflush(stdout);
-        else if (!flush->isActive())
-            flush->start();
     };
+    if (!flushEachLine) {
+        // Room for a batch, so that it leaves in one write.
+        static char buffer[64 * 1024];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        hooks.logWritten = [] { std::fflush(stdout); };
+    }
     hooks.terminate = [&app](int code) {
         app.exitCode = code;
         QCoreApplication::exit(code);

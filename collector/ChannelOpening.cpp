@@ -61,6 +61,7 @@ int HandshakingOf(const QString &flowControl)
 
 void Collector::SetComm(int n)
 {
+    configure(n);
     const ChannelSettings &c = m_settings.Com[n];
     const QString type = c.ConnType.trimmed();
     if (type == QLatin1String("TCP")) {

@@ -115,7 +115,7 @@ void ChannelProtocol::armReplyTimeout(qint64 now)
 
 // --- lines ---
 
-void ChannelProtocol::receive(QByteArrayView bytes, qint64 now)
+void ChannelProtocol::receive(QByteArray bytes, qint64 now)
 {
     if (bytes.isEmpty())
         return;
@@ -126,13 +126,13 @@ void ChannelProtocol::receive(QByteArrayView bytes, qint64 now)
         if (bytes.startsWith(kGreeting)) {
             bytes = bytes.sliced(std::min<qsizetype>(15, bytes.size()));
             m_s.LineBuffer.clear();
-        } else if (bytes.sliced(2).startsWith(kGreeting)) {
+        } else if (QByteArrayView(bytes).sliced(2).startsWith(kGreeting)) {
             bytes = bytes.sliced(std::min<qsizetype>(18, bytes.size()));
             m_s.LineBuffer.clear();
         }
     }
     if (m_at >= m_in.size()) {
-        m_in = bytes.toByteArray();
+        m_in = std::move(bytes);
         m_at = 0;
     } else {
         m_in.append(bytes);

@@ -99,7 +99,7 @@ public:
     // Characters arrived: held until next() takes their lines. A terminal
     // that is sending is activity: the step period and a request's reply
     // time-out start again.
-    void receive(QByteArrayView bytes, qint64 now);
+    void receive(QByteArray bytes, qint64 now);
     // Handles the next complete line of what arrived: false when there is
     // none, or while an outcome is awaited.
     bool next(qint64 now, Actions &out);

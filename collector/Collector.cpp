@@ -32,9 +32,9 @@
 namespace vx {
 
 namespace {
-// The longest the log entries of acknowledged records wait, to be written
-// to LOG.txt together with those of the records that follow.
-constexpr int kLogWaitMs = 20;
+// The longest the log entries of acknowledged records wait, when no other
+// write of LOG.txt takes them along first.
+constexpr int kLogWaitMs = 1000;
 
 // Appends a and b to to in one step (two appends would each take Qt's
 // general insertion path).
@@ -192,6 +192,10 @@ struct Collector::LogFile {
         QString why;
         const int fd = OpenOwnFileForAppend(path, 0640, &why);
         file = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
+        // The entries come in batches that are written at once: each batch
+        // is one write, however long.
+        if (file)
+            std::setvbuf(file, nullptr, _IONBF, 0);
         if (!file) {
             if (fd >= 0) {
                 why = QString::fromLocal8Bit(std::strerror(errno));
@@ -511,10 +515,12 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
         std::memcpy(p + sizeof tag, bytes.data(), size_t(bytes.size()));
         p[sizeof tag + size_t(bytes.size())] = '\n';
     }
-    if (m_logBatch == 0)
-        flushLog();
+    // Standard output takes the entry before the log is written, so that
+    // both leave together.
     if (m_hooks.logLine)
         m_hooks.logLine(index, bytes);
+    if (m_logBatch == 0)
+        flushLog();
     // The text of the entry is made only for a window that shows it.
     static const QMetaMethod appended = QMetaMethod::fromSignal(&Collector::logAppended);
     if (isSignalConnected(appended))
@@ -528,6 +534,8 @@ void Collector::flushLog()
     m_log->toStandardOutput = bool(m_hooks.logLine);
     m_log->append(m_logPending);
     m_logPending.resize(0); // keeps its room for the next entries
+    if (m_hooks.logWritten)
+        m_hooks.logWritten();
 }
 
 void Collector::CloseComm(int index)

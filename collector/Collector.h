@@ -55,6 +55,9 @@ public:
         // Every log entry as LOG.txt gets it (UTF-8, without its line end),
         // for standard output.
         std::function<void(int index, QByteArrayView entry)> logLine;
+        // The entries given to logLine so far were written to LOG.txt (or
+        // its fallback): what holds them back may let them go too.
+        std::function<void()> logWritten;
     };
 
     Collector(Settings &settings, IniStore &store, Messenger &messenger, Clock &clock, TransportFactory &transports,
@@ -284,8 +287,9 @@ private:
     // While a line is being handled, its log entries are held here and
     // written to LOG.txt together, before its answer leaves (one write per
     // record instead of one per entry). The entries of a record that was
-    // stored and acknowledged may wait a little longer, to be written with
-    // those of the records that follow (m_logTimer; kLogWaitMs).
+    // stored and acknowledged join the next write instead: that of another
+    // line or message, of 64 KiB of entries, of a stop, or at the latest
+    // a second later (m_logTimer; kLogWaitMs).
     class LogBatch;
     LogBatch *m_lineBatch = nullptr; // the batch of the line being handled
     int m_logBatch = 0;

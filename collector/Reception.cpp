@@ -17,15 +17,21 @@ namespace vx {
 
 using Action = ChannelProtocol::Action;
 
+namespace {
+// The entries that wait for the next write of LOG.txt at most.
+constexpr qsizetype kLogBatchBytes = 64 * 1024;
+} // namespace
+
 // Holds the log entries of one line and writes them in one go: explicitly
 // before the line's answer leaves, at the latest when the line is done.
 // The entries of a record stored and acknowledged (the IN line and its ACK)
-// may wait up to kLogWaitMs (20 ms), so that while a terminal sends record after
-// record they reach LOG.txt in one write for many records. The record itself
-// is in its target before its ACK either way: what waits is only its log
-// entry, which a crash of the program (not a stop) can cut. Every other line
-// (BOF, EOF, a refusal, anything the program reports) writes what waits
-// before its own answer, in order.
+// join the next write: while a terminal sends record after record they reach
+// LOG.txt in one write for many records (at the latest when 64 KiB wait, or
+// after kLogWaitMs, a second). Each entry has the time of its event. The
+// record itself is in its target before its ACK either way: what waits is
+// only its log entry, which a crash of the program (not a stop) can cut.
+// Every other line (BOF, EOF, a refusal, anything the program reports)
+// writes what waits before its own answer, in order.
 class Collector::LogBatch {
 public:
     explicit LogBatch(Collector &c) : m_c(c), m_outer(c.m_lineBatch)
@@ -43,7 +49,7 @@ public:
     // for the records that follow when the answer acknowledges a record.
     void beforeAnswer(bool recordAcknowledged)
     {
-        if (!recordAcknowledged) {
+        if (!recordAcknowledged || m_c.m_logPending.size() >= kLogBatchBytes) {
             m_c.flushLog();
             return;
         }
@@ -254,7 +260,6 @@ void Collector::SerialOnComm(int n)
         return;
     }
     m_serialBusy = true;
-    configure(n);
     ChannelProtocol &p = m_protocol[n];
     p.setOpen(true);
     const bool modem = p.config().link == ChannelProtocol::Link::Modem;
@@ -318,7 +323,6 @@ void Collector::SocketDataArrival(int n)
     const QByteArray data = socket->GetData();
     if (data.isEmpty())
         return;
-    configure(n);
     p.setOpen(true);
     p.receive(data, now());
     takeLines(n);

@@ -147,9 +147,9 @@ bool validValueName(const QString &name)
 // it may be a link), then the root and each level, none of them a link.
 // create makes missing levels. Returns an invalid Fd with *why set when a
 // level is refused, and without it when the key is simply missing.
-Fd openKey(const QString &root, const QStringList &levels, bool create, QString *refusedPath, QString *why)
+Fd openKey(const QString &base, const QString &root, const QStringList &levels, bool create, QString *refusedPath,
+           QString *why)
 {
-    const QString base = BaseFolder();
     if (create)
         QDir().mkpath(base);
     Fd dir(retryOpenAt(AT_FDCWD, QFile::encodeName(base), O_RDONLY | O_DIRECTORY));
@@ -246,23 +246,28 @@ ValueState readValueFile(int keyFd, const QString &entry, QString *text, QString
     return ValueState::Read;
 }
 
-// Reads the value; *found tells whether a value was there and usable.
-QString readValue(const QString &root, const QString &keyPath, const QString &name, bool *found)
+QString valueIn(int key, const QString &folder, const QString &name, bool *found);
+
+// Reads the values of names under one key, opened once; found[i] tells
+// whether value i was there and usable.
+QStringList readValues(const QString &root, const QString &keyPath, const QStringList &names, QList<bool> *found)
 {
-    *found = false;
+    QStringList values(names.size());
+    found->fill(false, names.size());
     const QString mapped = isRoot(root) ? root : QStringLiteral("HKEY_LOCAL_MACHINE");
     QStringList levels;
-    if (!keyLevels(keyPath, &levels) || !validValueName(name))
-        return {};
+    if (!keyLevels(keyPath, &levels))
+        return values;
     QString refusedPath;
     QString why;
-    Fd key = openKey(mapped, levels, false, &refusedPath, &why);
+    const QString base = BaseFolder();
+    Fd key = openKey(base, mapped, levels, false, &refusedPath, &why);
     if (!why.isEmpty()) {
         noteRefusal(refusedPath, why);
-        return {};
+        return values;
     }
     // Key folders refused before and usable (or gone) now.
-    QString folder = BaseFolder() + QLatin1Char('/') + mapped;
+    QString folder = base + QLatin1Char('/') + mapped;
     if (!g_refused.isEmpty()) {
         noteRefusal(folder, QString());
         for (const QString &level : levels)
@@ -272,12 +277,24 @@ QString readValue(const QString &root, const QString &keyPath, const QString &na
             folder += QLatin1Char('/') + level;
     }
     if (!key.valid())
-        return {};
+        return values;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        bool there = false;
+        if (validValueName(names[i]))
+            values[i] = valueIn(key.get(), folder, names[i], &there);
+        (*found)[i] = there;
+    }
+    return values;
+}
 
+// The value name in the open key folder (whose path is folder).
+QString valueIn(int key, const QString &folder, const QString &name, bool *found)
+{
+    *found = false;
     const QString wanted = name.trimmed();
     auto take = [&](const QString &entry, QString *text) {
         QString reason;
-        const ValueState state = readValueFile(key.get(), entry, text, &reason);
+        const ValueState state = readValueFile(key, entry, text, &reason);
         noteRefusal(folder + QLatin1Char('/') + entry, state == ValueState::Refused ? reason : QString());
         return state;
     };
@@ -292,7 +309,7 @@ QString readValue(const QString &root, const QString &keyPath, const QString &na
     if (exact == ValueState::Refused)
         return {};
     // Names stored with blanks around them match too.
-    const int listFd = ::dup(key.get());
+    const int listFd = ::dup(key);
     DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0)
@@ -333,9 +350,20 @@ QString ReadRegistryValue(const QString &root, const QString &keyPath, const QSt
 {
     if (root.isEmpty())
         return defaultValue;
-    bool found = false;
-    const QString value = readValue(root, keyPath, name, &found);
-    return found ? value : defaultValue;
+    return ReadRegistryValues(root, keyPath, {name}, defaultValue).constFirst();
+}
+
+QStringList ReadRegistryValues(const QString &root, const QString &keyPath, const QStringList &names,
+                               const QString &defaultValue)
+{
+    if (root.isEmpty())
+        return QStringList(names.size(), defaultValue);
+    QList<bool> found;
+    QStringList values = readValues(root, keyPath, names, &found);
+    for (qsizetype i = 0; i < values.size(); ++i)
+        if (!found[i])
+            values[i] = defaultValue;
+    return values;
 }
 
 bool WriteRegistryValue(const QString &root, const QString &keyPath, const QString &name, const QString &text,
@@ -349,7 +377,7 @@ bool WriteRegistryValue(const QString &root, const QString &keyPath, const QStri
     }
     QString refusedPath;
     QString why;
-    Fd key = openKey(root, levels, true, &refusedPath, &why);
+    Fd key = openKey(BaseFolder(), root, levels, true, &refusedPath, &why);
     if (!key.valid()) {
         noteRefusal(refusedPath, why);
         messenger.message(kError, MsgIcon::None);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace vx {
@@ -39,6 +40,9 @@ void SetLog(std::function<void(const QString &line)> log);
 // match with letter case counting, after trimming blanks.
 QString ReadRegistryValue(const QString &root, const QString &keyPath, const QString &name,
                           const QString &defaultValue);
+// The same for several values of one key, opened once.
+QStringList ReadRegistryValues(const QString &root, const QString &keyPath, const QStringList &names,
+                               const QString &defaultValue);
 
 // Creates the key as needed and replaces the value atomically. Shows the
 // message (through messenger) and stores nothing when the root or key path

@@ -13,12 +13,15 @@ namespace vx {
 void Collector::TimerStep_Timer()
 {
     checkTcpLinks();
-    const QString root = m_settings.Misc.ChiavePC;
-    const QString path = m_settings.Misc.PercorsoChiave;
+    static const QStringList keys{QStringLiteral("ID(1)"), QStringLiteral("ID(2)"), QStringLiteral("ID(3)"),
+                                  QStringLiteral("ID(4)")};
+    // The four requests read together: the key folder is opened once a tick.
+    const QStringList values = RegistryExchange::ReadRegistryValues(
+        m_settings.Misc.ChiavePC, m_settings.Misc.PercorsoChiave, keys, QStringLiteral("0"));
     for (int n = 1; n <= kChannels; ++n) {
         ChannelProtocol &p = m_protocol[n];
-        const QString key = QStringLiteral("ID(%1)").arg(n);
-        const QString v = RegistryExchange::ReadRegistryValue(root, path, key, QStringLiteral("0"));
+        const QString &key = keys[n - 1];
+        const QString &v = values[n - 1];
         if (v == QLatin1String("1")) {
             const QString panel = m_status[n].trimmed().toUpper();
             // An open, idle channel: a serial kind waiting for its terminal,

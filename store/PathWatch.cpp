@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -62,6 +64,44 @@ bool NoticesMissChanges(int folder)
     }
 }
 
+// The signal that says notices are queued, counted by its handler; every
+// watch reads its notices after the count moved.
+std::atomic<unsigned> g_noticeSignals{0};
+
+void CountNoticeSignal(int)
+{
+    g_noticeSignals.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The real-time signal used, once its handler is in place; 0 when it cannot
+// be had (another part of the program took it).
+int NoticeSignal()
+{
+    static const int number = [] {
+        const int sig = SIGRTMIN + 7;
+        struct sigaction old {};
+        if (sig > SIGRTMAX || ::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+            return 0;
+        struct sigaction action {};
+        action.sa_handler = CountNoticeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        return ::sigaction(sig, &action, nullptr) == 0 ? sig : 0;
+    }();
+    return number;
+}
+
+// The thread that watches is signalled whenever a notice is queued.
+bool SignalNotices(int notices)
+{
+    const int sig = NoticeSignal();
+    if (sig == 0)
+        return false;
+    const f_owner_ex owner{F_OWNER_TID, ::gettid()};
+    return ::fcntl(notices, F_SETOWN_EX, &owner) == 0 && ::fcntl(notices, F_SETSIG, sig) == 0
+           && ::fcntl(notices, F_SETFL, O_NONBLOCK | O_ASYNC) == 0;
+}
+
 } // namespace
 
 void PathWatch::StartNotices() const
@@ -80,7 +120,12 @@ void PathWatch::StartNotices() const
     if (::inotify_add_watch(m_notices, folder.constData(), kNames) < 0) {
         ::close(m_notices);
         m_notices = -1;
+        return;
     }
+    // Counted before the signals start: a notice queued meanwhile is covered
+    // by the look-up that follows the start.
+    m_signalsSeen = g_noticeSignals.load(std::memory_order_acquire);
+    m_signalled = SignalNotices(m_notices);
 }
 
 void PathWatch::Clear()
@@ -94,6 +139,7 @@ void PathWatch::Clear()
     m_noticesTried = false;
     m_folderGone = false;
     m_confirmed = false;
+    m_signalled = false;
     m_name.clear();
     m_device = 0;
     m_inode = 0;
@@ -103,6 +149,13 @@ bool PathWatch::Noticed() const
 {
     if (m_notices < 0)
         return true;
+    if (m_signalled) {
+        // No signal since the last read: no notice is queued.
+        const unsigned count = g_noticeSignals.load(std::memory_order_acquire);
+        if (count == m_signalsSeen)
+            return false;
+        m_signalsSeen = count;
+    }
     // Read them all: each says a name in the folder changed (which one does
     // not matter, one look-up answers for all of them), or that the folder
     // itself was moved or removed, after which the path names another.

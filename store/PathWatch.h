@@ -12,8 +12,14 @@ namespace vx {
 // Same() asks the system, from its first call on, for notices of names made,
 // removed or moved in the file's folder (and of the folder itself moved or
 // removed): while none has come since the last look, the answer stands
-// without looking the name up, at the cost of one read of the (empty)
-// notices. Any notice makes it look the name up; so does every question when
+// without looking the name up. The system also signals the thread that
+// watches when a notice is queued (a real-time signal whose handler only
+// counts), so that the notices are read only after such a signal: a
+// question costs no system call while nothing changed. The signal reaches
+// the thread before it returns from any system call, so a change made before
+// a record was read is always seen at that record. Where the signal cannot
+// be had, each question reads the (empty) notices, one system call. Any
+// notice makes it look the name up; so does every question when
 // notices cannot be had (the system's limit on them reached) or may miss
 // changes (a network or FUSE file system, where changes made elsewhere send
 // none). Once the folder itself was moved or removed, the path names another
@@ -56,8 +62,10 @@ private:
     int m_folder = -1;
     mutable int m_notices = -1;
     mutable bool m_noticesTried = false;
-    mutable bool m_folderGone = false; // the folder was moved or removed
-    mutable bool m_confirmed = false;  // looked up, with no notice since
+    mutable bool m_folderGone = false;  // the folder was moved or removed
+    mutable bool m_confirmed = false;   // looked up, with no notice since
+    mutable bool m_signalled = false;   // the system signals queued notices
+    mutable unsigned m_signalsSeen = 0; // the count of signals when the notices were last read
     QByteArray m_name;
     dev_t m_device = 0;
     ino_t m_inode = 0;
