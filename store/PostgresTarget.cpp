@@ -27,6 +27,14 @@ using Ms = std::chrono::milliseconds;
 
 const char *const kTable = "vendrix_records";
 
+bool IsAscii(const QByteArray &bytes)
+{
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) > 127)
+            return false;
+    return true;
+}
+
 bool LooksLikeConnInfo(const QString &text)
 {
     return text.contains(QLatin1Char('=')) || text.startsWith(QLatin1String("postgresql://"))
@@ -249,7 +257,9 @@ struct PostgresTarget::Writer {
         for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
             const QByteArray &value = job.row[size_t(i)];
             QByteArray &t = text[size_t(i)];
-            t = session->utf8 ? Windows1252ToUtf8(value) : value;
+            // Plain ASCII goes as it is (no copy); a byte beyond it becomes
+            // its character in UTF-8 for a UTF8 database.
+            t = session->utf8 && !IsAscii(value) ? Windows1252ToUtf8(value) : value;
             if (nul)
                 t.replace('\0', QByteArrayView());
             params[3 + i] = t.constData();
