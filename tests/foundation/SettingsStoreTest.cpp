@@ -114,8 +114,8 @@ TEST(SettingsStore, DamagedFilesLoadWhatTheyCan)
 {
     test::TempHome home;
     const QByteArray damaged[] = {
-        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"),  // cut off in a header
-        QByteArray("[Com(1)]\nPort=Com4\nSpee", 27), // cut off in a key
+        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"), // cut off in a header
+        QByteArray("[Com(1)]\nPort=Com4\nSpee"),    // cut off in a key
         QByteArray("\0\xff\xfe[Com(1)]\n=\n==\n[]\n[Com(1)]\nPort=Com4\n\x01junk\n", 40),
         QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"), // CR LF, key before any section
     };
