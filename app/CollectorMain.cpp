@@ -67,7 +67,7 @@ void reloadWhenIdle()
         return;
     if (!g_running || g_reloading || QThread::currentThread()->loopLevel() > 1) {
         if (!g_reloadPending && g_running)
-            QTimer::singleShot(200, qApp, [] {
+            QTimer::singleShot(200, QCoreApplication::instance(), [] {
                 g_reloadPending = false;
                 reloadWhenIdle();
             });
@@ -92,12 +92,14 @@ void reloadWhenIdle()
 }
 
 // SIGTERM and SIGINT end the event loop cleanly; SIGHUP reloads.
+// The application is named as QCoreApplication::instance(): the headless run
+// has no QApplication, which qApp (with QApplication included) would cast to.
 void installQuitSignals()
 {
     if (::pipe(g_signalPipe) != 0)
         return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
         if (byte == kReloadByte) {
