@@ -6,6 +6,7 @@
 #include "settings/IniStore.h"
 #include "settings/Settings.h"
 #include "settings/SettingsCheck.h"
+#include "settings/TargetKinds.h"
 #include "store/PostgresTarget.h"
 #include "transport/PortAccess.h"
 
@@ -73,7 +74,7 @@ void checkTarget(int n, const StoreSettings &t, bool reachServers, QStringList &
 {
     const QString type = t.Type.trimmed();
     const QString where = QStringLiteral("[%1] Name=%2").arg(DbmsSection(n), t.Name);
-    if (type == QLatin1String("PostgreSQL")) {
+    if (TargetNameOf(type) == TargetName::ServerConnection) {
         const QString error = PostgresTarget::ConnInfoError(t.Name);
         if (!error.isEmpty()) {
             problems << QStringLiteral("[%1] Name: %2").arg(DbmsSection(n), error);
@@ -93,7 +94,7 @@ void checkTarget(int n, const StoreSettings &t, bool reachServers, QStringList &
         return;
     }
     const QFileInfo file(name);
-    if (type == QLatin1String("Zucchetti")) {
+    if (TargetNameOf(type) == TargetName::ErpDatabase) {
         if (!file.isFile())
             problems << QStringLiteral("%1: the ERP database does not exist; the collector ends at its first record.")
                             .arg(where);
@@ -142,9 +143,9 @@ QString ChannelOpensText(const ChannelSettings &c)
 QString ChannelStoresText(const StoreSettings &t)
 {
     const QString type = t.Type.trimmed();
-    if (type == QLatin1String("PostgreSQL"))
-        return QStringLiteral("PostgreSQL ") + PostgresTarget::Describe(t.Name);
-    if (t.Type == QLatin1String("TXT (*.txt)"))
+    if (TargetNameOf(type) == TargetName::ServerConnection)
+        return type + QLatin1Char(' ') + PostgresTarget::Describe(t.Name);
+    if (t.Type == TargetTypes().constFirst()) // plain text: the file says it all
         return t.Name;
     return QStringLiteral("%1 (%2)").arg(t.Name, type);
 }
@@ -169,7 +170,7 @@ QStringList ServiceWritableFolders()
 // finds it read-only until a drop-in adds its folder.
 void noteOutsideService(int n, const StoreSettings &t, QStringList &notes)
 {
-    if (t.Type.trimmed() == QLatin1String("PostgreSQL") || t.Name.trimmed().isEmpty())
+    if (TargetNameOf(t.Type) == TargetName::ServerConnection || t.Name.trimmed().isEmpty())
         return;
     const QString folder = QFileInfo(t.Name.trimmed()).absolutePath();
     const QStringList allowed = ServiceWritableFolders();

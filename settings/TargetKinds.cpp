@@ -5,14 +5,14 @@ namespace vx {
 const std::array<TargetKind, 8> &TargetKinds()
 {
     static const std::array<TargetKind, 8> kinds{{
-        {"TXT (*.txt)", "Text File (*.txt)|*.txt"},
-        {"Access 2.0 (*.mdb)", "Access DataBase (*.mdb)|*.mdb"},
-        {"Dbase III (*.dbf)", "Dbase III (*.dbf)|*.dbf"},
-        {"Dbase IV (*.dbf)", "Dbase IV (*.dbf)|*.dbf"},
-        {"Dbase 5 (*.dbf)", "Dbase 5 (*.dbf)|*.dbf"},
-        {"CSV (*.csv)", "CSV (*.csv)|*.csv"},
-        {"Zucchetti", "Tutti i file|*.*"},
-        {"PostgreSQL", ""},
+        {"TXT (*.txt)", "Text File (*.txt)|*.txt", TargetName::RecordFile},
+        {"Access 2.0 (*.mdb)", "Access DataBase (*.mdb)|*.mdb", TargetName::RecordFile},
+        {"Dbase III (*.dbf)", "Dbase III (*.dbf)|*.dbf", TargetName::RecordFile},
+        {"Dbase IV (*.dbf)", "Dbase IV (*.dbf)|*.dbf", TargetName::RecordFile},
+        {"Dbase 5 (*.dbf)", "Dbase 5 (*.dbf)|*.dbf", TargetName::RecordFile},
+        {"CSV (*.csv)", "CSV (*.csv)|*.csv", TargetName::RecordFile},
+        {"Zucchetti", "Tutti i file|*.*", TargetName::ErpDatabase},
+        {"PostgreSQL", "", TargetName::ServerConnection},
     }};
     return kinds;
 }
@@ -33,6 +33,15 @@ QString TargetFilter(int index)
     if (index < 0 || index >= int(TargetKinds().size()))
         return {};
     return QString::fromLatin1(TargetKinds()[index].filter);
+}
+
+TargetName TargetNameOf(const QString &type)
+{
+    const QString trimmed = type.trimmed();
+    for (const TargetKind &k : TargetKinds())
+        if (trimmed == QLatin1String(k.type))
+            return k.name;
+    return TargetName::RecordFile;
 }
 
 } // namespace vx
