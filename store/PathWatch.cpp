@@ -73,20 +73,35 @@ void CountNoticeSignal(int)
     g_noticeSignals.fetch_add(1, std::memory_order_relaxed);
 }
 
+// Puts the counting handler on sig, if nothing else of the program has it.
+bool TakeSignal(int sig)
+{
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = CountNoticeSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(sig, &action, nullptr) == 0;
+}
+
 // The real-time signal used, once its handler is in place; 0 when it cannot
-// be had (another part of the program took it).
+// be had (another part of the program took it). When the queue of real-time
+// signals is full (the user's limit of pending signals reached), the system
+// sends a plain SIGIO instead, whose default action ends the process: SIGIO
+// is counted by the same handler, or the signals are not used at all.
 int NoticeSignal()
 {
     static const int number = [] {
         const int sig = SIGRTMIN + 7;
-        struct sigaction old {};
-        if (sig > SIGRTMAX || ::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+        if (sig > SIGRTMAX || !TakeSignal(SIGIO))
             return 0;
-        struct sigaction action {};
-        action.sa_handler = CountNoticeSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        return ::sigaction(sig, &action, nullptr) == 0 ? sig : 0;
+        if (!TakeSignal(sig)) {
+            ::signal(SIGIO, SIG_DFL);
+            return 0;
+        }
+        return sig;
     }();
     return number;
 }
