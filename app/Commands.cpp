@@ -47,8 +47,11 @@ Command collectorCommand()
 int runWindow(CommandCall &call, const std::function<int()> &window)
 {
     if (!hasDisplay()) {
-        std::fprintf(stderr, "vendrix %s: needs a display (DISPLAY or WAYLAND_DISPLAY)\n",
-                     call.command().words.toLocal8Bit().constData());
+        std::fprintf(
+            stderr,
+            "vendrix %s: cannot open its window: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+            "run it in a desktop session\n",
+            call.command().words.toLocal8Bit().constData());
         return kExitFailed;
     }
     QApplication app(call.argc(), call.argv());

@@ -83,8 +83,8 @@ int runCheck(const QString &path)
                           .arg(functions)
                           .arg(fields);
     if (result.linesSkipped > 0)
-        summary += result.linesSkipped == 1 ? QStringLiteral(", 1 line not recognised")
-                                            : QStringLiteral(", %1 lines not recognised").arg(result.linesSkipped);
+        summary += result.linesSkipped == 1 ? QStringLiteral(", 1 line not recognized")
+                                            : QStringLiteral(", %1 lines not recognized").arg(result.linesSkipped);
     if (result.linesWithoutEquals > 0)
         summary += QStringLiteral(", %1 without \"=\" skipped")
                        .arg(result.linesWithoutEquals == 1 ? QStringLiteral("1 line")

@@ -421,15 +421,26 @@ bool WriteProfileFile(const ProfileSet &set, const QString &path, QString *error
     return true;
 }
 
+// The message of a save that failed: the kept text, then the file and why.
+static QString SaveFailedText(const QString &path, const QString &why)
+{
+    return ProfileSaveErrorText() + QStringLiteral("\r\n\r\n")
+           + QStringLiteral("The profile cannot be saved to %1: %2.")
+                 .arg(path, why.isEmpty() ? QStringLiteral("unknown cause") : why);
+}
+
 bool SaveProfileFile(const ProfileSet &set, const QString &path, Messenger &messenger)
 {
-    if (!CanOpenForAppend(path)) {
-        messenger.message(ProfileSaveErrorText(), MsgIcon::Critical);
+    QString why;
+    if (!CanOpenForAppend(path, &why)) {
+        messenger.message(SaveFailedText(path, why), MsgIcon::Critical);
         return false;
     }
-    const bool ok = path.endsWith(QLatin1String(".c")) ? SettingsSourceExport(set, path) : WriteProfileFile(set, path);
+    const bool ok = path.endsWith(QLatin1String(".c"))
+                        ? SettingsSourceExport(set, path, QDateTime::currentDateTime(), &why)
+                        : WriteProfileFile(set, path, &why);
     if (!ok)
-        messenger.message(ProfileSaveErrorText(), MsgIcon::Critical);
+        messenger.message(SaveFailedText(path, why), MsgIcon::Critical);
     return ok;
 }
 

@@ -15,6 +15,7 @@
 #include "transfer/SettingsReceiver.h"
 #include "transfer/SettingsSender.h"
 #include "transfer/TransferMessages.h"
+#include "transport/IrLib.h"
 #include "transport/QtSerialPort.h"
 
 #include <QCoreApplication>
@@ -193,7 +194,14 @@ int runSendSettings(const TransferArgs &a)
     const SendOutcome outcome = sender.outcome();
     QString text = sender.outcomeText();
     if (outcome == SendOutcome::LinkNotOpened)
-        text = QStringLiteral("The infrared link on Com%1 cannot be opened.").arg(a.port);
+        text =
+            IrLib::LoadError().isEmpty()
+                ? QStringLiteral(
+                      "The infrared link on Com%1 (%2) cannot be opened: check that the cradle is "
+                      "connected to that port and powered.")
+                      .arg(a.port)
+                      .arg(Paths::comDevice(a.port))
+                : QStringLiteral("The infrared link on Com%1 cannot be opened: %2").arg(a.port).arg(IrLib::LoadError());
     else if (outcome == SendOutcome::Stopped)
         text = QStringLiteral("Cancelled: the CRC line was not sent.");
     else if (outcome == SendOutcome::PortNotOpened && !port.errorString().isEmpty())

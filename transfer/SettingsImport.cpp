@@ -63,10 +63,14 @@ bool ImportSettings(const QString &tempPath, const QString &targetPath, QString 
         return false;
     };
     if (!QFile::exists(tempPath))
-        return fail(QStringLiteral("%1 does not exist.").arg(tempPath));
+        return fail(QStringLiteral("The received settings cannot be imported: the scratch file %1 does not exist; "
+                                   "receive them again.")
+                        .arg(tempPath));
     QList<QByteArray> items;
     if (!ReadSettingsItems(tempPath, &items))
-        return fail(QStringLiteral("%1 cannot be read.").arg(tempPath));
+        return fail(QStringLiteral("The received settings cannot be imported: the scratch file %1 cannot be read; "
+                                   "receive them again.")
+                        .arg(tempPath));
 
     QByteArray content;
     for (const QByteArray &item : std::as_const(items)) {
@@ -85,7 +89,9 @@ bool ImportSettings(const QString &tempPath, const QString &targetPath, QString 
     }
     QString why;
     if (!ReplaceFileWith(targetPath, content, receivedProfileMode(targetPath), &why))
-        return fail(QStringLiteral("%1: %2").arg(targetPath, why));
+        return fail(QStringLiteral("The received settings cannot be saved to %1: %2; choose another file, or make "
+                                   "room there, and receive them again.")
+                        .arg(targetPath, why));
     QFile::remove(tempPath);
     return true;
 }

@@ -122,7 +122,9 @@ bool SettingsReceiver::begin()
     const int fd = CreateOwnFile(m_tempPath, 0600, &why);
     if (fd < 0 || !m_temp.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         messenger().message(TransferText::receiveEventError());
-        messenger().message(QStringLiteral("%1: %2").arg(m_tempPath, fd < 0 ? why : m_temp.errorString()));
+        messenger().message(QStringLiteral("The scratch file %1 for the received settings cannot be made: %2. "
+                                           "Nothing is received; check that its folder can be written, then try again.")
+                                .arg(m_tempPath, fd < 0 ? why : m_temp.errorString()));
         finish(ReceiveOutcome::TempFileError);
         return false;
     }
@@ -214,7 +216,10 @@ void SettingsReceiver::storeLine(const QByteArray &line)
         // Told once; the reception goes on and its CRC will not agree.
         m_writeErrorShown = true;
         messenger().message(TransferText::receiveEventError());
-        messenger().message(m_temp.errorString());
+        messenger().message(QStringLiteral("The received settings cannot be written to the scratch file %1: %2. "
+                                           "The reception goes on, but its CRC will not agree; try again once "
+                                           "the folder has room.")
+                                .arg(m_tempPath, m_temp.errorString()));
     }
     ++m_lines;
     if (!TrimBlankBytes(line).isEmpty())

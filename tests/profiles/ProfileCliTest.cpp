@@ -93,7 +93,7 @@ TEST(ProfileCommand, CheckReportsTheLineAndFails)
     Ran part = vendrix({"check", "part.VDX"}, home);
     EXPECT_EQ(part.exitCode, 0);
     EXPECT_TRUE(part.out.contains("terminal family 711")) << part.out.toStdString();
-    EXPECT_TRUE(part.out.contains("1 line not recognised"));
+    EXPECT_TRUE(part.out.contains("1 line not recognized"));
     EXPECT_TRUE(part.out.contains("no closing FLAG=17"));
 
     // A value with a comma reads but cannot be sent: named, and a failure.

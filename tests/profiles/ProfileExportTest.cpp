@@ -118,9 +118,14 @@ TEST(ProfileSave, ProfileFileOrWarning)
     EXPECT_EQ(test::readFile(path), ProfileFileContent(set));
     EXPECT_TRUE(messenger.shown.empty());
 
+    // The kept text, then the file and the system's reason.
     EXPECT_FALSE(SaveProfileFile(set, home.file("no/such/folder/x.VDX"), messenger));
     EXPECT_FALSE(SaveProfileFile(set, home.path(), messenger));
-    EXPECT_EQ(messenger.texts(),
-              QStringList({"WARNING, the requested file is not available. Change the file, please.",
-                           "WARNING, the requested file is not available. Change the file, please."}));
+    ASSERT_EQ(messenger.texts().size(), 2);
+    const char *kept = "WARNING, the requested file is not available. Change the file, please.\r\n\r\n";
+    EXPECT_TRUE(messenger.texts()[0].startsWith(QString(kept) + "The profile cannot be saved to "
+                                                + home.file("no/such/folder/x.VDX") + ": No such file or directory"))
+        << messenger.texts()[0].toStdString();
+    EXPECT_TRUE(messenger.texts()[1].startsWith(QString(kept) + "The profile cannot be saved to " + home.path() + ": "))
+        << messenger.texts()[1].toStdString();
 }

@@ -100,7 +100,9 @@ TEST(TransferWindows, SendWindowRunsTheExchange)
     port.setOpenFailure("busy");
     w.Start->click();
     ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }));
-    EXPECT_EQ(messenger.shown.back().text, TransferText::cantOpenPort());
+    // The kept text, then the port's own words on the device and the cause.
+    EXPECT_EQ(messenger.shown.back().text, TransferText::cantOpenPort() + "\r\n\r\n" + port.errorString());
+    EXPECT_TRUE(messenger.shown.back().text.contains("busy")) << messenger.shown.back().text.toStdString();
     EXPECT_EQ(messenger.shown.back().icon, MsgIcon::Critical);
     EXPECT_TRUE(w.Start->isEnabled());
     EXPECT_TRUE(w.cmbCommPort->isEnabled());

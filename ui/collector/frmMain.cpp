@@ -404,7 +404,7 @@ void frmMain::addTrayIcon()
     if (!TrayAvailable || !TrayAvailable()) {
         // Without a notification area the window stays in the task bar,
         // minimised, instead of disappearing with no way back.
-        m_collector.PLog(QStringLiteral("No notification area: the window stays minimised in the task bar."), 0);
+        m_collector.PLog(QStringLiteral("No notification area: the window stays minimized in the task bar."), 0);
         return;
     }
     trayIcon->show();
@@ -539,7 +539,8 @@ void frmMain::mnuHelpContents_Click()
     const QString path = ManualPath();
     if (!QFileInfo(path).isFile()) {
         m_messenger.message(
-            tr("The manual %1 is missing from the program folder %2.").arg(QLatin1String(kManualName), ProgramDir),
+            tr("The manual %1 is missing from the program folder %2: install the program again to restore it.")
+                .arg(QLatin1String(kManualName), ProgramDir),
             MsgIcon::Exclamation, MsgButtons::Ok, tr("Help"));
         return;
     }

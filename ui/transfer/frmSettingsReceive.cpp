@@ -74,7 +74,12 @@ void frmSettingsReceive::onFinished(ReceiveOutcome outcome)
     case ReceiveOutcome::NoChecksum:
         // Said now; back to idle. (A temporary-file error was shown by the
         // reception itself.)
-        if (outcome != ReceiveOutcome::TempFileError)
+        // The kept text says only that the port did not open: the port says
+        // which device and why.
+        if (outcome == ReceiveOutcome::PortNotOpened && !m_port->errorString().isEmpty())
+            m_messenger->message(ReceiveOutcomeText(outcome) + QStringLiteral("\r\n\r\n") + m_port->errorString(),
+                                 ReceiveOutcomeIcon(outcome));
+        else if (outcome != ReceiveOutcome::TempFileError)
             m_messenger->message(ReceiveOutcomeText(outcome), ReceiveOutcomeIcon(outcome));
         Start->setEnabled(true);
         cmbCommPort->setEnabled(true);

@@ -83,7 +83,11 @@ void frmSettingsSend::onStart()
 void frmSettingsSend::onFinished(SendOutcome outcome)
 {
     m_outcome = outcome;
-    const QString text = m_sender->outcomeText();
+    QString text = m_sender->outcomeText();
+    // The kept text says only that the port did not open: the port says
+    // which device and why.
+    if (outcome == SendOutcome::PortNotOpened && !m_port->errorString().isEmpty())
+        text += QStringLiteral("\r\n\r\n") + m_port->errorString();
     if (!text.isEmpty())
         m_messenger->message(text, SendOutcomeIcon(outcome));
     if (m_closing)
