@@ -71,10 +71,10 @@ void Collector::SetComm(int n)
     stopTcp(n); // a TCP link left from an earlier setting of the channel
     if (portNumber(c.Port) < 0) {
         const QString text = QStringLiteral(
-                                 "Channel %1: the port \"%2\" of [%3] is none of None, Com1 ... Com9; "
-                                 "the channel is not opened.")
+                                 "Channel %1 is not opened: [%2] Port=%3 is none of None, Com1 ... Com9; "
+                                 "choose a port in the options.")
                                  .arg(n)
-                                 .arg(c.Port, ComSection(n));
+                                 .arg(ComSection(n), c.Port);
         PLog(text, n, LogLevel::Error);
         setStatusPanel(n, QStringLiteral(" Error/n.d."));
         m_messenger.message(text, MsgIcon::Critical);
@@ -120,8 +120,9 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
     port->setSThreshold(1);
     port->setRTSEnable(true);
     if (!port->setPortOpen(true)) {
-        *cause =
-            QStringLiteral("Port %1 (%2) cannot be opened: %3").arg(c.Port, LineSettingsText(c), port->errorString());
+        *cause = QStringLiteral("Channel %1 (%2 at %3) is not opened: %4")
+                     .arg(n)
+                     .arg(c.Port, LineSettingsText(c), port->errorString());
         PLog(*cause, n, LogLevel::Error);
         return false;
     }
@@ -221,13 +222,15 @@ bool Collector::setupIrCradle(int n, QString *cause)
     if (!answered) {
         CaptureMode = false;
         port->setPortOpen(false);
-        *cause =
-            m_cradleOpenError.isEmpty()
-                ? QStringLiteral(
-                      "The infrared cradle on %1 (%2) does not answer: check that it is connected to "
-                      "that port and powered.")
-                      .arg(c.Port, Paths::comDevice(c.Port))
-                : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        *cause = m_cradleOpenError.isEmpty()
+                     ? QStringLiteral(
+                           "Channel %1 (infrared cradle on %2, %3) is not opened: the cradle does not answer; "
+                           "check that it is connected to that port and powered.")
+                           .arg(n)
+                           .arg(c.Port, Paths::comDevice(c.Port))
+                     : QStringLiteral("Channel %1 (infrared cradle on %2) is not opened: %3")
+                           .arg(n)
+                           .arg(c.Port, m_cradleOpenError);
         PLog(*cause, n, LogLevel::Error);
         return false;
     }
@@ -260,13 +263,15 @@ bool Collector::setupIrCradle(int n, QString *cause)
     CaptureMode = false;
     port->setPortOpen(false);
     if (!ok) {
-        *cause =
-            m_cradleOpenError.isEmpty()
-                ? QStringLiteral(
-                      "The infrared cradle on %1 (%2) does not answer at %3: check that it is "
-                      "connected to that port and powered.")
-                      .arg(c.Port, Paths::comDevice(c.Port), speed)
-                : QStringLiteral("Port %1 of the infrared cradle cannot be opened: %2").arg(c.Port, m_cradleOpenError);
+        *cause = m_cradleOpenError.isEmpty()
+                     ? QStringLiteral(
+                           "Channel %1 (infrared cradle on %2, %3) is not opened: the cradle does not answer "
+                           "at %4; check that it is connected to that port and powered.")
+                           .arg(n)
+                           .arg(c.Port, Paths::comDevice(c.Port), speed)
+                     : QStringLiteral("Channel %1 (infrared cradle on %2) is not opened: %3")
+                           .arg(n)
+                           .arg(c.Port, m_cradleOpenError);
         PLog(*cause, n, LogLevel::Error);
     }
     return ok;

@@ -114,7 +114,8 @@ int MapPortToCom(const PresentPort &port, QString *error)
     QFile old(Paths::portsFile());
     if (old.exists()) {
         if (!old.open(QIODevice::ReadOnly) || old.size() > 1024 * 1024) {
-            *error = QStringLiteral("Cannot read %1: %2").arg(old.fileName(), old.errorString());
+            *error = QStringLiteral("The port map %1 cannot be read: %2; nothing was changed.")
+                         .arg(old.fileName(), old.errorString());
             return 0;
         }
         content = old.readAll();
@@ -125,7 +126,8 @@ int MapPortToCom(const PresentPort &port, QString *error)
     QDir().mkpath(Paths::configDir());
     QSaveFile out(Paths::portsFile());
     if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit()) {
-        *error = QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString());
+        *error = QStringLiteral("The port map %1 cannot be written: %2; the port was not mapped.")
+                     .arg(out.fileName(), out.errorString());
         return 0;
     }
     return free;

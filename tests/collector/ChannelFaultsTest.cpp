@@ -23,7 +23,7 @@ TEST_F(CollectorTest, OpeningFailuresShowTheirCause)
     collector->SetComm(1);
     EXPECT_EQ(serial(1).openCount(), 0);
     EXPECT_TRUE(
-        messenger.texts().last().contains("Port Com1 of the infrared cradle cannot be opened: Permission denied"))
+        messenger.texts().last().contains("Channel 1 (infrared cradle on Com1) is not opened: Permission denied"))
         << messenger.texts().last().toStdString();
     EXPECT_TRUE(collector->LogPane(1).contains("Permission denied"));
 

@@ -53,7 +53,7 @@ TEST_F(CollectorTest, FailedOpeningOffersTheOptionsScreen)
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_TRUE(messenger.shown[0].text.startsWith("I settaggi per la porta di comunicazione sono errati oppure\r\n"));
     EXPECT_TRUE(
-        messenger.shown[0].text.endsWith("\r\n\r\nPort Com1 (9600,N,8,1) cannot be opened: No such device"
+        messenger.shown[0].text.endsWith("\r\n\r\nChannel 1 (Com1 at 9600,N,8,1) is not opened: No such device"
                                          "\r\n\r\nAndare alla schermata Opzioni?"))
         << messenger.shown[0].text.toStdString();
     EXPECT_EQ(messenger.shown[0].buttons, MsgButtons::OkCancel);

@@ -243,7 +243,8 @@ TEST(HostileSettings, PortsThatAreNoSerialPort)
         const char *says;
     };
     const Case cases[] = {
-        {"../../dev/sda1", pty.pcEnd(), "the port \"../../dev/sda1\" of [Com(1)] is none of None, Com1 ... Com9"},
+        {"../../dev/sda1", pty.pcEnd(),
+         "Channel 1 is not opened: [Com(1)] Port=../../dev/sda1 is none of None, Com1 ... Com9"},
         {"Com1", plain, "is a regular file, not a serial device"},
     };
     for (const Case &c : cases) {

@@ -362,7 +362,7 @@ TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
     const QString text = QString::fromUtf8(readFile(journal));
     EXPECT_EQ(text.count(R"(Channel 1 is not opened: IP5 is "99999")"), 1) << text.toStdString();
     EXPECT_TRUE(text.contains(R"(<3>[1] Channel 1 is not opened: IP5 is "99999")"));
-    EXPECT_TRUE(text.contains("<3>[2] Port Com2 (9600,N,8,1) cannot be opened"));
+    EXPECT_TRUE(text.contains("<3>[2] Channel 2 (Com2 at 9600,N,8,1) is not opened"));
     EXPECT_TRUE(text.contains("<4>[0] [warning] [DBMS(3)] Type=SQLite"));
     EXPECT_TRUE(text.contains("<6>[0] Collector ready"));
 }
