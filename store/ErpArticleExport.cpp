@@ -88,7 +88,7 @@ QByteArray ErpArticleExport::ArticleLine(const QString &dbPath, int lineNo, int 
 bool ErpArticleExport::readChunk(Session &s, int channel)
 {
     if (!ErpDatabaseExists(s.path)) {
-        ErpReportMissingDatabase(m_context);
+        ErpReportMissingDatabase(m_context, s.path);
         return false;
     }
     ErpConnection connection(s.path, ErpConnection::Mode::ReadOnly);

@@ -31,9 +31,13 @@ bool ErpDatabaseExists(const QString &path)
     return file.read(header.size()) == header;
 }
 
-void ErpReportMissingDatabase(const ErpContext &context)
+void ErpReportMissingDatabase(const ErpContext &context, const QString &path)
 {
-    ErpLog(context, QStringLiteral("ERP database missing: the program ends."), 0);
+    ErpLog(context,
+           QStringLiteral("The ERP database %1 does not exist (or is no SQLite database): the program ends. "
+                          "Create it, or name the right file in the target's Name, and start again.")
+               .arg(path),
+           0);
     context.messenger.message(ErpMissingDatabaseMessage());
     if (context.terminate)
         context.terminate(kExitSettings);

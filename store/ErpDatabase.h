@@ -31,9 +31,9 @@ QString ErpMissingDatabaseMessage();
 // (an empty one included) counts as missing.
 bool ErpDatabaseExists(const QString &path);
 
-// Shows the missing-database message and ends the program through the
-// context's terminate callback.
-void ErpReportMissingDatabase(const ErpContext &context);
+// Logs that the database at path is missing, shows the missing-database
+// message and ends the program through the context's terminate callback.
+void ErpReportMissingDatabase(const ErpContext &context, const QString &path);
 
 // Writes one line to the context's log.
 void ErpLog(const ErpContext &context, const QString &line, int channel);

@@ -82,7 +82,7 @@ ErpWriter::ErpWriter(ErpContext context) : m_context(std::move(context)) {}
 bool ErpWriter::WriteRecord(const QByteArray &record, const QString &dbPath, int channel)
 {
     if (!ErpDatabaseExists(dbPath)) {
-        ErpReportMissingDatabase(m_context);
+        ErpReportMissingDatabase(m_context, dbPath);
         return false;
     }
     if (record.size() < ErpRecord::MinimumLength)

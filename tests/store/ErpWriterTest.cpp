@@ -140,13 +140,19 @@ TEST(ErpWriter, MissingOrForeignDatabaseEndsTheProgramWithoutCreatingIt)
         SCOPED_TRACE(path.toStdString());
         ScriptedMessenger messenger;
         int terminated = -1;
-        ErpWriter writer(ErpContext{messenger, [&](int code) { terminated = code; }, [](const QString &, int) {}});
+        QStringList logged;
+        ErpWriter writer(ErpContext{messenger, [&](int code) { terminated = code; },
+                                    [&](const QString &line, int) { logged << line; }});
         const QByteArray before = readFile(path);
 
         EXPECT_FALSE(writer.WriteRecord(QByteArray(50, '1'), path, 1));
         ASSERT_EQ(messenger.shown.size(), 1u);
         EXPECT_EQ(messenger.shown[0].text,
                   QStringLiteral("WARNING, database ZUCCHETTI does not exist.\r\nCreate database and re-run program!"));
+        // The kept box says nothing of which file: the log names it.
+        ASSERT_EQ(logged.size(), 1);
+        EXPECT_TRUE(logged[0].startsWith(QStringLiteral("The ERP database %1 does not exist").arg(path)))
+            << logged[0].toStdString();
         EXPECT_GT(terminated, 0);
         EXPECT_EQ(readFile(path), before);
     }
