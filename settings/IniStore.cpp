@@ -301,7 +301,7 @@ bool IniStore::save()
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly)) {
         m_error = file.errorString();
-        qWarning().noquote() << "Cannot write the settings file" << m_path << ":" << m_error;
+        qWarning().noquote() << QStringLiteral("The settings file %1 cannot be written: %2").arg(m_path, m_error);
         return false;
     }
     ::fchmod(file.handle(), 0600);
@@ -310,7 +310,7 @@ bool IniStore::save()
     ::fsync(file.handle());
     if (!file.commit()) {
         m_error = file.errorString();
-        qWarning().noquote() << "Cannot write the settings file" << m_path << ":" << m_error;
+        qWarning().noquote() << QStringLiteral("The settings file %1 cannot be written: %2").arg(m_path, m_error);
         return false;
     }
     m_error.clear();
