@@ -28,8 +28,8 @@ struct ChannelState {
     qint64 StepInterval = 0; // length of one step period, ms
     qint64 StepStart = 0;    // start of the current step period
 
-    // In a transfer: the record store holds the target's state.
-    bool FirstRecord = true;   // mirrors the record store's flag for the window
+    // In a transfer: the record store holds the target's state (its
+    // FirstRecord among it).
     quint64 RecordsStored = 0; // records stored into the target since the program started
 
     // In an exchange: the collector-driven steps GETDATA, RMVDATA, PUTFILE.
