@@ -76,7 +76,7 @@ void Collector::SetComm(int n)
                                  .arg(n)
                                  .arg(ComSection(n), c.Port);
         PLog(text, n, LogLevel::Error);
-        setStatusPanel(n, QStringLiteral(" Error/n.d."));
+        setStatus(n, ChannelStatus::Error);
         m_messenger.message(text, MsgIcon::Critical);
         return;
     }
@@ -110,7 +110,7 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
     port->setInputLen(0);
     const int number = portNumber(c.Port);
     if (number <= 0) {
-        setStatusPanel(n, c.Port);
+        setStatus(n, ChannelStatus::NoPort);
         return true;
     }
     port->setHandshaking(HandshakingOf(c.FlowControl));
@@ -129,7 +129,10 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
 
     ChannelState &s = m_protocol[n].state();
     configure(n);
-    m_protocol[n].connected(now());
+    // Shows "Run/Wait"; a modem's status follows its commands.
+    ChannelProtocol::Actions actions;
+    m_protocol[n].connected(now(), actions);
+    apply(n, actions);
     if (modem) {
         port->setInputLen(0);
         s.ModemSetup = true;
@@ -138,22 +141,21 @@ bool Collector::openSerialKind(int n, bool modem, QString *cause)
         if (ok)
             ok = SendModemCommand(n, c.InitModem);
         s.ModemSetup = false;
-        s.AckWait = false;
+        replyEnded(n);
         if (port->PortOpen() && ok)
-            setStatusPanel(n, c.Port + QStringLiteral(" Modem "));
+            setStatus(n, ChannelStatus::Modem);
         else
-            setStatusPanel(n, c.Port == QLatin1String("None") ? c.Port : QStringLiteral(" Error/n.d."));
+            setStatus(n, c.Port == QLatin1String("None") ? ChannelStatus::NoPort : ChannelStatus::Error);
         scheduleSerialRescan();
         return true;
     }
-    setStatusPanel(n, port->PortOpen() ? c.Port + QStringLiteral(" Run/Wait") : QStringLiteral(" Error/n.d."));
     return true;
 }
 
 void Collector::channelFailed(int n, const QString &cause)
 {
     m_serial[n]->setPortOpen(false);
-    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    setStatus(n, ChannelStatus::Error);
     // The cause, when known, stands before the question: the user sees what
     // to change.
     const QString text =

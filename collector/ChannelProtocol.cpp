@@ -93,7 +93,7 @@ void ChannelProtocol::send(Actions &out, const QByteArray &bytes, Action::Confir
     out.push_back(std::move(a));
 }
 
-void ChannelProtocol::restartStepIfExchange(qint64 now)
+void ChannelProtocol::restartStepIfExchange(qint64 now, Actions &out)
 {
     if (m_s.Exchange) {
         m_s.StepActive = true;
@@ -102,24 +102,72 @@ void ChannelProtocol::restartStepIfExchange(qint64 now)
     // A terminal that is answering a request is given the reply time-out
     // again from its last character.
     if (m_s.Requested && m_s.AckWait && !m_s.SendingFile)
-        m_s.AckStart = now;
+        armReply(now, false, out);
 }
 
-void ChannelProtocol::armReplyTimeout(qint64 now)
+// The timer is armed again only when its deadline moves: records that
+// arrive within the same millisecond ask the driver for nothing.
+void ChannelProtocol::armReply(qint64 now, bool refresh, Actions &out)
 {
-    if (m_config.replyTimeout > 0)
+    const bool was = m_s.AckWait;
+    const qint64 before = m_s.AckStart + m_s.AckTimeout;
+    if (refresh && m_config.replyTimeout > 0)
         m_s.AckTimeout = m_config.replyTimeout;
     m_s.AckWait = true;
     m_s.AckStart = now;
+    if (!was || m_s.AckStart + m_s.AckTimeout != before)
+        add(out, Action::ArmReplyTimer, m_s.AckStart + m_s.AckTimeout);
+}
+
+void ChannelProtocol::stopReply(Actions &out)
+{
+    if (!std::exchange(m_s.AckWait, false))
+        return;
+    add(out, Action::StopReplyTimer);
+}
+
+void ChannelProtocol::awaitLinkReply(qint64 now, Actions &out)
+{
+    armReply(now, true, out);
+}
+
+void ChannelProtocol::linkReplyEnded(Actions &out)
+{
+    stopReply(out);
+}
+
+bool ChannelProtocol::ServesRequests(ChannelStatus status)
+{
+    return status == ChannelStatus::RunWait || status == ChannelStatus::TcpReady;
+}
+
+QString ChannelProtocol::RequestRefusal(ChannelStatus status)
+{
+    switch (status) {
+    case ChannelStatus::NoPort:
+        return QStringLiteral("5");
+    case ChannelStatus::Modem:
+        return QStringLiteral("9");
+    // A TCP channel that is still connecting cannot serve it: answered
+    // like a channel in error, never left at "1".
+    case ChannelStatus::Error:
+    case ChannelStatus::TcpConnecting:
+        return QStringLiteral("6");
+    case ChannelStatus::Paused:
+    case ChannelStatus::RunWait:
+    case ChannelStatus::TcpReady:
+        break;
+    }
+    return QString();
 }
 
 // --- lines ---
 
-void ChannelProtocol::receive(QByteArray bytes, qint64 now)
+void ChannelProtocol::receive(QByteArray bytes, qint64 now, Actions &out)
 {
     if (bytes.isEmpty())
         return;
-    restartStepIfExchange(now);
+    restartStepIfExchange(now, out);
     // A network adapter greets with "Connection OK!" + CR (possibly behind
     // two characters): it is not a line of the terminal.
     if (m_config.link == Link::Tcp && bytes.size() >= 14) {
@@ -310,7 +358,7 @@ void ChannelProtocol::storeOutcome(quint64 ticket, bool stored, qint64 now, Acti
         return;
     m_await = Await::None;
     const QByteArray line = std::exchange(m_awaitedLine, QByteArray());
-    restartStepIfExchange(now);
+    restartStepIfExchange(now, out);
     if (m_config.ackNak) {
         if (stored)
             finish(kAck, Action::Confirms::Record, now, out);
@@ -366,9 +414,9 @@ void ChannelProtocol::finish(const QByteArray &answer, Action::Confirms confirms
     if (answer == "EOF\r") {
         m_s.LineNo = 1;
         m_s.FileEnd = true;
-        m_s.AckWait = false;
+        stopReply(out);
     } else {
-        armReplyTimeout(now);
+        armReply(now, true, out);
     }
 }
 
@@ -422,7 +470,7 @@ void ChannelProtocol::stepCommand(qint64 now, Actions &out)
                 // silent meets the reply time-out (armed by the first
                 // sending; the terminal's characters push it on).
                 if (!m_s.AckWait)
-                    armReplyTimeout(now);
+                    armReply(now, true, out);
             }
             m_s.StepStart = now;
             return;
@@ -560,17 +608,22 @@ void ChannelProtocol::tick(qint64 now, Actions &out)
             add(out, Action::WriteExchange, 0, QStringLiteral("2"));
         stepCommand(now, out);
     }
-    if (m_s.AckWait && !m_s.TimeoutBoxOpen && m_s.AckStart + m_s.AckTimeout <= now) {
-        add(out, Action::ReplyTimedOut);
-        m_s.TimedOut = true;
-        m_s.AckWait = false;
-        m_s.SendingFile = false;
-        endRequest(QStringLiteral("6"),
-                   QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested "
-                                  "collection ends.")
-                       .arg(m_config.channel),
-                   now, out);
-    }
+}
+
+void ChannelProtocol::replyTimedOut(qint64 now, Actions &out)
+{
+    // A timer stopped after it ran out, but before the driver said so.
+    if (!m_s.AckWait)
+        return;
+    add(out, Action::ReplyTimedOut);
+    m_s.TimedOut = true;
+    m_s.AckWait = false;
+    m_s.SendingFile = false;
+    endRequest(QStringLiteral("6"),
+               QStringLiteral("Channel %1: the terminal did not answer the request in time; the requested "
+                              "collection ends.")
+                   .arg(m_config.channel),
+               now, out);
 }
 
 void ChannelProtocol::requestAccepted(qint64 now)
@@ -593,7 +646,7 @@ void ChannelProtocol::endRequest(const QString &code, const QString &why, qint64
     m_s.StepActive = false;
     m_s.Exchange = false;
     m_s.FileNo = 1;
-    m_s.AckWait = false;
+    stopReply(out);
     resumeAutomatic(now);
 }
 
@@ -607,12 +660,16 @@ void ChannelProtocol::resumeAutomatic(qint64 now)
     m_s.StepStart = now;
 }
 
-void ChannelProtocol::connected(qint64 now)
+void ChannelProtocol::connected(qint64 now, Actions &out)
 {
     m_open = true;
-    m_s.AckWait = false;
+    stopReply(out);
     m_s.TimedOut = false;
     resumeAutomatic(now);
+    if (m_config.link == Link::Serial)
+        add(out, Action::Status, qint64(ChannelStatus::RunWait));
+    else if (m_config.link == Link::Tcp)
+        add(out, Action::Status, qint64(ChannelStatus::TcpReady));
 }
 
 void ChannelProtocol::connectionLost(qint64 now, Actions &out)
@@ -632,7 +689,7 @@ void ChannelProtocol::connectionLost(qint64 now, Actions &out)
     m_s.Overlong = false;
     m_s.SendingFile = false;
     m_s.FileEnd = false;
-    m_s.AckWait = false;
+    stopReply(out);
     m_s.Exchange = false;
     m_s.LastCommand.clear();
     m_s.StepActive = false;

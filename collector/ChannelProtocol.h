@@ -10,14 +10,32 @@
 
 namespace vx {
 
+// What a channel's status panel says, as a value; the driver shows its text
+// (the port's name, where it has one, comes from the channel's settings).
+// The protocol says it when the link opens; the link's other states (closed,
+// in error, still connecting, a modem that answered its commands) are the
+// driver's to say.
+enum class ChannelStatus {
+    Paused,        // "Paused": the channel is closed
+    NoPort,        // the port's name ("None"): nothing to open
+    RunWait,       // "<port> Run/Wait": a serial kind is open and waits for its terminal
+    Modem,         // "<port> Modem ": the modem answered its reset and init commands
+    TcpConnecting, // "TCP Connecting"
+    TcpReady,      // "TCP Ready": the connection is up
+    Error,         // " Error/n.d.": the channel could not be opened, or its link failed
+};
+
 // One channel's protocol with its terminal, as a state machine without I/O:
 // it takes events (characters that arrived, a tick of the step timer, the
 // link opened or lost, what the record store answered, a request of an
 // outside program) and returns what is to be done, in order (send these
-// bytes, store this record, log this entry, write this exchange value ...).
+// bytes, store this record, log this entry, show this status, arm or stop
+// the reply timer, write this exchange value ...).
 // The driver (Collector) does it and reports back what needs an answer:
 // a record's store outcome, a sync's, the look-up line read from its file.
-// Nothing here reads a clock, a file or a port: every event brings the time.
+// Nothing here reads a clock, a file or a port: every event brings the time,
+// and the reply time-out is a timer the driver keeps: the protocol arms it
+// with its deadline and stops it, and the driver reports when it ran out.
 //
 // While a record, a sync or a look-up line waits for its outcome, the
 // protocol takes no further line: what arrives meanwhile is held, and the
@@ -60,6 +78,9 @@ public:
             WriteExchange,    // this channel's request value becomes text
             ReplyTimedOut,    // the reply time-out ran out: its message is shown
             OverwriteAllowed, // the record store's OverwriteAllowed becomes number (0 or 1)
+            Status,           // the channel's status panel shows number (a ChannelStatus)
+            ArmReplyTimer,    // the reply timer runs out at number (ms, the events' clock); answer with replyTimedOut
+            StopReplyTimer,   // the reply timer stops: no reply is awaited any more
         };
         // How a Log action's entry is made from its bytes or text.
         enum class Entry {
@@ -99,7 +120,7 @@ public:
     // Characters arrived: held until next() takes their lines. A terminal
     // that is sending is activity: the step period and a request's reply
     // time-out start again.
-    void receive(QByteArray bytes, qint64 now);
+    void receive(QByteArray bytes, qint64 now, Actions &out);
     // Handles the next complete line of what arrived: false when there is
     // none, or while an outcome is awaited.
     bool next(qint64 now, Actions &out);
@@ -110,16 +131,20 @@ public:
     // The look-up line asked for (with its check characters), or "EOF"
     // after the last one; atEnd: that "EOF" follows the file's last line.
     void lookupLine(const QByteArray &line, bool atEnd, qint64 now, Actions &out);
-    // The step timer: the step period and the reply time-out.
+    // The step timer: the step period.
     void tick(qint64 now, Actions &out);
+    // The reply timer armed last ran out: the sending, and a request
+    // waiting for the terminal, end. Nothing when no reply is awaited.
+    void replyTimedOut(qint64 now, Actions &out);
     // An outside request was given to this channel: its command goes out
     // one step period from now.
     void requestAccepted(qint64 now);
     // The outside request served here ends, with its code (empty: none) and
     // why (empty: nothing logged).
     void endRequest(const QString &code, const QString &why, qint64 now, Actions &out);
-    // The link opened (the port, the TCP connection).
-    void connected(qint64 now);
+    // The link opened (the port, the TCP connection): a serial kind shows
+    // "Run/Wait", TCP "TCP Ready" (a modem's status follows its commands).
+    void connected(qint64 now, Actions &out);
     // The peer went away: what was stored is synced, what ran ends.
     void connectionLost(qint64 now, Actions &out);
     // The link was closed here.
@@ -130,8 +155,19 @@ public:
     // A record's outcome that is still awaited will not be answered: the
     // connection it came over is gone.
     void dropOutcome();
-    // A reply is awaited from now under the reply time-out.
-    void armReplyTimeout(qint64 now);
+    // The driver sent a command of the link (a modem command, a connection
+    // attempt) or the modem is answering one: its reply is awaited from now
+    // under the link's reply time-out.
+    void awaitLinkReply(qint64 now, Actions &out);
+    // The reply to the driver's command came, or it gave up waiting.
+    void linkReplyEnded(Actions &out);
+
+    // What an outside program's request ("1" in its ID(n)) meets on a
+    // channel with this status: an open link serves it; a channel without
+    // a port, a modem, one in error or still connecting answers it with a
+    // code (5, 9, 6, 6); on a paused channel it waits (empty code).
+    static bool ServesRequests(ChannelStatus status);
+    static QString RequestRefusal(ChannelStatus status);
 
     // A record waits for its store outcome.
     bool awaitingStore() const { return m_await == Await::Store; }
@@ -154,7 +190,10 @@ private:
     void lookupFileStep(QByteArray line, qint64 now, Actions &out);
     void stepCommand(qint64 now, Actions &out);
     void resumeAutomatic(qint64 now);
-    void restartStepIfExchange(qint64 now);
+    void restartStepIfExchange(qint64 now, Actions &out);
+    // The reply time-out runs from now; refresh: with the link's time-out.
+    void armReply(qint64 now, bool refresh, Actions &out);
+    void stopReply(Actions &out);
 
     static Action &add(Actions &out, Action::Kind kind, qint64 number = 0, const QString &text = {});
     static void log(Actions &out, const QString &text);

@@ -48,12 +48,12 @@ struct ChannelState {
     bool LookupAtEnd = false;  // that "EOF" followed the file's last line
 
     // Waiting for the terminal's reply (an exchange command, a look-up
-    // line, a modem command) under the reply time-out.
-    bool AckWait = false;        // a reply is awaited under the reply time-out
-    qint64 AckTimeout = 30000;   // reply time-out, ms
-    qint64 AckStart = 0;         // when the reply time-out was armed
-    bool TimedOut = false;       // the reply time-out expired
-    bool TimeoutBoxOpen = false; // the reply time-out message is on screen
+    // line, a modem command) under the reply time-out. The timer itself is
+    // the driver's: the protocol arms it at AckStart + AckTimeout.
+    bool AckWait = false;      // a reply is awaited: the reply timer runs
+    qint64 AckTimeout = 30000; // reply time-out, ms
+    qint64 AckStart = 0;       // when the reply time-out started (last)
+    bool TimedOut = false;     // the reply time-out expired
 };
 
 } // namespace vx

@@ -348,10 +348,33 @@ qint64 Collector::now() const
     return m_clock.nowMs();
 }
 
-void Collector::setStatusPanel(int n, const QString &text)
+void Collector::setStatus(int n, ChannelStatus status)
 {
-    m_status[n] = text;
-    emit statusChanged(n, text);
+    m_channelStatus[n] = status;
+    m_status[n] = statusText(n, status);
+    emit statusChanged(n, m_status[n]);
+}
+
+QString Collector::statusText(int n, ChannelStatus status) const
+{
+    const QString &port = m_settings.Com[n].Port;
+    switch (status) {
+    case ChannelStatus::Paused:
+        break;
+    case ChannelStatus::NoPort:
+        return port;
+    case ChannelStatus::RunWait:
+        return port + QStringLiteral(" Run/Wait");
+    case ChannelStatus::Modem:
+        return port + QStringLiteral(" Modem ");
+    case ChannelStatus::TcpConnecting:
+        return QStringLiteral("TCP Connecting");
+    case ChannelStatus::TcpReady:
+        return QStringLiteral("TCP Ready");
+    case ChannelStatus::Error:
+        return QStringLiteral(" Error/n.d.");
+    }
+    return QStringLiteral("Paused");
 }
 
 void Collector::recordWasStored(int n)
@@ -365,7 +388,8 @@ void Collector::Startup(const StartupView &view)
     IrLib::CloseIrCom();
     for (int n = 1; n <= kChannels; ++n) {
         m_protocol[n].reset();
-        setStatusPanel(n, QStringLiteral("Paused"));
+        m_replyTimer[n] = ReplyTimer();
+        setStatus(n, ChannelStatus::Paused);
     }
     if (view.beforeSettings)
         view.beforeSettings();
@@ -546,7 +570,7 @@ void Collector::CloseComm(int index)
         port->setPortOpen(false);
         port->setInputLen(0);
     }
-    setStatusPanel(index, QStringLiteral("Paused"));
+    setStatus(index, ChannelStatus::Paused);
 }
 
 // A serial port that stopped working (its device went away) was closed: the
@@ -554,7 +578,7 @@ void Collector::CloseComm(int index)
 void Collector::serialFailed(int n, const QString &why)
 {
     PLog(why, n, LogLevel::Error);
-    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    setStatus(n, ChannelStatus::Error);
     endRequest(n, QStringLiteral("6"),
                QStringLiteral("Channel %1: the requested collection ends: the port stopped working.").arg(n));
     m_protocol[n].closed();

@@ -126,9 +126,15 @@ public:
     void SerialOnComm(int n);
     void SocketDataArrival(int n);
 
-    // Step timer, time-outs and modem.
+    // Step timer, time-outs and modem. Each channel's reply timer is kept
+    // here: its protocol arms and stops it, the step timer reports to the
+    // protocol when it ran out.
     void TimerStep_Timer();
+    // A command of the link went out (a modem command, a connection
+    // attempt): its reply is awaited under the reply time-out from now.
     void resetTimerTimeout(int n);
+    // That reply came, or the wait for it was given up.
+    void replyEnded(int n);
     // The reply time-out's message, by the kind of link.
     void HandleReplyTimeout(int n);
     bool SendModemCommand(int n, const QString &command);
@@ -141,8 +147,10 @@ public:
     ChannelState &state(int n) { return m_protocol.at(n).state(); }
     const ChannelState &state(int n) const { return m_protocol.at(n).state(); }
     ChannelProtocol &protocol(int n) { return m_protocol.at(n); }
+    // Channel n's status: its value, and the text its panel shows.
+    ChannelStatus status(int n) const { return m_channelStatus.at(n); }
     QString StatusPanel(int n) const { return m_status.at(n); }
-    void setStatusPanel(int n, const QString &text);
+    void setStatus(int n, ChannelStatus status);
     QString LogPane(int n) const { return QString::fromUtf8(m_pane.at(n)); }
     RecordStore &store() { return *m_recordStore; }
     Settings &settings() { return m_settings; }
@@ -256,7 +264,18 @@ private:
     QString m_programDir;
 
     std::array<ChannelProtocol, kChannels + 1> m_protocol;
-    std::array<QString, kChannels + 1> m_status;
+    std::array<ChannelStatus, kChannels + 1> m_channelStatus{};
+    std::array<QString, kChannels + 1> m_status; // the panel's text of m_channelStatus
+    QString statusText(int n, ChannelStatus status) const;
+    // A channel's reply timer: armed by its protocol (ArmReplyTimer) until
+    // deadline; while the time-out's message is on screen, a timer armed
+    // again meanwhile waits for it to close.
+    struct ReplyTimer {
+        bool armed = false;
+        qint64 deadline = 0;
+        bool boxOpen = false;
+    };
+    std::array<ReplyTimer, kChannels + 1> m_replyTimer{};
     // What each channel's pane shows (UTF-8) and its length in characters.
     std::array<QByteArray, kChannels + 1> m_pane;
     std::array<qsizetype, kChannels + 1> m_paneChars{};

@@ -227,6 +227,16 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
         case Action::OverwriteAllowed:
             m_recordStore->OverwriteAllowed = a.number != 0;
             break;
+        case Action::Status:
+            setStatus(n, ChannelStatus(a.number));
+            break;
+        case Action::ArmReplyTimer:
+            m_replyTimer[n].armed = true;
+            m_replyTimer[n].deadline = a.number;
+            break;
+        case Action::StopReplyTimer:
+            m_replyTimer[n].armed = false;
+            break;
         }
     }
 }
@@ -276,7 +286,9 @@ void Collector::SerialOnComm(int n)
         const QByteArray in = port->Input();
         if (in.isEmpty())
             break;
-        p.receive(in, now());
+        ChannelProtocol::Actions actions;
+        p.receive(in, now(), actions);
+        apply(n, actions);
         takeLines(n);
     }
     m_serialBusy = false;
@@ -324,7 +336,9 @@ void Collector::SocketDataArrival(int n)
     if (data.isEmpty())
         return;
     p.setOpen(true);
-    p.receive(data, now());
+    ChannelProtocol::Actions actions;
+    p.receive(data, now(), actions);
+    apply(n, actions);
     takeLines(n);
 }
 

@@ -29,6 +29,7 @@ void Collector::ReloadSettings()
             m_socket[n]->Close();
         m_lookup[n]->close();
         m_protocol[n].reset();
+        m_replyTimer[n] = ReplyTimer();
     }
     LoadSettingsAndOpen();
 }

@@ -1,5 +1,5 @@
-// The 100 ms step timer: data-exchange requests, step periods, reply
-// time-outs; and the modem command exchange.
+// The 100 ms step timer: data-exchange requests, step periods, the reply
+// timers' time-outs; and the modem command exchange.
 #include "collector/Collector.h"
 #include "collector/RegistryExchange.h"
 #include "platform/Clock.h"
@@ -23,10 +23,9 @@ void Collector::TimerStep_Timer()
         const QString &key = keys[n - 1];
         const QString &v = values[n - 1];
         if (v == QLatin1String("1")) {
-            const QString panel = m_status[n].trimmed().toUpper();
-            // An open, idle channel: a serial kind waiting for its terminal,
-            // or a connected TCP channel.
-            if (panel.contains(QLatin1String("RUN/WAIT")) || panel.contains(QLatin1String("TCP READY"))) {
+            // An open channel (a serial kind waiting for its terminal, or a
+            // connected TCP channel) serves it; the others answer it.
+            if (ChannelProtocol::ServesRequests(m_channelStatus[n])) {
                 // One request at a time: it holds RequestKey from its
                 // acceptance to its end; another waits until then.
                 if (m_requestKey.isEmpty()) {
@@ -34,15 +33,8 @@ void Collector::TimerStep_Timer()
                     m_exchangeActive = true;
                     p.requestAccepted(now());
                 }
-            } else {
-                if (panel.contains(QLatin1String("NONE")))
-                    writeExchange(key, QStringLiteral("5"));
-                if (panel.contains(QLatin1String("MODEM")))
-                    writeExchange(key, QStringLiteral("9"));
-                // A TCP channel that is still connecting cannot serve it:
-                // answered like a channel in error, never left at "1".
-                if (panel.contains(QLatin1String("ERROR")) || panel.startsWith(QLatin1String("TCP")))
-                    writeExchange(key, QStringLiteral("6"));
+            } else if (const QString code = ChannelProtocol::RequestRefusal(m_channelStatus[n]); !code.isEmpty()) {
+                writeExchange(key, code);
             }
         } else if (v == QLatin1String("3")) {
             // The outside program ends its request; automatic collection is
@@ -52,16 +44,35 @@ void Collector::TimerStep_Timer()
 
         configure(n);
         p.setOpen(channelOpen(n));
+        const qint64 t = now();
         ChannelProtocol::Actions actions;
-        p.tick(now(), actions);
+        p.tick(t, actions);
         apply(n, actions);
+        // The reply timer, as the step period may have left it: one time-out
+        // per arming, and none while its message is still on screen.
+        ReplyTimer &timer = m_replyTimer[n];
+        if (timer.armed && !timer.boxOpen && timer.deadline <= t) {
+            timer.armed = false;
+            actions.clear();
+            p.replyTimedOut(t, actions);
+            apply(n, actions);
+        }
     }
 }
 
 void Collector::resetTimerTimeout(int n)
 {
     configure(n);
-    m_protocol[n].armReplyTimeout(now());
+    ChannelProtocol::Actions actions;
+    m_protocol[n].awaitLinkReply(now(), actions);
+    apply(n, actions);
+}
+
+void Collector::replyEnded(int n)
+{
+    ChannelProtocol::Actions actions;
+    m_protocol[n].linkReplyEnded(actions);
+    apply(n, actions);
 }
 
 void Collector::HandleReplyTimeout(int n)
@@ -78,9 +89,9 @@ void Collector::HandleReplyTimeout(int n)
     else
         text = QStringLiteral("Port") + m + QStringLiteral(" Timeout Sending File ");
     // One armed time-out shows one box, even while later ticks run.
-    s.TimeoutBoxOpen = true;
+    m_replyTimer[n].boxOpen = true;
     m_messenger.message(text, MsgIcon::None, MsgButtons::Ok, QStringLiteral("Vendrix"));
-    s.TimeoutBoxOpen = false;
+    m_replyTimer[n].boxOpen = false;
     if (type == QLatin1String("Modem"))
         s.ModemTimedOut = true;
 }
@@ -114,7 +125,7 @@ bool Collector::SendModemCommand(int n, const QString &command)
         if (!m_timer.isActive())
             TimerStep_Timer(); // the time-out is checked even before the timer runs
     }
-    s.AckWait = false;
+    replyEnded(n);
     return answered();
 }
 

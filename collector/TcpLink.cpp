@@ -114,7 +114,7 @@ void Collector::connectTcp(int n)
     QString host;
     int remotePort = 0;
     if (!tcpAddress(n, &host, &remotePort)) {
-        setStatusPanel(n, QStringLiteral(" Error/n.d."));
+        setStatus(n, ChannelStatus::Error);
         return;
     }
     TcpLink &l = m_tcp[n];
@@ -122,7 +122,7 @@ void Collector::connectTcp(int n)
     socket->setRemoteHost(host);
     socket->setRemotePort(remotePort);
     if (m_openInBackground) {
-        setStatusPanel(n, QStringLiteral("TCP Connecting"));
+        setStatus(n, ChannelStatus::TcpConnecting);
         startTcpBackground(n, true);
         return;
     }
@@ -159,14 +159,14 @@ void Collector::connectTcp(int n)
         if (socket->State() == Socket::sckConnected || OpeningCancelled)
             break;
     }
-    s.AckWait = false;
+    replyEnded(n);
     if (socket->State() == Socket::sckConnected) {
         tcpConnected(n);
         return;
     }
     s.Connecting = false;
     l.phase = TcpPhase::Idle;
-    setStatusPanel(n, QStringLiteral(" Error/n.d."));
+    setStatus(n, ChannelStatus::Error);
     if (OpeningCancelled)
         return;
     PLog(QStringLiteral("Channel %1: no connection to %2; trying again in the background.").arg(n).arg(l.address), n);
@@ -286,9 +286,11 @@ void Collector::tcpConnected(int n)
         PLog(QStringLiteral("Channel %1: connected again to %2%3.").arg(n).arg(l.address, after), n);
     else if (background)
         PLog(QStringLiteral("Channel %1: connected to %2%3.").arg(n).arg(l.address, after), n);
-    setStatusPanel(n, QStringLiteral("TCP Ready"));
+    // Shows "TCP Ready".
     configure(n);
-    m_protocol[n].connected(now());
+    ChannelProtocol::Actions actions;
+    m_protocol[n].connected(now(), actions);
+    apply(n, actions);
     if (!m_socket[n]->PeekData().isEmpty())
         SocketDataArrival(n);
 }
@@ -311,7 +313,7 @@ void Collector::tcpLost(int n)
         n);
     // A terminal that hung up is being connected again; an error stays
     // shown until the connection is back.
-    setStatusPanel(n, error ? QStringLiteral(" Error/n.d.") : QStringLiteral("TCP Connecting"));
+    setStatus(n, error ? ChannelStatus::Error : ChannelStatus::TcpConnecting);
     // What was stored so far reaches stable storage, and what ran ends.
     ChannelProtocol::Actions actions;
     m_protocol[n].connectionLost(now(), actions);

@@ -39,14 +39,20 @@ QByteArray Show(const ChannelProtocol::Actions &actions)
 {
     static const char *const kNames[] = {"send",        "store",        "sync",        "begin",      "end-of-data",
                                          "log",         "lookup-start", "lookup-read", "lookup-end", "lookup-close",
-                                         "end-request", "exchange",     "timed-out",   "overwrite"};
+                                         "end-request", "exchange",     "timed-out",   "overwrite",  "status",
+                                         "arm-reply",   "stop-reply"};
+    static const char *const kStatuses[] = {"Paused",        "NoPort",   "RunWait", "Modem",
+                                            "TcpConnecting", "TcpReady", "Error"};
     static const char *const kEntries[] = {"", "", "IN ", "OUT ", "STORED "};
     static const char *const kConfirms[] = {"", " !record", " !transfer"};
     QByteArrayList parts;
     for (const Action &a : actions) {
         QByteArray t = kNames[a.kind];
-        if ((a.kind >= Action::StartLookup && a.kind <= Action::EndLookup) || a.kind == Action::OverwriteAllowed)
+        if ((a.kind >= Action::StartLookup && a.kind <= Action::EndLookup) || a.kind == Action::OverwriteAllowed
+            || a.kind == Action::ArmReplyTimer)
             t += " " + QByteArray::number(a.number);
+        if (a.kind == Action::Status)
+            t += QByteArray(" ") + kStatuses[a.number];
         if (a.kind == Action::Log)
             t += " " + QByteArray(kEntries[int(a.entry)])
                  + Printable((a.entry == Action::Entry::Text ? a.text.toUtf8() : a.bytes).trimmed());
@@ -76,18 +82,20 @@ QByteArray Fields(const ChannelProtocol &p)
 
 using Event = std::function<void(ChannelProtocol &, ChannelProtocol::Actions &)>;
 
-// Characters arrive at time 0 and every complete line is handled.
-Event In(const QByteArray &bytes)
+// Characters arrive at time `now` and every complete line is handled.
+Event In(const QByteArray &bytes, qint64 now = 0)
 {
-    return [bytes](ChannelProtocol &p, ChannelProtocol::Actions &out) {
-        p.receive(bytes, 0);
-        while (p.next(0, out)) {
+    return [bytes, now](ChannelProtocol &p, ChannelProtocol::Actions &out) {
+        p.receive(bytes, now, out);
+        while (p.next(now, out)) {
         }
     };
 }
-Event Stored(bool ok)
+Event Stored(bool ok, qint64 now = 0)
 {
-    return [ok](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.storeOutcome(p.awaitedTicket(), ok, 0, out); };
+    return [ok, now](ChannelProtocol &p, ChannelProtocol::Actions &out) {
+        p.storeOutcome(p.awaitedTicket(), ok, now, out);
+    };
 }
 Event Synced(bool ok)
 {
@@ -97,9 +105,29 @@ Event Tick(qint64 now)
 {
     return [now](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.tick(now, out); };
 }
-Event LookupLine(const QByteArray &line, bool atEnd = false)
+Event LookupLine(const QByteArray &line, bool atEnd = false, qint64 now = 0)
 {
-    return [line, atEnd](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.lookupLine(line, atEnd, 0, out); };
+    return
+        [line, atEnd, now](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.lookupLine(line, atEnd, now, out); };
+}
+// The reply timer the driver keeps ran out.
+Event TimedOut(qint64 now)
+{
+    return [now](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.replyTimedOut(now, out); };
+}
+// The driver sent a command of the link and awaits its reply.
+Event LinkCommand(qint64 now)
+{
+    return [now](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.awaitLinkReply(now, out); };
+}
+const Event LinkReplied = [](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.linkReplyEnded(out); };
+Event Connected(qint64 now)
+{
+    return [now](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.connected(now, out); };
+}
+Event RequestEnds(const char *code)
+{
+    return [code](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.endRequest(code, QString(), 0, out); };
 }
 const Event Lost = [](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.connectionLost(0, out); };
 const Event Dropped = [](ChannelProtocol &p, ChannelProtocol::Actions &) { p.dropOutcome(); };
@@ -146,7 +174,8 @@ void RunRows(const std::vector<Row> &rows)
         config.autoPeriod = 10000;
         config.requestedFile = [] { return QStringLiteral("0"); };
         ChannelProtocol p(config);
-        p.connected(0);
+        ChannelProtocol::Actions opening;
+        p.connected(0, opening);
         row.given(p);
         int k = 0;
         for (const Step &step : row.steps) {
@@ -350,7 +379,7 @@ TEST(ChannelProtocol, CollectorDrivenExchange)
          Link::Tcp,
          true,
          Exchanging("GETDATA1", 1),
-         {{[](ChannelProtocol &p, ChannelProtocol::Actions &) { p.receive("B", 500); }, ""}},
+         {{In("B", 500), ""}},
          "StepStart=500"},
         {"a record waiting for its outcome holds the step period",
          Link::Tcp,
@@ -369,7 +398,8 @@ TEST(ChannelProtocol, LookupFile)
          true,
          Idle,
          {{In("GETFILE9\r"),
-           "log IN GETFILE9 | lookup-start 5 | log OUT -> ACK , BOF - Begin of File Transmission | send <ACK>BOF\\r"}},
+           "log IN GETFILE9 | lookup-start 5 | log OUT -> ACK , BOF - Begin of File Transmission | "
+           "send <ACK>BOF\\r | arm-reply 30000"}},
          "SendingFile=1 FileIndex=5 LineNo=1 LastCommand=putfile"},
         {"GETFILE alone is a record failing its check",
          Link::Serial,
@@ -383,23 +413,25 @@ TEST(ChannelProtocol, LookupFile)
          Idle,
          {{In("GETFILE1\r"),
            "log IN GETFILE1 | lookup-start 1 | log OUT -> ACK , BOF - Begin of File Transmission | send "
-           "<ACK>BOF\\r"},
+           "<ACK>BOF\\r | arm-reply 10000"},
           {In("\x15\r"), "log OUT -> ACK , BOF - Begin of File Transmission | send <ACK>BOF\\r"},
-          {In("\x06\r"), "lookup-read 1"},
-          {LookupLine("ONE5A"), "log OUT ONE5A | send ONE5A\\r"},
-          {In("\x15\r"), "log OUT ONE5A | send ONE5A\\r"},
-          {In("junk\r"), "log IN junk | log OUT ONE5A | send ONE5A\\r"}},
-         "AckWait=1 LineNo=2"},
-        {"EOF ends the sending; its ACK lets the file go (deleted only when every line went out)",
+          {In("\x06\r", 500), "lookup-read 1"},
+          {LookupLine("ONE5A", false, 500), "log OUT ONE5A | send ONE5A\\r | arm-reply 10500"},
+          {In("\x15\r", 500), "log OUT ONE5A | send ONE5A\\r"},
+          {In("junk\r", 700), "log IN junk | log OUT ONE5A | send ONE5A\\r | arm-reply 10700"}},
+         "AckWait=1 AckStart=700 LineNo=2"},
+        {"EOF ends the sending and the wait for a reply; its ACK lets the file go (deleted only when every line "
+         "went out)",
          Link::Serial,
          true,
          [](ChannelProtocol &p) {
              p.state().SendingFile = true;
              p.state().FileIndex = 2;
              p.state().LineNo = 4;
+             p.state().AckWait = true;
          },
          {{In("\x06"), "lookup-read 4"},
-          {LookupLine("EOF", true), "log OUT EOF | send EOF\\r"},
+          {LookupLine("EOF", true), "log OUT EOF | send EOF\\r | stop-reply"},
           {In("\x06"), "lookup-end 1"}},
          "SendingFile=0 FileEnd=0 AckWait=0 LineNo=1"},
         {"within an exchange, the end of a look-up file asks for the next data file",
@@ -413,15 +445,18 @@ TEST(ChannelProtocol, LookupFile)
          },
          {{In("\x06\r"), "lookup-end 0 | send GETDATA2\\r"}},
          "FileNo=2 LastCommand=GETDATA2"},
-        {"a silent terminal abandons the sending at the reply time-out",
+        {"a silent terminal abandons the sending when the reply timer runs out, once",
          Link::Serial,
          true,
          [](ChannelProtocol &p) {
              p.state().StepActive = false;
              p.state().SendingFile = true;
-             p.armReplyTimeout(0);
          },
-         {{Tick(29999), ""}, {Tick(30000), "timed-out"}},
+         {{In("\x06"), "lookup-read 1"},
+          {LookupLine("ONE5A"), "log OUT ONE5A | send ONE5A\\r | arm-reply 30000"},
+          {Tick(30000), ""},
+          {TimedOut(30000), "timed-out"},
+          {TimedOut(30100), ""}},
          "SendingFile=0 TimedOut=1 AckWait=0"},
     });
 }
@@ -433,20 +468,30 @@ TEST(ChannelProtocol, RequestsAndTheLink)
          Link::Tcp,
          true,
          Accepted,
-         {{Tick(1999), ""}, {Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r"}},
+         {{Tick(1999), ""}, {Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 12000"}},
          "Requested=1 StepActive=0 AckWait=1 AckStart=2000 FileNo=0"},
         {"a requesting terminal's characters push the reply time-out on; silence ends the request with 6",
          Link::Tcp,
          true,
          Accepted,
-         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r"},
-          {[](ChannelProtocol &p, ChannelProtocol::Actions &) { p.receive("B", 9000); }, ""},
+         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 12000"},
+          {In("B", 9000), "arm-reply 19000"},
           {Tick(11000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r"},
-          {Tick(18999), ""},
-          {Tick(19000),
+          {TimedOut(19000),
            "timed-out | log Channel 1: the terminal did not answer the request in time; the requested "
            "collection ends. | end-request 6"}},
          "Requested=0 TimedOut=1 StepActive=1 StepStart=19000 AckStart=9000"},
+        {"a requested collection's records push the reply time-out on, once per millisecond; its end stops it",
+         Link::Tcp,
+         true,
+         Accepted,
+         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 12000"},
+          {In(Rec("r"), 3000), "arm-reply 13000 | log IN " + Rec("r").trimmed() + " | store r"},
+          {Stored(true, 3500), "arm-reply 13500 | " + QByteArray(kAckRecord)},
+          {In(Rec("s"), 3500), "log IN " + Rec("s").trimmed() + " | store s"},
+          {Stored(true, 3500), kAckRecord},
+          {RequestEnds("3"), "end-request 3 | stop-reply"}},
+         "Requested=0 AckWait=0"},
         {"a Profilo(n) with a line end is refused with 6",
          Link::Serial,
          true,
@@ -476,11 +521,70 @@ TEST(ChannelProtocol, RequestsAndTheLink)
          [](ChannelProtocol &p) {
              p.requestAccepted(0);
              p.state().SendingFile = true;
-             p.receive("part", 0);
+             p.state().AckWait = true;
+             ChannelProtocol::Actions arrived;
+             p.receive("part", 0, arrived);
          },
          {{Lost,
            "sync | log Channel 1: the requested collection ends: the connection was lost. | end-request 6 | "
-           "lookup-close"}},
-         "Requested=0 Exchange=0 SendingFile=0 StepActive=0 LineBuffer=0"},
+           "stop-reply | lookup-close"}},
+         "Requested=0 Exchange=0 SendingFile=0 StepActive=0 LineBuffer=0 AckWait=0"},
     });
+}
+
+TEST(ChannelProtocol, StatusAndTheReplyTimer)
+{
+    RunRows({
+        {"an opened serial link shows Run/Wait", Link::Serial, true, Idle, {{Connected(0), "status RunWait"}}, ""},
+        {"an opened TCP link shows TCP Ready", Link::Tcp, true, Idle, {{Connected(0), "status TcpReady"}}, ""},
+        {"an opened modem shows nothing yet: its status follows its commands",
+         Link::Modem,
+         true,
+         Idle,
+         {{Connected(0), ""}},
+         ""},
+        {"a link command's reply is awaited under the link's time-out; the timer is armed again only when its "
+         "deadline moves, and stopped once",
+         Link::Tcp,
+         true,
+         Idle,
+         {{LinkCommand(100), "arm-reply 10100"},
+          {LinkCommand(100), ""},
+          {LinkCommand(300), "arm-reply 10300"},
+          {LinkReplied, "stop-reply"},
+          {LinkReplied, ""},
+          {TimedOut(10300), ""}},
+         "AckWait=0 TimedOut=0"},
+        {"a serial link keeps the reply time-out in force (30 s)",
+         Link::Serial,
+         true,
+         Idle,
+         {{LinkCommand(0), "arm-reply 30000"}},
+         "AckWait=1"},
+        {"the link opening again stops a wait",
+         Link::Tcp,
+         true,
+         Idle,
+         {{LinkCommand(0), "arm-reply 10000"}, {Connected(50), "stop-reply | status TcpReady"}},
+         "AckWait=0"},
+    });
+}
+
+TEST(ChannelProtocol, RequestsMeetTheChannelStatus)
+{
+    const struct {
+        ChannelStatus status;
+        bool serves;
+        const char *refusal;
+    } rows[] = {
+        {ChannelStatus::Paused, false, ""},         {ChannelStatus::NoPort, false, "5"},
+        {ChannelStatus::RunWait, true, ""},         {ChannelStatus::Modem, false, "9"},
+        {ChannelStatus::TcpConnecting, false, "6"}, {ChannelStatus::TcpReady, true, ""},
+        {ChannelStatus::Error, false, "6"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(int(row.status));
+        EXPECT_EQ(ChannelProtocol::ServesRequests(row.status), row.serves);
+        EXPECT_EQ(ChannelProtocol::RequestRefusal(row.status).toStdString(), row.refusal);
+    }
 }

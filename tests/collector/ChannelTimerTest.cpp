@@ -131,8 +131,8 @@ TEST_F(CollectorTest, ReplyTimeOutsFireWhenDueAndShowOneBox)
     EXPECT_FALSE(collector->state(1).AckWait);
 
     // A time-out of 0 fires on the next tick.
-    collector->resetTimerTimeout(2);
     collector->state(2).AckTimeout = 0;
+    collector->resetTimerTimeout(2);
     collector->TimerStep_Timer();
     EXPECT_EQ(messenger.texts().last(), "Port 2 Timeout Sending File ");
 }
@@ -164,8 +164,8 @@ TEST_F(CollectorTest, DataExchangeRequestsAreAnsweredByChannelState)
     serialChannel(2);
     settings.Com[3].Port = "None";
     openChannels({1, 2, 3});
-    collector->setStatusPanel(2, " Error/n.d.");
-    collector->setStatusPanel(4, "Com4 Modem ");
+    collector->setStatus(2, ChannelStatus::Error);
+    collector->setStatus(4, ChannelStatus::Modem);
     setExchange("File(1)", home.file("requested.txt"));
     for (int n = 1; n <= 4; ++n)
         setExchange(QStringLiteral("ID(%1)").arg(n), "1");

@@ -16,6 +16,8 @@
 //
 // Besides never crashing, hanging or leaking, no answer may confirm a record
 // the store did not report stored, the line being assembled stays bounded,
+// the reply timer this driver keeps runs exactly while the protocol awaits a
+// reply,
 // and the answers and the stored records must be what a reference model of
 // the framing predicts: lines end at CR (and, on serial, at a lone ACK or
 // NAK; LF is dropped), a line longer than 64 KiB is dropped and refused,
@@ -161,6 +163,8 @@ struct Driver {
     QByteArray stored;
     bool reportedStored = false;
     bool reportedSynced = false;
+    bool timerArmed = false;
+    qint64 deadline = 0;
 
     void apply(ChannelProtocol::Actions &actions, qint64 now)
     {
@@ -186,6 +190,13 @@ struct Driver {
                 reportedSynced = true;
                 p.syncOutcome(true, now, actions);
                 break;
+            case Action::ArmReplyTimer:
+                timerArmed = true;
+                deadline = a.number;
+                break;
+            case Action::StopReplyTimer:
+                timerArmed = false;
+                break;
             case Action::ReadLookupLine: {
                 static const QByteArray lines[] = {"first line", "second", "third without end"};
                 const qint64 k = a.number;
@@ -196,6 +207,23 @@ struct Driver {
             default:
                 break;
             }
+        }
+        if (timerArmed != p.state().AckWait)
+            fail("the reply timer and the protocol's wait for a reply differ", QByteArray::number(p.state().AckWait),
+                 QByteArray::number(timerArmed));
+    }
+
+    // The step timer, then the reply timer when it ran out.
+    void tick(qint64 now)
+    {
+        ChannelProtocol::Actions actions;
+        p.tick(now, actions);
+        apply(actions, now);
+        if (timerArmed && deadline <= now) {
+            timerArmed = false;
+            actions.clear();
+            p.replyTimedOut(now, actions);
+            apply(actions, now);
         }
     }
 };
@@ -231,7 +259,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     config.autoPeriod = exchange ? 300 : 0;
     config.requestedFile = [] { return QStringLiteral("1"); };
     ChannelProtocol p(config);
-    p.connected(0);
+    ChannelProtocol::Actions opening;
+    p.connected(0, opening);
     if (exchange) {
         p.state().Exchange = true;
         p.state().LastCommand = "GETDATA1";
@@ -250,7 +279,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ChannelProtocol::Actions actions;
     for (const QByteArray &piece : pieces) {
         now += 100;
-        p.receive(piece, now);
+        actions.clear();
+        p.receive(piece, now, actions);
+        driver.apply(actions, now);
         if (!model.outOfScope) {
             if (tcp)
                 model.tcpArrival(piece);
@@ -263,11 +294,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 break;
             driver.apply(actions, now);
         }
-        if (exchange) {
-            actions.clear();
-            p.tick(now, actions);
-            driver.apply(actions, now);
-        }
+        if (exchange)
+            driver.tick(now);
         if (p.state().LineBuffer.size() > ChannelProtocol::kMaxLine)
             fail("the line buffer passed its limit", QByteArray::number(ChannelProtocol::kMaxLine),
                  QByteArray::number(p.state().LineBuffer.size()));

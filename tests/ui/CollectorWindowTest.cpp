@@ -131,7 +131,7 @@ TEST_F(WindowTest, ShowsFourChannelTabsTheirStatesAndTheControls)
     EXPECT_EQ(window->PanelText(8), "None");
     collector->CloseComm(2);
     EXPECT_EQ(window->PanelText(4), "Paused");
-    collector->setStatusPanel(3, "TCP Ready");
+    collector->setStatus(3, ChannelStatus::TcpReady);
     EXPECT_EQ(window->PanelText(6), "TCP Ready");
 
     EXPECT_EQ(window->Frame2->title(), "Operazioni manuali");
