@@ -132,12 +132,15 @@ bool takeInstanceLock(bool headless)
     QString text;
     if (lock.error.isEmpty()) {
         const QString pid = lock.otherPid > 0 ? QStringLiteral(" (PID %1)").arg(lock.otherPid) : QString();
-        text = QStringLiteral("Another Vendrix collector%1 is running on the data folder %2; this one ends.")
+        text = QStringLiteral(
+                   "Another Vendrix collector%1 is running on the data folder %2; this one ends. Use the one "
+                   "that runs, or stop it first.")
                    .arg(pid, Paths::dataDir());
     } else {
         text = QStringLiteral(
-                   "The lock file %1 cannot be used, so Vendrix cannot make sure it runs alone "
-                   "on its data folder; it ends.")
+                   "Vendrix cannot use its lock file (%1), so it cannot make sure it runs alone on its "
+                   "data folder; it ends. Make the data folder writable for this user, or remove what "
+                   "stands in the lock file's place.")
                    .arg(lock.error);
     }
     std::fprintf(stderr, "Vendrix: %s\n", text.toLocal8Bit().constData());

@@ -438,7 +438,11 @@ bool QtSerialPort::setPortOpen(bool open)
     // regular file (or a FIFO, a block device) is never touched.
     const QString problem = Paths::comDeviceProblem(m_device);
     if (!problem.isEmpty()) {
-        m_error = QStringLiteral("Com%1 is refused: %2.").arg(m_commPort).arg(problem);
+        m_error = QStringLiteral(
+                      "Com%1 is refused: %2; map Com%1 to a serial device (\"vendrix ports\" lists the ports "
+                      "present).")
+                      .arg(m_commPort)
+                      .arg(problem);
         return false;
     }
     SerialLineSettings line;
