@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -171,6 +172,38 @@ TEST(TransferWindows, ReceiveWindowThenImport)
                   ImportResult::Failed);
         EXPECT_EQ(messenger.texts(), QStringList({TransferText::receiveError()}));
         EXPECT_EQ(test::readFile(target), "MISC.LANGUAGE=2\r\n");
+    }
+    { // A port that does not open: the kept text, then the port's own
+        // words on the device and the cause; Start is offered again.
+        port.setOpenFailure("busy");
+        frmSettingsReceive w(nullptr, &port, &ir, &messenger);
+        w.show();
+        messenger.clear();
+        w.Start->click();
+        ASSERT_TRUE(test::waitUntil([&] { return !messenger.shown.empty(); }));
+        EXPECT_EQ(messenger.shown.back().text, TransferText::cantOpenPort() + "\r\n\r\n" + port.errorString());
+        EXPECT_TRUE(messenger.shown.back().text.contains("busy")) << messenger.shown.back().text.toStdString();
+        EXPECT_TRUE(w.Start->isEnabled());
+        port.setOpenFailure({});
+    }
+    { // A profile that cannot be saved where it was asked for: the kept
+        // text, then the file and the reason; the target is not made.
+        frmSettingsReceive w(nullptr, &port, &ir, &messenger);
+        w.show();
+        w.Start->click();
+        port.receive(test::SettingsTerminal::Stream({"VERSION=1", "MISC.LANGUAGE=4"}));
+        ASSERT_TRUE(test::waitUntil([&] { return !w.isVisible(); }));
+        ASSERT_EQ(w.outcome(), ReceiveOutcome::Accepted);
+        const QString nowhere = home.file("no/such/folder/R.VDX");
+        messenger.clear();
+        messenger.answers.push_back(MsgAnswer::Ok);
+        EXPECT_EQ(CompleteSettingsReception(w.outcome(), w.receiver().tempPath(), nowhere, nullptr, messenger),
+                  ImportResult::Failed);
+        ASSERT_EQ(messenger.texts().size(), 3) << messenger.texts().join(" | ").toStdString();
+        EXPECT_EQ(messenger.texts()[1], TransferText::importError());
+        EXPECT_TRUE(messenger.texts()[2].startsWith("The received settings cannot be saved to " + nowhere + ": "))
+            << messenger.texts()[2].toStdString();
+        EXPECT_FALSE(QFileInfo::exists(nowhere));
     }
     { // Cancel before anything: nothing is said.
         frmSettingsReceive w(nullptr, &port, &ir, &messenger);
