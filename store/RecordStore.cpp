@@ -131,7 +131,9 @@ struct RecordStore::Impl : TargetHost {
     Messenger &Messages() override { return ctx.messenger; }
     void NotAvailable(int n, const QString &path, const QString &why) override
     {
-        Problem(n, QStringLiteral("The target %1 is not available: %2").arg(path, why));
+        Problem(n, QStringLiteral("The target %1 is not available: %2; its records are refused until it can be "
+                                  "written: make its folder exist and writable, or choose another Name in [%3].")
+                       .arg(path, why, DbmsSection(n)));
         ctx.messenger.message(kNotAvailable, MsgIcon::Critical);
     }
     void Terminate() override
@@ -150,8 +152,8 @@ struct RecordStore::Impl : TargetHost {
         if (odd.isEmpty())
             return true;
         Problem(n, QStringLiteral("The target %1 is %2, not a regular file: its records are refused and it is left "
-                                  "as it is")
-                       .arg(path, odd));
+                                  "as it is; choose another Name in [%3].")
+                       .arg(path, odd, DbmsSection(n)));
         return false;
     }
     void ReleaseFile(const QString &path, int except) override

@@ -120,7 +120,9 @@ bool RecordTarget::Create()
     const bool existed = QFileInfo::exists(name);
     QString why;
     if (!CanOpenForAppend(name, &why)) {
-        Problem(QStringLiteral("The target %1 is not available: %2").arg(name, why));
+        Problem(QStringLiteral("The target %1 is not available: %2; its records are refused until it can be written: "
+                               "make its folder exist and writable, or choose another Name in [%3].")
+                    .arg(name, why, DbmsSection(m_channel)));
         m_host.Messages().message(DownloadFileNotAvailable(m_channel), MsgIcon::Critical);
         return false;
     }

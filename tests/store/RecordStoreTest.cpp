@@ -463,6 +463,12 @@ TEST_F(RecordStoreTest, FailuresShowTheirMessageAndReportFalse)
     EXPECT_EQ(messenger.shown[0].text,
               "Warning, selected download file (index =  1) not available. Choose another one.");
     EXPECT_EQ(messenger.shown[0].icon, MsgIcon::Critical);
+    // The kept box names nothing: the channel's log names the file, the
+    // cause and the setting to change.
+    EXPECT_TRUE(logLines.join('\n').contains(QStringLiteral("The target %1 is not available: No such file or directory")
+                                                 .arg(home.file("missing/folder/a.txt"))))
+        << qPrintable(logLines.join('\n'));
+    EXPECT_TRUE(logLines.join('\n').contains("choose another Name in [DBMS(1)]")) << qPrintable(logLines.join('\n'));
 
     // A missing template.
     messenger.clear();
