@@ -36,6 +36,12 @@ int HexDigit(char c)
     return -1;
 }
 
+// The log line of an outside request that ends because its channel closed.
+QString ClosedText(int channel)
+{
+    return QStringLiteral("Channel %1: the requested collection ends: the channel was closed.").arg(channel);
+}
+
 } // namespace
 
 bool ChannelProtocol::CheckRecord(QByteArrayView line)
@@ -601,6 +607,13 @@ void ChannelProtocol::lookupLine(const QByteArray &line, bool atEnd, qint64 now,
 
 void ChannelProtocol::tick(qint64 now, Actions &out)
 {
+    // A request whose channel was closed cannot be served over it: it ends
+    // as one whose connection was lost. The reply timer is left alone: a
+    // command of the link being opened again may be using it.
+    if (m_s.Requested && !m_open) {
+        endRequest(QStringLiteral("6"), ClosedText(m_config.channel), now, out, false);
+        return;
+    }
     // A record waiting for its answer is activity: the step period starts
     // again after that answer.
     if (m_s.StepActive && m_s.StepStart + m_s.StepInterval <= now && m_await != Await::Store) {
@@ -637,6 +650,11 @@ void ChannelProtocol::requestAccepted(qint64 now)
 
 void ChannelProtocol::endRequest(const QString &code, const QString &why, qint64 now, Actions &out)
 {
+    endRequest(code, why, now, out, true);
+}
+
+void ChannelProtocol::endRequest(const QString &code, const QString &why, qint64 now, Actions &out, bool stopTimer)
+{
     if (!m_s.Requested)
         return;
     if (!why.isEmpty())
@@ -646,7 +664,8 @@ void ChannelProtocol::endRequest(const QString &code, const QString &why, qint64
     m_s.StepActive = false;
     m_s.Exchange = false;
     m_s.FileNo = 1;
-    stopReply(out);
+    if (stopTimer)
+        stopReply(out);
     resumeAutomatic(now);
 }
 
@@ -663,6 +682,18 @@ void ChannelProtocol::resumeAutomatic(qint64 now)
 void ChannelProtocol::connected(qint64 now, Actions &out)
 {
     m_open = true;
+    // Nothing of a link closed before goes on over this one: a partial
+    // line, a look-up sending, an outside request (it ends as one whose
+    // connection was lost; its terminal was told over the link before).
+    dropOutcome();
+    m_s.LineBuffer.clear();
+    m_s.Overlong = false;
+    if (m_s.SendingFile) {
+        m_s.SendingFile = false;
+        m_s.FileEnd = false;
+        add(out, Action::CloseLookup);
+    }
+    endRequest(QStringLiteral("6"), ClosedText(m_config.channel), now, out);
     stopReply(out);
     m_s.TimedOut = false;
     resumeAutomatic(now);
@@ -701,6 +732,13 @@ void ChannelProtocol::closed()
     m_open = false;
     dropOutcome();
     m_s.StepActive = false;
+    // What waited for the terminal's reply cannot come over a closed link:
+    // a reply timer still running in the driver finds nothing waiting.
+    m_s.AckWait = false;
+    m_s.SendingFile = false;
+    m_s.FileEnd = false;
+    m_s.LineBuffer.clear();
+    m_s.Overlong = false;
 }
 
 void ChannelProtocol::dropOutcome()

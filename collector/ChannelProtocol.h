@@ -147,7 +147,9 @@ public:
     void connected(qint64 now, Actions &out);
     // The peer went away: what was stored is synced, what ran ends.
     void connectionLost(qint64 now, Actions &out);
-    // The link was closed here.
+    // The link was closed here: what waited for the terminal is given up
+    // (an outside request ends at the next tick, or when the link opens
+    // again).
     void closed();
     // Whether the link is open, as the driver sees it.
     void setOpen(bool open) { m_open = open; }
@@ -194,6 +196,8 @@ private:
     // The reply time-out runs from now; refresh: with the link's time-out.
     void armReply(qint64 now, bool refresh, Actions &out);
     void stopReply(Actions &out);
+    // stopTimer false: the reply timer is left as it is.
+    void endRequest(const QString &code, const QString &why, qint64 now, Actions &out, bool stopTimer);
 
     static Action &add(Actions &out, Action::Kind kind, qint64 number = 0, const QString &text = {});
     static void log(Actions &out, const QString &text);

@@ -131,6 +131,8 @@ Event RequestEnds(const char *code)
 }
 const Event Lost = [](ChannelProtocol &p, ChannelProtocol::Actions &out) { p.connectionLost(0, out); };
 const Event Dropped = [](ChannelProtocol &p, ChannelProtocol::Actions &) { p.dropOutcome(); };
+// The driver closed the link (the options, "Chiude Comm", a reopening).
+const Event Closed = [](ChannelProtocol &p, ChannelProtocol::Actions &) { p.closed(); };
 
 struct Step {
     Event event;
@@ -529,6 +531,40 @@ TEST(ChannelProtocol, RequestsAndTheLink)
            "sync | log Channel 1: the requested collection ends: the connection was lost. | end-request 6 | "
            "stop-reply | lookup-close"}},
          "Requested=0 Exchange=0 SendingFile=0 StepActive=0 LineBuffer=0 AckWait=0"},
+        {"a request whose channel is closed ends with 6 at the next tick; the reply timer left running finds "
+         "nothing",
+         Link::Serial,
+         true,
+         Accepted,
+         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 32000"},
+          {Closed, ""},
+          {Tick(2100), "log Channel 1: the requested collection ends: the channel was closed. | end-request 6"},
+          {TimedOut(32000), ""}},
+         "Requested=0 AckWait=0 StepActive=0"},
+        {"a channel closed and opened again: the request of the link before ends with 6, its partial line is "
+         "dropped",
+         Link::Serial,
+         true,
+         Accepted,
+         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 32000"},
+          {In("12", 2500), "arm-reply 32500"},
+          {Closed, ""},
+          {Connected(3000),
+           "log Channel 1: the requested collection ends: the channel was closed. | end-request 6 | status RunWait"},
+          {In(Rec("r"), 3000), "log IN " + Rec("r").trimmed() + " | store r"},
+          {TimedOut(32500), ""}},
+         "Requested=0 AckWait=0 StepActive=1 StepStart=3000"},
+        {"a look-up sending cut by a close answers no line of the link opened again",
+         Link::Serial,
+         true,
+         Idle,
+         {{In("GETFILE1\r"),
+           "log IN GETFILE1 | lookup-start 1 | log OUT -> ACK , BOF - Begin of File Transmission | "
+           "send <ACK>BOF\\r | arm-reply 30000"},
+          {Closed, ""},
+          {Connected(100), "status RunWait"},
+          {In("BOF\r"), "log IN BOF | begin | log OUT -> ACK, Record accepted | send <ACK>"}},
+         "SendingFile=0 AckWait=0"},
     });
 }
 
