@@ -152,10 +152,11 @@ bool SqliteTable::Open(const QString &path, const QString &table)
 // passive checkpoint, as its automatic one does once the log holds
 // kCheckpointPages, but at most once every kCheckpointEveryMs unless the log
 // has grown to kCheckpointMostPages. Each checkpoint syncs the log and the
-// database (synchronous=NORMAL), some milliseconds of waiting for the disk;
-// while records come back to back, this keeps those waits to a few a second
-// instead of one every thousand records, and the log within what a fraction
-// of a second of records fills.
+// database (synchronous=NORMAL), three waits for the disk of some
+// milliseconds each; while records come back to back, this keeps those
+// waits to one round a second (a few per cent of the time) instead of one
+// every thousand records, and the log within what a second of records fills
+// (some megabytes; its index in shared memory a few hundred kilobytes).
 int SqliteTable::Checkpoint(void *self, sqlite3 *db, const char *name, int pages)
 {
     auto *table = static_cast<SqliteTable *>(self);

@@ -51,7 +51,7 @@ public:
     // checkpointed, at most once every kCheckpointEveryMs, unless it has
     // reached kCheckpointMostPages.
     static constexpr int kCheckpointPages = 1000;
-    static constexpr int kCheckpointEveryMs = 250;
+    static constexpr int kCheckpointEveryMs = 1000;
     static constexpr int kCheckpointMostPages = 16000;
 
 private:

@@ -8,8 +8,10 @@
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "platform/CheckCharacters.h"
+#include "store/SqliteTable.h"
 #include "tools/simterm/SimTerminal.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -235,10 +237,16 @@ TEST_F(RecordBytesE2E, SqliteRowsAreSyncedBeforeTheLogIsReusedAndBeforeTheEofIsA
     Start(QStringLiteral("Access 2.0 (*.mdb)"), target);
     TraceFromNow();
     ASSERT_EQ(Send("BOF"), Answer::Ack);
-    // Enough rows for SQLite's own checkpoint on the way.
-    constexpr int kRows = 1500;
-    for (int i = 1; i <= kRows; ++i)
-        ASSERT_EQ(Record("item;" + QByteArray::number(i)), Answer::Ack);
+    // Enough rows, for long enough, for a checkpoint on the way: the log
+    // past its checkpoint length and the pacing time over.
+    QElapsedTimer sending;
+    sending.start();
+    int rows = 0;
+    while (rows < vx::SqliteTable::kCheckpointPages + 500
+           || sending.elapsed() < vx::SqliteTable::kCheckpointEveryMs + 300) {
+        ++rows;
+        ASSERT_EQ(Record("item;" + QByteArray::number(rows)), Answer::Ack);
+    }
     ASSERT_EQ(Send("EOF"), Answer::Ack);
     const QList<Call> calls = StopAndTrace();
 
@@ -275,7 +283,7 @@ TEST_F(RecordBytesE2E, SqliteRowsAreSyncedBeforeTheLogIsReusedAndBeforeTheEofIsA
     for (qsizetype i = lastRow + 1; i < ack; ++i)
         synced = synced || (IsSync(calls[i]) && (calls[i].fd == target || calls[i].fd == wal));
     EXPECT_TRUE(synced) << "no sync between the last row and the EOF's ACK";
-    EXPECT_EQ(SqliteRows(target).size(), kRows);
+    EXPECT_EQ(SqliteRows(target).size(), rows);
 }
 
 // A file target moved away in the middle of a transfer: the records written
