@@ -96,35 +96,6 @@ TextEncoding EncodingOf(const QByteArray &server)
     return TextEncoding::Refused;
 }
 
-// The insert: the row's columns, rawrek when the table has it, and the
-// row's own key when the table has it (the record's number in its transfer
-// and its text): a record resent after a commit whose outcome could not be
-// known (the connection lost during it) finds its row there and makes no
-// second one, while another record sent in its place is stored.
-std::string InsertStatement(bool raw, bool keyed)
-{
-    std::string columns = "collector, channel, transfer, allrek";
-    for (int i = 1; i <= TargetLayout::ColumnCount - 1; ++i)
-        columns += ", field" + std::to_string(i);
-    int count = 3 + TargetLayout::ColumnCount;
-    if (raw) {
-        columns += ", rawrek";
-        ++count;
-    }
-    if (keyed) {
-        columns += ", record_no";
-        ++count;
-    }
-    std::string values;
-    for (int i = 1; i <= count; ++i)
-        values += (i > 1 ? ", $" : "$") + std::to_string(i);
-    std::string sql = "INSERT INTO vendrix_records (" + columns + ") VALUES (" + values + ")";
-    if (keyed)
-        sql += " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING";
-    return sql;
-}
-static_assert(PgConnector::MaxInsertParams == 3 + TargetLayout::ColumnCount + 2, "the insert's parameters");
-
 // libpq's messages, on one line.
 QString OneLine(const char *message)
 {
@@ -135,12 +106,52 @@ QString OneLine(const char *message)
 
 } // namespace
 
+QByteArray PgConnector::InsertName(int variant)
+{
+    return "vx_insert_" + QByteArray::number(variant);
+}
+
+// The insert: the row's columns, rawrek when the table has it, and the
+// row's own key when the table has it (the record's number in its transfer
+// and its text): a record resent after a commit whose outcome could not be
+// known (the connection lost during it) finds its row there and makes no
+// second one, while another record sent in its place is stored. Every
+// column is named, so a field that is no parameter is the empty text
+// whatever the table's defaults are.
+std::string PgConnector::InsertStatement(const PgSession &session, int channel, int variant)
+{
+    const int fields = variant / 2;
+    const bool raw = variant % 2 != 0;
+    std::string columns = "collector, channel, transfer, allrek";
+    std::string values =
+        std::string(session.collectorLiteral.constData()) + ", " + std::to_string(channel) + ", $1, $2";
+    int next = 3;
+    for (int i = 1; i <= TargetLayout::ColumnCount - 1; ++i) {
+        columns += ", field" + std::to_string(i);
+        values += i <= fields ? ", $" + std::to_string(next++) : std::string(", ''");
+    }
+    if (session.rawColumn) {
+        columns += ", rawrek";
+        values += raw ? ", $" + std::to_string(next++) : std::string(", NULL");
+    }
+    if (session.keyed) {
+        columns += ", record_no";
+        values += ", $" + std::to_string(next++);
+    }
+    std::string sql = "INSERT INTO vendrix_records (" + columns + ") VALUES (" + values + ")";
+    if (session.keyed)
+        sql += " ON CONFLICT (collector, channel, transfer, record_no, allrek) DO NOTHING";
+    return sql;
+}
+static_assert(PgConnector::MaxInsertParams == 2 + TargetLayout::ColumnCount - 1 + 2, "the insert's parameters");
+
 // One attempt, on the connector's thread: every wait ends by the deadline,
 // or at once when the connector stops.
 struct PgConnector::Attempt {
     PgConnector &c;
     const TimePoint deadline;
     const QString described;
+    PgSession &session; // what the rows need to know, filled in on the way
     PGconn *conn = nullptr;
     TextEncoding encoding = TextEncoding::Utf8;
     bool rawColumn = false;
@@ -275,9 +286,9 @@ struct PgConnector::Attempt {
     // up to the end. Returns the last result (the caller frees it), or null
     // with *why set; a connection that failed or did not answer in time is
     // given up (conn null).
-    PGresult *Exec(const char *sql, QString *why, bool prepare = false)
+    PGresult *Exec(const char *sql, QString *why, const char *prepareAs = nullptr)
     {
-        const int sent = prepare ? PQsendPrepare(conn, InsertName, sql, 0, nullptr) : PQsendQuery(conn, sql);
+        const int sent = prepareAs ? PQsendPrepare(conn, prepareAs, sql, 0, nullptr) : PQsendQuery(conn, sql);
         auto lost = [&](const QString &text) -> PGresult * {
             *why = text;
             Disconnect();
@@ -389,13 +400,29 @@ struct PgConnector::Attempt {
             *why = QStringLiteral("cannot look at table vendrix_records: ") + error;
             return false;
         }
-        const std::string insert = InsertStatement(rawColumn, keyed);
-        r = Exec(insert.c_str(), &error, true);
+        // The session as the rows will use it, and the insert's variant
+        // for a row of every field prepared now, so that a table the insert
+        // cannot go into shows at the connection.
+        session.utf8 = encoding == TextEncoding::Utf8;
+        session.rawColumn = rawColumn;
+        session.keyed = keyed;
+        session.collector = session.utf8 ? c.m_collector : ToWindows1252(QString::fromUtf8(c.m_collector));
+        char *literal = PQescapeLiteral(conn, session.collector.constData(), size_t(session.collector.size()));
+        if (!literal) {
+            *why = QStringLiteral("cannot quote the collector's name: ") + OneLine(PQerrorMessage(conn));
+            return false;
+        }
+        session.collectorLiteral = QByteArray(literal);
+        PQfreemem(literal);
+        const int variant = InsertVariant(TargetLayout::ColumnCount - 1, rawColumn);
+        const std::string insert = InsertStatement(session, c.m_channel, variant);
+        r = Exec(insert.c_str(), &error, InsertName(variant).constData());
         if (!r) {
             *why = QStringLiteral("cannot prepare the insert into vendrix_records: ") + error;
             return false;
         }
         PQclear(r);
+        session.prepared = quint64(1) << variant;
         return true;
     }
 
@@ -474,9 +501,10 @@ struct PgConnector::Attempt {
     }
 };
 
-PgConnector::PgConnector(QString conninfo, QByteArray collector, QObject *receiver, LogLine log, Report report)
-    : m_conninfo(std::move(conninfo)), m_collector(std::move(collector)), m_receiver(receiver), m_log(std::move(log)),
-      m_report(std::move(report))
+PgConnector::PgConnector(QString conninfo, QByteArray collector, int channel, QObject *receiver, LogLine log,
+                         Report report)
+    : m_conninfo(std::move(conninfo)), m_collector(std::move(collector)), m_channel(channel), m_receiver(receiver),
+      m_log(std::move(log)), m_report(std::move(report))
 {
     m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_thread = std::thread([this] { Loop(); });
@@ -536,14 +564,9 @@ void PgConnector::Loop()
         }
         auto session = std::make_shared<PgSession>();
         {
-            Attempt attempt{*this, deadline, PostgresTarget::Describe(m_conninfo)};
-            if (attempt.Run(&session->why)) {
+            Attempt attempt{*this, deadline, PostgresTarget::Describe(m_conninfo), *session};
+            if (attempt.Run(&session->why))
                 session->conn = std::exchange(attempt.conn, nullptr);
-                session->utf8 = attempt.encoding == TextEncoding::Utf8;
-                session->rawColumn = attempt.rawColumn;
-                session->keyed = attempt.keyed;
-                session->collector = session->utf8 ? m_collector : ToWindows1252(QString::fromUtf8(m_collector));
-            }
         }
         // Delivered after the log lines of the attempt (the same queue); a
         // report that finds the receiver gone frees the session with it.

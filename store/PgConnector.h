@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <libpq-fe.h>
@@ -19,12 +20,14 @@ namespace vx {
 // session's time limits and encoding set, the insert prepared. What the
 // rows need to know about the table comes with it.
 struct PgSession {
-    PGconn *conn = nullptr; // null when the attempt failed
-    QString why;            // why it failed
-    bool utf8 = true;       // the connection takes UTF-8 (else the record's bytes)
-    bool rawColumn = false; // the table has column rawrek
-    bool keyed = false;     // the table has the rows' own key
-    QByteArray collector;   // the collector's name as the connection takes it
+    PGconn *conn = nullptr;      // null when the attempt failed
+    QString why;                 // why it failed
+    bool utf8 = true;            // the connection takes UTF-8 (else the record's bytes)
+    bool rawColumn = false;      // the table has column rawrek
+    bool keyed = false;          // the table has the rows' own key
+    QByteArray collector;        // the collector's name as the connection takes it
+    QByteArray collectorLiteral; // the same, quoted as an SQL literal
+    quint64 prepared = 0;        // the insert's variants prepared on it (bits)
 
     PgSession() = default;
     PgSession(const PgSession &) = delete;
@@ -47,15 +50,22 @@ public:
     using LogLine = std::function<void(const QString &line)>;
     using Report = std::function<void(std::shared_ptr<PgSession> session)>;
 
-    // The insert that the rows run, by this name, with the parameters:
-    // collector, channel, transfer, AllRek, Field1..Field20, then rawrek
-    // when the table has it and record_no when the table has the key.
-    static constexpr const char *InsertName = "vx_insert";
-    static constexpr int MaxInsertParams = 3 + 21 + 2;
+    // The insert that the rows run comes in variants, each prepared on a
+    // session when first needed: the collector and the channel are written
+    // into the statement, and of a row's fields only those up to its last
+    // non-empty one are parameters (the rest are the empty text), so the
+    // server converts a handful of values per row, not two dozen. The
+    // parameters: transfer, AllRek, Field1..Field<fields>, then rawrek
+    // when raw, then record_no when the table has the key.
+    static constexpr int MaxInsertParams = 2 + 20 + 2;
+    static constexpr int InsertVariants = 2 * 21;
+    static int InsertVariant(int fields, bool raw) { return fields * 2 + (raw ? 1 : 0); }
+    static QByteArray InsertName(int variant);
+    static std::string InsertStatement(const PgSession &session, int channel, int variant);
 
     // log and report run on receiver's thread (the owner's); a report that
     // comes after receiver is gone is dropped, and its connection closed.
-    PgConnector(QString conninfo, QByteArray collector, QObject *receiver, LogLine log, Report report);
+    PgConnector(QString conninfo, QByteArray collector, int channel, QObject *receiver, LogLine log, Report report);
     ~PgConnector(); // cuts an attempt short
     PgConnector(const PgConnector &) = delete;
     PgConnector &operator=(const PgConnector &) = delete;
@@ -72,6 +82,7 @@ private:
 
     const QString m_conninfo;
     const QByteArray m_collector;
+    const int m_channel;
     QObject *const m_receiver;
     const LogLine m_log;
     const Report m_report;

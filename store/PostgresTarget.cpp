@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <memory>
 
@@ -126,7 +127,7 @@ struct PostgresTarget::Writer {
         Done done;
         bool retried = false; // tried once more on a fresh connection
     };
-    enum class Step { None, TransferNumber, Insert };
+    enum class Step { None, TransferNumber, Prepare, Insert };
 
     // How often deadlines and the pacing of connection attempts are looked
     // at while records wait.
@@ -136,11 +137,11 @@ struct PostgresTarget::Writer {
     // and says why first.
     static constexpr int AttemptGraceMs = 300;
 
-    Writer(const QString &conninfo, const QString &collectorName, int channel, LogLine logLine)
-        : channelText(QByteArray::number(channel)), log(std::move(logLine)), described(Describe(conninfo)),
+    Writer(const QString &conninfo, const QString &collectorName, int channelNumber, LogLine logLine)
+        : channel(channelNumber), log(std::move(logLine)), described(Describe(conninfo)),
           receiver(std::make_unique<QObject>())
     {
-        connector = std::make_unique<PgConnector>(conninfo, collectorName.toUtf8(), receiver.get(), log,
+        connector = std::make_unique<PgConnector>(conninfo, collectorName.toUtf8(), channel, receiver.get(), log,
                                                   [this](std::shared_ptr<PgSession> s) { Connected(std::move(s)); });
         tick.setInterval(TickMs);
         QObject::connect(&tick, &QTimer::timeout, receiver.get(), [this] { Tick(); });
@@ -156,7 +157,7 @@ struct PostgresTarget::Writer {
         receiver.reset();
     }
 
-    const QByteArray channelText;
+    const int channel;
     const LogLine log;
     const QString described;
     std::unique_ptr<QObject> receiver;
@@ -175,6 +176,10 @@ struct PostgresTarget::Writer {
     QByteArray stepValue;   // the first value it returned
     bool stepOk = false;    // the last result said the command was done
     int inInsert = 0;       // Insert is on the stack: answers wait for the event loop
+    int preparing = 0;      // the insert's variant being prepared
+    // A row's values that are not sent as they are (UTF-8 for the
+    // database, NUL left out), kept from one row to the next.
+    std::array<QByteArray, TargetLayout::ColumnCount> text;
 
     quint64 transferOf = 0; // the transfer whose number is known
     QByteArray transferNumber;
@@ -248,32 +253,53 @@ struct PostgresTarget::Writer {
             RefuseFront();
             return;
         }
-        std::array<QByteArray, TargetLayout::ColumnCount> text;
+        // The fields up to the last one that is not empty go as parameters.
+        int fields = TargetLayout::ColumnCount - 1;
+        while (fields > 0 && job.row[size_t(fields)].isEmpty())
+            --fields;
+        const int variant = PgConnector::InsertVariant(fields, nul);
+        if (!(session->prepared & (quint64(1) << variant))) {
+            step = Step::Prepare;
+            preparing = variant;
+            const std::string sql = PgConnector::InsertStatement(*session, channel, variant);
+            Sent(PQsendPrepare(conn, PgConnector::InsertName(variant).constData(), sql.c_str(), 0, nullptr));
+            return;
+        }
         const char *params[PgConnector::MaxInsertParams];
-        int count = 3 + TargetLayout::ColumnCount;
-        params[0] = session->collector.constData();
-        params[1] = channelText.constData();
-        params[2] = transferNumber.constData();
-        for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
+        int count = 0;
+        params[count++] = transferNumber.constData();
+        for (int i = 0; i <= fields; ++i) {
             const QByteArray &value = job.row[size_t(i)];
-            QByteArray &t = text[size_t(i)];
             // Plain ASCII goes as it is (no copy); a byte beyond it becomes
             // its character in UTF-8 for a UTF8 database.
-            t = session->utf8 && !IsAscii(value) ? Windows1252ToUtf8(value) : value;
+            QByteArray &t = text[size_t(i)];
+            if (session->utf8 && !IsAscii(value))
+                t = Windows1252ToUtf8(value);
+            else if (nul)
+                t = value;
+            else {
+                params[count++] = value.constData();
+                continue;
+            }
             if (nul)
                 t.replace('\0', QByteArrayView());
-            params[3 + i] = t.constData();
+            params[count++] = t.constData();
         }
         QByteArray raw;
-        if (nul)
+        if (nul) {
             raw = "\\x" + job.row[0].toHex();
-        if (session->rawColumn)
-            params[count++] = nul ? raw.constData() : nullptr;
-        const QByteArray recordNo = QByteArray::number(job.recordNo);
-        if (session->keyed)
-            params[count++] = recordNo.constData();
+            params[count++] = raw.constData();
+        }
+        char recordNo[24];
+        if (session->keyed) {
+            std::snprintf(recordNo, sizeof recordNo, "%llu", static_cast<unsigned long long>(job.recordNo));
+            params[count++] = recordNo;
+        }
         step = Step::Insert;
-        Sent(PQsendQueryPrepared(conn, PgConnector::InsertName, count, params, nullptr, nullptr, 0));
+        Sent(PQsendQueryPrepared(conn, PgConnector::InsertName(variant).constData(), count, params, nullptr, nullptr,
+                                 0));
+        for (int i = 0; i <= fields; ++i)
+            text[size_t(i)].clear();
     }
 
     void Sent(int ok)
@@ -349,7 +375,14 @@ struct PostgresTarget::Writer {
         sessionUsed = true;
         const Step done = std::exchange(step, Step::None);
         const bool ok = stepOk && stepError.isEmpty();
-        if (done == Step::TransferNumber) {
+        if (done == Step::Prepare) {
+            if (ok) {
+                session->prepared |= quint64(1) << preparing;
+            } else {
+                Failed(QStringLiteral("cannot prepare the insert into vendrix_records: ") + stepError, false);
+                RefuseFront();
+            }
+        } else if (done == Step::TransferNumber) {
             if (ok && !stepValue.isEmpty()) {
                 transferNumber = stepValue;
                 transferOf = jobs.front().transfer;
