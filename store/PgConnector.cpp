@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <poll.h>
 #include <string>
@@ -106,9 +107,15 @@ QString OneLine(const char *message)
 
 } // namespace
 
-QByteArray PgConnector::InsertName(int variant)
+const char *PgConnector::InsertName(int variant)
 {
-    return "vx_insert_" + QByteArray::number(variant);
+    static const std::array<QByteArray, InsertVariants> names = [] {
+        std::array<QByteArray, InsertVariants> n;
+        for (int v = 0; v < InsertVariants; ++v)
+            n[size_t(v)] = "vx_insert_" + QByteArray::number(v);
+        return n;
+    }();
+    return names[size_t(variant)].constData();
 }
 
 // The insert: the row's columns, rawrek when the table has it, and the
@@ -416,7 +423,7 @@ struct PgConnector::Attempt {
         PQfreemem(literal);
         const int variant = InsertVariant(TargetLayout::ColumnCount - 1, rawColumn);
         const std::string insert = InsertStatement(session, c.m_channel, variant);
-        r = Exec(insert.c_str(), &error, InsertName(variant).constData());
+        r = Exec(insert.c_str(), &error, InsertName(variant));
         if (!r) {
             *why = QStringLiteral("cannot prepare the insert into vendrix_records: ") + error;
             return false;

@@ -60,7 +60,7 @@ public:
     static constexpr int MaxInsertParams = 2 + 20 + 2;
     static constexpr int InsertVariants = 2 * 21;
     static int InsertVariant(int fields, bool raw) { return fields * 2 + (raw ? 1 : 0); }
-    static QByteArray InsertName(int variant);
+    static const char *InsertName(int variant);
     static std::string InsertStatement(const PgSession &session, int channel, int variant);
 
     // log and report run on receiver's thread (the owner's); a report that

@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <memory>
 
@@ -160,6 +160,9 @@ struct PostgresTarget::Writer {
     const int channel;
     const LogLine log;
     const QString described;
+    // The target's transfer and the number of its next record.
+    const quint64 *transferNow = nullptr;
+    quint64 *nextRecord = nullptr;
     std::unique_ptr<QObject> receiver;
     std::unique_ptr<PgConnector> connector;
     QTimer tick;
@@ -262,7 +265,7 @@ struct PostgresTarget::Writer {
             step = Step::Prepare;
             preparing = variant;
             const std::string sql = PgConnector::InsertStatement(*session, channel, variant);
-            Sent(PQsendPrepare(conn, PgConnector::InsertName(variant).constData(), sql.c_str(), 0, nullptr));
+            Sent(PQsendPrepare(conn, PgConnector::InsertName(variant), sql.c_str(), 0, nullptr));
             return;
         }
         const char *params[PgConnector::MaxInsertParams];
@@ -292,12 +295,11 @@ struct PostgresTarget::Writer {
         }
         char recordNo[24];
         if (session->keyed) {
-            std::snprintf(recordNo, sizeof recordNo, "%llu", static_cast<unsigned long long>(job.recordNo));
+            *std::to_chars(recordNo, recordNo + sizeof recordNo - 1, job.recordNo).ptr = '\0';
             params[count++] = recordNo;
         }
         step = Step::Insert;
-        Sent(PQsendQueryPrepared(conn, PgConnector::InsertName(variant).constData(), count, params, nullptr, nullptr,
-                                 0));
+        Sent(PQsendQueryPrepared(conn, PgConnector::InsertName(variant), count, params, nullptr, nullptr, 0));
         for (int i = 0; i <= fields; ++i)
             text[size_t(i)].clear();
     }
@@ -448,7 +450,12 @@ struct PostgresTarget::Writer {
     // that asked for it).
     void Finish(bool stored)
     {
-        Done done = std::move(jobs.front().done);
+        Job &job = jobs.front();
+        // The number goes on only when the row is stored: the terminal
+        // resends a refused record, which keeps its number (and so its key).
+        if (stored && job.transfer == *transferNow)
+            ++*nextRecord;
+        Done done = std::move(job.done);
         jobs.pop_front();
         if (inInsert > 0)
             QMetaObject::invokeMethod(
@@ -568,6 +575,8 @@ PostgresTarget::PostgresTarget(const TargetContext &context, const QString &coll
           m_conninfo, collector, context.channel,
           [&host = context.host, n = context.channel](const QString &line) { host.Log(n, line); }))
 {
+    m_writer->transferNow = &m_transfer;
+    m_writer->nextRecord = &m_record;
     FixName();
     const StoreSettings &db = context.db;
     if (db.Policy == QLatin1String("OverWrite") || db.Policy == QLatin1String("NewFile")
@@ -611,13 +620,7 @@ void PostgresTarget::Insert(const TargetRow &row, Done done)
     job.transfer = m_transfer;
     job.recordNo = m_record;
     job.deadline = SteadyClock::now() + Ms(GiveUpMs);
-    // The number goes on only when the row is stored: the terminal resends
-    // a refused record, which keeps its number (and so its key).
-    job.done = [this, transfer = m_transfer, done = std::move(done)](bool stored) {
-        if (stored && transfer == m_transfer)
-            ++m_record;
-        done(stored);
-    };
+    job.done = std::move(done);
     m_writer->Insert(std::move(job));
 }
 

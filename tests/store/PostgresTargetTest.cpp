@@ -146,6 +146,27 @@ TEST_F(PostgresStoreTest, EachRecordIsOneCommittedRowWithItsColumns)
     EXPECT_TRUE(logLines.filter(PgServer::Password()).isEmpty()) << "a password reached the log";
 }
 
+// The collector's name and the channel are written into the insert itself:
+// a name with quotes, backslashes or letters beyond ASCII is stored exactly
+// as it is, and cannot end the statement's text early.
+TEST_F(PostgresStoreTest, CollectorNamesAreStoredExactlyWhateverTheyHold)
+{
+    REQUIRE_SERVER();
+    const QString names[] = {QStringLiteral("O'Brien's dock"), QStringLiteral("back\\slash \\' x"),
+                             QStringLiteral("caf\u00e9'); DROP TABLE vendrix_records; --")};
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        Server().query(QStringLiteral("DELETE FROM vendrix_records"));
+        ini.write(MiscSection(), QStringLiteral("CollectorName"), name);
+        Target(3, Server().connInfo());
+        RecordStore &s = Store();
+        s.BeginTransfer(3);
+        ASSERT_EQ(StoreAndWait("A;B", 3), 1) << logLines.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(Server().query(QStringLiteral("SELECT collector, channel, allrek, field2 FROM vendrix_records")),
+                  QStringList{name + QStringLiteral("|3|A;B|B")});
+    }
+}
+
 // Targets that cannot be written: each is refused with one clear line in the
 // channel's log, within the answer time, while the caller's event loop and
 // another channel go on; nothing reaches the table.
