@@ -13,9 +13,11 @@ namespace vx {
 // database server that many collectors share. The target of one channel
 // keeps a connection of its own and talks to the server without waiting on
 // it: Insert sends the row and returns, and the answer comes from the event
-// loop when the server's result arrives; connecting and readying the table
-// run on a thread of their own. A slow or unreachable server never holds up
-// the thread that hands it records (the collector's event loop).
+// loop when the server's result arrives (while the server answers within a
+// millisecond, the loop waits that long for it on its socket before it
+// blocks, which spares it a turn); connecting and readying the table run on
+// a thread of their own. A slow or unreachable server never holds up the
+// thread that hands it records (the collector's event loop).
 //
 // An answer always comes within AnswerWithinMs of the call: committed (the
 // server confirmed the row's transaction) or refused (not reachable, not
