@@ -156,7 +156,8 @@ bool SqliteTable::Open(const QString &path, const QString &table)
 // milliseconds each; while records come back to back, this keeps those
 // waits to one round a second (a few per cent of the time) instead of one
 // every thousand records, and the log within what a second of records fills
-// (some megabytes; its index in shared memory a few hundred kilobytes).
+// (at most kCheckpointMostPages frames of a page each, some 30 MB; its index
+// in shared memory 256 KB).
 int SqliteTable::Checkpoint(void *self, sqlite3 *db, const char *name, int pages)
 {
     auto *table = static_cast<SqliteTable *>(self);

@@ -52,7 +52,7 @@ public:
     // reached kCheckpointMostPages.
     static constexpr int kCheckpointPages = 1000;
     static constexpr int kCheckpointEveryMs = 1000;
-    static constexpr int kCheckpointMostPages = 16000;
+    static constexpr int kCheckpointMostPages = 32000;
 
 private:
     static int Checkpoint(void *self, sqlite3 *db, const char *name, int pages);
