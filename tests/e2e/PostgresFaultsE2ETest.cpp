@@ -345,7 +345,9 @@ TEST(PostgresFaultsE2E, AFloodKeepsTheCollectorsMemoryBounded)
             kind.name, static_cast<long long>(sent >> 20), static_cast<long long>(taken >> 20),
             static_cast<long long>(peakRss), static_cast<long long>(hwm));
         EXPECT_GT(hwm, 0);
-        EXPECT_LT(hwm, 64 * 1024) << "the collector's resident memory peaked above 64 MB";
+        if (!kAddressSanitizer) {
+            EXPECT_LT(hwm, 64 * 1024) << "the collector's resident memory peaked above 64 MB";
+        }
         if (kind.postgres)
             locker.exec("COMMIT");
         EXPECT_TRUE(c.vendrix.isRunning());

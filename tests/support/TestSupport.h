@@ -36,4 +36,14 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 5000);
 // folder look-ups answer this folder too.
 QString programDir();
 
+// Whether this build has the address sanitizer. Under it most of a
+// process's resident memory is the sanitizer's own (shadow memory, the
+// quarantine of freed blocks), so memory ceilings are checked in the
+// ordinary build only.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 } // namespace vx::test
