@@ -57,6 +57,7 @@ void ChannelProtocol::reset()
 {
     m_s = ChannelState();
     m_open = false;
+    m_closed = false;
     m_await = Await::None;
     ++m_ticket;
     m_awaitedLine.clear();
@@ -607,10 +608,11 @@ void ChannelProtocol::lookupLine(const QByteArray &line, bool atEnd, qint64 now,
 
 void ChannelProtocol::tick(qint64 now, Actions &out)
 {
-    // A request whose channel was closed cannot be served over it: it ends
+    // A request whose channel was closed cannot be served over it (a TCP
+    // connection may still stand, but the channel shows "Paused"): it ends
     // as one whose connection was lost. The reply timer is left alone: a
     // command of the link being opened again may be using it.
-    if (m_s.Requested && !m_open) {
+    if (m_s.Requested && m_closed) {
         endRequest(QStringLiteral("6"), ClosedText(m_config.channel), now, out, false);
         return;
     }
@@ -672,7 +674,7 @@ void ChannelProtocol::endRequest(const QString &code, const QString &why, qint64
 // A channel with automatic collection goes on collecting at its period.
 void ChannelProtocol::resumeAutomatic(qint64 now)
 {
-    if (m_config.autoPeriod <= 0 || !m_open)
+    if (m_config.autoPeriod <= 0 || !m_open || m_closed)
         return;
     m_s.StepInterval = m_config.autoPeriod;
     m_s.StepActive = true;
@@ -682,6 +684,7 @@ void ChannelProtocol::resumeAutomatic(qint64 now)
 void ChannelProtocol::connected(qint64 now, Actions &out)
 {
     m_open = true;
+    m_closed = false;
     // Nothing of a link closed before goes on over this one: a partial
     // line, a look-up sending, an outside request (it ends as one whose
     // connection was lost; its terminal was told over the link before).
@@ -730,6 +733,7 @@ void ChannelProtocol::connectionLost(qint64 now, Actions &out)
 void ChannelProtocol::closed()
 {
     m_open = false;
+    m_closed = true;
     dropOutcome();
     m_s.StepActive = false;
     // What waited for the terminal's reply cannot come over a closed link:

@@ -207,6 +207,7 @@ private:
     Config m_config;
     ChannelState m_s;
     bool m_open = false;
+    bool m_closed = false; // the driver closed the channel (closed()) and has not opened it since
     Await m_await = Await::None;
     quint64 m_ticket = 0;     // tells the awaited store outcome from one dropped
     QByteArray m_awaitedLine; // the line whose outcome is awaited

@@ -531,15 +531,16 @@ TEST(ChannelProtocol, RequestsAndTheLink)
            "sync | log Channel 1: the requested collection ends: the connection was lost. | end-request 6 | "
            "stop-reply | lookup-close"}},
          "Requested=0 Exchange=0 SendingFile=0 StepActive=0 LineBuffer=0 AckWait=0"},
-        {"a request whose channel is closed ends with 6 at the next tick; the reply timer left running finds "
-         "nothing",
-         Link::Serial,
+        {"a request whose channel is closed ends with 6 at the next tick, even where a TCP connection still "
+         "stands; the reply timer left running finds nothing",
+         Link::Tcp,
          true,
          Accepted,
-         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 32000"},
+         {{Tick(2000), "exchange 2 | log OUT -> GETDATA0 | send GETDATA0\\r | arm-reply 12000"},
           {Closed, ""},
+          {[](ChannelProtocol &p, ChannelProtocol::Actions &) { p.setOpen(true); }, ""},
           {Tick(2100), "log Channel 1: the requested collection ends: the channel was closed. | end-request 6"},
-          {TimedOut(32000), ""}},
+          {TimedOut(12000), ""}},
          "Requested=0 AckWait=0 StepActive=0"},
         {"a channel closed and opened again: the request of the link before ends with 6, its partial line is "
          "dropped",
