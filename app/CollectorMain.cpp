@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace vx {
@@ -165,34 +166,50 @@ int runHeadless(CollectorApp &app)
     const bool journal = Journal::StdoutIsJournal();
     const bool flushEachLine = QAbstractEventDispatcher::instance() == nullptr || journal;
     Collector::Hooks hooks;
-    hooks.logLine = [flushEachLine, journal](int index, QByteArrayView text) {
-        // "[n] message": written in pieces, which is cheaper than formatting.
-        const char tag[4] = {'[', char('0' + index), ']', ' '};
-        // Only this thread writes standard output.
-        if (journal) {
-            // The entry's own level, else the kind its text names.
-            const Collector::LogLevel level = g_collector ? g_collector->entryLevel() : Collector::LogLevel::Info;
-            fputs_unlocked(level == Collector::LogLevel::Error     ? "<3>"
-                           : level == Collector::LogLevel::Warning ? "<4>"
-                                                                   : Journal::PriorityPrefix(text),
-                           stdout);
-        }
-        fwrite_unlocked(tag, 1, sizeof tag, stdout);
-        fwrite_unlocked(text.data(), 1, size_t(text.size()), stdout);
-        putc_unlocked('\n', stdout);
-        if (flushEachLine)
-            std::fflush(stdout);
+    // Lines that leave together with the next write of LOG.txt, gathered
+    // here and handed to standard output in one piece.
+    static QByteArray pending;
+    const auto writePending = [] {
+        if (!pending.isEmpty())
+            fwrite_unlocked(pending.constData(), 1, size_t(pending.size()), stdout);
+        pending.resize(0); // keeps its room
+        std::fflush(stdout);
     };
     if (!flushEachLine) {
-        // Room for a batch, so that it leaves in one write.
-        static char buffer[64 * 1024];
-        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-        hooks.logWritten = [] { std::fflush(stdout); };
+        hooks.logLine = [](int index, QByteArrayView text) {
+            // "[n] message" and LF.
+            const qsizetype at = pending.size();
+            pending.resize(at + 4 + text.size() + 1);
+            char *p = pending.data() + at;
+            const char tag[4] = {'[', char('0' + index), ']', ' '};
+            std::memcpy(p, tag, sizeof tag);
+            std::memcpy(p + sizeof tag, text.data(), size_t(text.size()));
+            p[sizeof tag + size_t(text.size())] = '\n';
+        };
+        hooks.logWritten = writePending;
+    } else {
+        hooks.logLine = [journal](int index, QByteArrayView text) {
+            // "[n] message": written in pieces, which is cheaper than formatting.
+            const char tag[4] = {'[', char('0' + index), ']', ' '};
+            // Only this thread writes standard output.
+            if (journal) {
+                // The entry's own level, else the kind its text names.
+                const Collector::LogLevel level = g_collector ? g_collector->entryLevel() : Collector::LogLevel::Info;
+                fputs_unlocked(level == Collector::LogLevel::Error     ? "<3>"
+                               : level == Collector::LogLevel::Warning ? "<4>"
+                                                                       : Journal::PriorityPrefix(text),
+                               stdout);
+            }
+            fwrite_unlocked(tag, 1, sizeof tag, stdout);
+            fwrite_unlocked(text.data(), 1, size_t(text.size()), stdout);
+            putc_unlocked('\n', stdout);
+            std::fflush(stdout);
+        };
     }
-    hooks.terminate = [&app](int code) {
+    hooks.terminate = [&app, writePending](int code) {
         app.exitCode = code;
         QCoreApplication::exit(code);
-        std::fflush(stdout);
+        writePending();
         std::_Exit(code);
     };
     c.setHooks(hooks);
@@ -242,10 +259,22 @@ CollectorApp::~CollectorApp() = default;
 int RunCollector(int &argc, char **argv, bool headless)
 {
     std::unique_ptr<QCoreApplication> qapp;
-    if (headless)
+    if (headless) {
+        // Without windows the event loop serves only sockets, ports, timers
+        // and posted events: Qt's own poll() loop does that with less work
+        // per wake-up than the GLib main loop, and nothing headless uses
+        // GLib sources. The application reads QT_NO_GLIB when it makes its
+        // event dispatcher; the variable is taken back at once, so that
+        // nothing started from here inherits it.
+        const bool choose = !qEnvironmentVariableIsSet("QT_NO_GLIB");
+        if (choose)
+            qputenv("QT_NO_GLIB", "1");
         qapp = std::make_unique<QCoreApplication>(argc, argv);
-    else
+        if (choose)
+            qunsetenv("QT_NO_GLIB");
+    } else {
         qapp = std::make_unique<QApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("Vendrix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VENDRIX_VERSION));
     installQuitSignals();

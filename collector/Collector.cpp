@@ -298,7 +298,7 @@ Collector::Collector(Settings &settings, IniStore &store, Messenger &messenger, 
                                                        QStringLiteral("Profilo(%1)").arg(n), QStringLiteral("0"));
         };
         connect(m_serial[n], &SerialPort::OnComm, this, [this, n] { SerialOnComm(n); });
-        connect(m_socket[n], &Socket::DataArrival, this, [this, n](int) { SocketDataArrival(n); });
+        m_socket[n]->setArrivalHandler([this, n](int) { SocketDataArrival(n); });
         makeTcpRetryTimer(n);
         connect(m_serial[n], &SerialPort::Failed, this, [this, n](const QString &why) { serialFailed(n, why); });
         // An answer still owed to a connection that is gone never goes to
@@ -525,7 +525,8 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     } else {
         // "<time stamp> [n] message" and LF, on one line.
         QByteArray joined;
-        if (bytes.contains('\n') || bytes.contains('\r')) {
+        const auto has = [bytes](char c) { return std::memchr(bytes.data(), c, size_t(bytes.size())) != nullptr; };
+        if (!bytes.isEmpty() && (has('\n') || has('\r'))) {
             joined = OneLine(bytes);
             bytes = joined;
         }
@@ -546,9 +547,23 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     if (m_logBatch == 0)
         flushLog();
     // The text of the entry is made only for a window that shows it.
-    static const QMetaMethod appended = QMetaMethod::fromSignal(&Collector::logAppended);
-    if (isSignalConnected(appended))
+    if (m_logShown)
         emit logAppended(index, message ? *message : QString::fromUtf8(bytes), cleared);
+}
+
+void Collector::connectNotify(const QMetaMethod &signal)
+{
+    if (signal == QMetaMethod::fromSignal(&Collector::logAppended))
+        m_logShown = true;
+    QObject::connectNotify(signal);
+}
+
+void Collector::disconnectNotify(const QMetaMethod &signal)
+{
+    // An invalid method: several connections went at once.
+    if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::logAppended))
+        m_logShown = isSignalConnected(QMetaMethod::fromSignal(&Collector::logAppended));
+    QObject::disconnectNotify(signal);
 }
 
 void Collector::flushLog()

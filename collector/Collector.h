@@ -177,6 +177,10 @@ signals:
     // notification that does not need the window.
     void connectionTrouble(int n, const QString &text);
 
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
+    void disconnectNotify(const QMetaMethod &signal) override;
+
 private:
     void LoadSettingsAndOpen();
     void readSettings();
@@ -314,6 +318,11 @@ private:
     int m_logBatch = 0;
     QByteArray m_logPending;
     QByteArray m_logEntry; // an entry being made (logIncoming)
+    // Whether anything shows the entries (logAppended is connected): their
+    // text is made only then.
+    bool m_logShown = false;
+    // The room of an action list, kept between lines (takeLines).
+    ChannelProtocol::Actions m_spareActions;
     QTimer m_logTimer;
     void flushLog();
     // A log entry: bytes as LOG.txt gets them, chars its length as text,

@@ -12,6 +12,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 
 namespace vx {
 
@@ -91,19 +92,23 @@ void Collector::logIncoming(int n, const QByteArray &line)
 {
     // "IN   <- " and the line: its Windows-1252 characters in the log's
     // UTF-8, control characters written as \xNN so the log stays text.
-    m_logEntry.resize(0);
-    m_logEntry += "IN   <- ";
+    static constexpr char kHead[] = "IN   <- ";
+    constexpr qsizetype kHeadLength = sizeof kHead - 1;
     if (std::all_of(line.cbegin(), line.cend(), [](char c) {
             const auto b = static_cast<unsigned char>(c);
             return b >= 32 && b < 127;
         })) {
-        m_logEntry += line;
-        logEntry(n, m_logEntry, 8 + line.size(), nullptr);
+        // Into the room the entry had before (no allocation per record).
+        m_logEntry.resize(kHeadLength + line.size());
+        char *p = m_logEntry.data();
+        std::memcpy(p, kHead, kHeadLength);
+        std::memcpy(p + kHeadLength, line.constData(), size_t(line.size()));
+        logEntry(n, m_logEntry, m_logEntry.size(), nullptr);
         return;
     }
     const QString text = EscapeControls(FromWindows1252(line));
-    m_logEntry += text.toUtf8();
-    logEntry(n, m_logEntry, 8 + text.size(), nullptr);
+    m_logEntry = kHead + text.toUtf8();
+    logEntry(n, m_logEntry, kHeadLength + text.size(), nullptr);
 }
 
 void Collector::applyLog(int n, const Action &a)
@@ -244,7 +249,9 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
 void Collector::takeLines(int n)
 {
     ChannelProtocol &p = m_protocol[n];
-    ChannelProtocol::Actions actions;
+    // The list keeps its room from line to line and from one arrival to the
+    // next; a call made while this one runs starts with a list of its own.
+    ChannelProtocol::Actions actions = std::move(m_spareActions);
     while (channelOpen(n)) {
         actions.clear();
         if (!p.next(now(), actions))
@@ -252,6 +259,8 @@ void Collector::takeLines(int n)
         LogBatch batch(*this);
         apply(n, actions);
     }
+    actions.clear();
+    m_spareActions = std::move(actions);
 }
 
 void Collector::SerialOnComm(int n)

@@ -63,6 +63,8 @@ public:
     // The file at the table's path is still the one open, with the length
     // the last row left it at: one look at the path that asks for no times.
     bool SameAsLeft() const;
+    // The file at the table's path is still the one open (any length).
+    bool SameFile() const { return m_fd >= 0 && m_watch.LookUpSame(nullptr); }
 
     QString ErrorText() const { return m_error; }
 

@@ -69,19 +69,30 @@ void DbaseTarget::AfterRow()
         return;
     const qint64 now = MonotonicMs();
     m_lockUseMs = now;
-    if (now - m_table.LockedSinceMs() >= HoldLongestMs)
+    m_turn = false;
+    if (now - m_table.LockedSinceMs() >= HoldLongestMs) {
         m_table.UnlockRow();
-    else
-        Host().HoldIdle();
+        m_turn = true;
+    }
+    Host().HoldIdle();
+}
+
+// Under the kept lock: the file as the last row left it. After the lock was
+// let go for another writer's turn: the file at the path still the one
+// open; its rows are counted afresh when the lock is taken again.
+bool DbaseTarget::HeldUsable() const
+{
+    return m_table.Locked() ? m_table.SameAsLeft() : m_table.SameFile();
 }
 
 bool DbaseTarget::ReleaseIdle(qint64 now)
 {
-    if (!m_table.Locked())
+    if (!m_table.Locked() && !m_turn)
         return false;
     if (now - m_lockUseMs < HoldIdleMs)
         return true;
     m_table.UnlockRow();
+    m_turn = false;
     return false;
 }
 

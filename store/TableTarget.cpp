@@ -65,6 +65,7 @@ void TableTarget::Close()
     m_bound = false;
     m_boundFile.clear();
     m_stamp = FileStamp();
+    m_noted = false;
 }
 
 void TableTarget::LetGo(const QString &path)
@@ -129,7 +130,10 @@ bool TableTarget::PutRow(const TargetRow &row)
         Problem(QStringLiteral("Record not written: %1").arg(error));
         return false;
     }
-    Host().Written(Channel(), m_boundFile, WrittenFd());
+    if (!m_noted) {
+        Host().Written(Channel(), m_boundFile, WrittenFd());
+        m_noted = true;
+    }
     return true;
 }
 

@@ -71,6 +71,9 @@ private:
     // binding is kept open for the next record only while the file is still
     // exactly that (not replaced, moved, or written by anyone else).
     FileStamp m_stamp;
+    // The bound file is among the channel's files to sync: said once per
+    // binding (a sync or a release of the file closes the binding first).
+    bool m_noted = false;
 };
 
 } // namespace vx

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -122,6 +123,7 @@ void TextTarget::Release()
         Log(QStringLiteral("Cannot close %1: %2").arg(m_path, ErrnoText(errno)));
     m_watch.Clear();
     m_fd = -1;
+    m_locked = false;
     m_path.clear();
     m_noted = false;
 }
@@ -152,9 +154,13 @@ bool TextTarget::Line(const QByteArray &record, QByteArray *line) const
         *line = ReplaceAll(record, m_separator, ",");
         *line += "\r\n";
     } else {
-        line->reserve(record.size() + 2);
-        line->append(record);
-        line->append("\r\n");
+        // Into the room the line had before (no allocation per record).
+        const qsizetype size = record.size();
+        line->resize(size + 2);
+        char *p = line->data();
+        std::memcpy(p, record.constData(), size_t(size));
+        p[size] = '\r';
+        p[size + 1] = '\n';
     }
     return true;
 }
@@ -186,6 +192,7 @@ RecordTarget::Result TextTarget::StoreOpening(const QByteArray &record)
         return Result::Refused;
     }
     m_fd = fd;
+    m_locked = true;
     m_path = Name();
     m_watch.Watch(m_path, fd);
     m_lockedAtMs = MonotonicMs();
@@ -200,12 +207,26 @@ RecordTarget::Result TextTarget::StoreHeld(const QByteArray &record)
 {
     if (m_fd < 0)
         return Result::NotTaken;
-    QByteArray line;
-    if (m_path != Name() || !Line(record, &line) || !m_watch.Same()) {
+    if (m_path != Name() || !Line(record, &m_line)) {
         Release();
         return Result::NotTaken;
     }
-    return WriteHeld(line);
+    if (!m_locked) {
+        // Let go after being held long: taken again, as at an opening.
+        QString why;
+        if (!FileLock::LockExclusive(m_fd, 2000, &why)) {
+            Release();
+            Problem(QStringLiteral("Record not written: %1: %2").arg(Name(), why));
+            return Result::Refused;
+        }
+        m_locked = true;
+        m_lockedAtMs = MonotonicMs();
+    }
+    if (!m_watch.Same()) {
+        Release();
+        return Result::NotTaken;
+    }
+    return WriteHeld(m_line);
 }
 
 RecordTarget::Result TextTarget::WriteHeld(const QByteArray &line)
@@ -222,10 +243,14 @@ RecordTarget::Result TextTarget::WriteHeld(const QByteArray &line)
     }
     const qint64 now = MonotonicMs();
     m_lastUseMs = now;
-    if (now - m_lockedAtMs >= HoldLongestMs)
-        Release();
-    else
-        Host().HoldIdle();
+    if (now - m_lockedAtMs >= HoldLongestMs) {
+        // Held long: the lock goes, so that another writer gets its turn.
+        // The file stays open (and watched) for the channel's next record,
+        // which takes the lock again, until the channel is quiet.
+        FileLock::Unlock(m_fd);
+        m_locked = false;
+    }
+    Host().HoldIdle();
     return Result::Stored;
 }
 

@@ -14,8 +14,9 @@ namespace vx {
 // While a channel's records come one after the other the file stays open,
 // locked against other writers: each record then costs a look at the path
 // (still this regular file?) and one write. It is let go at the end of the
-// transfer, when the channel has been quiet a moment, and after it has been
-// held a while (another collector writing the same file gets its turn).
+// transfer and when the channel has been quiet a moment; after it has been
+// held a while only its lock goes (another collector writing the same file
+// gets its turn), and the next record takes the lock again.
 class TextTarget : public RecordTarget {
 public:
     enum class Kind { Txt, Csv, Other };
@@ -45,13 +46,16 @@ private:
 
     const Kind m_kind;
     const QByteArray m_separator;
-    // The file held open, and locked, between records.
+    // The file held open between records, and locked (m_locked) unless it
+    // was let go after being held long.
     int m_fd = -1;
+    bool m_locked = false;
     QString m_path;
     PathWatch m_watch;
     qint64 m_lockedAtMs = 0;
     qint64 m_lastUseMs = 0;
     bool m_noted = false; // among the channel's unsynced files
+    QByteArray m_line;    // the held file's next line, its room kept
 };
 
 } // namespace vx

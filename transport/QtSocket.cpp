@@ -1,6 +1,7 @@
 #include "transport/QtSocket.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -34,6 +35,34 @@ bool peerEnded(int error)
 
 } // namespace
 
+// A socket notifier that calls its socket's handler straight from the event
+// the event loop sends it: QSocketNotifier would emit two signals for each
+// event (one of them with the socket as its receiver), a cost paid at every
+// record. Detached (when the socket lets go of it while its handler may be
+// running), it calls nothing.
+class QtSocket::Notifier : public QSocketNotifier {
+public:
+    Notifier(int fd, Type type, QtSocket *socket, void (QtSocket::*handler)())
+        : QSocketNotifier(fd, type, socket), m_socket(socket), m_handler(handler)
+    {
+    }
+    void detach() { m_socket = nullptr; }
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)
+            return QSocketNotifier::event(e);
+        if (m_socket)
+            (m_socket->*m_handler)();
+        return true;
+    }
+
+private:
+    QtSocket *m_socket;
+    void (QtSocket::*m_handler)();
+};
+
 QtSocket::QtSocket(QObject *parent) : Socket(parent), m_connectResult(new QTimer(this)), m_chunk(new char[kChunk])
 {
     m_connectResult->setSingleShot(true);
@@ -52,11 +81,11 @@ QtSocket::~QtSocket()
 void QtSocket::release()
 {
     m_connectResult->stop();
-    for (QSocketNotifier **n : {&m_readNotifier, &m_writeNotifier}) {
+    for (Notifier **n : {&m_readNotifier, &m_writeNotifier}) {
         if (!*n)
             continue;
         (*n)->setEnabled(false);
-        (*n)->disconnect(this);
+        (*n)->detach();
         // It may be the one whose handler is running.
         (*n)->deleteLater();
         *n = nullptr;
@@ -95,8 +124,7 @@ void QtSocket::Connect()
         rc = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0 && errno == EINPROGRESS) {
-        m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-        connect(m_writeNotifier, &QSocketNotifier::activated, this, &QtSocket::onWritable);
+        m_writeNotifier = new Notifier(m_fd, QSocketNotifier::Write, this, &QtSocket::onWritable);
         return;
     }
     // Decided at once: reported from the event loop all the same, as a
@@ -120,12 +148,10 @@ void QtSocket::connectFinished(int error)
     const int one = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (!m_writeNotifier) {
-        m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+        m_writeNotifier = new Notifier(m_fd, QSocketNotifier::Write, this, &QtSocket::onWritable);
         m_writeNotifier->setEnabled(false);
-        connect(m_writeNotifier, &QSocketNotifier::activated, this, &QtSocket::onWritable);
     }
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &QtSocket::onReadable);
+    m_readNotifier = new Notifier(m_fd, QSocketNotifier::Read, this, &QtSocket::onReadable);
     setPhase(Phase::Connected);
 }
 
@@ -193,12 +219,32 @@ void QtSocket::SendData(const QByteArray &text)
                                     .arg(text.size());
         return;
     }
-    // Behind text that still waits, in order.
-    m_out += text;
-    if (m_out.size() == text.size())
-        sendPending();
-    else
+    if (!m_out.isEmpty()) {
+        // Behind text that still waits, in order.
+        m_out += text;
         updateReading();
+        return;
+    }
+    // Straight to the connection; what it does not take yet waits.
+    qsizetype sent = 0;
+    while (sent < text.size()) {
+        const ssize_t written = ::send(m_fd, text.constData() + sent, size_t(text.size() - sent), MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (written < 0) {
+            fail(errno);
+            return;
+        }
+        sent += written;
+    }
+    if (sent == text.size())
+        return;
+    m_out = text.sliced(sent);
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(true);
+    updateReading();
 }
 
 // Hands what waits to the connection; what it does not take yet leaves
@@ -245,7 +291,10 @@ void QtSocket::onReadable()
         return;
     const ssize_t got = ::read(m_fd, m_chunk.get(), kChunk);
     if (got > 0) {
-        m_in.append(m_chunk.get(), got);
+        if (m_in.isEmpty())
+            m_in = QByteArray(m_chunk.get(), got); // one allocation, no general insertion
+        else
+            m_in.append(m_chunk.get(), got);
         updateReading();
         raiseArrival();
         return;
@@ -289,7 +338,7 @@ void QtSocket::raiseArrival()
     const qint64 receivedBefore = m_consumed + waiting;
     QPointer<QtSocket> self(this);
     m_raising = true;
-    emit DataArrival(static_cast<int>(waiting));
+    announceArrival(static_cast<int>(waiting));
     if (!self)
         return;
     m_raising = false;

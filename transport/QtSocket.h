@@ -21,9 +21,9 @@ namespace vx {
 // first), and an answer goes straight to the connection unless earlier text
 // still waits to leave.
 //
-// DataArrival is raised each time data arrives, never inside its own
-// handler; data that arrives while a handler runs gets an event of its own
-// once the handler returns.
+// An arrival is announced (DataArrival, or the arrival handler) each time
+// data arrives, never inside its own handler; data that arrives while a
+// handler runs gets an announcement of its own once the handler returns.
 class QtSocket : public Socket {
     Q_OBJECT
 public:
@@ -51,6 +51,7 @@ public:
 
 private:
     enum class Phase { Closed, Connecting, Connected, PeerClosed, Error };
+    class Notifier;
 
     void release();
     void connectFinished(int error);
@@ -66,8 +67,8 @@ private:
     int m_port = 0;
     int m_fd = -1;
     Phase m_phase = Phase::Closed;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    Notifier *m_readNotifier = nullptr;
+    Notifier *m_writeNotifier = nullptr;
     QTimer *m_connectResult = nullptr; // a connection decided at once is reported from the event loop
     int m_connectError = 0;
     QByteArray m_in;  // received, not yet taken

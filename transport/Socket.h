@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 namespace vx {
 
@@ -35,12 +36,32 @@ public:
     // refused", "No route to host"); empty when that is not known.
     virtual QString ErrorReason() const { return {}; }
 
+    // Who is told of arrivals by a direct call instead of DataArrival (the
+    // collector, for which it is one call per arrival instead of a signal):
+    // while one is set, DataArrival is not raised. An empty one gives the
+    // signal back.
+    using ArrivalHandler = std::function<void(int bytesTotal)>;
+    void setArrivalHandler(ArrivalHandler handler) { m_arrivalHandler = std::move(handler); }
+
 signals:
     // Data has arrived; raised on the thread of the program.
     void DataArrival(int bytesTotal);
     // State() changed (connected, closed, error): lets waiting loops wake
     // up without polling.
     void StateChanged(int state);
+
+protected:
+    // Data has arrived: tells the arrival handler, or raises DataArrival.
+    void announceArrival(int bytesTotal)
+    {
+        if (m_arrivalHandler)
+            m_arrivalHandler(bytesTotal);
+        else
+            emit DataArrival(bytesTotal);
+    }
+
+private:
+    ArrivalHandler m_arrivalHandler;
 };
 
 } // namespace vx

@@ -6,11 +6,14 @@
 #include "platform/CommandLine.h"
 #include "platform/Messenger.h"
 #include "settings/IniStore.h"
+#include "store/DbaseTable.h"
+#include "store/RecordTarget.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -196,6 +199,61 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
     ASSERT_TRUE(s.StoreRecord("fifteen", 1));
     EXPECT_EQ(readFile(path), QByteArray("fifteen\r\n"));
     EXPECT_EQ(readFile(home.file("data-old/held.txt")), QByteArray("other\r\nthirteen\r\nfourteen\r\n"));
+}
+
+// A text or dBase target held while records follow each other lets go of
+// its lock after holding it a while, so that another writer of the file gets
+// its turn, and takes it again for the next record: what the other writer
+// added in between stays, and the next record goes after it.
+TEST_F(RecordStoreTest, HeldTargetsGiveAnotherWriterItsTurn)
+{
+    for (const QString &type : {QStringLiteral("TXT (*.txt)"), QStringLiteral("Dbase IV (*.dbf)")}) {
+        SCOPED_TRACE(type.toStdString());
+        const bool dbase = type.startsWith(QLatin1String("Dbase"));
+        const QString path = home.file(dbase ? "data/turn.dbf" : "data/turn.txt");
+        Target(type, path);
+        RecordStore &s = Store();
+        auto lockable = [&] {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+            const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0)
+                ::close(fd);
+            return free;
+        };
+        ASSERT_TRUE(s.StoreRecord("one", 1)); // made
+        ASSERT_TRUE(s.StoreRecord("two", 1)); // held from here on
+        EXPECT_FALSE(lockable());
+        QThread::msleep(RecordTarget::HoldLongestMs + 20);
+        ASSERT_TRUE(s.StoreRecord("three", 1)); // held long: the lock goes after it
+        // The other writer's turn, under the lock every writer takes.
+        if (dbase) {
+            DbaseTable other;
+            ASSERT_TRUE(other.Open(path)) << other.ErrorText().toStdString();
+            QString error;
+            ASSERT_TRUE(other.LockRow(&error)) << error.toStdString();
+            TargetRow row;
+            row[0] = "other";
+            ASSERT_TRUE(other.AppendRow(row)) << other.ErrorText().toStdString();
+        } else {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+            ASSERT_EQ(::write(fd, "other\r\n", 7), 7);
+            ::close(fd);
+        }
+        ASSERT_TRUE(s.StoreRecord("four", 1));
+        EXPECT_FALSE(lockable()); // taken again
+        s.EndTransfer(1);
+        EXPECT_TRUE(lockable());
+        if (dbase) {
+            QStringList first;
+            for (const QStringList &row : test::DbaseRows(path))
+                first << row.value(0);
+            EXPECT_EQ(first, (QStringList{"one", "two", "three", "other", "four"}));
+        } else {
+            EXPECT_EQ(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nother\r\nfour\r\n"));
+        }
+    }
 }
 
 TEST_F(RecordStoreTest, TxtFollowsTheExchangeFileWhileACollectionRuns)

@@ -150,8 +150,9 @@ public:
     void peerClose() { setState(8); }
     // Adds data without an event.
     void pushIncoming(const QByteArray &bytes) { m_incoming += bytes; }
-    // Raises DataArrival now with the count waiting.
-    void raiseDataArrival() { emit DataArrival(int(m_incoming.size())); }
+    // Announces the arrival now with the count waiting (to the arrival
+    // handler, or as DataArrival), as the real socket does.
+    void raiseDataArrival() { announceArrival(int(m_incoming.size())); }
     // Data arrives: pushed, and DataArrival raised when connected.
     void receive(const QByteArray &bytes);
     // Each SendData(text) is passed to the responder; what it returns

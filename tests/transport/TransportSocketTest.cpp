@@ -121,6 +121,49 @@ TEST_F(SocketFixture, SendsEveryByteUnchanged)
     EXPECT_EQ(got, text);
 }
 
+// What the connection cannot take at once waits and leaves whole, with what
+// was sent after it behind it.
+TEST_F(SocketFixture, WhatTheConnectionCannotTakeYetLeavesLaterInOrder)
+{
+    connectPeer();
+    QByteArray text(16 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = char(i * 7 % 251);
+    const qsizetype first = 12 * 1024 * 1024; // more than the connection takes while the peer reads nothing
+    socket.SendData(text.first(first));
+    socket.SendData(text.sliced(first));
+    QByteArray got;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            got += peer->readAll();
+            return got.size() >= text.size();
+        },
+        20000));
+    EXPECT_TRUE(got == text);
+}
+
+// While an arrival handler is set it is told instead of DataArrival; an
+// empty one gives the signal back.
+TEST_F(SocketFixture, AnArrivalHandlerTakesThePlaceOfTheSignal)
+{
+    connectPeer();
+    int raised = 0;
+    QList<int> handled;
+    QObject::connect(&socket, &Socket::DataArrival, [&](int) { ++raised; });
+    socket.setArrivalHandler([&](int total) {
+        handled.append(total);
+        socket.GetData();
+    });
+    peer->write("abc\r");
+    ASSERT_TRUE(waitUntil([&] { return !handled.isEmpty(); }));
+    EXPECT_EQ(handled, QList<int>{4});
+    EXPECT_EQ(raised, 0);
+    socket.setArrivalHandler({});
+    peer->write("d\r");
+    ASSERT_TRUE(waitUntil([&] { return raised == 1; }));
+    EXPECT_EQ(handled.size(), 1);
+}
+
 TEST_F(SocketFixture, DataThatArrivesDuringAHandlerGetsItsOwnEvent)
 {
     connectPeer();
