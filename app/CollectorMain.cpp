@@ -15,9 +15,11 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace vx {
@@ -43,8 +45,13 @@ constexpr char kReloadByte = 2;
 
 void onSignal(int signal)
 {
+    // The pipe does not block: with it full (signals coming faster than the
+    // event loop reads them), a quit or reload is pending already and the
+    // byte is dropped. errno is the interrupted code's, kept as it was.
+    const int saved = errno;
     const char byte = signal == SIGHUP ? kReloadByte : kQuitByte;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
 }
 
 // The message for a settings file that is not used, empty when it is.
@@ -97,7 +104,7 @@ void reloadWhenIdle()
 // has no QApplication, which qApp (with QApplication included) would cast to.
 void installQuitSignals()
 {
-    if (::pipe(g_signalPipe) != 0)
+    if (::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), [] {
