@@ -518,13 +518,15 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     }
     AppendTwo(m_pane[index], bytes, "\r\n");
     m_paneChars[index] += chars + 2;
+    // A message of several lines made one; bytes looks at it until the end,
+    // for standard output and the window too.
+    QByteArray joined;
     if (m_logOriginal) {
         // The entry with CR LF, and the line end of its own line: an empty
         // line after each entry.
         AppendTwo(m_logPending, bytes, "\r\n\r\n");
     } else {
         // "<time stamp> [n] message" and LF, on one line.
-        QByteArray joined;
         const auto has = [bytes](char c) { return std::memchr(bytes.data(), c, size_t(bytes.size())) != nullptr; };
         if (!bytes.isEmpty() && (has('\n') || has('\r'))) {
             joined = OneLine(bytes);
