@@ -226,20 +226,8 @@ void QtSocket::SendData(const QByteArray &text)
         return;
     }
     // Straight to the connection; what it does not take yet waits.
-    qsizetype sent = 0;
-    while (sent < text.size()) {
-        const ssize_t written = ::send(m_fd, text.constData() + sent, size_t(text.size() - sent), MSG_NOSIGNAL);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (written < 0) {
-            fail(errno);
-            return;
-        }
-        sent += written;
-    }
-    if (sent == text.size())
+    const qsizetype sent = sendSome(text.constData(), text.size());
+    if (sent < 0 || sent == text.size())
         return;
     m_out = text.sliced(sent);
     if (m_writeNotifier)
@@ -247,22 +235,34 @@ void QtSocket::SendData(const QByteArray &text)
     updateReading();
 }
 
-// Hands what waits to the connection; what it does not take yet leaves
-// when it becomes writable. False when the connection ended.
-bool QtSocket::sendPending()
+// Hands size bytes to the connection until it takes no more for now: the
+// count it took, or -1 when the connection failed (fail() has said so).
+qsizetype QtSocket::sendSome(const char *data, qsizetype size)
 {
-    while (!m_out.isEmpty()) {
-        const ssize_t written = ::send(m_fd, m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
+    qsizetype sent = 0;
+    while (sent < size) {
+        const ssize_t written = ::send(m_fd, data + sent, size_t(size - sent), MSG_NOSIGNAL);
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
         if (written < 0) {
             fail(errno);
-            return false;
+            return -1;
         }
-        m_out.remove(0, written);
+        sent += written;
     }
+    return sent;
+}
+
+// Hands what waits to the connection; what it does not take yet leaves
+// when it becomes writable. False when the connection ended.
+bool QtSocket::sendPending()
+{
+    const qsizetype sent = sendSome(m_out.constData(), m_out.size());
+    if (sent < 0)
+        return false;
+    m_out.remove(0, sent);
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(!m_out.isEmpty());
     updateReading();

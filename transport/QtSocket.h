@@ -57,6 +57,7 @@ private:
     void connectFinished(int error);
     void onReadable();
     void onWritable();
+    qsizetype sendSome(const char *data, qsizetype size);
     bool sendPending();
     void fail(int error);
     void raiseArrival();

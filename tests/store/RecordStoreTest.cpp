@@ -26,6 +26,16 @@ using vx::test::writeFile;
 
 namespace {
 
+// Whether another program could take the file's lock now.
+bool Lockable(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return free;
+}
+
 const QString kNotAvailable =
     QStringLiteral("WARNING, the requested file is not available. Change the settings, please.");
 const QString kCannotCreate =
@@ -147,13 +157,7 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
     Target("TXT (*.txt)", path, "Append", "None", "0", 2);
     RecordStore &s = Store();
     // Another program's lock attempt while the file is held, and after.
-    auto lockable = [&] {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        return free;
-    };
+    auto lockable = [&] { return Lockable(path); };
     ASSERT_TRUE(s.StoreRecord("one", 1));
     ASSERT_TRUE(s.StoreRecord("two", 1));
     EXPECT_FALSE(lockable());
@@ -213,13 +217,7 @@ TEST_F(RecordStoreTest, HeldTargetsGiveAnotherWriterItsTurn)
         const QString path = home.file(dbase ? "data/turn.dbf" : "data/turn.txt");
         Target(type, path);
         RecordStore &s = Store();
-        auto lockable = [&] {
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-            const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (fd >= 0)
-                ::close(fd);
-            return free;
-        };
+        auto lockable = [&] { return Lockable(path); };
         ASSERT_TRUE(s.StoreRecord("one", 1)); // made
         ASSERT_TRUE(s.StoreRecord("two", 1)); // held from here on
         EXPECT_FALSE(lockable());
