@@ -3,7 +3,6 @@
 
 #include "store/PgConnector.h"
 
-#include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -14,12 +13,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <deque>
 #include <memory>
-#include <poll.h>
 
 namespace vx {
 
@@ -139,9 +136,6 @@ struct PostgresTarget::Writer {
     // after its deadline at the latest: the attempt ends by the deadline
     // and says why first.
     static constexpr int AttemptGraceMs = 300;
-    // The longest wait for an insert's answer before the event loop
-    // blocks (see BeforeBlocking).
-    static constexpr int QuickAnswerMs = 1;
 
     Writer(const QString &conninfo, const QString &collectorName, int channelNumber, LogLine logLine)
         : channel(channelNumber), log(std::move(logLine)), described(Describe(conninfo)),
@@ -151,14 +145,10 @@ struct PostgresTarget::Writer {
                                                   [this](std::shared_ptr<PgSession> s) { Connected(std::move(s)); });
         tick.setInterval(TickMs);
         QObject::connect(&tick, &QTimer::timeout, receiver.get(), [this] { Tick(); });
-        if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
-            blockHook = QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, receiver.get(),
-                                         [this] { BeforeBlocking(); });
     }
 
     ~Writer()
     {
-        QObject::disconnect(blockHook);
         // An attempt is cut short, and its report dropped with the
         // receiver; answers not given yet are dropped too.
         connector.reset();
@@ -190,9 +180,6 @@ struct PostgresTarget::Writer {
     bool stepOk = false;    // the last result said the command was done
     int inInsert = 0;       // Insert is on the stack: answers wait for the event loop
     int preparing = 0;      // the insert's variant being prepared
-    TimePoint insertSent{}; // when the insert out now was sent
-    bool quick = false;     // the last insert was answered within QuickAnswerMs
-    QMetaObject::Connection blockHook;
     // A row's values that are not sent as they are (UTF-8 for the
     // database, NUL left out), kept from one row to the next.
     std::array<QByteArray, TargetLayout::ColumnCount> text;
@@ -312,7 +299,6 @@ struct PostgresTarget::Writer {
             params[count++] = recordNo;
         }
         step = Step::Insert;
-        insertSent = SteadyClock::now();
         Sent(PQsendQueryPrepared(conn, PgConnector::InsertName(variant), count, params, nullptr, nullptr, 0));
         for (int i = 0; i <= fields; ++i)
             text[size_t(i)].clear();
@@ -337,29 +323,6 @@ struct PostgresTarget::Writer {
             ConnectionLost(OneLine(PQerrorMessage(conn)));
         else if (writable->isEnabled() != (f == 1))
             writable->setEnabled(f == 1);
-    }
-
-    // Just before the event loop waits for something to happen: when an
-    // insert is out and the server has been answering within QuickAnswerMs,
-    // its answer is waited for here, on its socket alone, for at most that
-    // long, and taken at once. On one CPU the loop would otherwise wake up
-    // for it through a whole turn (every descriptor and timer looked at,
-    // the notifier's event sent), which costs about as much again as
-    // reading the answer. A server that has not answered by then is left to
-    // the event loop, and the waiting stops until it answers quickly again,
-    // so a slow server holds nothing up.
-    void BeforeBlocking()
-    {
-        if (!quick || step != Step::Insert || !conn)
-            return;
-        pollfd p{PQsocket(conn), POLLIN, 0};
-        int r;
-        while ((r = ::poll(&p, 1, QuickAnswerMs)) < 0 && errno == EINTR) {
-        }
-        if (r > 0)
-            Readable();
-        else
-            quick = false;
     }
 
     void Readable()
@@ -432,9 +395,6 @@ struct PostgresTarget::Writer {
                 RefuseFront();
             }
         } else if (ok) {
-            // Whether the server answers quickly enough now for the next
-            // answer to be waited for before the event loop blocks.
-            quick = SteadyClock::now() - insertSent < Ms(QuickAnswerMs);
             Recovered();
             Finish(true);
         } else {
