@@ -217,6 +217,7 @@ private:
     void tcpAttempt(int n);
     void tcpConnected(int n);
     void tcpLost(int n);
+    void tcpEnded(int n);
     void socketStateChanged(int n, int state);
     void checkTcpLinks();
     QString tcpTimeoutText(int n) const;

@@ -91,11 +91,16 @@ void Collector::makeTcpRetryTimer(int n)
     connect(m_socket[n], &Socket::StateChanged, this, [this, n](int state) { socketStateChanged(n, state); });
 }
 
+// The link of channel n is given up here (the channel opens again with its
+// settings, or no longer as TCP). A connection that was up ends as one the
+// peer closed does: what was stored over it is synced, what it served ends.
 void Collector::stopTcp(int n)
 {
     TcpLink &l = m_tcp[n];
     m_tcpRetry[n]->stop();
     const bool wasActive = l.phase != TcpPhase::Idle;
+    const bool wasUp = l.phase == TcpPhase::Up;
+    const QString address = l.address;
     l = TcpLink();
     if (wasActive) {
         l.attempting = true;
@@ -103,6 +108,12 @@ void Collector::stopTcp(int n)
             m_socket[n]->Close();
         l.attempting = false;
         m_protocol[n].state().Connecting = false;
+    }
+    if (wasUp) {
+        PLog(
+            QStringLiteral("Channel %1: the connection to %2 is closed to open the channel again.").arg(n).arg(address),
+            n);
+        tcpEnded(n);
     }
 }
 
@@ -314,12 +325,19 @@ void Collector::tcpLost(int n)
     // A terminal that hung up is being connected again; an error stays
     // shown until the connection is back.
     setStatus(n, error ? ChannelStatus::Error : ChannelStatus::TcpConnecting);
-    // What was stored so far reaches stable storage, and what ran ends.
+    tcpEnded(n);
+    m_protocol[n].state().Connecting = true;
+    m_tcpRetry[n]->start(kRetryMs);
+}
+
+// Every end of a connection, whichever side ended it: what was stored so far
+// reaches stable storage, and what ran over it (a record's pending answer, a
+// request served, a look-up file) ends.
+void Collector::tcpEnded(int n)
+{
     ChannelProtocol::Actions actions;
     m_protocol[n].connectionLost(now(), actions);
     apply(n, actions);
-    m_protocol[n].state().Connecting = true;
-    m_tcpRetry[n]->start(kRetryMs);
 }
 
 // Called by the step timer: an attempt that got no answer within its time

@@ -4,10 +4,26 @@
 #include "CollectorFixture.h"
 #include "transport/IrLib.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 using namespace vx;
 using namespace vx::test;
+
+namespace {
+
+// How many of this process's descriptors name the file at path.
+int DescriptorsOf(const QString &path)
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        count += QFileInfo(fds.filePath(fd)).symLinkTarget() == path ? 1 : 0;
+    return count;
+}
+
+} // namespace
 
 // An infrared cradle whose port cannot be opened says why, in the box and
 // in the log, without probing every speed; a missing infrared library is
@@ -133,4 +149,36 @@ TEST_F(CollectorTest, TcpFailuresAreLoggedOncePerCauseAndHourly)
     // A terminal that hangs up is connected again: the panel says so.
     s.peerClose();
     EXPECT_EQ(collector->StatusPanel(1), "TCP Connecting");
+}
+
+// A TCP channel opened again while its connection is up (the options, a
+// reload) ends that connection as one the terminal closed: the request it
+// served ends with "6", and what was stored over it is synced and let go.
+TEST_F(CollectorTest, ReopenedTcpChannelEndsItsConnectionAsALostOne)
+{
+    tcpChannel(1);
+    make();
+    collector->setOpenInBackground(true);
+    FakeSocket &s = socket(1);
+    collector->SetComm(1);
+    ASSERT_TRUE(waitUntil([&] { return collector->StatusPanel(1) == "TCP Ready"; }, 3000));
+    setExchange("ID(1)", "1");
+    collector->TimerStep_Timer();
+    clock.advanceMs(2000);
+    collector->TimerStep_Timer();
+    EXPECT_EQ(s.takeSent(), "GETDATA0\r");
+    s.receive("BOF\r" + record("one"));
+    ASSERT_TRUE(waitUntil([&] { return s.sent() == kAckLine + kAckLine; }, 3000)) << s.sent().toStdString();
+    const QString target = home.file("ch1.txt");
+    EXPECT_GT(DescriptorsOf(target), 0);
+
+    s.setConnectOutcome(FakeSocket::ConnectOutcome::Pending); // the terminal does not answer again
+    collector->SetComm(1);
+    EXPECT_TRUE(
+        collector->LogPane(1).contains("Channel 1: the connection to 127.0.0.1:3000 is closed to open the "
+                                       "channel again."))
+        << collector->LogPane(1).toStdString();
+    EXPECT_EQ(exchange("ID(1)"), "6");
+    EXPECT_EQ(DescriptorsOf(target), 0);
+    EXPECT_EQ(readFile(target), "one\r\n");
 }
