@@ -386,15 +386,21 @@ void ChannelProtocol::syncOutcome(bool synced, qint64 now, Actions &out)
     afterSync(synced, now, out);
 }
 
-// The "EOF" of a transfer, once its records are synced (or not).
+// The "EOF" of a transfer, once its records are synced (or not). Under
+// "None" only the EOF of a collector-driven exchange is answered (ACK and
+// RMVDATA, after which the terminal deletes its data); a transfer whose sync
+// failed is refused with NAK under either protocol, and nothing is removed
+// from the terminal.
 void ChannelProtocol::afterSync(bool synced, qint64 now, Actions &out)
 {
     QByteArray answer = kNop;
-    if (m_config.ackNak)
-        answer = synced ? kAck : kNak;
-    if (m_s.Exchange && answer != kNak)
+    if (!synced && (m_config.ackNak || m_s.Exchange))
+        answer = kNak;
+    else if (synced && m_config.ackNak)
+        answer = kAck;
+    if (m_s.Exchange && synced)
         endOfDataStep(answer, now, out);
-    finish(answer, m_config.ackNak && synced ? Action::Confirms::Transfer : Action::Confirms::Nothing, now, out);
+    finish(answer, synced && answer != kNop ? Action::Confirms::Transfer : Action::Confirms::Nothing, now, out);
 }
 
 // The answer of a line: logged and sent ("NOP": none), and what follows it.
