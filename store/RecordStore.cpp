@@ -176,6 +176,19 @@ struct RecordStore::Impl : TargetHost {
         for (const WrittenFile &f : files)
             if (f.fd >= 0 && f.device == st.st_dev && f.inode == st.st_ino)
                 return;
+        // The file this channel wrote before at the same path is no longer
+        // the one there (moved away, replaced): the writer has let it go, so
+        // it is synced now and its descriptor closed instead of being held
+        // until the end of the transfer. However often the target is
+        // renamed, the channel holds one descriptor per path it writes.
+        for (auto it = files.begin(); it != files.end();) {
+            if (it->fd >= 0 && it->path == path) {
+                SyncLetGo(n, *it);
+                it = files.erase(it);
+            } else {
+                ++it;
+            }
+        }
         // A descriptor of its own, so the writer may close or keep its one
         // (and its lock) as it likes.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
@@ -251,6 +264,25 @@ struct RecordStore::Impl : TargetHost {
         if (!moved.isEmpty())
             folders->insert(QFileInfo(moved).absolutePath());
         return true;
+    }
+    // Syncs a written file that the channel's writer let go, with its
+    // folders, and closes its descriptor. A failure fails the transfer, as
+    // at its end: its "EOF" is refused.
+    void SyncLetGo(int n, WrittenFile &f)
+    {
+        QSet<QString> folders;
+        bool ok = SyncWritten(n, f, &folders);
+        ::close(f.fd);
+        f.fd = -1;
+        for (const QString &folder : folders) {
+            QString error;
+            if (!SyncFolder(folder, &error)) {
+                Log(n, QStringLiteral("Cannot sync %1").arg(error));
+                ok = false;
+            }
+        }
+        if (!ok)
+            ch[n].syncFailed = true;
     }
     void HoldIdle() override
     {

@@ -36,6 +36,16 @@ bool Lockable(const QString &path)
     return free;
 }
 
+// How many of this process's descriptors name a file under folder.
+int DescriptorsUnder(const QString &folder)
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        count += QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(folder + QLatin1Char('/')) ? 1 : 0;
+    return count;
+}
+
 const QString kNotAvailable =
     QStringLiteral("WARNING, the requested file is not available. Change the settings, please.");
 const QString kCannotCreate =
@@ -633,6 +643,35 @@ TEST_F(RecordStoreTest, SyncTargetSyncsWhatTheChannelWrote)
     s.EndTransfer(1);
     EXPECT_FALSE(QFile::exists(Name()));
     EXPECT_TRUE(s.SyncTarget(1));
+}
+
+// A target renamed again and again during a transfer: each file the writer
+// let go is synced at once (the log says where it went) and its descriptor
+// closed, so the channel holds no descriptor per renamed file; the transfer
+// still ends synced.
+TEST_F(RecordStoreTest, RenamedTargetIsSyncedWhenLetGo)
+{
+    for (const QString type : {QStringLiteral("TXT (*.txt)"), QStringLiteral("Dbase IV (*.dbf)")}) {
+        SCOPED_TRACE(type.toStdString());
+        const QString path = home.file(type.startsWith('T') ? "data/r.txt" : "data/r.dbf");
+        Target(type, path);
+        RecordStore &s = Store();
+        logLines.clear();
+        s.BeginTransfer(1);
+        constexpr int kRenames = 40;
+        for (int i = 0; i < kRenames; ++i) {
+            ASSERT_TRUE(s.StoreRecord("r" + QByteArray::number(i), 1));
+            ASSERT_TRUE(QFile::rename(path, path + QLatin1Char('.') + QString::number(i)));
+        }
+        ASSERT_TRUE(s.StoreRecord("last", 1));
+        EXPECT_LE(DescriptorsUnder(home.file("data")), 2);
+        EXPECT_EQ(logLines.filter(" during the transfer: the records written before the move are there, synced").size(),
+                  kRenames)
+            << qPrintable(logLines.join('\n'));
+        EXPECT_TRUE(s.SyncTarget(1));
+        EXPECT_EQ(DescriptorsUnder(home.file("data")), 0);
+        store.reset();
+    }
 }
 
 } // namespace
