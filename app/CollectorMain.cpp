@@ -159,7 +159,7 @@ bool takeInstanceLock(bool headless)
     return false;
 }
 
-int runHeadless(CollectorApp &app)
+int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
 {
     Collector &c = *app.collector;
     // Standard output gets every log line, written out together with
@@ -221,6 +221,10 @@ int runHeadless(CollectorApp &app)
         std::_Exit(code);
     };
     c.setHooks(hooks);
+    // Every log entry reaches standard output now, a message box's text
+    // included: standard error, which a service's journal reads too, does
+    // not get it a second time.
+    messenger.setStandardError(false);
     c.PLog(QStringLiteral("Vendrix %1 collector started without windows; data folder %2")
                .arg(QStringLiteral(VENDRIX_VERSION), Paths::dataDir()),
            0);
@@ -320,7 +324,7 @@ int RunCollector(int &argc, char **argv, bool headless)
     if (!headless)
         rc = RunCollectorWindow(app);
     if (rc < 0)
-        rc = runHeadless(app);
+        rc = runHeadless(app, messenger);
     g_running = false;
     g_collector = nullptr;
     g_store = nullptr;

@@ -70,6 +70,8 @@ void HeadlessMessenger::report(const QString &line)
 {
     if (m_log)
         m_log(line);
+    if (!m_standardError && m_log)
+        return;
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
 }

@@ -93,6 +93,10 @@ public:
     using LogSink = std::function<void(const QString &)>;
     explicit HeadlessMessenger(LogSink log = {}) : m_log(std::move(log)) {}
     void setLogSink(LogSink log) { m_log = std::move(log); }
+    // Off: the messages go to the log sink only, for a log that reaches
+    // standard output already (a service's journal reads both streams, and
+    // would get each message twice).
+    void setStandardError(bool on) { m_standardError = on; }
 
     MsgAnswer message(const QString &text, MsgIcon icon, MsgButtons buttons, const QString &title) override;
     std::optional<QString> prompt(const QString &title, const QString &label, const QString &initial) override;
@@ -102,6 +106,7 @@ public:
 private:
     void report(const QString &line);
     LogSink m_log;
+    bool m_standardError = true;
 };
 
 // For tests: records everything shown and answers from queues that the test

@@ -333,7 +333,8 @@ TEST(InstallerE2E, WindowedStartIsNotHeldByAnAbsentTerminal)
 
 // Under systemd the journal reads each line's priority: a port that fails
 // is an error, a value the program does not know a warning, and a box that
-// repeats its channel's entry is not logged a second time.
+// repeats its channel's entry is not logged a second time; a box is said
+// once, though the journal reads standard output and standard error.
 TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
 {
     TempHome home;
@@ -353,7 +354,9 @@ TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
     e.insert("VENDRIX_COM2", home.file("ttyGone"));
     e.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino)));
     p.setProcessEnvironment(e);
-    p.setStandardOutputFile(journal);
+    // Both streams go to the journal, as under a service.
+    p.setStandardOutputFile(journal, QIODevice::Append);
+    p.setStandardErrorFile(journal, QIODevice::Append);
     p.start(programDir() + "/Vendrix", {"--headless"});
     ASSERT_TRUE(p.waitForStarted(5000));
     EXPECT_TRUE(waitUntil([&] { return readFile(journal).contains("Collector ready"); }, 10000));
@@ -361,6 +364,7 @@ TEST(InstallerE2E, JournalGetsFailuresAsErrorsOnce)
     ASSERT_TRUE(p.waitForFinished(10000));
     const QString text = QString::fromUtf8(readFile(journal));
     EXPECT_EQ(text.count(R"(Channel 1 is not opened: IP5 is "99999")"), 1) << text.toStdString();
+    EXPECT_EQ(text.count("Andare alla schermata Opzioni?"), 1) << text.toStdString(); // channel 2's box
     EXPECT_TRUE(text.contains(R"(<3>[1] Channel 1 is not opened: IP5 is "99999")"));
     EXPECT_TRUE(text.contains("<3>[2] Channel 2 (Com2 at 9600,N,8,1) is not opened"));
     EXPECT_TRUE(text.contains("<4>[0] [warning] [DBMS(3)] Type=SQLite"));
