@@ -178,10 +178,21 @@ int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
     // here and handed to standard output in one piece.
     static QByteArray pending;
     const auto writePending = [] {
-        if (!pending.isEmpty())
-            fwrite_unlocked(pending.constData(), 1, size_t(pending.size()), stdout);
-        pending.resize(0); // keeps its room
+        // One write for the whole piece: through stdio's buffer a piece of
+        // 64 KiB would leave in four or five.
         std::fflush(stdout);
+        const char *p = pending.constData();
+        qsizetype left = pending.size();
+        while (left > 0) {
+            const ssize_t put = ::write(STDOUT_FILENO, p, size_t(left));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                break; // standard output is gone: the log still has every line
+            p += put;
+            left -= put;
+        }
+        pending.resize(0); // keeps its room
     };
     if (!flushEachLine) {
         hooks.logLine = [](int index, QByteArrayView text) {
