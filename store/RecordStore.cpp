@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,7 +92,12 @@ struct RecordStore::Impl : TargetHost {
     // Lets go of what quiet channels hold open.
     QTimer idle;
     std::array<Channel, 5> ch;
-    SplitRecordFields lastSplit;
+    // The last split record (program-wide): the record and its separator,
+    // split when asked for.
+    QByteArray lastSplitRecord;
+    QByteArray lastSplitSeparator;
+    mutable bool lastSplitStale = false;
+    mutable SplitRecordFields lastSplit;
 
     static bool Valid(int n) { return n >= 1 && n <= 4; }
 
@@ -297,17 +303,54 @@ struct RecordStore::Impl : TargetHost {
 
     // The row straight from the split (the values as AddRek and UpdateRek
     // would carry them: single-byte text, cut to the column); the values the
-    // window shows are made from it when asked for.
+    // window shows, and the program-wide split, are made from it when asked
+    // for. The split is views into the record, and each value is copied into
+    // the room its column had at the last row: no allocation per row.
     const TargetRow &SplitRow(int n, const QByteArray &record)
     {
-        lastSplit = SplitRecord(record, ctx.settings.DBMS[n].SepCode.toLatin1());
+        char byte = 0;
+        const QByteArrayView separator = SeparatorOf(ctx.settings.DBMS[n].SepCode, &byte);
+        SplitRecordViews parts;
+        SplitRecordInto(record, separator, &parts);
         Channel &c = ch[n];
         for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-            c.lastRow[i] = lastSplit[i].left(TargetLayout::ColumnWidth(i));
+            CopyInto(&c.lastRow[i], parts[i].first(qMin(parts[i].size(), qsizetype(TargetLayout::ColumnWidth(i)))));
+        CopyInto(&lastSplitRecord, record);
+        CopyInto(&lastSplitSeparator, separator);
+        lastSplitStale = true;
         c.fieldsStale = true;
         c.rowMade = true;
         c.recordPending = false;
         return c.lastRow;
+    }
+
+    // SepCode as the bytes the split compares: the text of one character as
+    // its single-byte character ("?" when it has none, as a conversion of the
+    // text would give), any other text as no separator at all.
+    static QByteArrayView SeparatorOf(const QString &sepCode, char *byte)
+    {
+        if (sepCode.size() != 1)
+            return {};
+        const char16_t u = sepCode.at(0).unicode();
+        *byte = u < 0x100 ? char(u) : '?';
+        return QByteArrayView(byte, 1);
+    }
+
+    // *to = the bytes of from, in the room *to already has when it holds it
+    // alone; a null view gives a null value, an empty one an empty value.
+    static void CopyInto(QByteArray *to, QByteArrayView from)
+    {
+        if (from.isNull()) {
+            if (!to->isNull())
+                *to = QByteArray();
+            return;
+        }
+        if (to->size() != from.size() || !to->isDetached())
+            to->resize(from.size());
+        if (to->isNull())
+            *to = QByteArray("", 0);
+        else if (!from.isEmpty())
+            std::memcpy(to->data(), from.data(), size_t(from.size()));
     }
 
     // A record was stored: a failure before is over.
@@ -609,6 +652,10 @@ const std::array<QString, 21> &RecordStore::DBMSField(int n) const
 
 const SplitRecordFields &RecordStore::LastSplit() const
 {
+    if (d->lastSplitStale) {
+        d->lastSplit = SplitRecord(d->lastSplitRecord, d->lastSplitSeparator);
+        d->lastSplitStale = false;
+    }
     return d->lastSplit;
 }
 

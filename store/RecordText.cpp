@@ -18,29 +18,41 @@ SplitPathResult SplitPath(const QString &path)
     return r;
 }
 
-SplitRecordFields SplitRecord(const QByteArray &record, const QByteArray &separator)
+void SplitRecordInto(QByteArrayView record, QByteArrayView separator, SplitRecordViews *out)
 {
     // Field 0 is the whole record; fields 1..20 the parts between single-
     // character separators, the last one taking the rest, separators and
     // all. A part without characters stays a null value.
-    SplitRecordFields fields;
+    SplitRecordViews &fields = *out;
+    fields.fill(QByteArrayView());
     fields[0] = record;
     if (separator.size() != 1) {
         if (!record.isEmpty())
             fields[1] = record;
-        return fields;
+        return;
     }
-    const char sep = separator.at(0);
+    const char sep = separator.front();
     qsizetype start = 0;
     for (std::size_t j = 1; j < fields.size(); ++j) {
         const qsizetype at = j + 1 < fields.size() ? record.indexOf(sep, start) : -1;
         const qsizetype end = at < 0 ? record.size() : at;
         if (end > start)
-            fields[j] = record.mid(start, end - start);
+            fields[j] = record.sliced(start, end - start);
         if (at < 0)
             break;
         start = at + 1;
     }
+}
+
+SplitRecordFields SplitRecord(const QByteArray &record, const QByteArray &separator)
+{
+    SplitRecordViews views;
+    SplitRecordInto(record, separator, &views);
+    SplitRecordFields fields;
+    fields[0] = record;
+    for (std::size_t j = 1; j < fields.size(); ++j)
+        if (!views[j].isNull())
+            fields[j] = views[j].toByteArray();
     return fields;
 }
 

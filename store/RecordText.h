@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QTime>
 #include <array>
@@ -35,6 +36,10 @@ using SplitRecordFields = std::array<QByteArray, 22>;
 // record lands in slot 1. Consecutive separators give empty fields. Text
 // after the 20th separator stays in slot 21, separators included.
 SplitRecordFields SplitRecord(const QByteArray &record, const QByteArray &separator);
+// The same split as views into the record (valid while the record is): a
+// field without characters is a null view. Nothing is copied.
+using SplitRecordViews = std::array<QByteArrayView, 22>;
+void SplitRecordInto(QByteArrayView record, QByteArrayView separator, SplitRecordViews *fields);
 
 // Every occurrence of search (exact, from the left, not searched again)
 // replaced by replacement; an empty search leaves the text unchanged.

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <fcntl.h>
@@ -331,6 +332,16 @@ TEST_P(DatabaseKindTest, RowsRoundTripWithSplitAndCutRules)
     EXPECT_EQ(rows[3][0], "a b;c " + QString(60, 'w'));
     EXPECT_EQ(rows[3][1], ("a b;c " + QString(60, 'w')).left(50));
     EXPECT_EQ(rows[3][2], "");
+    if (IsSqlite()) {
+        // A field the record does not have is NULL, an empty one too, also
+        // after a row that had it.
+        QProcess nulls;
+        nulls.start("sqlite3", {Name(),
+                                "SELECT group_concat(n) FROM (SELECT Field3 IS NULL AS n FROM Vendrix "
+                                "ORDER BY rowid)"});
+        ASSERT_TRUE(nulls.waitForFinished(10000));
+        EXPECT_EQ(nulls.readAllStandardOutput().trimmed().toStdString(), "1,0,1,1");
+    }
 
     // The engine state the window shows: the last row and its binding.
     EXPECT_EQ(s.DBMSField(1)[0], rows[3][0]);
