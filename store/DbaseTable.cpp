@@ -29,15 +29,23 @@ constexpr int kRowLockWaitMs = 2000;
 thread_local const char *t_path = nullptr;
 thread_local QString *t_error = nullptr;
 
-// Today's date, looked up at most once a second: finding the local date
-// makes the C library look at the time zone file every time.
-QDate Today()
+// Today's date as the header holds it (years since 1900, month, day),
+// looked up at most once a second: finding the local date makes the C
+// library look at the time zone file every time, and its parts are worked
+// out only then, not at every row.
+struct HeaderDate {
+    unsigned char bytes[3];
+};
+HeaderDate Today()
 {
-    static QDate date;
+    static HeaderDate date{};
     static qint64 when = -1;
     const qint64 ms = MonotonicMs();
     if (when < 0 || ms - when >= 1000) {
-        date = QDate::currentDate();
+        int year = 0, month = 0, day = 0;
+        QDate::currentDate().getDate(&year, &month, &day);
+        date = {{static_cast<unsigned char>(year - 1900), static_cast<unsigned char>(month),
+                 static_cast<unsigned char>(day)}};
         when = ms;
     }
     return date;
@@ -182,8 +190,8 @@ bool WriteAt(int fd, const void *data, qint64 size, off_t offset)
 
 void StampToday(DBFHandle handle)
 {
-    const QDate today = Today();
-    DBFSetLastModifiedDate(handle, today.year() - 1900, today.month(), today.day());
+    const HeaderDate today = Today();
+    DBFSetLastModifiedDate(handle, today.bytes[0], today.bytes[1], today.bytes[2]);
 }
 
 } // namespace
@@ -331,11 +339,14 @@ bool DbaseTable::AppendRow(const TargetRow &row)
     // The row, padded with blanks, and the end-of-file mark after it (made
     // in the same buffer row after row).
     QByteArray &bytes = m_rowBytes;
-    bytes.resize(recordLength + 1);
-    std::memset(bytes.data(), ' ', size_t(recordLength));
-    bytes[recordLength] = '\x1A';
+    if (bytes.size() != recordLength + 1)
+        bytes.resize(recordLength + 1);
+    char *out = bytes.data();
+    std::memset(out, ' ', size_t(recordLength));
+    out[recordLength] = '\x1A';
     for (int i = 0; i < TargetLayout::ColumnCount; ++i)
-        std::memcpy(bytes.data() + m_offsets[i], row[i].constData(), static_cast<size_t>(row[i].size()));
+        if (!row[i].isEmpty())
+            std::memcpy(out + m_offsets[i], row[i].constData(), static_cast<size_t>(row[i].size()));
 
     // What the row overwrites (usually the old end-of-file mark, which the
     // last row wrote when it is known), to put back when something fails.
@@ -362,13 +373,15 @@ bool DbaseTable::AppendRow(const TargetRow &row)
         return false;
     }
     // The row is all there: now the header counts it.
-    const QDate today = Today();
+    const HeaderDate today = Today();
     const quint32 newCount = count + 1;
-    const unsigned char update[7] = {
-        static_cast<unsigned char>(today.year() - 1900),  static_cast<unsigned char>(today.month()),
-        static_cast<unsigned char>(today.day()),          static_cast<unsigned char>(newCount & 0xFF),
-        static_cast<unsigned char>(newCount >> 8 & 0xFF), static_cast<unsigned char>(newCount >> 16 & 0xFF),
-        static_cast<unsigned char>(newCount >> 24 & 0xFF)};
+    const unsigned char update[7] = {today.bytes[0],
+                                     today.bytes[1],
+                                     today.bytes[2],
+                                     static_cast<unsigned char>(newCount & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 8 & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 16 & 0xFF),
+                                     static_cast<unsigned char>(newCount >> 24 & 0xFF)};
     if (!WriteAt(m_fd, update, sizeof update, 1)) {
         Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
         putBack(head + 1);
