@@ -397,8 +397,16 @@ bool DbaseTable::AppendRow(const TargetRow &row)
 
 bool DbaseTable::SameAsLeft() const
 {
+    if (m_fd < 0 || !m_known)
+        return false;
     qint64 size = -1;
-    return m_fd >= 0 && m_known && m_watch.LookUpSame(&size) && size == m_size;
+    if (!m_watch.Same(&size))
+        return false;
+    // The length, when the path was not looked up: asked of the descriptor,
+    // which needs no walk along the path.
+    if (size < 0)
+        size = ::lseek(m_fd, 0, SEEK_END);
+    return size == m_size;
 }
 
 bool DbaseTable::LockRow(QString *error)

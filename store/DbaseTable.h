@@ -61,10 +61,14 @@ public:
     // When the lock was taken (monotonic milliseconds).
     qint64 LockedSinceMs() const { return m_lockedAtMs; }
     // The file at the table's path is still the one open, with the length
-    // the last row left it at: one look at the path that asks for no times.
+    // the last row left it at. The path is answered by the folder's notices
+    // (PathWatch::Same: no system call while none came); the length is
+    // asked of the descriptor at every row (one lseek, no path look-up),
+    // since a program that appends without taking the lock sends no notice,
+    // and the next row would go over its rows.
     bool SameAsLeft() const;
     // The file at the table's path is still the one open (any length).
-    bool SameFile() const { return m_fd >= 0 && m_watch.LookUpSame(nullptr); }
+    bool SameFile() const { return m_fd >= 0 && m_watch.Same(); }
 
     QString ErrorText() const { return m_error; }
 

@@ -31,6 +31,7 @@ bool PathWatch::Watch(const QString &path, int fd)
     if (m_folder < 0)
         return false;
     m_name = QFile::encodeName(info.fileName());
+    m_path = QFile::encodeName(info.absoluteFilePath());
     m_device = st.st_dev;
     m_inode = st.st_ino;
     return true;
@@ -156,6 +157,7 @@ void PathWatch::Clear()
     m_confirmed = false;
     m_signalled = false;
     m_name.clear();
+    m_path.clear();
     m_device = 0;
     m_inode = 0;
 }
@@ -192,34 +194,39 @@ bool PathWatch::Noticed() const
     }
 }
 
-bool PathWatch::Same() const
+bool PathWatch::Same(qint64 *size) const
 {
+    if (size)
+        *size = -1;
     if (m_folder < 0)
         return false;
     // The notices start at the first question, so its look-up (below) also
-    // covers the time between the file's opening and their start.
-    if (!m_noticesTried)
+    // covers the time between the file's opening and their start: by the
+    // whole path then, since the folder itself may have been moved before
+    // its notices began. Without notices every look-up goes by the whole
+    // path, for the same reason.
+    bool wholePath = m_notices < 0;
+    if (!m_noticesTried) {
         StartNotices();
-    else if (Noticed())
+        wholePath = true;
+    } else if (Noticed()) {
         m_confirmed = false;
+    }
     if (m_folderGone)
         return false;
     if (!m_confirmed)
-        m_confirmed = LookUp(nullptr);
+        m_confirmed = LookUp(size, wholePath);
     return m_confirmed;
 }
 
-bool PathWatch::LookUpSame(qint64 *size) const
-{
-    return m_folder >= 0 && LookUp(size);
-}
-
-bool PathWatch::LookUp(qint64 *size) const
+bool PathWatch::LookUp(qint64 *size, bool wholePath) const
 {
     constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE;
     struct statx sx {};
-    if (::statx(m_folder, m_name.constData(), 0, kWanted, &sx) != 0 || (sx.stx_mask & kWanted) != kWanted
-        || !S_ISREG(sx.stx_mode) || makedev(sx.stx_dev_major, sx.stx_dev_minor) != m_device || sx.stx_ino != m_inode)
+    const int rc = wholePath ? ::statx(AT_FDCWD, m_path.constData(), 0, kWanted, &sx)
+                             : ::statx(m_folder, m_name.constData(), 0, kWanted, &sx);
+    if (rc != 0 || (sx.stx_mask & kWanted) != kWanted || !S_ISREG(sx.stx_mode)
+        || makedev(sx.stx_dev_major, sx.stx_dev_minor) != m_device || sx.stx_ino != m_inode)
         return false;
     if (size)
         *size = qint64(sx.stx_size);

@@ -23,8 +23,10 @@ namespace vx {
 // notices cannot be had (the system's limit on them reached) or may miss
 // changes (a network or FUSE file system, where changes made elsewhere send
 // none). Once the folder itself was moved or removed, the path names another
-// file and the answer is false. LookUpSame(&size) always looks the name up,
-// for the file's length too, and takes no notices.
+// file and the answer is false; a look-up before the notices began (the
+// first question's) or without them goes by the whole path, so a folder
+// moved then is seen too. A question that looked the name up also gives the
+// file's length it found.
 //
 // A look-up asks for no times: asking for them would make the system give
 // the next write to the file a fresh time stamp of its own, an update of the
@@ -32,8 +34,8 @@ namespace vx {
 //
 // The folder is the one the path named when Watch was called; a watch is
 // meant for a fraction of a second (while records follow each other), so a
-// folder further up renamed meanwhile (or, for LookUpSame, the folder
-// itself) is noticed at the next opening.
+// folder further up renamed while notices are read is noticed at the next
+// opening.
 class PathWatch {
 public:
     PathWatch() = default;
@@ -48,13 +50,15 @@ public:
     void Clear();
     bool Watching() const { return m_folder >= 0; }
 
-    // True when path names the watched file still, as a regular file.
-    bool Same() const;
-    // The same, always looking the name up; the file's length goes to *size.
-    bool LookUpSame(qint64 *size) const;
+    // True when path names the watched file still, as a regular file. When
+    // the name was looked up for the answer, *size is the file's length
+    // then; otherwise -1.
+    bool Same(qint64 *size = nullptr) const;
 
 private:
-    bool LookUp(qint64 *size) const;
+    // wholePath: by the path as Watch was given it; otherwise by the name
+    // in the folder held open.
+    bool LookUp(qint64 *size, bool wholePath) const;
     void StartNotices() const;
     // True when a notice came since the last call (or none can be had).
     bool Noticed() const;
@@ -67,6 +71,7 @@ private:
     mutable bool m_signalled = false;   // the system signals queued notices
     mutable unsigned m_signalsSeen = 0; // the count of signals when the notices were last read
     QByteArray m_name;
+    QByteArray m_path;
     dev_t m_device = 0;
     ino_t m_inode = 0;
 };

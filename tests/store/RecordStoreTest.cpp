@@ -219,49 +219,80 @@ TEST_F(RecordStoreTest, HeldTextTargetFollowsItsPathAndLetsGo)
 // A text or dBase target held while records follow each other lets go of
 // its lock after holding it a while, so that another writer of the file gets
 // its turn, and takes it again for the next record: what the other writer
-// added in between stays, and the next record goes after it.
+// added in between stays, and the next record goes after it. So it does
+// when another program appends without taking the lock while the file is
+// held, and a file (or its folder) moved away while held keeps the records
+// before the move, the next going to the path.
 TEST_F(RecordStoreTest, HeldTargetsGiveAnotherWriterItsTurn)
 {
     for (const QString &type : {QStringLiteral("TXT (*.txt)"), QStringLiteral("Dbase IV (*.dbf)")}) {
         SCOPED_TRACE(type.toStdString());
         const bool dbase = type.startsWith(QLatin1String("Dbase"));
-        const QString path = home.file(dbase ? "data/turn.dbf" : "data/turn.txt");
+        const QString file = dbase ? "turn.dbf" : "turn.txt";
+        const QString path = home.file("data/" + file);
         Target(type, path);
         RecordStore &s = Store();
         auto lockable = [&] { return Lockable(path); };
+        // The records of a table or file, separated by commas.
+        auto rows = [&](const QString &table) {
+            if (!dbase)
+                return QString::fromLatin1(readFile(table)).split("\r\n", Qt::SkipEmptyParts).join(',').toStdString();
+            QStringList first;
+            for (const QStringList &row : test::DbaseRows(table))
+                first << row.value(0);
+            return first.join(',').toStdString();
+        };
+        // Another writer adds a row, under the lock every writer takes or
+        // without it.
+        auto addRow = [&](const QByteArray &value, bool lock) {
+            if (dbase) {
+                DbaseTable other;
+                ASSERT_TRUE(other.Open(path)) << other.ErrorText().toStdString();
+                QString error;
+                ASSERT_TRUE(!lock || other.LockRow(&error)) << error.toStdString();
+                TargetRow row;
+                row[0] = value;
+                ASSERT_TRUE(other.AppendRow(row)) << other.ErrorText().toStdString();
+            } else {
+                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND);
+                ASSERT_GE(fd, 0);
+                ASSERT_TRUE(!lock || ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+                ASSERT_EQ(::write(fd, value + "\r\n", value.size() + 2), value.size() + 2);
+                ::close(fd);
+            }
+        };
         ASSERT_TRUE(s.StoreRecord("one", 1)); // made
         ASSERT_TRUE(s.StoreRecord("two", 1)); // held from here on
         EXPECT_FALSE(lockable());
+        addRow("stray", false);
+        ASSERT_TRUE(s.StoreRecord("three", 1));
         QThread::msleep(RecordTarget::HoldLongestMs + 20);
-        ASSERT_TRUE(s.StoreRecord("three", 1)); // held long: the lock goes after it
-        // The other writer's turn, under the lock every writer takes.
-        if (dbase) {
-            DbaseTable other;
-            ASSERT_TRUE(other.Open(path)) << other.ErrorText().toStdString();
-            QString error;
-            ASSERT_TRUE(other.LockRow(&error)) << error.toStdString();
-            TargetRow row;
-            row[0] = "other";
-            ASSERT_TRUE(other.AppendRow(row)) << other.ErrorText().toStdString();
-        } else {
-            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND);
-            ASSERT_GE(fd, 0);
-            ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-            ASSERT_EQ(::write(fd, "other\r\n", 7), 7);
-            ::close(fd);
-        }
-        ASSERT_TRUE(s.StoreRecord("four", 1));
+        ASSERT_TRUE(s.StoreRecord("four", 1)); // held long: the lock goes after it
+        addRow("other", true);
+        ASSERT_TRUE(s.StoreRecord("five", 1));
         EXPECT_FALSE(lockable()); // taken again
         s.EndTransfer(1);
         EXPECT_TRUE(lockable());
-        if (dbase) {
-            QStringList first;
-            for (const QStringList &row : test::DbaseRows(path))
-                first << row.value(0);
-            EXPECT_EQ(first, (QStringList{"one", "two", "three", "other", "four"}));
-        } else {
-            EXPECT_EQ(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nother\r\nfour\r\n"));
-        }
+        EXPECT_EQ(rows(path), "one,two,stray,three,four,other,five");
+
+        // Moved away while held, then its folder moved (and made again).
+        const QString moved = home.file("data/moved-" + file);
+        ASSERT_TRUE(s.StoreRecord("six", 1));
+        ASSERT_TRUE(s.StoreRecord("seven", 1));
+        ASSERT_TRUE(QFile::rename(path, moved));
+        ASSERT_TRUE(s.StoreRecord("eight", 1));
+        ASSERT_TRUE(s.StoreRecord("nine", 1));
+        ASSERT_TRUE(QDir(home.path()).rename("data", "data-old"));
+        ASSERT_TRUE(QDir(home.path()).mkdir("data"));
+        ASSERT_TRUE(s.StoreRecord("ten", 1));
+        s.EndTransfer(1);
+        EXPECT_EQ(rows(home.file("data-old/moved-" + file)), "one,two,stray,three,four,other,five,six,seven");
+        EXPECT_EQ(rows(home.file("data-old/" + file)), "eight,nine");
+        EXPECT_EQ(rows(path), "ten");
+        ASSERT_TRUE(QDir(home.file("data")).removeRecursively());
+        ASSERT_TRUE(QDir(home.path()).rename("data-old", "data"));
+        ASSERT_TRUE(QFile::remove(home.file("data/moved-" + file)));
+        ASSERT_TRUE(QFile::remove(path));
     }
 }
 
