@@ -3,6 +3,7 @@
 // own usage, refuses a wrong command line with exit code 2, and writes
 // nothing while doing so.
 #include "TestSupport.h"
+#include "VendrixProcess.h"
 #include "app/Commands.h"
 
 #include <QDir>
@@ -14,38 +15,13 @@ using namespace vx;
 
 namespace {
 
-struct Ran {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Ran = test::VendrixProcess::Ran;
 
 class CommandLineTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
 
-    Ran run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VENDRIX_HOME"), dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("NOTIFY_SOCKET"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(test::programDir() + QStringLiteral("/Vendrix"), args);
-        Ran r;
-        if (!p.waitForFinished(20000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
-    }
+    Ran run(const QStringList &args) { return test::VendrixProcess::Run(dir.path(), args); }
 
     // Nothing at all in the home and working folder.
     QStringList written() const

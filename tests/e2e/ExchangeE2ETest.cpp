@@ -12,15 +12,6 @@
 using namespace vx::test;
 using namespace vx::sim;
 
-namespace {
-
-QString exchangeValue(const QString &home, const QString &name)
-{
-    return QString::fromUtf8(readFile(home + "/exchange/HKEY_CURRENT_USER/DataExchange/" + name)).trimmed();
-}
-
-} // namespace
-
 TEST(ExchangeE2E, AutomaticCycleOverFiveFiles)
 {
     TempHome home;
@@ -74,30 +65,6 @@ TEST(ExchangeE2E, AutomaticCycleOverFiveFiles)
     EXPECT_LT(put1, bof);
     EXPECT_LT(bof, getdata2);
     EXPECT_EQ(vendrix.terminate().code, 0);
-}
-
-TEST(ExchangeE2E, DataExchangeRequestAsksForOneFile)
-{
-    TempHome home;
-    QDir().mkpath(home.file("exchange/HKEY_CURRENT_USER/DataExchange"));
-    writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/Profilo(1)"), "2\n");
-    writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/File(1)"), home.file("requested.txt").toUtf8());
-    RunningCollector r(home.path(), home.file("usual.txt"));
-    ASSERT_TRUE(r.ready) << r.output();
-    SimTerminal &terminal = r.terminal;
-    terminal.setDataFile(2, {"req-1", "req-2"});
-
-    // An outside program asks for a collection on channel 1.
-    writeFile(home.file("exchange/HKEY_CURRENT_USER/DataExchange/ID(1)"), "1\n");
-    ASSERT_TRUE(waitUntil([&] { return exchangeValue(home.path(), "ID(1)") == "3"; }, 10000))
-        << terminal.transcript().join('\n').toStdString();
-    EXPECT_EQ(terminal.sentFiles(), QList<int>({2}));
-    EXPECT_EQ(readFile(home.file("requested.txt")), QByteArray("req-1\r\nreq-2\r\n"));
-    EXPECT_FALSE(QFile::exists(home.file("usual.txt")) && readFile(home.file("usual.txt")).contains("req"));
-    // One file only: no further GETDATA after the request ended.
-    terminal.waitFor([] { return false; }, 2500);
-    EXPECT_EQ(terminal.transcript().filter("GETDATA").size(), 1);
-    EXPECT_EQ(r.vendrix.terminate().code, 0);
 }
 
 TEST(ExchangeE2E, ErpTargetAndArticleList)

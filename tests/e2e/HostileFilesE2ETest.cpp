@@ -73,38 +73,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-struct Ran {
-    int code = -1; // -1: did not end by itself within the wait
-    QString output;
-    qint64 ms = 0;
-};
-
-// Runs a command of the program to its end (the event loop runs meanwhile,
-// so a simulated terminal in this process answers).
-Ran run(const QString &home, const QStringList &args, const QMap<QString, QString> &env = {},
-        const QStringList &asUser = {})
-{
-    VendrixProcess p(home);
-    for (auto it = env.begin(); it != env.end(); ++it)
-        p.setEnv(it.key(), it.value());
-    if (asUser.isEmpty()) {
-        p.setArguments(args);
-    } else {
-        p.setArguments(asUser + QStringList{p.program()} + args);
-        p.setProgram(QStandardPaths::findExecutable("setpriv"));
-    }
-    QElapsedTimer t;
-    t.start();
-    Ran r;
-    if (!p.start())
-        return r;
-    const VendrixProcess::Exit exit = p.waitForExit(20000);
-    r.ms = t.elapsed();
-    if (exit.ended && !exit.crashed)
-        r.code = exit.code;
-    r.output = p.outputText();
-    return r;
-}
+using Ran = VendrixProcess::Ran;
 
 struct Rig {
     test::TempHome home;
@@ -112,10 +81,10 @@ struct Rig {
     SettingsTerminal terminal;
 
     bool ready() { return pair.isReady() && terminal.openSerial(pair.terminalEnd()); }
-    QMap<QString, QString> env() const { return {{"VENDRIX_COM2", pair.pcEnd()}}; }
     Ran send(const QString &file)
     {
-        return run(home.path(), {"send-settings", file, "--port", "Com2", "--speed", "38400"}, env());
+        return VendrixProcess::Run(home.path(), {"send-settings", file, "--port", "Com2", "--speed", "38400"},
+                                   {"VENDRIX_COM2=" + pair.pcEnd()});
     }
 };
 
@@ -157,9 +126,9 @@ TEST(HostileProfiles, EveryUseRefusesWhatIsNoProfileNamingTheFileAndWhy)
         const QString c = rig.home.file("out.c");
         QFile::remove(c);
 
-        const Ran check = run(rig.home.path(), {"profile", "check", path});
+        const Ran check = VendrixProcess::Run(rig.home.path(), {"profile", "check", path});
         EXPECT_EQ(check.code, row.code) << check.output.toStdString();
-        const Ran exported = run(rig.home.path(), {"profile", "export-c", path, c});
+        const Ran exported = VendrixProcess::Run(rig.home.path(), {"profile", "export-c", path, c});
         EXPECT_EQ(exported.code, row.code) << exported.output.toStdString();
         EXPECT_EQ(QFileInfo::exists(c), row.code == 0);
         const int linesBefore = int(rig.terminal.lines().size());
@@ -195,7 +164,11 @@ TEST(HostileProfiles, AnUnreadableFileIsRefusedAsSuch)
         QStringList args{"profile", command, hostile.file("unreadable.VDX")};
         if (QLatin1String(command) == QLatin1String("export-c"))
             args << home.file("out.c");
-        const Ran r = run(home.path(), args, {}, asUser);
+        VendrixProcess p(home.path());
+        p.setArguments(asUser.isEmpty() ? args : asUser + QStringList{p.program()} + args);
+        if (!asUser.isEmpty())
+            p.setProgram(QStandardPaths::findExecutable("setpriv"));
+        const Ran r = p.runToEnd();
         EXPECT_EQ(r.code, 1) << r.output.toStdString();
         EXPECT_TRUE(r.output.contains("unreadable.VDX: Permission denied")) << r.output.toStdString();
     }
@@ -371,8 +344,8 @@ TEST(HostileDataFolder, PlantedTemporaryFilesAreReplacedNotWrittenThrough)
     QFile::link(victim, rig.home.file("VDX.tmp"));
 
     const QString profile = rig.home.file("P.VDX");
-    ASSERT_EQ(run(rig.home.path(), {"profile", "new", profile}).code, 0);
-    const Ran exported = run(rig.home.path(), {"profile", "export-c", profile, rig.home.file("out.c")});
+    ASSERT_EQ(VendrixProcess::Run(rig.home.path(), {"profile", "new", profile}).code, 0);
+    const Ran exported = VendrixProcess::Run(rig.home.path(), {"profile", "export-c", profile, rig.home.file("out.c")});
     EXPECT_EQ(exported.code, 0) << exported.output.toStdString();
 
     const QString target = rig.home.file("R.VDX");

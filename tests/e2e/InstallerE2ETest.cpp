@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -28,37 +27,6 @@ using namespace vx::test;
 using namespace vx::sim;
 
 namespace {
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-
-struct ProgramRun {
-    int code = -1;
-    QString out;
-};
-
-// The program with a sub-command, its home and extra environment.
-ProgramRun runProgram(const QString &home, const QStringList &args, const QStringList &env = {})
-{
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("VENDRIX_HOME"), home);
-    for (int i = 1; i <= 9; ++i)
-        e.remove(QStringLiteral("VENDRIX_COM%1").arg(i));
-    for (const QString &kv : env)
-        e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
-    p.setProcessEnvironment(e);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(programDir() + QStringLiteral("/Vendrix"), args);
-    p.waitForFinished(30000);
-    return {p.exitCode(), QString::fromUtf8(p.readAll())};
-}
 
 // A listener that neither accepts nor refuses: its queue is full, so the
 // next connection gets no answer at all (a terminal switched off).
@@ -112,7 +80,7 @@ TEST(InstallerE2E, ConfigCheckNamesEveryProblem)
 {
     TempHome home;
     const QString target = home.file("records.txt");
-    const quint16 nobody = closedPort();
+    const quint16 nobody = ClosedLocalPort();
     struct Case {
         const char *name;
         VendrixProcess::Ini ini;
@@ -177,21 +145,22 @@ TEST(InstallerE2E, ConfigCheckNamesEveryProblem)
         const QString file = home.file(QStringLiteral("check-%1.ini").arg(&c - cases.data()));
         ASSERT_TRUE(VendrixProcess::WriteIni(file, c.ini));
         const QByteArray before = readFile(file);
-        const ProgramRun r = runProgram(home.path(), {"config", "check", file}, c.env);
-        EXPECT_EQ(r.code, c.code) << r.out.toStdString();
+        const VendrixProcess::Ran r = VendrixProcess::Run(home.path(), {"config", "check", file}, c.env);
+        EXPECT_EQ(r.code, c.code) << r.output.toStdString();
         for (const QString &s : c.said)
-            EXPECT_TRUE(r.out.contains(s)) << s.toStdString() << "\n" << r.out.toStdString();
-        EXPECT_FALSE(r.out.contains("secret"));
+            EXPECT_TRUE(r.output.contains(s)) << s.toStdString() << "\n" << r.output.toStdString();
+        EXPECT_FALSE(r.output.contains("secret"));
         EXPECT_EQ(readFile(file), before); // nothing written back
     }
     EXPECT_FALSE(QFile::exists(home.file("LOG.txt"))); // nothing started
-    EXPECT_EQ(runProgram(home.path(), {"config", "check", home.file("absent.ini")}).code, 1);
-    EXPECT_EQ(runProgram(home.path(), {"config", "frob"}).code, 2);
-    EXPECT_EQ(runProgram(home.path(), {"ports", "extra"}).code, 2);
-    const ProgramRun ports = runProgram(home.path(), {"ports"}, {"VENDRIX_COM2=/dev/ttyUSB7"});
+    EXPECT_EQ(VendrixProcess::Run(home.path(), {"config", "check", home.file("absent.ini")}).code, 1);
+    EXPECT_EQ(VendrixProcess::Run(home.path(), {"config", "frob"}).code, 2);
+    EXPECT_EQ(VendrixProcess::Run(home.path(), {"ports", "extra"}).code, 2);
+    const VendrixProcess::Ran ports = VendrixProcess::Run(home.path(), {"ports"}, {"VENDRIX_COM2=/dev/ttyUSB7"});
     EXPECT_EQ(ports.code, 0);
-    EXPECT_TRUE(ports.out.contains("Com2 = /dev/ttyUSB7  (VENDRIX_COM2, not present)")) << ports.out.toStdString();
-    EXPECT_TRUE(ports.out.contains("Com1 = /dev/ttyS0  (default")) << ports.out.toStdString();
+    EXPECT_TRUE(ports.output.contains("Com2 = /dev/ttyUSB7  (VENDRIX_COM2, not present)"))
+        << ports.output.toStdString();
+    EXPECT_TRUE(ports.output.contains("Com1 = /dev/ttyS0  (default")) << ports.output.toStdString();
 }
 
 // At start-up an unknown value is said as a warning (and kept), the ready
@@ -253,35 +222,6 @@ TEST(InstallerE2E, OriginalLogFormIsASetting)
     const QByteArray log = readFile(vendrix.logPath());
     EXPECT_TRUE(log.contains("\r\n\r\nIN   <- BOF\r\n\r\n")) << log.toStdString();
     EXPECT_TRUE(log.contains(" OUT -> ACK, Record accepted\r\n\r\n"));
-}
-
-// A refused connection tried every 100 ms is logged once with its cause,
-// and the connection once it comes, with the count of failed attempts.
-TEST(InstallerE2E, RefusedConnectionIsLoggedOnceWithItsCause)
-{
-    TempHome home;
-    const quint16 port = closedPort();
-    VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, port, home.file("r.txt"))));
-    ASSERT_TRUE(vendrix.start());
-    const QString refused =
-        QStringLiteral("[1] [warning] Channel 1: cannot connect to 127.0.0.1:%1: Connection refused;").arg(port);
-    ASSERT_TRUE(vendrix.waitForOutput(QRegularExpression::escape(refused), 5000)) << vendrix.outputText().toStdString();
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 2500)
-        waitUntil([] { return false; }, 100);
-    EXPECT_EQ(vendrix.outputText().count(refused), 1);
-    SimTerminal late;
-    ASSERT_TRUE(late.listenTcp(port));
-    ASSERT_TRUE(late.waitForConnected(5000));
-    EXPECT_TRUE(vendrix.waitForOutput(
-        QStringLiteral(
-            R"(\[1\] Channel 1: connected to 127\.0\.0\.1:%1 after \d+ failed attempts \(Connection refused\))")
-            .arg(port),
-        3000))
-        << vendrix.outputText().toStdString();
-    EXPECT_EQ(vendrix.terminate().code, 0);
 }
 
 // With its window, the collector starts with channel 1's terminal switched
@@ -380,16 +320,16 @@ TEST(InstallerE2E, APortThatCannotBeOpenedSaysWhyAndWhatToDo)
     if (!pty.isReady())
         GTEST_SKIP() << pty.errorText().toStdString();
     TempHome home;
-    ASSERT_EQ(runProgram(home.path(), {"profile", "new", home.file("p.VDX")}).code, 0);
+    ASSERT_EQ(VendrixProcess::Run(home.path(), {"profile", "new", home.file("p.VDX")}).code, 0);
     const QString gone = home.file("ttyUSB-gone");
-    const ProgramRun missing =
-        runProgram(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
-                   {"VENDRIX_COM1=" + gone});
+    const VendrixProcess::Ran missing =
+        VendrixProcess::Run(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
+                            {"VENDRIX_COM1=" + gone});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_TRUE(missing.out.contains(QStringLiteral("Com1 (%1) does not exist: connect the device, or map Com1 to a "
-                                                    "port that is there (\"vendrix ports\" lists the ports present)")
-                                         .arg(gone)))
-        << missing.out.toStdString();
+    EXPECT_TRUE(missing.output.contains(QStringLiteral("Com1 (%1) does not exist: connect the device, or map Com1 to a "
+                                                       "port that is there (\"vendrix ports\" lists the ports present)")
+                                            .arg(gone)))
+        << missing.output.toStdString();
 
     TempHome otherHome;
     struct Holder {
@@ -418,15 +358,15 @@ TEST(InstallerE2E, APortThatCannotBeOpenedSaysWhyAndWhatToDo)
         QTest::qWait(700); // it opens the device
         ASSERT_EQ(holder.state(), QProcess::Running) << holder.readAll().toStdString();
 
-        const ProgramRun send =
-            runProgram(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
-                       {"VENDRIX_COM1=" + pty.pcEnd()});
+        const VendrixProcess::Ran send =
+            VendrixProcess::Run(home.path(), {"send-settings", home.file("p.VDX"), "--port", "Com1", "--speed", "9600"},
+                                {"VENDRIX_COM1=" + pty.pcEnd()});
         EXPECT_EQ(send.code, 1);
-        EXPECT_TRUE(send.out.contains(QStringLiteral("Com1 (%1) is in use by PID %2 (%3): close that program")
-                                          .arg(pty.pcEnd())
-                                          .arg(holder.processId())
-                                          .arg(h.name)))
-            << send.out.toStdString();
+        EXPECT_TRUE(send.output.contains(QStringLiteral("Com1 (%1) is in use by PID %2 (%3): close that program")
+                                             .arg(pty.pcEnd())
+                                             .arg(holder.processId())
+                                             .arg(h.name)))
+            << send.output.toStdString();
         holder.kill();
         holder.waitForFinished(5000);
     }

@@ -10,6 +10,7 @@
 //  - a terminal that floods while its answer is pending, and one that floods
 //    a file target: the collector's memory stays bounded.
 #include "PgServer.h"
+#include "RunningCollector.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "tools/simterm/SimTerminal.h"
@@ -36,17 +37,6 @@ const QByteArray kNakAnswer(1, kNak);
 // The answer time the README promises.
 constexpr qint64 kAnswerMs = 3000;
 
-qint64 StatusKb(qint64 pid, const QByteArray &key)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // A session of its own on the server (to hold a lock).
 struct Session {
     explicit Session(const QString &conninfo) : conn(PQconnectdb(conninfo.toUtf8().constData())) {}
@@ -61,42 +51,12 @@ struct Session {
     PGconn *conn;
 };
 
-// One terminal on a TCP channel of a headless collector.
-struct Terminal {
-    QTcpServer server;
-    std::unique_ptr<QTcpSocket> socket;
-    QByteArray answers;
-    qint64 lastMs = 0;
-
-    bool listen() { return server.listen(QHostAddress::LocalHost); }
-    bool accept()
-    {
-        if (!waitUntil([&] { return server.hasPendingConnections(); }, 15000))
-            return false;
-        socket.reset(server.nextPendingConnection());
-        QObject::connect(socket.get(), &QTcpSocket::readyRead, socket.get(), [this] { answers += socket->readAll(); });
-        return true;
-    }
-    // Sends a line and waits for its answer (empty when none came).
-    QByteArray exchange(const QByteArray &line)
-    {
-        const qsizetype before = answers.size();
-        QElapsedTimer t;
-        t.start();
-        socket->write(line);
-        waitUntil([&] { return answers.size() > before; }, 15000);
-        lastMs = t.elapsed();
-        return answers.mid(before);
-    }
-    QByteArray record(const QByteArray &text) { return exchange(FramedRecord(text)); }
-};
-
 // A headless collector whose channels 1 and 2 write into the PostgreSQL
 // targets given.
 struct Collector {
     TempHome home;
     VendrixProcess vendrix{home.path()};
-    Terminal terminal[3];
+    RawTerminal terminal[3];
 
     bool start(const QStringList &names)
     {
@@ -154,7 +114,7 @@ TEST(PostgresFaultsE2E, ANakMeansNotStoredAndAResendNeverMakesASecondRow)
 
     Collector c;
     ASSERT_TRUE(c.start({server.connInfo()})) << c.vendrix.errorText().toStdString();
-    Terminal &t = c.terminal[1];
+    RawTerminal &t = c.terminal[1];
     ASSERT_EQ(t.exchange("BOF\r"), kAckAnswer);
     ASSERT_EQ(t.record("first;1"), kAckAnswer) << c.vendrix.outputText().toStdString();
     // Upgraded in place: the column and the key are there, the old row kept.
@@ -235,7 +195,7 @@ TEST(PostgresFaultsE2E, AnOutageIsTwoLogLinesAndConnectionsArePaced)
         c.start({server.connInfo(),
                  QStringLiteral("host=127.0.0.1 port=%1 dbname=x user=y connect_timeout=2").arg(closing.serverPort())}))
         << c.vendrix.errorText().toStdString();
-    Terminal &t = c.terminal[1];
+    RawTerminal &t = c.terminal[1];
     ASSERT_EQ(t.exchange("BOF\r"), kAckAnswer);
     ASSERT_EQ(t.record("before"), kAckAnswer);
 
@@ -312,7 +272,7 @@ TEST(PostgresFaultsE2E, AFloodKeepsTheCollectorsMemoryBounded)
             ASSERT_TRUE(c.terminal[1].accept());
             ASSERT_TRUE(c.vendrix.waitForOutput("Collector ready", 15000));
         }
-        Terminal &t = c.terminal[1];
+        RawTerminal &t = c.terminal[1];
         ASSERT_EQ(t.exchange("BOF\r"), kAckAnswer);
         ASSERT_EQ(t.record("ready"), kAckAnswer);
         Session locker(server.adminConnInfo());
@@ -335,10 +295,10 @@ TEST(PostgresFaultsE2E, AFloodKeepsTheCollectorsMemoryBounded)
             } else {
                 t.socket->waitForBytesWritten(100);
             }
-            peakRss = std::max(peakRss, StatusKb(c.vendrix.pid(), "VmRSS"));
+            peakRss = std::max(peakRss, ProcStatusKb(c.vendrix.pid(), "VmRSS"));
         }
         const qint64 taken = sent - t.socket->bytesToWrite();
-        const qint64 hwm = StatusKb(c.vendrix.pid(), "VmHWM");
+        const qint64 hwm = ProcStatusKb(c.vendrix.pid(), "VmHWM");
         std::printf(
             "%s: %lld MB offered, %lld MB taken by the connection; collector peak VmRSS %lld kB, VmHWM "
             "%lld kB\n",

@@ -6,6 +6,7 @@
 //    also when two channels receive at the same moment;
 //  - four open channels with no traffic cost next to no CPU.
 #include "PtyPair.h"
+#include "RunningCollector.h"
 #include "TestSupport.h"
 #include "VendrixProcess.h"
 #include "tools/simterm/SimTerminal.h"
@@ -22,18 +23,6 @@ using namespace vx::test;
 using namespace vx::sim;
 
 namespace {
-
-// A value in kB from /proc/<pid>/status ("VmRSS", "VmHWM"); -1 when missing.
-qint64 StatusKb(qint64 pid, const QByteArray &key)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // User plus system CPU time of a process, in clock ticks; -1 when unknown.
 qint64 CpuTicks(qint64 pid)
@@ -55,26 +44,17 @@ qint64 CpuTicks(qint64 pid)
 TEST(ReliabilityE2E, HundredMegabytesWithoutCrKeepMemoryBounded)
 {
     TempHome home;
-    // A plain server, so the test itself feeds the bytes as fast as the
+    // Plain sockets, so the test itself feeds the bytes as fast as the
     // collector takes them without holding 100 MB in memory.
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    RawTerminal t;
+    ASSERT_TRUE(t.listen());
     VendrixProcess vendrix(home.path());
-    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, server.serverPort(), home.file("records.txt"))));
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, t.server.serverPort(), home.file("records.txt"))));
     ASSERT_TRUE(vendrix.start());
-    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }, 15000));
-    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    ASSERT_TRUE(t.accept());
     ASSERT_TRUE(vendrix.waitForOutput("Collector ready", 15000));
-
-    QByteArray answers;
-    QObject::connect(peer.get(), &QTcpSocket::readyRead, peer.get(), [&] { answers += peer->readAll(); });
-    auto exchange = [&](const QByteArray &line) {
-        const qsizetype before = answers.size();
-        peer->write(line);
-        waitUntil([&] { return answers.size() > before; }, 10000);
-        return answers.mid(before);
-    };
-    ASSERT_EQ(exchange("BOF\r"), QByteArray(1, kAck));
+    QTcpSocket *peer = t.socket.get();
+    ASSERT_EQ(t.exchange("BOF\r"), QByteArray(1, kAck));
 
     const qint64 total = 100LL * 1024 * 1024;
     const QByteArray chunk(256 * 1024, 'z');
@@ -88,15 +68,15 @@ TEST(ReliabilityE2E, HundredMegabytesWithoutCrKeepMemoryBounded)
         } else {
             peer->waitForBytesWritten(1000);
         }
-        peakRss = std::max(peakRss, StatusKb(vendrix.pid(), "VmRSS"));
+        peakRss = std::max(peakRss, ProcStatusKb(vendrix.pid(), "VmRSS"));
         ASSERT_TRUE(peer->state() == QAbstractSocket::ConnectedState) << "the collector dropped the connection";
     }
     // The CR ends the overlong line: it is dropped and refused; the record
     // after it is stored.
-    EXPECT_EQ(exchange("\r"), QByteArray(1, kNak));
-    EXPECT_EQ(exchange(FramedRecord("after the flood")), QByteArray(1, kAck));
-    EXPECT_EQ(exchange("EOF\r"), QByteArray(1, kAck));
-    const qint64 hwm = StatusKb(vendrix.pid(), "VmHWM");
+    EXPECT_EQ(t.exchange("\r"), QByteArray(1, kNak));
+    EXPECT_EQ(t.record("after the flood"), QByteArray(1, kAck));
+    EXPECT_EQ(t.exchange("EOF\r"), QByteArray(1, kAck));
+    const qint64 hwm = ProcStatusKb(vendrix.pid(), "VmHWM");
     std::printf("collector memory: peak VmRSS seen %lld kB, VmHWM %lld kB\n", static_cast<long long>(peakRss),
                 static_cast<long long>(hwm));
     EXPECT_GT(hwm, 0);

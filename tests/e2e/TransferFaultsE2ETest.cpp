@@ -19,16 +19,6 @@ namespace {
 const QByteArray ACK(1, '\x06');
 const QByteArray NAK(1, '\x15');
 
-// Sends bytes and returns what the collector answered.
-QByteArray answerOf(SimTerminal &terminal, const QByteArray &bytes)
-{
-    const qsizetype before = terminal.received().size();
-    terminal.sendRaw(bytes);
-    terminal.waitFor([&] { return terminal.received().endsWith('\r'); }, 3000);
-    terminal.waitFor([] { return false; }, 30);
-    return terminal.received().mid(before);
-}
-
 } // namespace
 
 // After a complete sending the collector's last line was "EOF". A terminal

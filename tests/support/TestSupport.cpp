@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QTcpServer>
 #include <QThread>
 
 namespace vx::test {
@@ -58,6 +59,26 @@ QString programDir()
     if (!fromEnv.isEmpty())
         return fromEnv;
     return QStringLiteral(VENDRIX_BUILD_PROGRAM_DIR);
+}
+
+quint16 ClosedLocalPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+qint64 ProcStatusKb(qint64 pid, const QByteArray &key)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 QByteArray LogMessages(const QByteArray &log)

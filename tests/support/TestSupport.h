@@ -36,6 +36,12 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 5000);
 // folder look-ups answer this folder too.
 QString programDir();
 
+// A port on 127.0.0.1 where nothing listens (one just given up).
+quint16 ClosedLocalPort();
+
+// A value in kB from /proc/<pid>/status ("VmRSS", "VmHWM"); -1 when missing.
+qint64 ProcStatusKb(qint64 pid, const QByteArray &key);
+
 // Whether this build has the address sanitizer. Under it most of a
 // process's resident memory is the sanitizer's own (shadow memory, the
 // quarantine of freed blocks), so memory ceilings are checked in the

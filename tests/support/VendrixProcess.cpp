@@ -106,6 +106,7 @@ bool VendrixProcess::start(int timeoutMs)
     for (int n = 1; n <= 9; ++n)
         env.remove(QStringLiteral("VENDRIX_COM%1").arg(n));
     env.remove(QStringLiteral("VENDRIX_EXCHANGE"));
+    env.remove(QStringLiteral("NOTIFY_SOCKET"));
     env.insert(QStringLiteral("VENDRIX_HOME"), m_home);
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -235,6 +236,33 @@ VendrixProcess::Exit VendrixProcess::waitForExit(int timeoutMs)
         return m_exit;
     waitFor([this] { return m_exit.ended; }, timeoutMs);
     return m_exit;
+}
+
+VendrixProcess::Ran VendrixProcess::Run(const QString &home, const QStringList &arguments, const QStringList &env,
+                                        int timeoutMs)
+{
+    VendrixProcess p(home);
+    p.setArguments(arguments);
+    for (const QString &kv : env)
+        p.setEnv(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+    return p.runToEnd(timeoutMs);
+}
+
+VendrixProcess::Ran VendrixProcess::runToEnd(int timeoutMs)
+{
+    Ran r;
+    if (!start()) {
+        r.output = m_error;
+        return r;
+    }
+    const Exit exit = waitForExit(timeoutMs);
+    if (exit.ended && !exit.crashed)
+        r.code = exit.code;
+    kill();
+    r.out = QString::fromLocal8Bit(m_stdout);
+    r.err = QString::fromLocal8Bit(m_stderr);
+    r.output = outputText();
+    return r;
 }
 
 VendrixProcess::Exit VendrixProcess::terminate(int timeoutMs)

@@ -18,9 +18,10 @@ namespace vx::test {
 // standard error line by line, waits for a line matching a pattern, and
 // stops the program with SIGTERM (reporting its exit code) or SIGKILL.
 //
-// The environment is the test's own, minus VENDRIX_COM1..9 and
-// VENDRIX_EXCHANGE (so nothing leaks in from outside), plus VENDRIX_HOME and
-// the variables set here.
+// The environment is the test's own, minus VENDRIX_COM1..9,
+// VENDRIX_EXCHANGE and NOTIFY_SOCKET (so nothing leaks in from outside and
+// nothing reaches the service manager), plus VENDRIX_HOME and the variables
+// set here.
 class VendrixProcess : public QObject {
     Q_OBJECT
 public:
@@ -86,6 +87,22 @@ public:
     Exit kill(int timeoutMs = 5000);
     Exit waitForExit(int timeoutMs);
     Exit lastExit() const { return m_exit; }
+
+    // A command of the program run to its end.
+    struct Ran {
+        int code = -1;  // its exit code; -1 when it did not end in time or ended by a signal
+        QString out;    // standard output
+        QString err;    // standard error
+        QString output; // both, as outputText() gives them
+    };
+    // Starts the program and lets it run to its end, at most timeoutMs
+    // (then it is killed), the event loop running meanwhile (so a simulated
+    // terminal of the test answers).
+    Ran runToEnd(int timeoutMs = 30000);
+    // The same for the program with these arguments (not --headless unless
+    // given) in home; env holds "NAME=value" words.
+    static Ran Run(const QString &home, const QStringList &arguments, const QStringList &env = {},
+                   int timeoutMs = 30000);
 
 signals:
     void lineRead(const QString &line);
