@@ -693,7 +693,7 @@ TEST_F(RecordStoreTest, SyncTargetSyncsWhatTheChannelWrote)
 // still ends synced.
 TEST_F(RecordStoreTest, RenamedTargetIsSyncedWhenLetGo)
 {
-    for (const QString type : {QStringLiteral("TXT (*.txt)"), QStringLiteral("Dbase IV (*.dbf)")}) {
+    for (const QString &type : {QStringLiteral("TXT (*.txt)"), QStringLiteral("Dbase IV (*.dbf)")}) {
         SCOPED_TRACE(type.toStdString());
         const QString path = home.file(type.startsWith('T') ? "data/r.txt" : "data/r.dbf");
         Target(type, path);
