@@ -12,6 +12,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace vx {
 
 namespace {
@@ -33,6 +35,22 @@ QString InsertStatement(const QString &table)
     }
     return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
         .arg(QuotedName(table), columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+}
+
+// No byte above 127 in the text: looked at eight bytes at a time.
+bool IsAscii(QByteArrayView bytes)
+{
+    const char *p = bytes.data();
+    qsizetype left = bytes.size();
+    quint64 seen = 0;
+    for (; left >= 8; p += 8, left -= 8) {
+        quint64 word;
+        std::memcpy(&word, p, sizeof word);
+        seen |= word;
+    }
+    for (; left > 0; ++p, --left)
+        seen |= static_cast<unsigned char>(*p);
+    return (seen & 0x8080808080808080ULL) == 0;
 }
 
 } // namespace
@@ -189,7 +207,6 @@ bool SqliteTable::AppendRow(const TargetRow &row)
     // A value the record does not have is NULL; the record's Windows-1252
     // bytes are stored as the UTF-8 text of their characters (see
     // FromWindows1252), control characters and NUL included.
-    std::array<QByteArray, TargetLayout::ColumnCount> converted;
     for (int i = 0; i < TargetLayout::ColumnCount; ++i) {
         const QByteArray &value = row[i];
         int rc = SQLITE_OK;
@@ -200,12 +217,9 @@ bool SqliteTable::AppendRow(const TargetRow &row)
         } else {
             m_boundNull[i] = false;
             const QByteArray *text = &value;
-            for (const char c : value) {
-                if (static_cast<unsigned char>(c) > 127) {
-                    converted[i] = Windows1252ToUtf8(value);
-                    text = &converted[i];
-                    break;
-                }
+            if (!IsAscii(value)) {
+                m_converted[i] = Windows1252ToUtf8(value);
+                text = &m_converted[i];
             }
             rc = sqlite3_bind_text(m_insertStatement, i + 1, text->constData(), int(text->size()), SQLITE_STATIC);
         }

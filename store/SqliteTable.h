@@ -68,6 +68,9 @@ private:
     // The columns bound to NULL in the statement now: a binding outlives
     // the row it was made for, so a column NULL again is not bound again.
     std::array<bool, TargetLayout::ColumnCount> m_boundNull{};
+    // A value's UTF-8 text, for a value with bytes above 127 (bound without
+    // a copy, so it lives until the next row).
+    std::array<QByteArray, TargetLayout::ColumnCount> m_converted;
     QString m_path;
     QString m_error;
     bool m_open = false;
