@@ -205,17 +205,17 @@ bool PathWatch::Same(qint64 *size) const
     // whole path then, since the folder itself may have been moved before
     // its notices began. Without notices every look-up goes by the whole
     // path, for the same reason.
-    bool wholePath = m_notices < 0;
+    bool first = false;
     if (!m_noticesTried) {
         StartNotices();
-        wholePath = true;
+        first = true;
     } else if (Noticed()) {
         m_confirmed = false;
     }
     if (m_folderGone)
         return false;
     if (!m_confirmed)
-        m_confirmed = LookUp(size, wholePath);
+        m_confirmed = LookUp(size, first || m_notices < 0);
     return m_confirmed;
 }
 
