@@ -74,6 +74,7 @@ public:
 
 private:
     bool Fail(const QString &what, int error);
+    void WriteBehind(qint64 end);
 
     int m_fd = -1;
     QByteArray m_rowBytes; // the row being written
@@ -86,6 +87,9 @@ private:
     unsigned char m_head[12] = {};
     quint32 m_count = 0;
     qint64 m_size = 0;
+    // Where the rows handed to the disk ahead of the sync end (see
+    // WriteBehind).
+    qint64 m_writtenBehind = 0;
     int m_headerLength = 0;
     int m_recordLength = 0;
     std::array<int, TargetLayout::ColumnCount> m_offsets{};
