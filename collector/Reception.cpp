@@ -20,14 +20,14 @@ using Action = ChannelProtocol::Action;
 
 namespace {
 // The entries that wait for the next write of LOG.txt at most.
-constexpr qsizetype kLogBatchBytes = 64 * 1024;
+constexpr qsizetype kLogBatchBytes = 256 * 1024;
 } // namespace
 
 // Holds the log entries of one line and writes them in one go: explicitly
 // before the line's answer leaves, at the latest when the line is done.
 // The entries of a record stored and acknowledged (the IN line and its ACK)
 // join the next write: while a terminal sends record after record they reach
-// LOG.txt in one write for many records (at the latest when 64 KiB wait, or
+// LOG.txt in one write for many records (at the latest when 256 KiB wait, or
 // after kLogWaitMs, a second). Each entry has the time of its event. The
 // record itself is in its target before its ACK either way: what waits is
 // only its log entry, which a crash of the program (not a stop) can cut.
