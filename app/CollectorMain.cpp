@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/JournalStream.h"
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 
 #include <QAbstractEventDispatcher>
@@ -181,17 +182,8 @@ int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
         // One write for the whole piece: through stdio's buffer a piece of
         // 64 KiB would leave in four or five.
         std::fflush(stdout);
-        const char *p = pending.constData();
-        qsizetype left = pending.size();
-        while (left > 0) {
-            const ssize_t put = ::write(STDOUT_FILENO, p, size_t(left));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                break; // standard output is gone: the log still has every line
-            p += put;
-            left -= put;
-        }
+        // Standard output gone: the log still has every line.
+        WriteAll(STDOUT_FILENO, pending);
         pending.resize(0); // keeps its room
     };
     if (!flushEachLine) {

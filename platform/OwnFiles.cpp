@@ -45,21 +45,6 @@ int keepRegular(int fd, QString *why)
     return fd;
 }
 
-bool writeAll(int fd, const QByteArray &content)
-{
-    const char *p = content.constData();
-    qint64 left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -216,7 +201,7 @@ bool ReplaceFileWith(const QString &path, const QByteArray &content, mode_t mode
     };
     if (::fchmod(fd, mode) != 0)
         return fail(errno);
-    if (!writeAll(fd, content))
+    if (!WriteAll(fd, content))
         return fail(errno ? errno : EIO);
     if (::fsync(fd) != 0)
         return fail(errno);
@@ -237,6 +222,22 @@ bool ReplaceFileWith(const QString &path, const QByteArray &content, mode_t mode
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, QByteArrayView content)
+{
+    const char *p = content.data();
+    qint64 left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
     }
     return true;
 }

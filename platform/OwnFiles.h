@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <sys/types.h>
 
@@ -54,5 +55,9 @@ int CreateOwnFile(const QString &path, mode_t mode, QString *why);
 // one. A link at path is replaced, never written through. False and *why on
 // failure.
 bool ReplaceFileWith(const QString &path, const QByteArray &content, mode_t mode, QString *why);
+
+// Writes all of content to fd, again after a short write or a signal; false
+// when it stops short (errno says why when a write failed).
+bool WriteAll(int fd, QByteArrayView content);
 
 } // namespace vx
