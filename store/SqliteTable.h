@@ -56,6 +56,7 @@ public:
 
 private:
     static int Checkpoint(void *self, sqlite3 *db, const char *name, int pages);
+    void WriteBehind(int pages);
 
     QString m_connection;
     QString m_table;
@@ -76,6 +77,12 @@ private:
     bool m_open = false;
     bool m_logLeft = false;
     QElapsedTimer m_lastCheckpoint;
+    // The write-ahead log, opened by this table to hand its frames to the
+    // disk ahead of the syncs (see WriteBehind), and how many frames it held
+    // when that was last asked for.
+    int m_logFd = -1;
+    bool m_logOpenTried = false;
+    int m_logBehind = 0;
 };
 
 // The side files SQLite may keep beside a database file (rollback journal,
