@@ -12,12 +12,15 @@
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vx {
 
 PathWatch::~PathWatch()
 {
     Clear();
+    if (m_spareNotices >= 0)
+        ::close(m_spareNotices);
 }
 
 bool PathWatch::Watch(const QString &path, int fd)
@@ -128,16 +131,18 @@ void PathWatch::StartNotices() const
     // a folder whose changes they may miss, every question looks the name up.
     if (NoticesMissChanges(m_folder))
         return;
-    m_notices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_notices < 0)
+    const int notices =
+        m_spareNotices >= 0 ? std::exchange(m_spareNotices, -1) : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notices < 0)
         return;
     const QByteArray folder = "/proc/self/fd/" + QByteArray::number(m_folder);
     constexpr uint32_t kNames = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
-    if (::inotify_add_watch(m_notices, folder.constData(), kNames) < 0) {
-        ::close(m_notices);
-        m_notices = -1;
+    m_watchId = ::inotify_add_watch(notices, folder.constData(), kNames);
+    if (m_watchId < 0) {
+        m_spareNotices = notices;
         return;
     }
+    m_notices = notices;
     // Counted before the signals start: a notice queued meanwhile is covered
     // by the look-up that follows the start.
     m_signalsSeen = g_noticeSignals.load(std::memory_order_acquire);
@@ -148,10 +153,19 @@ void PathWatch::Clear()
 {
     if (m_folder >= 0)
         ::close(m_folder);
-    if (m_notices >= 0)
-        ::close(m_notices);
+    if (m_notices >= 0) {
+        // The watch goes and the instance is kept for the next file; what
+        // the old watch queued is read away (and would not count anyway:
+        // only the current watch's notices do).
+        ::inotify_rm_watch(m_notices, m_watchId);
+        alignas(struct inotify_event) char buffer[4096];
+        while (::read(m_notices, buffer, sizeof buffer) > 0 || errno == EINTR) {
+        }
+        m_spareNotices = m_notices;
+    }
     m_folder = -1;
     m_notices = -1;
+    m_watchId = -1;
     m_noticesTried = false;
     m_folderGone = false;
     m_confirmed = false;
@@ -184,12 +198,14 @@ bool PathWatch::Noticed() const
             continue;
         if (got <= 0) // EAGAIN: none left; any other failure: look the name up
             return any || !(got < 0 && errno == EAGAIN);
-        any = true;
         for (ssize_t at = 0; at + ssize_t(sizeof(struct inotify_event)) <= got;) {
             const auto *notice = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            at += ssize_t(sizeof(struct inotify_event)) + ssize_t(notice->len);
+            if (notice->wd != m_watchId && notice->wd != -1) // an earlier file's watch
+                continue;
+            any = true;
             if (notice->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_IGNORED))
                 m_folderGone = true;
-            at += ssize_t(sizeof(struct inotify_event)) + ssize_t(notice->len);
         }
     }
 }

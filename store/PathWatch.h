@@ -65,6 +65,12 @@ private:
 
     int m_folder = -1;
     mutable int m_notices = -1;
+    mutable int m_watchId = -1; // the folder's watch in m_notices
+    // An instance of notices kept, without a watch, for the next file:
+    // closing one waits for the system to retire its watch (a grace period
+    // of up to some milliseconds, at the end of every transfer); removing
+    // a watch does not.
+    mutable int m_spareNotices = -1;
     mutable bool m_noticesTried = false;
     mutable bool m_folderGone = false;  // the folder was moved or removed
     mutable bool m_confirmed = false;   // looked up, with no notice since

@@ -57,15 +57,32 @@ TEST(PathWatchTest, AnswersWhetherThePathStillNamesTheWatchedFile)
         {"its folder moved", [](const QString &d) { QDir().rename(d, d + "-moved"); }, false},
     };
     // Each change comes after the first question (the notices running), or
-    // before it (the first question's look-up alone has to see it).
+    // before it (the first question's look-up alone has to see it); or after
+    // the first question of a watch that served another file before, whose
+    // folder was removed meanwhile (what that one queued must not count).
+    enum Mode { Asked, NotAsked, Reused };
     for (const Case &c : cases) {
-        for (const bool asked : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (asked ? ", after the first question" : ", before it"));
+        for (const Mode mode : {Asked, NotAsked, Reused}) {
+            const bool asked = mode != NotAsked;
+            SCOPED_TRACE(std::string(c.what)
+                         + (mode == Asked      ? ", after the first question"
+                            : mode == NotAsked ? ", before it"
+                                               : ", the watch used before"));
             QTemporaryDir top;
             const QString dir = top.path() + "/records";
             ASSERT_TRUE(QDir().mkdir(dir));
             ASSERT_TRUE(Write(dir + "/rec.txt"));
             PathWatch watch;
+            if (mode == Reused) {
+                const QString before = top.path() + "/before";
+                ASSERT_TRUE(QDir().mkdir(before));
+                ASSERT_TRUE(Write(before + "/old.txt"));
+                ASSERT_TRUE(watch.Watch(before + "/old.txt"));
+                EXPECT_TRUE(watch.Same());
+                ASSERT_TRUE(QDir(before).removeRecursively());
+                EXPECT_FALSE(watch.Same());
+                ASSERT_TRUE(Write(top.path() + "/queued-while-let-go"));
+            }
             ASSERT_TRUE(watch.Watch(dir + "/rec.txt"));
             if (asked) {
                 // The first question looks the name up, and gives the length.
