@@ -312,3 +312,26 @@ TEST(Sighup, ReloadsTheSettingsAndReopensTheChannels)
     EXPECT_EQ(readFile(home.file("before.txt")), QByteArray("old-1\r\n"));
     EXPECT_EQ(readFile(home.file("after.txt")), QByteArray("new-1\r\nnew-2\r\n"));
 }
+
+// Started with standard input, output and error closed (as a careless
+// script may), the collector's own descriptors must not take their numbers:
+// what it prints would go into them. With LOG.txt unusable, its entries and
+// the report of the failure go to standard error.
+TEST(ClosedStandardDescriptors, TakeNothingOfTheCollector)
+{
+    TempHome home;
+    ASSERT_TRUE(QDir().mkpath(home.file("LOG.txt")));
+    SimTerminal terminal;
+    ASSERT_TRUE(terminal.listenTcp());
+    VendrixProcess vendrix(home.path());
+    ASSERT_TRUE(vendrix.writeIni(VendrixProcess::TcpChannel(1, terminal.tcpPort(), home.file("data.txt"))));
+    const QString program = vendrix.program();
+    vendrix.setProgram(QStringLiteral("/bin/sh"));
+    vendrix.setArguments({QStringLiteral("-c"), QStringLiteral("exec \"$0\" --headless <&- >&- 2>&-"), program});
+    ASSERT_TRUE(vendrix.start());
+    ASSERT_TRUE(terminal.waitForConnected(15000));
+    EXPECT_TRUE(terminal.sendTransfer({"rec-1", "rec-2"}).complete);
+    EXPECT_TRUE(vendrix.isRunning());
+    EXPECT_EQ(vendrix.terminate().code, 0);
+    EXPECT_EQ(readFile(home.file("data.txt")), QByteArray("rec-1\r\nrec-2\r\n"));
+}
