@@ -465,6 +465,7 @@ void DbaseTable::Close()
     m_watch.Clear();
     m_locked = false;
     m_known = false;
+    m_writtenBehind = 0;
 }
 
 } // namespace vx

@@ -159,7 +159,10 @@ void PathWatch::Clear()
         // only the current watch's notices do).
         ::inotify_rm_watch(m_notices, m_watchId);
         alignas(struct inotify_event) char buffer[4096];
-        while (::read(m_notices, buffer, sizeof buffer) > 0 || errno == EINTR) {
+        for (;;) {
+            const ssize_t got = ::read(m_notices, buffer, sizeof buffer);
+            if (got <= 0 && !(got < 0 && errno == EINTR))
+                break;
         }
         m_spareNotices = m_notices;
     }

@@ -280,6 +280,15 @@ struct RecordStore::Impl : TargetHost {
         bool ok = SyncWritten(n, f, &folders);
         ::close(f.fd);
         f.fd = -1;
+        ok = SyncFolders(n, folders) && ok;
+        if (!ok)
+            ch[n].syncFailed = true;
+    }
+    // Syncs the folders of written files (their names); false (logged) when
+    // one failed.
+    bool SyncFolders(int n, const QSet<QString> &folders)
+    {
+        bool ok = true;
         for (const QString &folder : folders) {
             QString error;
             if (!SyncFolder(folder, &error)) {
@@ -287,8 +296,7 @@ struct RecordStore::Impl : TargetHost {
                 ok = false;
             }
         }
-        if (!ok)
-            ch[n].syncFailed = true;
+        return ok;
     }
     void HoldIdle() override
     {
@@ -614,13 +622,7 @@ bool RecordStore::SyncTarget(int n)
     for (const Impl::WrittenFile &file : files)
         ok = d->SyncWritten(n, file, &folders) && ok;
     Impl::CloseKept(files);
-    for (const QString &folder : folders) {
-        QString error;
-        if (!SyncFolder(folder, &error)) {
-            d->Log(n, QStringLiteral("Cannot sync %1").arg(error));
-            ok = false;
-        }
-    }
+    ok = d->SyncFolders(n, folders) && ok;
     // A failure stays for the rest of the transfer: a second sync could
     // report success for data that the first one lost.
     if (!ok)
