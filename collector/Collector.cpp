@@ -549,6 +549,10 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     if (m_logBatch == 0)
         flushLog();
     // The text of the entry is made only for a window that shows it.
+    if (m_logShownUnsure) {
+        m_logShownUnsure = false;
+        m_logShown = isSignalConnected(QMetaMethod::fromSignal(&Collector::logAppended));
+    }
     if (m_logShown)
         emit logAppended(index, message ? *message : QString::fromUtf8(bytes), cleared);
 }
@@ -562,9 +566,12 @@ void Collector::connectNotify(const QMetaMethod &signal)
 
 void Collector::disconnectNotify(const QMetaMethod &signal)
 {
-    // An invalid method: several connections went at once.
+    // Qt may call this with a lock of its connections held (a receiver being
+    // destroyed), so asking it anything here could wait for that lock for
+    // ever. The next entry asks instead. An invalid method: several
+    // connections went at once.
     if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::logAppended))
-        m_logShown = isSignalConnected(QMetaMethod::fromSignal(&Collector::logAppended));
+        m_logShownUnsure = true;
     QObject::disconnectNotify(signal);
 }
 

@@ -322,6 +322,7 @@ private:
     // Whether anything shows the entries (logAppended is connected): their
     // text is made only then.
     bool m_logShown = false;
+    bool m_logShownUnsure = false; // a connection went: ask before the next entry
     // The room of an action list, kept between lines (takeLines).
     ChannelProtocol::Actions m_spareActions;
     QTimer m_logTimer;

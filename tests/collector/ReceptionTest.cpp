@@ -2,6 +2,8 @@
 #include "platform/CheckCharacters.h"
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 using namespace vx;
 using namespace vx::test;
@@ -86,4 +88,27 @@ TEST_F(CollectorTest, LogPaneIsClearedAbove1024Characters)
     collector->PLog("one more", 1); // the pane now holds 1030: cleared first
     EXPECT_EQ(collector->LogPane(1), "one more\r\n");
     EXPECT_TRUE(LogMessages(readFile(home.file("LOG.txt"))).endsWith("next\none more\n"));
+}
+
+// Receivers of the log that go away, one at a time, whatever their address:
+// the collector neither waits on Qt's connection locks nor keeps sending
+// entries to nobody, and a receiver connected afterwards gets them.
+TEST_F(CollectorTest, LogReceiversComeAndGo)
+{
+    make();
+    std::vector<std::unique_ptr<QObject>> receivers(1024);
+    for (auto &receiver : receivers) {
+        receiver = std::make_unique<QObject>();
+        QObject::connect(collector.get(), &Collector::logAppended, receiver.get(), [] {});
+    }
+    for (auto &receiver : receivers) {
+        receiver.reset();
+        collector->PLog("entry", 1);
+    }
+    QStringList shown;
+    QObject receiver;
+    QObject::connect(collector.get(), &Collector::logAppended, &receiver,
+                     [&](int, const QString &message, bool) { shown << message; });
+    collector->PLog("shown", 1);
+    EXPECT_EQ(shown, QStringList({"shown"}));
 }
