@@ -4,13 +4,21 @@
  * least any collector must pay per record (one read, one write), the floor
  * the benchmark compares the collector with.
  *
- *   vendrix_bench_peer --connect HOST:PORT
+ * With --store FILE it also does what a collector must do for a text record
+ * at the least: it waits for the socket with ppoll(), reads, appends what
+ * arrived to FILE and answers. Four system calls per record and no other
+ * work: the floor of a collector that stores, between the minimal peer and
+ * the collector.
+ *
+ *   vendrix_bench_peer --connect HOST:PORT [--store FILE]
  *
  * Ends when the terminal closes the connection and prints "SUMMARY lines=N".
  */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <stdio.h>
@@ -21,8 +29,14 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 || strcmp(argv[1], "--connect") != 0) {
-        fprintf(stderr, "usage: vendrix_bench_peer --connect HOST:PORT\n");
+    const int storing = argc == 5 && strcmp(argv[3], "--store") == 0;
+    if ((argc != 3 && !storing) || strcmp(argv[1], "--connect") != 0) {
+        fprintf(stderr, "usage: vendrix_bench_peer --connect HOST:PORT [--store FILE]\n");
+        return 2;
+    }
+    int out = -1;
+    if (storing && (out = open(argv[4], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) < 0) {
+        fprintf(stderr, "vendrix_bench_peer: cannot open %s: %s\n", argv[4], strerror(errno));
         return 2;
     }
     char host[64];
@@ -53,7 +67,10 @@ int main(int argc, char **argv)
     static char acks[65536];
     memset(acks, 0x06, sizeof acks);
     long lines = 0;
+    struct pollfd readable = {.fd = fd, .events = POLLIN};
     for (;;) {
+        if (storing && ppoll(&readable, 1, NULL, NULL) < 0 && errno != EINTR)
+            break;
         const ssize_t r = read(fd, in, sizeof in);
         if (r < 0 && errno == EINTR)
             continue;
@@ -63,6 +80,8 @@ int main(int argc, char **argv)
         for (ssize_t i = 0; i < r; ++i)
             crs += in[i] == '\r';
         lines += (long)crs;
+        if (storing && write(out, in, (size_t)r) != r)
+            break;
         /* One write answers every line of the arrival. */
         if (crs > 0 && write(fd, acks, crs) < 0)
             break;

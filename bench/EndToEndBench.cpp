@@ -8,7 +8,8 @@
 // bench/run.sh turns into the table:
 //  - tcp: N records stop-and-wait over TCP on 127.0.0.1 into each target kind
 //    (TXT, CSV, SQLite, dBase, and PostgreSQL on a server of the benchmark's
-//    own on 127.0.0.1), and into the minimal peer; records per second and the
+//    own on 127.0.0.1), into the minimal peer, and into the floor (the peer
+//    that also polls and appends each arrival to a file); records per second and the
 //    CR-to-ACK latency (median, 99th percentile). The terminal is
 //    vendrix_bench_terminal and the minimal peer vendrix_bench_peer (plain C,
 //    blocking calls): what they spend per record is far below what they
@@ -441,7 +442,9 @@ private:
     QProcess m_process;
 };
 
-Run TcpMinimal(int count, int length, const QString &dir)
+// The minimal peer; with store, the floor: the peer that also waits with
+// ppoll() and appends every arrival to that file, as a text target must.
+Run TcpMinimal(int count, int length, const QString &dir, const QString &store = QString())
 {
     Run run;
     run.records = count;
@@ -451,8 +454,12 @@ Run TcpMinimal(int count, int length, const QString &dir)
         note(QStringLiteral("the benchmark terminal does not listen"));
         return run;
     }
-    Child peer(benchDir() + QStringLiteral("/vendrix_bench_peer"),
-               {QStringLiteral("--connect"), QStringLiteral("127.0.0.1:%1").arg(port)}, dir);
+    QStringList args{QStringLiteral("--connect"), QStringLiteral("127.0.0.1:%1").arg(port)};
+    if (!store.isEmpty()) {
+        QFile::remove(store);
+        args << QStringLiteral("--store") << store;
+    }
+    Child peer(benchDir() + QStringLiteral("/vendrix_bench_peer"), args, dir);
     if (!peer.started() || !term.waitForConnected(10000)) {
         note(QStringLiteral("the minimal peer did not connect"));
         return run;
@@ -573,7 +580,7 @@ void BenchTcp(int count, int length, const QString &work, const QStringList &tar
     // best round (the most records per second).
     QMap<QString, Run> best;
     QMap<QString, qint64> bestStored;
-    QStringList order{QStringLiteral("minimal")};
+    QStringList order{QStringLiteral("minimal"), QStringLiteral("floor")};
     for (const Target &t : kTargets)
         if (targets.contains(t.label, Qt::CaseInsensitive))
             order << t.label;
@@ -583,6 +590,10 @@ void BenchTcp(int count, int length, const QString &work, const QStringList &tar
             qint64 stored = -1;
             if (label == QLatin1String("minimal")) {
                 run = TcpMinimal(count, length, minimalDir);
+            } else if (label == QLatin1String("floor")) {
+                run = TcpMinimal(count, length, minimalDir, minimalDir + QStringLiteral("/floor.txt"));
+                QFile floor(minimalDir + QStringLiteral("/floor.txt"));
+                stored = floor.open(QIODevice::ReadOnly) ? floor.readAll().count('\r') : 0;
             } else {
                 const Target &t = *std::find_if(std::begin(kTargets), std::end(kTargets),
                                                 [&](const Target &k) { return k.label == label; });

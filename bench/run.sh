@@ -145,23 +145,28 @@ placements = {
 # The least share of the minimal peer's rate each target kind must reach.
 # On one CPU the figures compare the processing alone; on separate CPUs a
 # wake-up across CPUs, the same for all, dilutes the differences.
+# PostgreSQL's goal is its share of its own ceiling (below); the floor is
+# shown, not judged.
 goals = {
-    "same": {"TXT": 0.60, "CSV": 0.60, "dBase": 0.45, "SQLite": 0.35},
+    "same": {"TXT": 0.75, "CSV": 0.75, "dBase": 0.65, "SQLite": 0.45},
     "split": {"TXT": 0.50, "CSV": 0.50, "dBase": 0.25, "SQLite": 0.25},
 }
-default_goal = {"same": 0.25, "split": 0.25}
 for placement, title in placements.items():
     tcp = [r for r in results if r.get("bench") == "tcp" and r["placement"] == placement]
     if not tcp:
         continue
     base = next((r for r in tcp if r["target"] == "minimal"), None)
     base_rate = num(base, "records_per_s") if base else 0.0
+    # The floor: the peer that also polls and appends each arrival to a file,
+    # the four system calls a text record needs and nothing else.
+    floor = next((r for r in tcp if r["target"] == "floor"), None)
+    floor_rate = num(floor, "records_per_s") if floor else 0.0
     n = tcp[0].get("records", "?")
     print(f"TCP on 127.0.0.1, {title}")
     print(f"  {n} records of 50 characters, stop-and-wait, EOF sync on; best of {tcp[0].get('rounds', '?')} rounds,")
     print(f"  the minimal peer and the targets taking turns; terminal and minimal peer in C, blocking calls")
     print(f"  {'peer / target':<16}{'records/s':>10}{'median us':>11}{'p99 us':>9}{'stored':>8}"
-          f"{'/minimal':>10}{'goal':>7}  result")
+          f"{'/minimal':>10}{'goal':>7}{'/floor':>8}  result")
     pgbench = next((r for r in tcp if r["target"] == "pgbench"), None)
     for r in tcp:
         t = r["target"]
@@ -170,17 +175,19 @@ for placement, title in placements.items():
         rate = num(r, "records_per_s")
         ok = r.get("acked") == r.get("records")
         stored = r.get("stored", "")
+        q = rate / base_rate if base_rate else 0.0
+        ratio, goal, verdict, of_floor = f"{q:.2f}", "", "" if ok else "INCOMPLETE", ""
         if t == "minimal":
-            ratio, goal, verdict, stored = "", "", "" if ok else "INCOMPLETE", ""
-        else:
-            goal_v = goals[placement].get(t, default_goal[placement])
-            q = rate / base_rate if base_rate else 0.0
-            ratio, goal = f"{q:.2f}", f">={goal_v:.2f}"
-            verdict = ("holds" if q >= goal_v else "MISSED") if ok else "INCOMPLETE"
+            ratio, stored = "", ""
+        elif t != "floor":
+            of_floor = f"{rate / floor_rate:.2f}" if floor_rate else ""
+            goal_v = goals[placement].get(t)
+            if goal_v is not None and ok:
+                goal, verdict = f">={goal_v:.2f}", "holds" if q >= goal_v else "MISSED"
             if ok and stored != r.get("records"):
                 verdict += f" (stored {stored})"
         print(f"  {t:<16}{rate:>10.0f}{num(r, 'median_us'):>11.1f}{num(r, 'p99_us'):>9.1f}"
-              f"{stored:>8}{ratio:>10}{goal:>7}  {verdict}")
+              f"{stored:>8}{ratio:>10}{goal:>7}{of_floor:>8}  {verdict}")
     # PostgreSQL against its ceiling: the terminal's round trip (the minimal
     # peer) and the server's commit (pgbench, one client, the same INSERT on
     # the same server) paid one after the other.
