@@ -45,7 +45,6 @@ int keepRegular(int fd, QString *why)
     return fd;
 }
 
-
 } // namespace
 
 QString NotRegularText(mode_t mode)
