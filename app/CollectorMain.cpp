@@ -8,6 +8,7 @@
 #include "platform/JournalStream.h"
 #include "platform/OwnFiles.h"
 #include "platform/Paths.h"
+#include "platform/PollDispatcher.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -279,17 +280,10 @@ int RunCollector(int &argc, char **argv, bool headless)
     std::unique_ptr<QCoreApplication> qapp;
     if (headless) {
         // Without windows the event loop serves only sockets, ports, timers
-        // and posted events: Qt's own poll() loop does that with less work
-        // per wake-up than the GLib main loop, and nothing headless uses
-        // GLib sources. The application reads QT_NO_GLIB when it makes its
-        // event dispatcher; the variable is taken back at once, so that
-        // nothing started from here inherits it.
-        const bool choose = !qEnvironmentVariableIsSet("QT_NO_GLIB");
-        if (choose)
-            qputenv("QT_NO_GLIB", "1");
+        // and posted events; a dispatcher that does only that turns once per
+        // record with less work than Qt's general one.
+        QCoreApplication::setEventDispatcher(new PollDispatcher);
         qapp = std::make_unique<QCoreApplication>(argc, argv);
-        if (choose)
-            qunsetenv("QT_NO_GLIB");
         // The collector's timers are 20 ms and longer and its time-outs
         // count in tenths of a second, so a time-out may end a few
         // milliseconds late. With that slack the system ends each wait's

@@ -11,7 +11,10 @@ ServiceStatus::ServiceStatus(Collector &collector, QObject *parent) : QObject(pa
     m_coalesce.setInterval(1000);
     connect(&m_coalesce, &QTimer::timeout, this, &ServiceStatus::send);
     connect(&collector, &Collector::statusChanged, this, &ServiceStatus::changed);
-    connect(&collector, &Collector::recordStored, this, &ServiceStatus::changed);
+    // Each stored record changes the count the status line shows; without a
+    // service manager to tell, nothing needs to hear of every record.
+    if (ServiceManager::Listening())
+        connect(&collector, &Collector::recordStored, this, &ServiceStatus::changed);
     // The watchdog's ping comes from the event loop: a collector stuck in a
     // handler, or in a loop that never returns, stops sending it and
     // systemd restarts it.

@@ -240,7 +240,15 @@ bool ChannelProtocol::takeLine(QByteArray &line, bool &overlong)
         const char c = in[end];
         m_at = end + 1;
         if (m_s.LineBuffer.isEmpty() && !m_s.Overlong && !run.contains(kLF) && run.size() <= kMaxLine) {
-            line = run.toByteArray();
+            if (run.size() + 1 == in.size()) {
+                // What arrived is this line and its end, as a record usually
+                // comes: the line takes it over instead of a copy.
+                line = std::exchange(m_in, QByteArray());
+                line.truncate(run.size());
+                m_at = 0;
+            } else {
+                line = run.toByteArray();
+            }
         } else {
             appendRun(run);
             line = std::exchange(m_s.LineBuffer, QByteArray());

@@ -292,11 +292,11 @@ void Collector::SerialOnComm(int n)
         if (port->CommEvent() != SerialPort::comEvReceive)
             break;
         port->setInputLen(0);
-        const QByteArray in = port->Input();
+        QByteArray in = port->Input();
         if (in.isEmpty())
             break;
         ChannelProtocol::Actions actions;
-        p.receive(in, now(), actions);
+        p.receive(std::move(in), now(), actions);
         apply(n, actions);
         takeLines(n);
     }
@@ -341,12 +341,13 @@ void Collector::SocketDataArrival(int n)
     // Read once the record waiting for its answer has it.
     if (p.awaitingStore())
         return;
-    const QByteArray data = socket->GetData();
+    QByteArray data = socket->GetData();
     if (data.isEmpty())
         return;
     p.setOpen(true);
     ChannelProtocol::Actions actions;
-    p.receive(data, now(), actions);
+    // Handed over: a line that is all of it takes its bytes without a copy.
+    p.receive(std::move(data), now(), actions);
     apply(n, actions);
     takeLines(n);
 }

@@ -1,5 +1,6 @@
 #include "platform/ServiceManager.h"
 
+#include <QtGlobal>
 #include <ctime>
 #include <systemd/sd-daemon.h>
 
@@ -54,6 +55,11 @@ int WatchdogIntervalMs()
     if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0)
         return 0;
     return int(qMax<uint64_t>(1, usec / 2000));
+}
+
+bool Listening()
+{
+    return qEnvironmentVariableIsSet("NOTIFY_SOCKET");
 }
 
 } // namespace vx::ServiceManager

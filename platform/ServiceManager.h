@@ -22,6 +22,8 @@ void Watchdog();
 // How often Watchdog() should be called (half the unit's WatchdogSec=), in
 // milliseconds; 0 when no watchdog is asked for.
 int WatchdogIntervalMs();
+// Whether a service manager hears these calls at all.
+bool Listening();
 
 } // namespace ServiceManager
 

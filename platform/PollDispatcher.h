@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QAbstractEventDispatcher>
+#include <QAtomicInt>
+
+#include <poll.h>
+#include <vector>
+
+namespace vx {
+
+// The event dispatcher of the headless collector's thread: one ppoll() over
+// the descriptors of the socket notifiers, a timerfd set for the earliest
+// timer, and its own wake-up eventfd.
+//
+// It does what Qt's own poll() dispatcher does, with less work at each turn:
+// the poll set is kept between turns and made again only when a notifier
+// comes, goes or is switched, and the few timers a collector has sit in a
+// plain list. A record that arrives costs one turn, so the turn's own cost is
+// paid at every record.
+//
+// Rules kept as Qt keeps them: posted events are sent at the start of every
+// turn; a timer never fires early, and never again while its own event is
+// being handled (a nested loop); a notifier that goes while events are being
+// sent gets none; wakeUp() and interrupt() may be called from any thread.
+// Timer kinds are all kept to the millisecond: none fires before its time.
+class PollDispatcher final : public QAbstractEventDispatcher {
+public:
+    explicit PollDispatcher(QObject *parent = nullptr);
+    ~PollDispatcher() override;
+
+    bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
+
+    void registerSocketNotifier(QSocketNotifier *notifier) override;
+    void unregisterSocketNotifier(QSocketNotifier *notifier) override;
+
+    void registerTimer(int timerId, qint64 interval, Qt::TimerType timerType, QObject *object) override;
+    bool unregisterTimer(int timerId) override;
+    bool unregisterTimers(QObject *object) override;
+    QList<TimerInfo> registeredTimers(QObject *object) const override;
+    int remainingTime(int timerId) override;
+
+    void wakeUp() override;
+    void interrupt() override;
+
+protected:
+    // Sets a flag only: Qt calls it while it holds a lock of its own.
+    void connectNotify(const QMetaMethod &signal) override;
+
+private:
+    // One descriptor and its notifiers, by QSocketNotifier::Type.
+    struct Watch {
+        int fd;
+        QSocketNotifier *notifiers[3];
+    };
+    struct Timer {
+        int id;
+        qint64 interval; // milliseconds
+        Qt::TimerType type;
+        QObject *object;
+        qint64 due; // monotonic nanoseconds
+        bool firing;
+    };
+
+    // Sets the timer descriptor for the earliest timer, if it is set for
+    // later or not at all; true when that timer is due already.
+    bool armTimerFd();
+    void markPending(const pollfd *fds, size_t count);
+    int activateTimers();
+    int activatePending();
+    Timer *findTimer(int timerId);
+    void addPending(QSocketNotifier *notifier);
+
+    std::vector<Watch> m_watches;
+    // The poll set, in the order of m_watches, with the wake-up descriptor
+    // last; made again when m_watches changed.
+    std::vector<pollfd> m_pollSet;
+    bool m_pollSetStale = true;
+    // Notifiers whose descriptor is ready, in the order their events go out.
+    std::vector<QSocketNotifier *> m_pending;
+    std::vector<Timer> m_timers;
+    int m_wakeFd = -1;
+    int m_timerFd = -1;
+    // When the timer descriptor wakes the loop (monotonic nanoseconds), or
+    // -1 when it is not set.
+    qint64 m_armedFor = -1;
+    // Whether anything ever connected to awake() or aboutToBlock(); until
+    // then a turn does not emit them.
+    bool m_listened = false;
+    QAtomicInt m_wakeUps;
+    QAtomicInt m_interrupt;
+};
+
+} // namespace vx
