@@ -198,6 +198,25 @@ int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
             std::memcpy(p + sizeof tag, text.data(), size_t(text.size()));
             p[sizeof tag + size_t(text.size())] = '\n';
         };
+        // The usual form of LOG.txt: its entries without their time stamps,
+        // all of them at once when the log takes them.
+        hooks.logEntries = [](QByteArrayView entries, qsizetype stampLength) {
+            const qsizetype at = pending.size();
+            pending.resize(at + entries.size());
+            char *out = pending.data() + at;
+            const char *p = entries.data();
+            const char *const end = p + entries.size();
+            while (p < end) {
+                const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+                const char *const next = lf ? lf + 1 : end;
+                if (next - p > stampLength) {
+                    std::memcpy(out, p + stampLength, size_t(next - p - stampLength));
+                    out += next - p - stampLength;
+                }
+                p = next;
+            }
+            pending.resize(out - pending.data());
+        };
         hooks.logWritten = writePending;
     } else {
         hooks.logLine = [journal](int index, QByteArrayView text) {
@@ -225,6 +244,8 @@ int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
         std::_Exit(code);
     };
     c.setHooks(hooks);
+    // Nothing shows the windows' panes of the latest entries.
+    c.setKeepLogPanes(false);
     // Every log entry reaches standard output now, a message box's text
     // included: standard error, which a service's journal reads too, does
     // not get it a second time.

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <QtGlobal>
+#include <cstring>
 
 namespace vx {
 
@@ -24,6 +25,18 @@ const QByteArray kGreeting("Connection OK!");
 const QByteArray kAckEntry(" OUT -> ACK, Record accepted");
 const QByteArray kNakEntry(" OUT -> NAK, Record rejected");
 const QByteArray kBofEntry(" OUT -> ACK , BOF - Begin of File Transmission");
+
+// Whether the line is exactly word: a line of another length, as a record
+// is, costs one comparison.
+bool Is(const QByteArray &line, QByteArrayView word)
+{
+    return line.size() == word.size() && std::memcmp(line.constData(), word.data(), size_t(word.size())) == 0;
+}
+
+bool Has(QByteArrayView bytes, char c)
+{
+    return std::memchr(bytes.data(), c, size_t(bytes.size())) != nullptr;
+}
 
 int HexDigit(char c)
 {
@@ -228,9 +241,8 @@ bool ChannelProtocol::takeLine(QByteArray &line, bool &overlong)
             while (end < in.size() && in[end] != kCR && in[end] != kAckChar && in[end] != kNakChar)
                 ++end;
         } else {
-            end = in.indexOf(kCR, m_at);
-            if (end < 0)
-                end = in.size();
+            const auto *cr = static_cast<const char *>(std::memchr(in.data() + m_at, kCR, size_t(in.size() - m_at)));
+            end = cr ? cr - in.data() : in.size();
         }
         const QByteArrayView run = in.sliced(m_at, end - m_at);
         if (end == in.size()) {
@@ -239,7 +251,7 @@ bool ChannelProtocol::takeLine(QByteArray &line, bool &overlong)
         }
         const char c = in[end];
         m_at = end + 1;
-        if (m_s.LineBuffer.isEmpty() && !m_s.Overlong && !run.contains(kLF) && run.size() <= kMaxLine) {
+        if (m_s.LineBuffer.isEmpty() && !m_s.Overlong && !Has(run, kLF) && run.size() <= kMaxLine) {
             if (run.size() + 1 == in.size()) {
                 // What arrived is this line and its end, as a record usually
                 // comes: the line takes it over instead of a copy.
@@ -318,7 +330,7 @@ void ChannelProtocol::handleLine(QByteArray line, bool overlong, qint64 now, Act
 
 void ChannelProtocol::dispatch(const QByteArray &line, qint64 now, Actions &out)
 {
-    if (line == "BOF")
+    if (Is(line, "BOF"))
         add(out, Action::BeginTransfer);
     if (line.size() > 7 && line.startsWith("GETFILE"))
         m_s.SendingFile = true;
@@ -327,7 +339,7 @@ void ChannelProtocol::dispatch(const QByteArray &line, qint64 now, Actions &out)
         return;
     }
     const bool control = line == kAck || (line == kNak && m_config.ackNak && m_s.Exchange);
-    if (line == "EOF") {
+    if (Is(line, "EOF")) {
         // What was acknowledged before reaches stable storage before the
         // terminal hears that the transfer is complete; when it cannot, the
         // terminal hears NAK and keeps its data.
@@ -337,7 +349,7 @@ void ChannelProtocol::dispatch(const QByteArray &line, qint64 now, Actions &out)
     }
     if (!m_config.ackNak) {
         // Stored and never answered; BOF, ACK and NAK are no records.
-        if (line != "BOF" && line != kAck && line != kNak) {
+        if (!Is(line, "BOF") && line != kAck && line != kNak) {
             m_await = Await::Store;
             m_awaitedLine = line;
             add(out, Action::Store, qint64(++m_ticket)).bytes = line;
@@ -347,7 +359,7 @@ void ChannelProtocol::dispatch(const QByteArray &line, qint64 now, Actions &out)
         return;
     }
     QByteArray answer;
-    if (line == "BOF") {
+    if (Is(line, "BOF")) {
         answer = kAck;
     } else if (line == kAck) {
         acknowledgementStep(answer, now, out);

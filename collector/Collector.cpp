@@ -516,8 +516,10 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
         m_pane[index].resize(0); // keeps its room
         m_paneChars[index] = 0;
     }
-    AppendTwo(m_pane[index], bytes, "\r\n");
-    m_paneChars[index] += chars + 2;
+    if (m_keepPanes) {
+        AppendTwo(m_pane[index], bytes, "\r\n");
+        m_paneChars[index] += chars + 2;
+    }
     // A message of several lines made one; bytes looks at it until the end,
     // for standard output and the window too.
     QByteArray joined;
@@ -543,8 +545,8 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
         p[sizeof tag + size_t(bytes.size())] = '\n';
     }
     // Standard output takes the entry before the log is written, so that
-    // both leave together.
-    if (m_hooks.logLine)
+    // both leave together (or takes all of them with the log, see flushLog).
+    if (m_hooks.logLine && (m_logOriginal || !m_hooks.logEntries))
         m_hooks.logLine(index, bytes);
     if (m_logBatch == 0)
         flushLog();
@@ -579,8 +581,10 @@ void Collector::flushLog()
 {
     if (m_logPending.isEmpty())
         return;
-    m_log->toStandardOutput = bool(m_hooks.logLine);
+    m_log->toStandardOutput = bool(m_hooks.logLine) || bool(m_hooks.logEntries);
     m_log->append(m_logPending);
+    if (m_hooks.logEntries && !m_logOriginal)
+        m_hooks.logEntries(m_logPending, LogStamp::kLength + 1);
     m_logPending.resize(0); // keeps its room for the next entries
     if (m_hooks.logWritten)
         m_hooks.logWritten();

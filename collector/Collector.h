@@ -55,8 +55,14 @@ public:
         // Every log entry as LOG.txt gets it (UTF-8, without its line end),
         // for standard output.
         std::function<void(int index, QByteArrayView entry)> logLine;
-        // The entries given to logLine so far were written to LOG.txt (or
-        // its fallback): what holds them back may let them go too.
+        // In place of logLine, while LOG.txt has its usual form: the
+        // entries LOG.txt just took, each "<time stamp> [n] message" and LF,
+        // and how much of each line the time stamp and its space take. One
+        // call for many entries costs less than a call for each.
+        std::function<void(QByteArrayView entries, qsizetype stampLength)> logEntries;
+        // The entries given to logLine or logEntries so far were written to
+        // LOG.txt (or its fallback): what holds them back may let them go
+        // too.
         std::function<void()> logWritten;
     };
 
@@ -65,6 +71,9 @@ public:
     ~Collector() override;
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    // Whether each channel's latest entries are kept for LogPane (on by
+    // default; without windows nothing shows them).
+    void setKeepLogPanes(bool keep) { m_keepPanes = keep; }
     // Where the templates are (default: the program folder).
     void setProgramDir(const QString &dir);
 
@@ -284,6 +293,7 @@ private:
     // What each channel's pane shows (UTF-8) and its length in characters.
     std::array<QByteArray, kChannels + 1> m_pane;
     std::array<qsizetype, kChannels + 1> m_paneChars{};
+    bool m_keepPanes = true;
     std::array<SerialPort *, kChannels + 1> m_serial{};
     std::array<Socket *, kChannels + 1> m_socket{};
     std::array<std::unique_ptr<LookupFile>, kChannels + 1> m_lookup;

@@ -146,7 +146,9 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
 {
     ChannelProtocol &p = m_protocol[n];
     for (size_t i = 0; i < actions.size(); ++i) {
-        const Action a = std::move(actions[i]); // the answers below add to actions
+        // The answers to Store, Sync and ReadLookupLine add to actions, which
+        // may move them: those cases use a only before they answer.
+        const Action &a = actions[i];
         switch (a.kind) {
         case Action::Send: {
             QByteArray bytes = a.bytes;

@@ -7,9 +7,11 @@
 #include <QVarLengthArray>
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <cstdint>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -29,10 +31,13 @@ qint64 now()
 
 // What each kind of notifier hears: a reader also hears the end of the
 // connection and an error (a read then tells which), a writer an error.
-constexpr short kReadEvents = POLLIN | POLLHUP | POLLERR;
-constexpr short kWriteEvents = POLLOUT | POLLERR;
-constexpr short kExceptionEvents = POLLPRI;
-constexpr short kWanted[3] = {POLLIN, POLLOUT, POLLPRI};
+constexpr unsigned kReadEvents = EPOLLIN | EPOLLHUP | EPOLLERR;
+constexpr unsigned kWriteEvents = EPOLLOUT | EPOLLERR;
+constexpr unsigned kExceptionEvents = EPOLLPRI;
+constexpr unsigned kWanted[3] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
+
+// What one wait takes at most; the rest stays ready for the next.
+constexpr int kMostEvents = 16;
 
 } // namespace
 
@@ -44,10 +49,21 @@ PollDispatcher::PollDispatcher(QObject *parent) : QAbstractEventDispatcher(paren
     m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (m_timerFd < 0)
         qFatal("Vendrix: the event loop cannot make its timer descriptor: %s", std::strerror(errno));
+    m_epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epollFd < 0)
+        qFatal("Vendrix: the event loop cannot make its epoll set: %s", std::strerror(errno));
+    for (const int fd : {m_wakeFd, m_timerFd}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (::epoll_ctl(m_epollFd, EPOLL_CTL_ADD, fd, &event) < 0)
+            qFatal("Vendrix: the event loop cannot watch its own descriptors: %s", std::strerror(errno));
+    }
 }
 
 PollDispatcher::~PollDispatcher()
 {
+    ::close(m_epollFd);
     ::close(m_wakeFd);
     ::close(m_timerFd);
 }
@@ -91,8 +107,8 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     if (m_interrupt.loadRelaxed())
         return false;
 
-    // The timers wake the wait through a timer descriptor in the poll set,
-    // so that the wait itself has no time-out: a wait with one costs the
+    // The timers wake the wait through a timer descriptor watched with the
+    // notifiers, so that the wait itself has no time-out: a wait with one costs the
     // system a timer of its own, set and taken back at every turn, and a turn
     // comes with every record. The descriptor is set again only when a timer
     // is due earlier than it is set for; when it wakes the loop early, it is
@@ -101,47 +117,57 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     if (includeTimers)
         timerDue = armTimerFd();
     const bool wait = canWait && !timerDue;
-    const timespec noWait{};
-
-    if (m_pollSetStale) {
-        m_pollSet.clear();
-        for (const Watch &w : m_watches) {
-            short events = 0;
-            for (int type = 0; type < 3; ++type) {
-                if (w.notifiers[type])
-                    events |= kWanted[type];
-            }
-            m_pollSet.push_back(pollfd{w.fd, events, 0});
-        }
-        m_pollSet.push_back(pollfd{m_timerFd, POLLIN, 0});
-        m_pollSet.push_back(pollfd{m_wakeFd, POLLIN, 0});
-        m_pollSetStale = false;
-    }
-    // Without the notifiers, only the timer and wake-up descriptors are
-    // watched.
-    pollfd *fds = includeNotifiers ? m_pollSet.data() : &m_pollSet[m_pollSet.size() - 2];
-    const size_t count = includeNotifiers ? m_pollSet.size() : 2;
 
     int nevents = 0;
-    const int ready = ::ppoll(fds, nfds_t(count), wait ? nullptr : &noWait, nullptr);
-    if (ready < 0 && errno != EINTR)
-        qErrnoWarning("Vendrix: the event loop's wait failed");
-    if (ready > 0) {
-        if (fds[count - 1].revents & POLLIN) {
-            eventfd_t value = 0;
-            ::eventfd_read(m_wakeFd, &value);
-            m_wakeUps.storeRelease(0);
-            ++nevents;
+    const auto wokenUp = [this, &nevents] {
+        eventfd_t value = 0;
+        ::eventfd_read(m_wakeFd, &value);
+        m_wakeUps.storeRelease(0);
+        ++nevents;
+    };
+    const auto timerFired = [this, &timerDue] {
+        std::uint64_t expirations = 0;
+        if (::read(m_timerFd, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
+            qErrnoWarning("Vendrix: the event loop's timer descriptor cannot be read");
+        m_armedFor = -1;
+        timerDue = true;
+    };
+    if (includeNotifiers) {
+        epoll_event events[kMostEvents];
+        const int ready = ::epoll_wait(m_epollFd, events, kMostEvents, wait && m_alwaysReady == 0 ? -1 : 0);
+        if (ready < 0 && errno != EINTR)
+            qErrnoWarning("Vendrix: the event loop's wait failed");
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == m_wakeFd) {
+                wokenUp();
+            } else if (fd == m_timerFd) {
+                timerFired();
+            } else {
+                const auto w =
+                    std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
+                if (w != m_watches.end())
+                    markPending(*w, events[i].events);
+            }
         }
-        if (fds[count - 2].revents & POLLIN) {
-            std::uint64_t expirations = 0;
-            if (::read(m_timerFd, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
-                qErrnoWarning("Vendrix: the event loop's timer descriptor cannot be read");
-            m_armedFor = -1;
-            timerDue = true;
+        if (m_alwaysReady > 0) {
+            for (const Watch &w : m_watches) {
+                if (w.alwaysReady)
+                    markPending(w, kReadEvents | kWriteEvents);
+            }
         }
-        if (includeNotifiers)
-            markPending(fds, count - 2);
+    } else {
+        // Without the notifiers, only the timer and wake-up descriptors are
+        // watched (the epoll set would end the wait for a ready notifier).
+        pollfd own[2] = {{m_timerFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const timespec noWait{};
+        const int ready = ::ppoll(own, 2, wait ? nullptr : &noWait, nullptr);
+        if (ready < 0 && errno != EINTR)
+            qErrnoWarning("Vendrix: the event loop's wait failed");
+        if (ready > 0 && (own[0].revents & POLLIN))
+            timerFired();
+        if (ready > 0 && (own[1].revents & POLLIN))
+            wokenUp();
     }
     if (includeTimers && timerDue)
         nevents += activateTimers();
@@ -149,34 +175,14 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     return nevents > 0;
 }
 
-void PollDispatcher::markPending(const pollfd *fds, size_t count)
+void PollDispatcher::markPending(const Watch &w, unsigned events)
 {
-    QVarLengthArray<QSocketNotifier *, 4> invalid;
-    for (size_t i = 0; i < count; ++i) {
-        const short revents = fds[i].revents;
-        if (!revents)
-            continue;
-        const Watch &w = m_watches[i];
-        if (revents & POLLNVAL) {
-            for (QSocketNotifier *n : w.notifiers) {
-                if (n)
-                    invalid.append(n);
-            }
-            continue;
-        }
-        if ((revents & kReadEvents) && w.notifiers[QSocketNotifier::Read])
-            addPending(w.notifiers[QSocketNotifier::Read]);
-        if ((revents & kWriteEvents) && w.notifiers[QSocketNotifier::Write])
-            addPending(w.notifiers[QSocketNotifier::Write]);
-        if ((revents & kExceptionEvents) && w.notifiers[QSocketNotifier::Exception])
-            addPending(w.notifiers[QSocketNotifier::Exception]);
-    }
-    // A closed descriptor would make every wait end at once: its notifiers
-    // are switched off, and said so.
-    for (QSocketNotifier *n : invalid) {
-        qWarning("Vendrix: socket notifier for descriptor %d, which is not open, switched off", int(n->socket()));
-        n->setEnabled(false);
-    }
+    if ((events & kReadEvents) && w.notifiers[QSocketNotifier::Read])
+        addPending(w.notifiers[QSocketNotifier::Read]);
+    if ((events & kWriteEvents) && w.notifiers[QSocketNotifier::Write])
+        addPending(w.notifiers[QSocketNotifier::Write]);
+    if ((events & kExceptionEvents) && w.notifiers[QSocketNotifier::Exception])
+        addPending(w.notifiers[QSocketNotifier::Exception]);
 }
 
 void PollDispatcher::addPending(QSocketNotifier *notifier)
@@ -242,17 +248,46 @@ PollDispatcher::Timer *PollDispatcher::findTimer(int timerId)
     return nullptr;
 }
 
+void PollDispatcher::watchChanged(Watch &w)
+{
+    epoll_event event{};
+    event.data.fd = w.fd;
+    for (int type = 0; type < 3; ++type) {
+        if (w.notifiers[type])
+            event.events |= kWanted[type];
+    }
+    if (w.alwaysReady)
+        return;
+    if (event.events == 0) {
+        // Gone already when the descriptor was closed first.
+        ::epoll_ctl(m_epollFd, EPOLL_CTL_DEL, w.fd, &event);
+        return;
+    }
+    // The set forgets a descriptor when it is closed, and another file may
+    // come to have its number: added again then.
+    if (::epoll_ctl(m_epollFd, EPOLL_CTL_MOD, w.fd, &event) == 0)
+        return;
+    if (errno == ENOENT && ::epoll_ctl(m_epollFd, EPOLL_CTL_ADD, w.fd, &event) == 0)
+        return;
+    if (errno == EPERM) {
+        w.alwaysReady = true;
+        ++m_alwaysReady;
+        return;
+    }
+    qWarning("Vendrix: the event loop cannot watch descriptor %d: %s", w.fd, std::strerror(errno));
+}
+
 void PollDispatcher::registerSocketNotifier(QSocketNotifier *notifier)
 {
     const int fd = int(notifier->socket());
     const int type = int(notifier->type());
     auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
     if (w == m_watches.end())
-        w = m_watches.insert(m_watches.end(), Watch{fd, {nullptr, nullptr, nullptr}});
+        w = m_watches.insert(m_watches.end(), Watch{fd, {nullptr, nullptr, nullptr}, false});
     if (w->notifiers[type] && w->notifiers[type] != notifier)
         qWarning("Vendrix: a second socket notifier of one kind for descriptor %d replaces the first", fd);
     w->notifiers[type] = notifier;
-    m_pollSetStale = true;
+    watchChanged(*w);
 }
 
 void PollDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
@@ -262,9 +297,12 @@ void PollDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
     auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
     if (w != m_watches.end() && w->notifiers[type] == notifier) {
         w->notifiers[type] = nullptr;
-        if (!w->notifiers[0] && !w->notifiers[1] && !w->notifiers[2])
+        watchChanged(*w);
+        if (!w->notifiers[0] && !w->notifiers[1] && !w->notifiers[2]) {
+            if (w->alwaysReady)
+                --m_alwaysReady;
             m_watches.erase(w);
-        m_pollSetStale = true;
+        }
     }
     m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), notifier), m_pending.end());
 }
@@ -276,7 +314,8 @@ void PollDispatcher::registerTimer(int timerId, qint64 interval, Qt::TimerType t
 
 bool PollDispatcher::unregisterTimer(int timerId)
 {
-    const auto t = std::find_if(m_timers.begin(), m_timers.end(), [timerId](const Timer &x) { return x.id == timerId; });
+    const auto t =
+        std::find_if(m_timers.begin(), m_timers.end(), [timerId](const Timer &x) { return x.id == timerId; });
     if (t == m_timers.end())
         return false;
     m_timers.erase(t);
@@ -285,7 +324,8 @@ bool PollDispatcher::unregisterTimer(int timerId)
 
 bool PollDispatcher::unregisterTimers(QObject *object)
 {
-    const auto end = std::remove_if(m_timers.begin(), m_timers.end(), [object](const Timer &x) { return x.object == object; });
+    const auto end =
+        std::remove_if(m_timers.begin(), m_timers.end(), [object](const Timer &x) { return x.object == object; });
     const bool any = end != m_timers.end();
     m_timers.erase(end, m_timers.end());
     return any;

@@ -3,20 +3,20 @@
 #include <QAbstractEventDispatcher>
 #include <QAtomicInt>
 
-#include <poll.h>
 #include <vector>
 
 namespace vx {
 
-// The event dispatcher of the headless collector's thread: one ppoll() over
-// the descriptors of the socket notifiers, a timerfd set for the earliest
-// timer, and its own wake-up eventfd.
+// The event dispatcher of the headless collector's thread: one epoll set
+// with the descriptors of the socket notifiers, a timerfd set for the
+// earliest timer, and its own wake-up eventfd.
 //
-// It does what Qt's own poll() dispatcher does, with less work at each turn:
-// the poll set is kept between turns and made again only when a notifier
-// comes, goes or is switched, and the few timers a collector has sit in a
-// plain list. A record that arrives costs one turn, so the turn's own cost is
-// paid at every record.
+// It does what Qt's own poll() dispatcher does, with less work at each turn,
+// in the program and in the system: the set of descriptors lives in the
+// system and changes only when a notifier comes, goes or is switched, a wait
+// looks only at what became ready, and the few timers a collector has sit in
+// a plain list. A record that arrives costs one turn, so the turn's own cost
+// is paid at every record.
 //
 // Rules kept as Qt keeps them: posted events are sent at the start of every
 // turn; a timer never fires early, and never again while its own event is
@@ -51,6 +51,9 @@ private:
     struct Watch {
         int fd;
         QSocketNotifier *notifiers[3];
+        // A descriptor epoll cannot watch (a regular file, /dev/null) is,
+        // as poll() sees it, always ready.
+        bool alwaysReady;
     };
     struct Timer {
         int id;
@@ -64,17 +67,17 @@ private:
     // Sets the timer descriptor for the earliest timer, if it is set for
     // later or not at all; true when that timer is due already.
     bool armTimerFd();
-    void markPending(const pollfd *fds, size_t count);
+    // Tells epoll what the notifiers of w wait for now.
+    void watchChanged(Watch &w);
+    void markPending(const Watch &w, unsigned events);
     int activateTimers();
     int activatePending();
     Timer *findTimer(int timerId);
     void addPending(QSocketNotifier *notifier);
 
     std::vector<Watch> m_watches;
-    // The poll set, in the order of m_watches, with the wake-up descriptor
-    // last; made again when m_watches changed.
-    std::vector<pollfd> m_pollSet;
-    bool m_pollSetStale = true;
+    int m_alwaysReady = 0; // watches that are
+    int m_epollFd = -1;
     // Notifiers whose descriptor is ready, in the order their events go out.
     std::vector<QSocketNotifier *> m_pending;
     std::vector<Timer> m_timers;

@@ -192,7 +192,8 @@ TEST(PollDispatcher, OtherThreadsWakeAndEndTheLoop)
         QThread::msleep(1);
     QThread::msleep(50); // blocked in its wait by now
     QEventLoop *first = running.load();
-    QMetaObject::invokeMethod(receiver, [first] { first->quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        receiver, [first] { first->quit(); }, Qt::QueuedConnection);
     while (running.load() == first)
         QThread::msleep(1);
     QThread::msleep(50);
