@@ -134,8 +134,8 @@ public:
     // one.
     bool Fits(const StoreSettings &db) const
     {
-        return db.Type == m_type && (!m_fixedName || db.Name == m_name)
-               && (!m_fixedSeparator || db.SepCode == m_separator);
+        return Same(db.Type, m_type) && (!m_fixedName || Same(db.Name, m_name))
+               && (!m_fixedSeparator || Same(db.SepCode, m_separator));
     }
     // A short description for log lines: the kind and where it writes.
     virtual QString Describe() const;
@@ -217,6 +217,12 @@ private:
     const int m_channel;
     const StoreSettings &m_db;
     TargetHost &m_host;
+    // The target's copy shares the settings' text until the settings change:
+    // asked at every record, the answer then needs no comparison of text.
+    static bool Same(const QString &a, const QString &b)
+    {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    }
     const QString m_type;
     const QString m_name;
     const QString m_separator;
