@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace vx {
@@ -293,9 +292,6 @@ CollectorApp::CollectorApp()
 
 CollectorApp::~CollectorApp() = default;
 
-// How late the headless collector's time-outs may end (nanoseconds).
-constexpr unsigned long kTimerSlackNs = 4'000'000;
-
 int RunCollector(int &argc, char **argv, bool headless)
 {
     std::unique_ptr<QCoreApplication> qapp;
@@ -305,14 +301,6 @@ int RunCollector(int &argc, char **argv, bool headless)
         // record with less work than Qt's general one.
         QCoreApplication::setEventDispatcher(new PollDispatcher);
         qapp = std::make_unique<QCoreApplication>(argc, argv);
-        // The collector's timers are 20 ms and longer and its time-outs
-        // count in tenths of a second, so a time-out may end a few
-        // milliseconds late. With that slack the system ends each wait's
-        // time-out at its regular tick, instead of setting the CPU's timer
-        // for it and back at every wait (in a virtual machine each of those
-        // is an exit to the host, at every record). Threads started later
-        // inherit it.
-        ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
     } else {
         qapp = std::make_unique<QApplication>(argc, argv);
     }
