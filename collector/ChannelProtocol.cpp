@@ -368,9 +368,9 @@ void ChannelProtocol::dispatch(const QByteArray &line, qint64 now, Actions &out)
     } else if (!CheckRecord(line)) {
         answer = kNak;
     } else {
-        // Stored first; ACK or NAK when the store has answered.
+        // Stored first; ACK or NAK when the store has answered (the line
+        // itself is not needed then).
         m_await = Await::Store;
-        m_awaitedLine = line;
         add(out, Action::Store, qint64(++m_ticket)).bytes = line.first(line.size() - 2);
         return;
     }

@@ -124,6 +124,9 @@ public:
     // Handles the next complete line of what arrived: false when there is
     // none, or while an outcome is awaited.
     bool next(qint64 now, Actions &out);
+    // Whether next() has anything to look at: characters not yet taken, and
+    // no outcome awaited.
+    bool hasInput() const { return m_await == Await::None && m_at < m_in.size(); }
     // What the store answered for the record of Store action `ticket`.
     void storeOutcome(quint64 ticket, bool stored, qint64 now, Actions &out);
     // Whether the sync asked for reached stable storage.
@@ -210,7 +213,7 @@ private:
     bool m_closed = false; // the driver closed the channel (closed()) and has not opened it since
     Await m_await = Await::None;
     quint64 m_ticket = 0;     // tells the awaited store outcome from one dropped
-    QByteArray m_awaitedLine; // the line whose outcome is awaited
+    QByteArray m_awaitedLine; // without ACK/NAK: the line whose outcome is awaited, for its entry
     QByteArray m_in;          // what arrived and no line has taken yet
     qsizetype m_at = 0;       // where the next line starts in m_in
 };

@@ -151,7 +151,7 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
         const Action &a = actions[i];
         switch (a.kind) {
         case Action::Send: {
-            QByteArray bytes = a.bytes;
+            const QByteArray *bytes = &a.bytes;
             const Reported needed = a.confirms == Action::Confirms::Record     ? Reported::Stored
                                     : a.confirms == Action::Confirms::Transfer ? Reported::Synced
                                                                                : Reported::Nothing;
@@ -160,12 +160,12 @@ void Collector::apply(int n, ChannelProtocol::Actions &actions)
                     PLog(
                         QStringLiteral("Channel %1: an acknowledgement without the store's report was refused.").arg(n),
                         n, LogLevel::Error);
-                    bytes = NAK;
+                    bytes = &NAK;
                 }
             }
             if (m_lineBatch)
-                m_lineBatch->beforeAnswer(needed == Reported::Stored && bytes == ACK);
-            sendToChannel(n, bytes);
+                m_lineBatch->beforeAnswer(needed == Reported::Stored && *bytes == ACK);
+            sendToChannel(n, *bytes);
             break;
         }
         case Action::Store: {
@@ -254,7 +254,7 @@ void Collector::takeLines(int n)
     // The list keeps its room from line to line and from one arrival to the
     // next; a call made while this one runs starts with a list of its own.
     ChannelProtocol::Actions actions = std::move(m_spareActions);
-    while (channelOpen(n)) {
+    while (channelOpen(n) && p.hasInput()) {
         actions.clear();
         if (!p.next(now(), actions))
             break;

@@ -41,6 +41,14 @@ constexpr int kMostEvents = 16;
 
 } // namespace
 
+bool DirectNotifier::event(QEvent *e)
+{
+    if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)
+        return QSocketNotifier::event(e);
+    ready();
+    return true;
+}
+
 PollDispatcher::PollDispatcher(QObject *parent) : QAbstractEventDispatcher(parent)
 {
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -177,18 +185,19 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
 
 void PollDispatcher::markPending(const Watch &w, unsigned events)
 {
-    if ((events & kReadEvents) && w.notifiers[QSocketNotifier::Read])
-        addPending(w.notifiers[QSocketNotifier::Read]);
-    if ((events & kWriteEvents) && w.notifiers[QSocketNotifier::Write])
-        addPending(w.notifiers[QSocketNotifier::Write]);
-    if ((events & kExceptionEvents) && w.notifiers[QSocketNotifier::Exception])
-        addPending(w.notifiers[QSocketNotifier::Exception]);
+    for (const auto type : {QSocketNotifier::Read, QSocketNotifier::Write, QSocketNotifier::Exception}) {
+        const unsigned heard = type == QSocketNotifier::Read    ? kReadEvents
+                               : type == QSocketNotifier::Write ? kWriteEvents
+                                                                : kExceptionEvents;
+        if ((events & heard) && w.notifiers[type])
+            addPending(w.notifiers[type], w.direct[type]);
+    }
 }
 
-void PollDispatcher::addPending(QSocketNotifier *notifier)
+void PollDispatcher::addPending(QSocketNotifier *notifier, DirectNotifier *direct)
 {
     if (std::find(m_pending.begin(), m_pending.end(), notifier) == m_pending.end())
-        m_pending.push_back(notifier);
+        m_pending.push_back(Pending{notifier, direct});
 }
 
 int PollDispatcher::activatePending()
@@ -198,9 +207,12 @@ int PollDispatcher::activatePending()
     // Taken one at a time: a handler may remove notifiers still waiting, or
     // run a loop of its own that sends them.
     while (!m_pending.empty()) {
-        QSocketNotifier *notifier = m_pending.front();
+        const Pending next = m_pending.front();
         m_pending.erase(m_pending.begin());
-        QCoreApplication::sendEvent(notifier, &event);
+        if (next.direct)
+            next.direct->ready();
+        else
+            QCoreApplication::sendEvent(next.notifier, &event);
         ++sent;
     }
     return sent;
@@ -283,10 +295,12 @@ void PollDispatcher::registerSocketNotifier(QSocketNotifier *notifier)
     const int type = int(notifier->type());
     auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
     if (w == m_watches.end())
-        w = m_watches.insert(m_watches.end(), Watch{fd, {nullptr, nullptr, nullptr}, false});
+        w = m_watches.insert(m_watches.end(),
+                             Watch{fd, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, false});
     if (w->notifiers[type] && w->notifiers[type] != notifier)
         qWarning("Vendrix: a second socket notifier of one kind for descriptor %d replaces the first", fd);
     w->notifiers[type] = notifier;
+    w->direct[type] = dynamic_cast<DirectNotifier *>(notifier);
     watchChanged(*w);
 }
 
@@ -297,6 +311,7 @@ void PollDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
     auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
     if (w != m_watches.end() && w->notifiers[type] == notifier) {
         w->notifiers[type] = nullptr;
+        w->direct[type] = nullptr;
         watchChanged(*w);
         if (!w->notifiers[0] && !w->notifiers[1] && !w->notifiers[2]) {
             if (w->alwaysReady)
@@ -304,7 +319,8 @@ void PollDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
             m_watches.erase(w);
         }
     }
-    m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), notifier), m_pending.end());
+    m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), static_cast<const QSocketNotifier *>(notifier)),
+                    m_pending.end());
 }
 
 void PollDispatcher::registerTimer(int timerId, qint64 interval, Qt::TimerType timerType, QObject *object)

@@ -2,10 +2,24 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAtomicInt>
+#include <QSocketNotifier>
 
 #include <vector>
 
 namespace vx {
+
+// A socket notifier on the path of every record. PollDispatcher calls
+// ready() straight away, instead of sending the notifier Qt's event, which
+// goes through the application's notify() and its event filters (none
+// without windows); under any other dispatcher the event calls ready().
+class DirectNotifier : public QSocketNotifier {
+public:
+    using QSocketNotifier::QSocketNotifier;
+    virtual void ready() = 0;
+
+protected:
+    bool event(QEvent *e) override;
+};
 
 // The event dispatcher of the headless collector's thread: one epoll set
 // with the descriptors of the socket notifiers, a timerfd set for the
@@ -51,6 +65,7 @@ private:
     struct Watch {
         int fd;
         QSocketNotifier *notifiers[3];
+        DirectNotifier *direct[3]; // the same notifiers, when they are
         // A descriptor epoll cannot watch (a regular file, /dev/null) is,
         // as poll() sees it, always ready.
         bool alwaysReady;
@@ -73,13 +88,18 @@ private:
     int activateTimers();
     int activatePending();
     Timer *findTimer(int timerId);
-    void addPending(QSocketNotifier *notifier);
+    void addPending(QSocketNotifier *notifier, DirectNotifier *direct);
 
     std::vector<Watch> m_watches;
     int m_alwaysReady = 0; // watches that are
     int m_epollFd = -1;
     // Notifiers whose descriptor is ready, in the order their events go out.
-    std::vector<QSocketNotifier *> m_pending;
+    struct Pending {
+        QSocketNotifier *notifier;
+        DirectNotifier *direct;
+        bool operator==(const QSocketNotifier *n) const { return notifier == n; }
+    };
+    std::vector<Pending> m_pending;
     std::vector<Timer> m_timers;
     int m_wakeFd = -1;
     int m_timerFd = -1;

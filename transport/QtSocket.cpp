@@ -1,5 +1,7 @@
 #include "transport/QtSocket.h"
 
+#include "platform/PollDispatcher.h"
+
 #include <QDebug>
 #include <QEvent>
 #include <QPointer>
@@ -35,27 +37,22 @@ bool peerEnded(int error)
 
 } // namespace
 
-// A socket notifier that calls its socket's handler straight from the event
-// the event loop sends it: QSocketNotifier would emit two signals for each
-// event (one of them with the socket as its receiver), a cost paid at every
-// record. Detached (when the socket lets go of it while its handler may be
-// running), it calls nothing.
-class QtSocket::Notifier : public QSocketNotifier {
+// A socket notifier that calls its socket's handler straight away:
+// QSocketNotifier would emit two signals for each event (one of them with
+// the socket as its receiver), a cost paid at every record. Detached (when
+// the socket lets go of it while its handler may be running), it calls
+// nothing.
+class QtSocket::Notifier : public DirectNotifier {
 public:
     Notifier(int fd, Type type, QtSocket *socket, void (QtSocket::*handler)())
-        : QSocketNotifier(fd, type, socket), m_socket(socket), m_handler(handler)
+        : DirectNotifier(fd, type, socket), m_socket(socket), m_handler(handler)
     {
     }
     void detach() { m_socket = nullptr; }
-
-protected:
-    bool event(QEvent *e) override
+    void ready() override
     {
-        if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)
-            return QSocketNotifier::event(e);
         if (m_socket)
             (m_socket->*m_handler)();
-        return true;
     }
 
 private:
