@@ -197,24 +197,11 @@ int runHeadless(CollectorApp &app, HeadlessMessenger &messenger)
             std::memcpy(p + sizeof tag, text.data(), size_t(text.size()));
             p[sizeof tag + size_t(text.size())] = '\n';
         };
-        // The usual form of LOG.txt: its entries without their time stamps,
-        // all of them at once when the log takes them.
-        hooks.logEntries = [](QByteArrayView entries, qsizetype stampLength) {
-            const qsizetype at = pending.size();
-            pending.resize(at + entries.size());
-            char *out = pending.data() + at;
-            const char *p = entries.data();
-            const char *const end = p + entries.size();
-            while (p < end) {
-                const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-                const char *const next = lf ? lf + 1 : end;
-                if (next - p > stampLength) {
-                    std::memcpy(out, p + stampLength, size_t(next - p - stampLength));
-                    out += next - p - stampLength;
-                }
-                p = next;
-            }
-            pending.resize(out - pending.data());
+        // The usual form of LOG.txt: all its new entries at once, in one
+        // write.
+        hooks.logEntries = [](QByteArrayView lines) {
+            std::fflush(stdout);
+            WriteAll(STDOUT_FILENO, lines);
         };
         hooks.logWritten = writePending;
     } else {

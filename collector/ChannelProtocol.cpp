@@ -19,7 +19,8 @@ const QByteArray kAck(1, kAckChar);
 const QByteArray kNak(1, kNakChar);
 const QByteArray kNop("NOP");
 const QByteArray kAckBof = kAck + "BOF\r";
-const QByteArray kGreeting("Connection OK!");
+constexpr char kGreeting[] = "Connection OK!";
+constexpr size_t kGreetingLength = sizeof kGreeting - 1;
 
 // The usual answers' entries.
 const QByteArray kAckEntry(" OUT -> ACK, Record accepted");
@@ -83,7 +84,8 @@ ChannelProtocol::Action &ChannelProtocol::add(Actions &out, Action::Kind kind, q
     Action &a = out.emplace_back();
     a.kind = kind;
     a.number = number;
-    a.text = text;
+    if (!text.isNull())
+        a.text = text;
     return a;
 }
 
@@ -97,20 +99,18 @@ void ChannelProtocol::log(Actions &out, const QString &text)
 
 void ChannelProtocol::logBytes(Actions &out, Action::Entry entry, const QByteArray &bytes)
 {
-    Action a;
+    Action &a = out.emplace_back();
     a.kind = Action::Log;
     a.entry = entry;
     a.bytes = bytes;
-    out.push_back(std::move(a));
 }
 
 void ChannelProtocol::send(Actions &out, const QByteArray &bytes, Action::Confirms confirms)
 {
-    Action a;
+    Action &a = out.emplace_back();
     a.kind = Action::Send;
     a.bytes = bytes;
     a.confirms = confirms;
-    out.push_back(std::move(a));
 }
 
 void ChannelProtocol::restartStepIfExchange(qint64 now, Actions &out)
@@ -190,11 +190,12 @@ void ChannelProtocol::receive(QByteArray bytes, qint64 now, Actions &out)
     restartStepIfExchange(now, out);
     // A network adapter greets with "Connection OK!" + CR (possibly behind
     // two characters): it is not a line of the terminal.
-    if (m_config.link == Link::Tcp && bytes.size() >= 14) {
-        if (bytes.startsWith(kGreeting)) {
+    if (m_config.link == Link::Tcp && bytes.size() >= qsizetype(kGreetingLength)) {
+        if (std::memcmp(bytes.constData(), kGreeting, kGreetingLength) == 0) {
             bytes = bytes.sliced(std::min<qsizetype>(15, bytes.size()));
             m_s.LineBuffer.clear();
-        } else if (QByteArrayView(bytes).sliced(2).startsWith(kGreeting)) {
+        } else if (bytes.size() >= qsizetype(2 + kGreetingLength)
+                   && std::memcmp(bytes.constData() + 2, kGreeting, kGreetingLength) == 0) {
             bytes = bytes.sliced(std::min<qsizetype>(18, bytes.size()));
             m_s.LineBuffer.clear();
         }

@@ -380,7 +380,13 @@ QString Collector::statusText(int n, ChannelStatus status) const
 void Collector::recordWasStored(int n)
 {
     ++m_protocol.at(n).state().RecordsStored;
-    emit recordStored(n);
+    // Said only to a receiver (as logAppended, see logEntry).
+    if (m_storedHeardUnsure) {
+        m_storedHeardUnsure = false;
+        m_storedHeard = isSignalConnected(QMetaMethod::fromSignal(&Collector::recordStored));
+    }
+    if (m_storedHeard)
+        emit recordStored(n);
 }
 
 void Collector::Startup(const StartupView &view)
@@ -543,6 +549,13 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
         std::memcpy(p, tag, sizeof tag);
         std::memcpy(p + sizeof tag, bytes.data(), size_t(bytes.size()));
         p[sizeof tag + size_t(bytes.size())] = '\n';
+        // Standard output's line: the same without the time stamp.
+        if (m_hooks.logEntries) {
+            const qsizetype length = qsizetype(sizeof tag) - 1 + bytes.size() + 1;
+            const qsizetype end = m_linesPending.size();
+            m_linesPending.resize(end + length);
+            std::memcpy(m_linesPending.data() + end, p + 1, size_t(length));
+        }
     }
     // Standard output takes the entry before the log is written, so that
     // both leave together (or takes all of them with the log, see flushLog).
@@ -563,6 +576,8 @@ void Collector::connectNotify(const QMetaMethod &signal)
 {
     if (signal == QMetaMethod::fromSignal(&Collector::logAppended))
         m_logShown = true;
+    if (signal == QMetaMethod::fromSignal(&Collector::recordStored))
+        m_storedHeard = true;
     QObject::connectNotify(signal);
 }
 
@@ -574,6 +589,8 @@ void Collector::disconnectNotify(const QMetaMethod &signal)
     // connections went at once.
     if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::logAppended))
         m_logShownUnsure = true;
+    if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::recordStored))
+        m_storedHeardUnsure = true;
     QObject::disconnectNotify(signal);
 }
 
@@ -583,8 +600,10 @@ void Collector::flushLog()
         return;
     m_log->toStandardOutput = bool(m_hooks.logLine) || bool(m_hooks.logEntries);
     m_log->append(m_logPending);
-    if (m_hooks.logEntries && !m_logOriginal)
-        m_hooks.logEntries(m_logPending, LogStamp::kLength + 1);
+    if (m_hooks.logEntries && !m_linesPending.isEmpty()) {
+        m_hooks.logEntries(m_linesPending);
+        m_linesPending.resize(0); // keeps its room
+    }
     m_logPending.resize(0); // keeps its room for the next entries
     if (m_hooks.logWritten)
         m_hooks.logWritten();

@@ -56,10 +56,9 @@ public:
         // for standard output.
         std::function<void(int index, QByteArrayView entry)> logLine;
         // In place of logLine, while LOG.txt has its usual form: the
-        // entries LOG.txt just took, each "<time stamp> [n] message" and LF,
-        // and how much of each line the time stamp and its space take. One
-        // call for many entries costs less than a call for each.
-        std::function<void(QByteArrayView entries, qsizetype stampLength)> logEntries;
+        // entries LOG.txt just took, each "[n] message" and LF. One call for
+        // many entries costs less than a call for each.
+        std::function<void(QByteArrayView lines)> logEntries;
         // The entries given to logLine or logEntries so far were written to
         // LOG.txt (or its fallback): what holds them back may let them go
         // too.
@@ -328,11 +327,15 @@ private:
     LogBatch *m_lineBatch = nullptr; // the batch of the line being handled
     int m_logBatch = 0;
     QByteArray m_logPending;
+    // The same entries as logEntries hands them on.
+    QByteArray m_linesPending;
     QByteArray m_logEntry; // an entry being made (logIncoming)
     // Whether anything shows the entries (logAppended is connected): their
     // text is made only then.
     bool m_logShown = false;
-    bool m_logShownUnsure = false; // a connection went: ask before the next entry
+    bool m_logShownUnsure = false;    // a connection went: ask before the next entry
+    bool m_storedHeard = false;       // recordStored has a receiver
+    bool m_storedHeardUnsure = false; // a connection went: ask before the next record
     // The room of an action list, kept between lines (takeLines).
     ChannelProtocol::Actions m_spareActions;
     QTimer m_logTimer;

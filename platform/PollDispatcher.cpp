@@ -41,6 +41,14 @@ constexpr int kMostEvents = 16;
 
 } // namespace
 
+DirectNotifier::DirectNotifier(qintptr socket, Type type, QObject *parent) : QSocketNotifier(socket, type, parent)
+{
+    // QSocketNotifier's constructor registered a plain notifier; registered
+    // again now, the dispatcher sees what it is.
+    setEnabled(false);
+    setEnabled(true);
+}
+
 bool DirectNotifier::event(QEvent *e)
 {
     if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)

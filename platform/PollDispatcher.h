@@ -14,7 +14,7 @@ namespace vx {
 // without windows); under any other dispatcher the event calls ready().
 class DirectNotifier : public QSocketNotifier {
 public:
-    using QSocketNotifier::QSocketNotifier;
+    DirectNotifier(qintptr socket, Type type, QObject *parent = nullptr);
     virtual void ready() = 0;
 
 protected:
