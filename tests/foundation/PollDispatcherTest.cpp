@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -123,6 +124,26 @@ TEST(PollDispatcher, NotifierRemovedWhileEventsGoOutHearsNothing)
     EXPECT_FALSE(removedHeard);
     EXPECT_EQ(heard[0] + heard[1], 2);
     EXPECT_TRUE(heard[0] == 2 || heard[1] == 2);
+}
+
+// A descriptor that epoll cannot watch (a regular file) is ready at every
+// turn, as poll() says of it.
+TEST(PollDispatcher, RegularFileIsAlwaysReady)
+{
+    int heard = 0;
+    onPollDispatcher([&] {
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        QSocketNotifier notifier(file.handle(), QSocketNotifier::Read);
+        QEventLoop loop;
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+            if (++heard == 3)
+                loop.quit();
+        });
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+    });
+    EXPECT_EQ(heard, 3);
 }
 
 // A loop run inside a timer's handler serves the notifiers and the other
