@@ -493,6 +493,10 @@ void Collector::SettingsLoaded()
     readLogForm();
     for (const SettingFinding &f : UnknownSettingValues(m_settings))
         PLog(QStringLiteral("[warning] ") + f.text(), 0, LogLevel::Warning);
+    for (const QString &line : m_store.linesWithoutKey())
+        PLog(QStringLiteral("[warning] %1: \"%2\" is not a Key=Value line and sets nothing.")
+                 .arg(m_store.path(), EscapeControls(line)),
+             0, LogLevel::Warning);
 }
 
 QString Collector::ReadyText() const

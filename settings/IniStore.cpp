@@ -319,6 +319,20 @@ bool IniStore::save()
     return true;
 }
 
+QStringList IniStore::linesWithoutKey() const
+{
+    reloadIfChanged();
+    QStringList found;
+    for (const Section &s : m_sections) {
+        for (const Line &line : s.lines) {
+            const QByteArray text = line.raw.trimmed();
+            if (!line.isKey && !text.isEmpty() && !text.startsWith(';') && !text.startsWith('#'))
+                found << QString::fromUtf8(s.header.trimmed() + ' ' + text).trimmed();
+        }
+    }
+    return found;
+}
+
 int IniStore::keyCount() const
 {
     reloadIfChanged();

@@ -39,6 +39,10 @@ public:
 
     // Number of key lines in all sections (for checks and tests).
     int keyCount() const;
+    // The lines that set nothing although they are no comment and not
+    // blank: no "=" in them, or nothing before it. Each as its section's
+    // header, a blank and the line ("[Com(1)] ConnType").
+    QStringList linesWithoutKey() const;
 
     // Why the file on disk is not used, empty when it is: it cannot be read
     // (not a regular file, too large, no permission) or does not parse at

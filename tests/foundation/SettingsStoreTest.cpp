@@ -113,13 +113,15 @@ TEST(SettingsStore, ProfileModeParsing)
 TEST(SettingsStore, DamagedFilesLoadWhatTheyCan)
 {
     test::TempHome home;
-    const QByteArray damaged[] = {
-        QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"), // cut off in a header
-        QByteArray("[Com(1)]\nPort=Com4\nSpee"),    // cut off in a key
-        QByteArray("\0\xff\xfe[Com(1)]\n=\n==\n[]\n[Com(1)]\nPort=Com4\n\x01junk\n", 40),
-        QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"), // CR LF, key before any section
+    // Each with the lines that set nothing, which the collector names.
+    const std::pair<QByteArray, QStringList> damaged[] = {
+        {QByteArray("[Com(1)]\nPort=Com4\n[DBMS(1"), {"[Com(1)] [DBMS(1"}}, // cut off in a header
+        {QByteArray("[Com(1)]\nPort=Com4\nSpee"), {"[Com(1)] Spee"}},       // cut off in a key
+        {QByteArray("\0\xff\xfe[Com(1)]\n=\n==\n[]\n[Com(1)]\nPort=Com4\n\x01junk\n; c\n\n", 45),
+         {QString::fromUtf8(QByteArray("\0\xff\xfe[Com(1)]", 11)), "=", "==", "[Com(1)] \x01junk"}},
+        {QByteArray("Port=Com9\n[Com(1)]\r\nPort=Com4\r\n"), {}}, // CR LF, key before any section
     };
-    for (const QByteArray &content : damaged) {
+    for (const auto &[content, withoutKey] : damaged) {
         test::writeFile(Paths::settingsFile(), content);
         IniStore store(Paths::settingsFile());
         Settings s;
@@ -132,6 +134,7 @@ TEST(SettingsStore, DamagedFilesLoadWhatTheyCan)
         LoadSettings(reread, t);
         EXPECT_EQ(t.Com[1].Port, "Com4");
         EXPECT_EQ(reread.keyCount() >= 115, true);
+        EXPECT_EQ(reread.linesWithoutKey(), withoutKey);
     }
 }
 
