@@ -380,12 +380,7 @@ QString Collector::statusText(int n, ChannelStatus status) const
 void Collector::recordWasStored(int n)
 {
     ++m_protocol.at(n).state().RecordsStored;
-    // Said only to a receiver (as logAppended, see logEntry).
-    if (m_storedHeardUnsure) {
-        m_storedHeardUnsure = false;
-        m_storedHeard = isSignalConnected(QMetaMethod::fromSignal(&Collector::recordStored));
-    }
-    if (m_storedHeard)
+    if (heard(m_storedHeard, &Collector::recordStored))
         emit recordStored(n);
 }
 
@@ -568,20 +563,16 @@ void Collector::logEntry(int index, QByteArrayView bytes, qsizetype chars, const
     if (m_logBatch == 0)
         flushLog();
     // The text of the entry is made only for a window that shows it.
-    if (m_logShownUnsure) {
-        m_logShownUnsure = false;
-        m_logShown = isSignalConnected(QMetaMethod::fromSignal(&Collector::logAppended));
-    }
-    if (m_logShown)
+    if (heard(m_logShown, &Collector::logAppended))
         emit logAppended(index, message ? *message : QString::fromUtf8(bytes), cleared);
 }
 
 void Collector::connectNotify(const QMetaMethod &signal)
 {
     if (signal == QMetaMethod::fromSignal(&Collector::logAppended))
-        m_logShown = true;
+        m_logShown.any = true;
     if (signal == QMetaMethod::fromSignal(&Collector::recordStored))
-        m_storedHeard = true;
+        m_storedHeard.any = true;
     QObject::connectNotify(signal);
 }
 
@@ -589,12 +580,12 @@ void Collector::disconnectNotify(const QMetaMethod &signal)
 {
     // Qt may call this with a lock of its connections held (a receiver being
     // destroyed), so asking it anything here could wait for that lock for
-    // ever. The next entry asks instead. An invalid method: several
+    // ever. The next emission asks instead. An invalid method: several
     // connections went at once.
     if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::logAppended))
-        m_logShownUnsure = true;
+        m_logShown.unsure = true;
     if (!signal.isValid() || signal == QMetaMethod::fromSignal(&Collector::recordStored))
-        m_storedHeardUnsure = true;
+        m_storedHeard.unsure = true;
     QObject::disconnectNotify(signal);
 }
 

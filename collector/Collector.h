@@ -7,6 +7,7 @@
 #include "transport/TransportFactory.h"
 
 #include <QByteArray>
+#include <QMetaMethod>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -330,12 +331,25 @@ private:
     // The same entries as logEntries hands them on.
     QByteArray m_linesPending;
     QByteArray m_logEntry; // an entry being made (logIncoming)
-    // Whether anything shows the entries (logAppended is connected): their
-    // text is made only then.
-    bool m_logShown = false;
-    bool m_logShownUnsure = false;    // a connection went: ask before the next entry
-    bool m_storedHeard = false;       // recordStored has a receiver
-    bool m_storedHeardUnsure = false; // a connection went: ask before the next record
+    // Whether a signal has a receiver, known without asking Qt at every
+    // emission: connectNotify sets it; disconnectNotify, which Qt may call
+    // with a lock of its own held, only makes it unsure, and the next
+    // emission asks (heard).
+    struct Receivers {
+        bool any = false;
+        bool unsure = false;
+    };
+    template <typename Signal>
+    bool heard(Receivers &r, Signal signal) const
+    {
+        if (r.unsure) {
+            r.unsure = false;
+            r.any = isSignalConnected(QMetaMethod::fromSignal(signal));
+        }
+        return r.any;
+    }
+    Receivers m_logShown;    // logAppended: the text of an entry is made only for it
+    Receivers m_storedHeard; // recordStored
     // The room of an action list, kept between lines (takeLines).
     ChannelProtocol::Actions m_spareActions;
     QTimer m_logTimer;

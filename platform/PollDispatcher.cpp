@@ -34,6 +34,7 @@ qint64 now()
 constexpr unsigned kReadEvents = EPOLLIN | EPOLLHUP | EPOLLERR;
 constexpr unsigned kWriteEvents = EPOLLOUT | EPOLLERR;
 constexpr unsigned kExceptionEvents = EPOLLPRI;
+constexpr unsigned kHeard[3] = {kReadEvents, kWriteEvents, kExceptionEvents};
 constexpr unsigned kWanted[3] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
 
 // What one wait takes at most; the rest stays ready for the next.
@@ -124,11 +125,11 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         return false;
 
     // The timers wake the wait through a timer descriptor watched with the
-    // notifiers, so that the wait itself has no time-out: a wait with one costs the
-    // system a timer of its own, set and taken back at every turn, and a turn
-    // comes with every record. The descriptor is set again only when a timer
-    // is due earlier than it is set for; when it wakes the loop early, it is
-    // set for the next one then.
+    // notifiers, so that the wait itself has no time-out: a wait with one
+    // costs the system a timer of its own, set and taken back at every turn,
+    // and a turn comes with every record. The descriptor is set again only
+    // when a timer is due earlier than it is set for; when it wakes the loop
+    // early, it is set for the next one then.
     bool timerDue = false;
     if (includeTimers)
         timerDue = armTimerFd();
@@ -160,9 +161,7 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
             } else if (fd == m_timerFd) {
                 timerFired();
             } else {
-                const auto w =
-                    std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
-                if (w != m_watches.end())
+                if (const auto w = findWatch(fd); w != m_watches.end())
                     markPending(*w, events[i].events);
             }
         }
@@ -193,11 +192,8 @@ bool PollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
 
 void PollDispatcher::markPending(const Watch &w, unsigned events)
 {
-    for (const auto type : {QSocketNotifier::Read, QSocketNotifier::Write, QSocketNotifier::Exception}) {
-        const unsigned heard = type == QSocketNotifier::Read    ? kReadEvents
-                               : type == QSocketNotifier::Write ? kWriteEvents
-                                                                : kExceptionEvents;
-        if ((events & heard) && w.notifiers[type])
+    for (int type = 0; type < 3; ++type) {
+        if ((events & kHeard[type]) && w.notifiers[type])
             addPending(w.notifiers[type], w.direct[type]);
     }
 }
@@ -268,6 +264,11 @@ PollDispatcher::Timer *PollDispatcher::findTimer(int timerId)
     return nullptr;
 }
 
+std::vector<PollDispatcher::Watch>::iterator PollDispatcher::findWatch(int fd)
+{
+    return std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &w) { return w.fd == fd; });
+}
+
 void PollDispatcher::watchChanged(Watch &w)
 {
     epoll_event event{};
@@ -301,7 +302,7 @@ void PollDispatcher::registerSocketNotifier(QSocketNotifier *notifier)
 {
     const int fd = int(notifier->socket());
     const int type = int(notifier->type());
-    auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
+    auto w = findWatch(fd);
     if (w == m_watches.end())
         w = m_watches.insert(m_watches.end(),
                              Watch{fd, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, false});
@@ -316,7 +317,7 @@ void PollDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
 {
     const int fd = int(notifier->socket());
     const int type = int(notifier->type());
-    auto w = std::find_if(m_watches.begin(), m_watches.end(), [fd](const Watch &x) { return x.fd == fd; });
+    const auto w = findWatch(fd);
     if (w != m_watches.end() && w->notifiers[type] == notifier) {
         w->notifiers[type] = nullptr;
         w->direct[type] = nullptr;
@@ -338,11 +339,10 @@ void PollDispatcher::registerTimer(int timerId, qint64 interval, Qt::TimerType t
 
 bool PollDispatcher::unregisterTimer(int timerId)
 {
-    const auto t =
-        std::find_if(m_timers.begin(), m_timers.end(), [timerId](const Timer &x) { return x.id == timerId; });
-    if (t == m_timers.end())
+    const Timer *t = findTimer(timerId);
+    if (!t)
         return false;
-    m_timers.erase(t);
+    m_timers.erase(m_timers.begin() + (t - m_timers.data()));
     return true;
 }
 

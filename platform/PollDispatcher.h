@@ -88,6 +88,7 @@ private:
     int activateTimers();
     int activatePending();
     Timer *findTimer(int timerId);
+    std::vector<Watch>::iterator findWatch(int fd);
     void addPending(QSocketNotifier *notifier, DirectNotifier *direct);
 
     std::vector<Watch> m_watches;
