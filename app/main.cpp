@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "store/SqliteSetup.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -28,5 +29,6 @@ void OpenClosedStandardDescriptors()
 int main(int argc, char **argv)
 {
     OpenClosedStandardDescriptors();
+    vx::ConfigureSqlite();
     return vx::RunCommandLine(argc, argv);
 }

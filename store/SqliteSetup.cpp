@@ -1,0 +1,307 @@
+#include "store/SqliteSetup.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace vx {
+
+const char *const kJoinedFramesVfs = "vx-joined-frames";
+
+namespace {
+
+// SQLite appends a frame to a write-ahead log as two writes: its 24-byte
+// header, then the page right behind it. A log file opened through this
+// layer keeps such a header back and writes it with the page that follows
+// in one piece. Anything else done with the file (a write elsewhere, a read,
+// a sync, its size, a lock, closing it) writes a header kept back first, so
+// the file is never seen without it: the two writes only become one, in the
+// same place and order. The header lives in memory only between the two
+// writes of one frame, while the connection holds the log's write lock and
+// nothing of the frame is committed, as it is now between SQLite's two
+// calls. Every other file is SQLite's own, untouched.
+constexpr int kFrameHeader = 24;
+
+struct LogFile {
+    sqlite3_file base; // methods: kLogMethods
+    sqlite3_file *real;
+    sqlite3_int64 heldAt;
+    bool holding;
+    unsigned char held[kFrameHeader];
+    unsigned char *joined; // header and page, written together
+    int joinedSize;
+};
+
+sqlite3_vfs *Real(sqlite3_vfs *vfs)
+{
+    return static_cast<sqlite3_vfs *>(vfs->pAppData);
+}
+
+LogFile *Log(sqlite3_file *file)
+{
+    return reinterpret_cast<LogFile *>(file);
+}
+
+int WriteHeld(LogFile *f)
+{
+    if (!f->holding)
+        return SQLITE_OK;
+    f->holding = false;
+    return f->real->pMethods->xWrite(f->real, f->held, kFrameHeader, f->heldAt);
+}
+
+int LogClose(sqlite3_file *file)
+{
+    LogFile *f = Log(file);
+    const int written = WriteHeld(f);
+    const int closed = f->real->pMethods->xClose(f->real);
+    sqlite3_free(f->joined);
+    f->joined = nullptr;
+    return written != SQLITE_OK ? written : closed;
+}
+
+int LogRead(sqlite3_file *file, void *buffer, int amount, sqlite3_int64 offset)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xRead(f->real, buffer, amount, offset);
+}
+
+int LogWrite(sqlite3_file *file, const void *buffer, int amount, sqlite3_int64 offset)
+{
+    LogFile *f = Log(file);
+    if (f->holding && offset == f->heldAt + kFrameHeader) {
+        const int size = kFrameHeader + amount;
+        if (size > f->joinedSize) {
+            auto *bigger = static_cast<unsigned char *>(sqlite3_realloc(f->joined, size));
+            if (!bigger)
+                return WriteHeld(f) ? SQLITE_IOERR_WRITE
+                                    : f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+            f->joined = bigger;
+            f->joinedSize = size;
+        }
+        std::memcpy(f->joined, f->held, kFrameHeader);
+        std::memcpy(f->joined + kFrameHeader, buffer, size_t(amount));
+        f->holding = false;
+        return f->real->pMethods->xWrite(f->real, f->joined, size, f->heldAt);
+    }
+    if (const int rc = WriteHeld(f))
+        return rc;
+    if (amount == kFrameHeader) {
+        std::memcpy(f->held, buffer, kFrameHeader);
+        f->heldAt = offset;
+        f->holding = true;
+        return SQLITE_OK;
+    }
+    return f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+}
+
+int LogTruncate(sqlite3_file *file, sqlite3_int64 size)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xTruncate(f->real, size);
+}
+
+int LogSync(sqlite3_file *file, int flags)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xSync(f->real, flags);
+}
+
+int LogFileSize(sqlite3_file *file, sqlite3_int64 *size)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xFileSize(f->real, size);
+}
+
+int LogLock(sqlite3_file *file, int level)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xLock(f->real, level);
+}
+
+int LogUnlock(sqlite3_file *file, int level)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xUnlock(f->real, level);
+}
+
+int LogCheckReservedLock(sqlite3_file *file, int *out)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xCheckReservedLock(f->real, out);
+}
+
+int LogFileControl(sqlite3_file *file, int op, void *arg)
+{
+    LogFile *f = Log(file);
+    if (const int rc = WriteHeld(f))
+        return rc;
+    return f->real->pMethods->xFileControl(f->real, op, arg);
+}
+
+int LogSectorSize(sqlite3_file *file)
+{
+    LogFile *f = Log(file);
+    return f->real->pMethods->xSectorSize(f->real);
+}
+
+int LogDeviceCharacteristics(sqlite3_file *file)
+{
+    LogFile *f = Log(file);
+    return f->real->pMethods->xDeviceCharacteristics(f->real);
+}
+
+// A log is no database file: SQLite asks none of the later versions'
+// methods (shared memory, memory mapping) of it.
+const sqlite3_io_methods kLogMethods = {
+    1,         LogClose,      LogRead,           LogWrite,        LogTruncate,
+    LogSync,   LogFileSize,   LogLock,           LogUnlock,       LogCheckReservedLock,
+    LogFileControl, LogSectorSize, LogDeviceCharacteristics, nullptr, nullptr,
+    nullptr,   nullptr,       nullptr,           nullptr,
+};
+
+constexpr int RealOffset()
+{
+    return int((sizeof(LogFile) + 7) & ~size_t(7));
+}
+
+int Open(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *outFlags)
+{
+    sqlite3_vfs *real = Real(vfs);
+    // Any other file is opened by SQLite's own layer in the space given.
+    if (!(flags & SQLITE_OPEN_WAL))
+        return real->xOpen(real, name, file, flags, outFlags);
+    LogFile *f = Log(file);
+    f->real = reinterpret_cast<sqlite3_file *>(reinterpret_cast<char *>(file) + RealOffset());
+    f->holding = false;
+    f->heldAt = 0;
+    f->joined = nullptr;
+    f->joinedSize = 0;
+    const int rc = real->xOpen(real, name, f->real, flags, outFlags);
+    // SQLite closes a file whose methods are set, even after a failed open.
+    f->base.pMethods = f->real->pMethods ? &kLogMethods : nullptr;
+    return rc;
+}
+
+int Delete(sqlite3_vfs *vfs, const char *name, int syncDir)
+{
+    return Real(vfs)->xDelete(Real(vfs), name, syncDir);
+}
+int Access(sqlite3_vfs *vfs, const char *name, int flags, int *out)
+{
+    return Real(vfs)->xAccess(Real(vfs), name, flags, out);
+}
+int FullPathname(sqlite3_vfs *vfs, const char *name, int size, char *out)
+{
+    return Real(vfs)->xFullPathname(Real(vfs), name, size, out);
+}
+void *DlOpen(sqlite3_vfs *vfs, const char *name)
+{
+    return Real(vfs)->xDlOpen(Real(vfs), name);
+}
+void DlError(sqlite3_vfs *vfs, int size, char *out)
+{
+    Real(vfs)->xDlError(Real(vfs), size, out);
+}
+void (*DlSym(sqlite3_vfs *vfs, void *handle, const char *symbol))(void)
+{
+    return Real(vfs)->xDlSym(Real(vfs), handle, symbol);
+}
+void DlClose(sqlite3_vfs *vfs, void *handle)
+{
+    Real(vfs)->xDlClose(Real(vfs), handle);
+}
+int Randomness(sqlite3_vfs *vfs, int size, char *out)
+{
+    return Real(vfs)->xRandomness(Real(vfs), size, out);
+}
+int Sleep(sqlite3_vfs *vfs, int microseconds)
+{
+    return Real(vfs)->xSleep(Real(vfs), microseconds);
+}
+int CurrentTime(sqlite3_vfs *vfs, double *out)
+{
+    return Real(vfs)->xCurrentTime(Real(vfs), out);
+}
+int GetLastError(sqlite3_vfs *vfs, int size, char *out)
+{
+    return Real(vfs)->xGetLastError(Real(vfs), size, out);
+}
+int CurrentTimeInt64(sqlite3_vfs *vfs, sqlite3_int64 *out)
+{
+    return Real(vfs)->xCurrentTimeInt64(Real(vfs), out);
+}
+int SetSystemCall(sqlite3_vfs *vfs, const char *name, sqlite3_syscall_ptr call)
+{
+    return Real(vfs)->xSetSystemCall(Real(vfs), name, call);
+}
+sqlite3_syscall_ptr GetSystemCall(sqlite3_vfs *vfs, const char *name)
+{
+    return Real(vfs)->xGetSystemCall(Real(vfs), name);
+}
+const char *NextSystemCall(sqlite3_vfs *vfs, const char *name)
+{
+    return Real(vfs)->xNextSystemCall(Real(vfs), name);
+}
+
+// Registers the layer over SQLite's default one (the Unix files), as the
+// new default. False when that one is not there or not of the version the
+// layer passes on.
+bool RegisterJoinedFrames()
+{
+    sqlite3_vfs *real = sqlite3_vfs_find(nullptr);
+    if (!real || real->iVersion < 3 || sqlite3_vfs_find(kJoinedFramesVfs))
+        return false;
+    static sqlite3_vfs vfs;
+    vfs.iVersion = 3;
+    vfs.szOsFile = RealOffset() + real->szOsFile;
+    vfs.mxPathname = real->mxPathname;
+    vfs.zName = kJoinedFramesVfs;
+    vfs.pAppData = real;
+    vfs.xOpen = Open;
+    vfs.xDelete = Delete;
+    vfs.xAccess = Access;
+    vfs.xFullPathname = FullPathname;
+    vfs.xDlOpen = DlOpen;
+    vfs.xDlError = DlError;
+    vfs.xDlSym = DlSym;
+    vfs.xDlClose = DlClose;
+    vfs.xRandomness = Randomness;
+    vfs.xSleep = Sleep;
+    vfs.xCurrentTime = CurrentTime;
+    vfs.xGetLastError = GetLastError;
+    vfs.xCurrentTimeInt64 = CurrentTimeInt64;
+    vfs.xSetSystemCall = SetSystemCall;
+    vfs.xGetSystemCall = GetSystemCall;
+    vfs.xNextSystemCall = NextSystemCall;
+    return sqlite3_vfs_register(&vfs, 1) == SQLITE_OK;
+}
+
+} // namespace
+
+void ConfigureSqlite()
+{
+    static const bool configured = [] {
+        // Both fail harmlessly (SQLITE_MISUSE) once the library is in use.
+        sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return RegisterJoinedFrames();
+    }();
+    static_cast<void>(configured);
+}
+
+} // namespace vx
