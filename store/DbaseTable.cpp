@@ -280,6 +280,7 @@ bool DbaseTable::Open(const QString &path)
     DBFClose(handle);
     m_fd = fd;
     m_watch.Watch(path, fd);
+    m_header.Map(fd, sizeof m_head);
     return true;
 }
 
@@ -382,8 +383,13 @@ bool DbaseTable::AppendRow(const TargetRow &row)
                                      static_cast<unsigned char>(newCount >> 8 & 0xFF),
                                      static_cast<unsigned char>(newCount >> 16 & 0xFF),
                                      static_cast<unsigned char>(newCount >> 24 & 0xFF)};
-    if (!WriteAt(m_fd, update, sizeof update, 1)) {
-        Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
+    if (m_header.Mapped() ? !m_header.Put(1, update, sizeof update) : !WriteAt(m_fd, update, sizeof update, 1)) {
+        if (m_header.Mapped())
+            m_error = QStringLiteral("cannot count row %1 in the header of %2: the file no longer holds its header")
+                          .arg(newCount)
+                          .arg(m_path);
+        else
+            Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
         putBack(head + 1);
         return false;
     }
@@ -458,6 +464,7 @@ void DbaseTable::UnlockRow()
 
 void DbaseTable::Close()
 {
+    m_header.Unmap();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

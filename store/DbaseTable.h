@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/MappedHeader.h"
 #include "store/PathWatch.h"
 #include "store/TargetLayout.h"
 
@@ -78,6 +79,9 @@ private:
 
     int m_fd = -1;
     QByteArray m_rowBytes; // the row being written
+    // The header's page, where each row is counted without a system call
+    // (on a local file system; else through the descriptor).
+    MappedHeader m_header;
     PathWatch m_watch;
     bool m_locked = false;
     qint64 m_lockedAtMs = 0;

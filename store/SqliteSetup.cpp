@@ -76,8 +76,7 @@ int LogWrite(sqlite3_file *file, const void *buffer, int amount, sqlite3_int64 o
         if (size > f->joinedSize) {
             auto *bigger = static_cast<unsigned char *>(sqlite3_realloc(f->joined, size));
             if (!bigger)
-                return WriteHeld(f) ? SQLITE_IOERR_WRITE
-                                    : f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+                return WriteHeld(f) ? SQLITE_IOERR_WRITE : f->real->pMethods->xWrite(f->real, buffer, amount, offset);
             f->joined = bigger;
             f->joinedSize = size;
         }
@@ -168,10 +167,25 @@ int LogDeviceCharacteristics(sqlite3_file *file)
 // A log is no database file: SQLite asks none of the later versions'
 // methods (shared memory, memory mapping) of it.
 const sqlite3_io_methods kLogMethods = {
-    1,         LogClose,      LogRead,           LogWrite,        LogTruncate,
-    LogSync,   LogFileSize,   LogLock,           LogUnlock,       LogCheckReservedLock,
-    LogFileControl, LogSectorSize, LogDeviceCharacteristics, nullptr, nullptr,
-    nullptr,   nullptr,       nullptr,           nullptr,
+    1,
+    LogClose,
+    LogRead,
+    LogWrite,
+    LogTruncate,
+    LogSync,
+    LogFileSize,
+    LogLock,
+    LogUnlock,
+    LogCheckReservedLock,
+    LogFileControl,
+    LogSectorSize,
+    LogDeviceCharacteristics,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 constexpr int RealOffset()

@@ -1,10 +1,15 @@
 #include "TestSupport.h"
 #include "platform/Clock.h"
+#include "platform/MappedHeader.h"
 #include "platform/Messenger.h"
 #include "platform/Paths.h"
 
 #include <QDir>
+#include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vx;
 
@@ -64,4 +69,40 @@ TEST(Platform, ManualClockIsInjectable)
     Clock::setCurrent(nullptr);
     const qint64 a = Clock::current().nowMs();
     EXPECT_GE(Clock::current().nowMs(), a);
+}
+
+// A header changed through the mapped page is what every reader of the file
+// sees; a file cut to nothing under the mapping makes the change fail
+// instead of ending the program; what is not a regular file of the size
+// asked for is not mapped.
+TEST(Platform, MappedHeaderWritesTheFileAndSurvivesItBeingCut)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("table.dbf")));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "0123456789abcdef", 16), 16);
+
+    MappedHeader header;
+    EXPECT_FALSE(header.Map(fd, 17)) << "shorter than asked";
+    ASSERT_TRUE(header.Map(fd, 12));
+    ASSERT_TRUE(header.Put(1, "XYZ", 3));
+    char seen[16] = {};
+    ASSERT_EQ(::pread(fd, seen, sizeof seen, 0), 16);
+    EXPECT_EQ(QByteArray(seen, 16), "0XYZ456789abcdef");
+    EXPECT_FALSE(header.Put(4094, "XYZ", 3)) << "past the page";
+
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    EXPECT_FALSE(header.Put(1, "XYZ", 3));
+    // The program goes on, and a bus error after it is caught again.
+    EXPECT_FALSE(header.Put(2, "XYZ", 3));
+    header.Unmap();
+    ::close(fd);
+
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int pipeFd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(pipeFd, 0);
+    EXPECT_FALSE(header.Map(pipeFd, 1));
+    ::close(pipeFd);
 }

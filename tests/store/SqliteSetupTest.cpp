@@ -1,8 +1,8 @@
 // Log frames written in one piece: what other readers of the database see
 // while the log is still open, and what a copy of the files taken at that
 // moment (as a power cut leaves them) recovers to.
-#include "TableReaders.h"
 #include "store/SqliteSetup.h"
+#include "TableReaders.h"
 #include "store/SqliteTable.h"
 
 #include <QFile>
