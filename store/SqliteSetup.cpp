@@ -19,13 +19,21 @@ namespace {
 // same place and order. The header lives in memory only between the two
 // writes of one frame, while the connection holds the log's write lock and
 // nothing of the frame is committed, as it is now between SQLite's two
-// calls. Every other file is SQLite's own, untouched.
+// calls.
+//
+// Only a header appended right behind the last write is kept back: that is
+// a new frame, whose page always follows. A header written anew over an
+// earlier frame (a commit does that for frames of its own transaction that
+// were written before it, and nothing else follows it on this file) goes
+// out at once, or the commit could return with it still in memory.
+// Every other file is SQLite's own, untouched.
 constexpr int kFrameHeader = 24;
 
 struct LogFile {
     sqlite3_file base; // methods: kLogMethods
     sqlite3_file *real;
     sqlite3_int64 heldAt;
+    sqlite3_int64 writtenTo; // where the last write ended (-1: not known)
     bool holding;
     unsigned char held[kFrameHeader];
     unsigned char *joined; // header and page, written together
@@ -47,7 +55,16 @@ int WriteHeld(LogFile *f)
     if (!f->holding)
         return SQLITE_OK;
     f->holding = false;
-    return f->real->pMethods->xWrite(f->real, f->held, kFrameHeader, f->heldAt);
+    const int rc = f->real->pMethods->xWrite(f->real, f->held, kFrameHeader, f->heldAt);
+    f->writtenTo = rc == SQLITE_OK ? f->heldAt + kFrameHeader : -1;
+    return rc;
+}
+
+int WriteThrough(LogFile *f, const void *buffer, int amount, sqlite3_int64 offset)
+{
+    const int rc = f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+    f->writtenTo = rc == SQLITE_OK ? offset + amount : -1;
+    return rc;
 }
 
 int LogClose(sqlite3_file *file)
@@ -76,24 +93,24 @@ int LogWrite(sqlite3_file *file, const void *buffer, int amount, sqlite3_int64 o
         if (size > f->joinedSize) {
             auto *bigger = static_cast<unsigned char *>(sqlite3_realloc(f->joined, size));
             if (!bigger)
-                return WriteHeld(f) ? SQLITE_IOERR_WRITE : f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+                return WriteHeld(f) ? SQLITE_IOERR_WRITE : WriteThrough(f, buffer, amount, offset);
             f->joined = bigger;
             f->joinedSize = size;
         }
         std::memcpy(f->joined, f->held, kFrameHeader);
         std::memcpy(f->joined + kFrameHeader, buffer, size_t(amount));
         f->holding = false;
-        return f->real->pMethods->xWrite(f->real, f->joined, size, f->heldAt);
+        return WriteThrough(f, f->joined, size, f->heldAt);
     }
     if (const int rc = WriteHeld(f))
         return rc;
-    if (amount == kFrameHeader) {
+    if (amount == kFrameHeader && offset == f->writtenTo) {
         std::memcpy(f->held, buffer, kFrameHeader);
         f->heldAt = offset;
         f->holding = true;
         return SQLITE_OK;
     }
-    return f->real->pMethods->xWrite(f->real, buffer, amount, offset);
+    return WriteThrough(f, buffer, amount, offset);
 }
 
 int LogTruncate(sqlite3_file *file, sqlite3_int64 size)
@@ -101,6 +118,7 @@ int LogTruncate(sqlite3_file *file, sqlite3_int64 size)
     LogFile *f = Log(file);
     if (const int rc = WriteHeld(f))
         return rc;
+    f->writtenTo = -1;
     return f->real->pMethods->xTruncate(f->real, size);
 }
 
@@ -203,6 +221,7 @@ int Open(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int 
     f->real = reinterpret_cast<sqlite3_file *>(reinterpret_cast<char *>(file) + RealOffset());
     f->holding = false;
     f->heldAt = 0;
+    f->writtenTo = -1;
     f->joined = nullptr;
     f->joinedSize = 0;
     const int rc = real->xOpen(real, name, f->real, flags, outFlags);

@@ -6,8 +6,10 @@
 #include "store/SqliteTable.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using namespace vx;
 
@@ -70,4 +72,35 @@ TEST(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
         read << row.value(0);
     EXPECT_EQ(read, expected);
     table.Close();
+}
+
+// A transaction larger than the page cache writes frames before its commit;
+// pages changed again after that are written over their frames, and the
+// commit then writes the headers of those frames anew. The commit must be on
+// the file once it returns: a copy of the files taken right then holds it.
+TEST(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
+{
+    ConfigureSqlite();
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("spill.db")));
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr), SQLITE_OK);
+    const char *const script =
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=4;"
+        "CREATE TABLE t (n INTEGER, v BLOB);"
+        "BEGIN;"
+        "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000)"
+        "  INSERT INTO t SELECT i, randomblob(300) FROM c;"
+        "UPDATE t SET v = randomblob(300) WHERE n % 7 = 0;"
+        "COMMIT;";
+    ASSERT_EQ(sqlite3_exec(db, script, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    ASSERT_TRUE(QFile::copy(QFile::decodeName(path), copy));
+    ASSERT_TRUE(QFile::copy(QFile::decodeName(path) + QStringLiteral("-wal"), copy + QStringLiteral("-wal")));
+    sqlite3_close(db);
+    QProcess count;
+    count.start(QStringLiteral("sqlite3"), {copy, QStringLiteral("SELECT count(*) FROM t; PRAGMA integrity_check;")});
+    ASSERT_TRUE(count.waitForFinished(20000));
+    EXPECT_EQ(count.readAllStandardOutput(), "3000\nok\n");
 }
