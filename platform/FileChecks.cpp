@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace vx {
@@ -85,6 +86,29 @@ bool CanOpenForAppend(const QString &path, QString *why)
     }
     ::close(fd);
     return true;
+}
+
+bool SharedBeyondThisMachine(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:     // NFS
+    case 0x517BUL:     // SMB
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x65735546UL: // FUSE
+    case 0x01021997UL: // 9P
+    case 0x00C36400UL: // Ceph
+    case 0x5346414FUL: // AFS
+    case 0x73757245UL: // Coda
+    case 0x7461636FUL: // OCFS2
+    case 0x01161970UL: // GFS2
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace vx

@@ -27,6 +27,13 @@ bool CanOpenForAppend(const QString &path, QString *why = nullptr);
 // Empty for a regular file or nothing.
 QString NotRegularFile(const QString &path);
 
+// The file system of fd (a file or a folder) is one whose files other
+// machines, or a program behind FUSE, may change: a network or cluster file
+// system, or FUSE. The system's notices of changes there report only what
+// goes through this machine's kernel, and a page mapped from such a file
+// reaches the others only in its own time. True when it cannot be told.
+bool SharedBeyondThisMachine(int fd);
+
 // The system's text for an errno value ("No space left on device").
 QString ErrnoText(int error);
 

@@ -1,36 +1,18 @@
 #include "platform/MappedHeader.h"
 
+#include "platform/FileChecks.h"
+
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace vx {
 
 namespace {
-
-// Local file systems, by their magic numbers (linux/magic.h).
-bool IsLocal(int fd)
-{
-    struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0)
-        return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0xEF53UL:     // ext2, ext3, ext4
-    case 0x58465342UL: // XFS
-    case 0x9123683EUL: // Btrfs
-    case 0xF2F52010UL: // F2FS
-    case 0x01021994UL: // tmpfs
-    case 0x794C7630UL: // overlay
-        return true;
-    default:
-        return false;
-    }
-}
 
 // A store into a mapped page the file no longer holds raises SIGBUS. While
 // Put copies, the handler jumps back into it; any other bus error goes to
@@ -68,7 +50,7 @@ bool MappedHeader::Map(int fd, std::size_t minimum)
     struct stat st {};
     const long page = ::sysconf(_SC_PAGESIZE);
     if (page <= 0 || minimum > std::size_t(page) || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
-        || st.st_size < off_t(minimum) || !IsLocal(fd))
+        || st.st_size < off_t(minimum) || SharedBeyondThisMachine(fd))
         return false;
     void *at = ::mmap(nullptr, std::size_t(page), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (at == MAP_FAILED)

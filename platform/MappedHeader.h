@@ -10,10 +10,10 @@ namespace vx {
 // mapping is the file's own cached page). A sync of the descriptor writes
 // them out like any other change.
 //
-// Only for a regular file of at least `minimum` bytes on a local file
-// system (ext2/3/4, XFS, Btrfs, F2FS, tmpfs, overlay): over a network a
-// mapped page reaches the server only in its own time, so there the caller
-// keeps writing through the descriptor (Mapped() is false).
+// Only for a regular file of at least `minimum` bytes on a file system of
+// this machine alone (see SharedBeyondThisMachine): over a network a mapped
+// page reaches the server only in its own time, so there the caller keeps
+// writing through the descriptor (Mapped() is false).
 class MappedHeader {
 public:
     MappedHeader() = default;

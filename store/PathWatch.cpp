@@ -1,5 +1,7 @@
 #include "store/PathWatch.h"
 
+#include "platform/FileChecks.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -9,7 +11,6 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
@@ -41,32 +42,6 @@ bool PathWatch::Watch(const QString &path, int fd)
 }
 
 namespace {
-
-// A folder whose changes may come from other machines (a network file
-// system) or from a program behind FUSE: the system's notices report only
-// what is done through this machine's kernel there.
-bool NoticesMissChanges(int folder)
-{
-    struct statfs fs {};
-    if (::fstatfs(folder, &fs) != 0)
-        return true;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x6969UL:     // NFS
-    case 0x517BUL:     // SMB
-    case 0xFF534D42UL: // CIFS
-    case 0xFE534D42UL: // SMB2
-    case 0x65735546UL: // FUSE
-    case 0x01021997UL: // 9P
-    case 0x00C36400UL: // Ceph
-    case 0x5346414FUL: // AFS
-    case 0x73757245UL: // Coda
-    case 0x7461636FUL: // OCFS2
-    case 0x01161970UL: // GFS2
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The signal that says notices are queued, counted by its handler; every
 // watch reads its notices after the count moved.
@@ -129,7 +104,7 @@ void PathWatch::StartNotices() const
     // Notices of the folder held open (through its descriptor, so it is the
     // same folder even if it was renamed a moment ago). Without them, or on
     // a folder whose changes they may miss, every question looks the name up.
-    if (NoticesMissChanges(m_folder))
+    if (SharedBeyondThisMachine(m_folder))
         return;
     const int notices =
         m_spareNotices >= 0 ? std::exchange(m_spareNotices, -1) : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

@@ -77,12 +77,23 @@ int LogClose(sqlite3_file *file)
     return written != SQLITE_OK ? written : closed;
 }
 
-int LogRead(sqlite3_file *file, void *buffer, int amount, sqlite3_int64 offset)
+// What SQLite asks of the log other than a write: a header kept back is
+// written first, then the call goes on to SQLite's own file.
+template <auto Method, typename... Args>
+int AfterHeld(sqlite3_file *file, Args... args)
 {
     LogFile *f = Log(file);
     if (const int rc = WriteHeld(f))
         return rc;
-    return f->real->pMethods->xRead(f->real, buffer, amount, offset);
+    return (f->real->pMethods->*Method)(f->real, args...);
+}
+
+// Questions about the device need nothing written.
+template <auto Method>
+int Asked(sqlite3_file *file)
+{
+    LogFile *f = Log(file);
+    return (f->real->pMethods->*Method)(f->real);
 }
 
 int LogWrite(sqlite3_file *file, const void *buffer, int amount, sqlite3_int64 offset)
@@ -122,82 +133,22 @@ int LogTruncate(sqlite3_file *file, sqlite3_int64 size)
     return f->real->pMethods->xTruncate(f->real, size);
 }
 
-int LogSync(sqlite3_file *file, int flags)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xSync(f->real, flags);
-}
-
-int LogFileSize(sqlite3_file *file, sqlite3_int64 *size)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xFileSize(f->real, size);
-}
-
-int LogLock(sqlite3_file *file, int level)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xLock(f->real, level);
-}
-
-int LogUnlock(sqlite3_file *file, int level)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xUnlock(f->real, level);
-}
-
-int LogCheckReservedLock(sqlite3_file *file, int *out)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xCheckReservedLock(f->real, out);
-}
-
-int LogFileControl(sqlite3_file *file, int op, void *arg)
-{
-    LogFile *f = Log(file);
-    if (const int rc = WriteHeld(f))
-        return rc;
-    return f->real->pMethods->xFileControl(f->real, op, arg);
-}
-
-int LogSectorSize(sqlite3_file *file)
-{
-    LogFile *f = Log(file);
-    return f->real->pMethods->xSectorSize(f->real);
-}
-
-int LogDeviceCharacteristics(sqlite3_file *file)
-{
-    LogFile *f = Log(file);
-    return f->real->pMethods->xDeviceCharacteristics(f->real);
-}
-
 // A log is no database file: SQLite asks none of the later versions'
 // methods (shared memory, memory mapping) of it.
 const sqlite3_io_methods kLogMethods = {
     1,
     LogClose,
-    LogRead,
+    AfterHeld<&sqlite3_io_methods::xRead, void *, int, sqlite3_int64>,
     LogWrite,
     LogTruncate,
-    LogSync,
-    LogFileSize,
-    LogLock,
-    LogUnlock,
-    LogCheckReservedLock,
-    LogFileControl,
-    LogSectorSize,
-    LogDeviceCharacteristics,
+    AfterHeld<&sqlite3_io_methods::xSync, int>,
+    AfterHeld<&sqlite3_io_methods::xFileSize, sqlite3_int64 *>,
+    AfterHeld<&sqlite3_io_methods::xLock, int>,
+    AfterHeld<&sqlite3_io_methods::xUnlock, int>,
+    AfterHeld<&sqlite3_io_methods::xCheckReservedLock, int *>,
+    AfterHeld<&sqlite3_io_methods::xFileControl, int, void *>,
+    Asked<&sqlite3_io_methods::xSectorSize>,
+    Asked<&sqlite3_io_methods::xDeviceCharacteristics>,
     nullptr,
     nullptr,
     nullptr,
