@@ -6,9 +6,9 @@
 
 namespace vx {
 
-const char *const kJoinedFramesVfs = "vx-joined-frames";
-
 namespace {
+
+constexpr char kJoinedFramesVfs[] = "vx-joined-frames";
 
 // SQLite appends a frame to a write-ahead log as two writes: its 24-byte
 // header, then the page right behind it. A log file opened through this
@@ -181,65 +181,11 @@ int Open(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int 
     return rc;
 }
 
-int Delete(sqlite3_vfs *vfs, const char *name, int syncDir)
+// Everything but opening a file goes on to SQLite's own layer as it is.
+template <auto Method, typename... Args>
+auto Pass(sqlite3_vfs *vfs, Args... args)
 {
-    return Real(vfs)->xDelete(Real(vfs), name, syncDir);
-}
-int Access(sqlite3_vfs *vfs, const char *name, int flags, int *out)
-{
-    return Real(vfs)->xAccess(Real(vfs), name, flags, out);
-}
-int FullPathname(sqlite3_vfs *vfs, const char *name, int size, char *out)
-{
-    return Real(vfs)->xFullPathname(Real(vfs), name, size, out);
-}
-void *DlOpen(sqlite3_vfs *vfs, const char *name)
-{
-    return Real(vfs)->xDlOpen(Real(vfs), name);
-}
-void DlError(sqlite3_vfs *vfs, int size, char *out)
-{
-    Real(vfs)->xDlError(Real(vfs), size, out);
-}
-void (*DlSym(sqlite3_vfs *vfs, void *handle, const char *symbol))(void)
-{
-    return Real(vfs)->xDlSym(Real(vfs), handle, symbol);
-}
-void DlClose(sqlite3_vfs *vfs, void *handle)
-{
-    Real(vfs)->xDlClose(Real(vfs), handle);
-}
-int Randomness(sqlite3_vfs *vfs, int size, char *out)
-{
-    return Real(vfs)->xRandomness(Real(vfs), size, out);
-}
-int Sleep(sqlite3_vfs *vfs, int microseconds)
-{
-    return Real(vfs)->xSleep(Real(vfs), microseconds);
-}
-int CurrentTime(sqlite3_vfs *vfs, double *out)
-{
-    return Real(vfs)->xCurrentTime(Real(vfs), out);
-}
-int GetLastError(sqlite3_vfs *vfs, int size, char *out)
-{
-    return Real(vfs)->xGetLastError(Real(vfs), size, out);
-}
-int CurrentTimeInt64(sqlite3_vfs *vfs, sqlite3_int64 *out)
-{
-    return Real(vfs)->xCurrentTimeInt64(Real(vfs), out);
-}
-int SetSystemCall(sqlite3_vfs *vfs, const char *name, sqlite3_syscall_ptr call)
-{
-    return Real(vfs)->xSetSystemCall(Real(vfs), name, call);
-}
-sqlite3_syscall_ptr GetSystemCall(sqlite3_vfs *vfs, const char *name)
-{
-    return Real(vfs)->xGetSystemCall(Real(vfs), name);
-}
-const char *NextSystemCall(sqlite3_vfs *vfs, const char *name)
-{
-    return Real(vfs)->xNextSystemCall(Real(vfs), name);
+    return (Real(vfs)->*Method)(Real(vfs), args...);
 }
 
 // Registers the layer over SQLite's default one (the Unix files), as the
@@ -257,21 +203,21 @@ bool RegisterJoinedFrames()
     vfs.zName = kJoinedFramesVfs;
     vfs.pAppData = real;
     vfs.xOpen = Open;
-    vfs.xDelete = Delete;
-    vfs.xAccess = Access;
-    vfs.xFullPathname = FullPathname;
-    vfs.xDlOpen = DlOpen;
-    vfs.xDlError = DlError;
-    vfs.xDlSym = DlSym;
-    vfs.xDlClose = DlClose;
-    vfs.xRandomness = Randomness;
-    vfs.xSleep = Sleep;
-    vfs.xCurrentTime = CurrentTime;
-    vfs.xGetLastError = GetLastError;
-    vfs.xCurrentTimeInt64 = CurrentTimeInt64;
-    vfs.xSetSystemCall = SetSystemCall;
-    vfs.xGetSystemCall = GetSystemCall;
-    vfs.xNextSystemCall = NextSystemCall;
+    vfs.xDelete = Pass<&sqlite3_vfs::xDelete, const char *, int>;
+    vfs.xAccess = Pass<&sqlite3_vfs::xAccess, const char *, int, int *>;
+    vfs.xFullPathname = Pass<&sqlite3_vfs::xFullPathname, const char *, int, char *>;
+    vfs.xDlOpen = Pass<&sqlite3_vfs::xDlOpen, const char *>;
+    vfs.xDlError = Pass<&sqlite3_vfs::xDlError, int, char *>;
+    vfs.xDlSym = Pass<&sqlite3_vfs::xDlSym, void *, const char *>;
+    vfs.xDlClose = Pass<&sqlite3_vfs::xDlClose, void *>;
+    vfs.xRandomness = Pass<&sqlite3_vfs::xRandomness, int, char *>;
+    vfs.xSleep = Pass<&sqlite3_vfs::xSleep, int>;
+    vfs.xCurrentTime = Pass<&sqlite3_vfs::xCurrentTime, double *>;
+    vfs.xGetLastError = Pass<&sqlite3_vfs::xGetLastError, int, char *>;
+    vfs.xCurrentTimeInt64 = Pass<&sqlite3_vfs::xCurrentTimeInt64, sqlite3_int64 *>;
+    vfs.xSetSystemCall = Pass<&sqlite3_vfs::xSetSystemCall, const char *, sqlite3_syscall_ptr>;
+    vfs.xGetSystemCall = Pass<&sqlite3_vfs::xGetSystemCall, const char *>;
+    vfs.xNextSystemCall = Pass<&sqlite3_vfs::xNextSystemCall, const char *>;
     return sqlite3_vfs_register(&vfs, 1) == SQLITE_OK;
 }
 

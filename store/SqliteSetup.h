@@ -14,7 +14,4 @@ namespace vx {
 // Without this call SQLite works as shipped.
 void ConfigureSqlite();
 
-// The name of that way to the files, once ConfigureSqlite has registered it.
-extern const char *const kJoinedFramesVfs;
-
 } // namespace vx
