@@ -2,7 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
 
 namespace vx {
 
@@ -221,7 +228,169 @@ bool RegisterJoinedFrames()
     return sqlite3_vfs_register(&vfs, 1) == SQLITE_OK;
 }
 
+// SQLite locks a write-ahead log's index (its -shm file) one byte at a time
+// from byte 120: the write lock, the checkpoint's, recovery's, then the
+// five readers' slots. A statement in a transaction of its own makes six
+// calls: a reader's slot locked exclusive (to move its mark to the log's
+// end), unlocked and locked shared; the write lock taken; then the write
+// lock and the reader's slot let go, one after the other.
+//
+// The system changes a held lock's kind in one call, and lets go of a range
+// in one. So while a JoinedIndexLocks lives on a thread, an unlock of the
+// write lock or of a reader's slot is kept back until the next lock call,
+// and joined with it when that call
+// - locks the same byte shared: the lock becomes shared where it is, with
+//   no moment without it;
+// - unlocks a reader's slot after the write lock, and this process holds
+//   none of the locks between them: one unlock of the range.
+// Any other call makes the kept unlock first, as it was asked. The locks
+// pass through the same states in the same order, only without the moments
+// in between; one mutex keeps that order across threads, and the end of a
+// JoinedIndexLocks makes an unlock still kept back, so no lock outlives the
+// statement it belongs to. Outside one, every call goes out as it comes.
+using FcntlCall = int (*)(int, int, ...);
+
+constexpr off_t kWriteLock = 120;
+constexpr off_t kFirstReaderSlot = 123;
+constexpr off_t kIndexLocksEnd = 128; // where "the index is in use" begins
+
+struct IndexLocks {
+    std::mutex mutex;
+    FcntlCall real = nullptr;
+    int keptFd = -1; // an unlock asked for and not made yet
+    off_t keptAt = 0;
+    // For each descriptor locked at all: which of the bytes 120-127 this
+    // process holds, one bit each. A descriptor closed and its number used
+    // again may leave bits set for a lock no longer held; that only keeps
+    // two unlocks from being joined.
+    std::vector<std::pair<int, unsigned>> held;
+};
+
+IndexLocks &Locks()
+{
+    static IndexLocks locks;
+    return locks;
+}
+
+thread_local int joinedScopes = 0;
+
+// The bits of the index's lock bytes within [start, start + length); a
+// length of 0 reaches to the end of the file.
+unsigned Bits(off_t start, off_t length)
+{
+    const off_t end = length == 0 ? kIndexLocksEnd : std::min(start + length, kIndexLocksEnd);
+    unsigned bits = 0;
+    for (off_t at = std::max(start, kWriteLock); at < end; ++at)
+        bits |= 1u << (at - kWriteLock);
+    return bits;
+}
+
+unsigned &Held(IndexLocks &locks, int fd)
+{
+    for (auto &entry : locks.held)
+        if (entry.first == fd)
+            return entry.second;
+    return locks.held.emplace_back(fd, 0u).second;
+}
+
+int SetLock(IndexLocks &locks, int fd, struct flock *lock)
+{
+    const int rc = locks.real(fd, F_SETLK, lock);
+    if (rc == 0 && lock->l_whence == SEEK_SET) {
+        const unsigned bits = Bits(lock->l_start, lock->l_len);
+        if (bits) {
+            unsigned &held = Held(locks, fd);
+            held = lock->l_type == F_UNLCK ? held & ~bits : held | bits;
+        }
+    }
+    return rc;
+}
+
+int SetLock(IndexLocks &locks, int fd, short type, off_t start, off_t length)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    return SetLock(locks, fd, &lock);
+}
+
+void MakeKept(IndexLocks &locks)
+{
+    if (locks.keptFd < 0)
+        return;
+    const int fd = locks.keptFd;
+    locks.keptFd = -1;
+    // Letting go of a whole one-byte lock cannot fail for want of memory,
+    // and the descriptor is still open: its owner asked for this unlock.
+    SetLock(locks, fd, F_UNLCK, locks.keptAt, 1);
+}
+
+// SQLite's Unix layer makes every fcntl call through this one.
+int IndexFcntl(int fd, int cmd, ...)
+{
+    va_list args;
+    va_start(args, cmd);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    IndexLocks &locks = Locks();
+    std::lock_guard<std::mutex> guard(locks.mutex);
+    if (cmd != F_SETLK || !arg) {
+        MakeKept(locks);
+        return locks.real(fd, cmd, arg);
+    }
+    auto *lock = static_cast<struct flock *>(arg);
+    const bool oneIndexByte =
+        lock->l_whence == SEEK_SET && lock->l_len == 1 && lock->l_start >= kWriteLock && lock->l_start < kIndexLocksEnd;
+    if (locks.keptFd == fd && oneIndexByte) {
+        if (lock->l_type == F_RDLCK && lock->l_start == locks.keptAt) {
+            locks.keptFd = -1;
+            return SetLock(locks, fd, lock);
+        }
+        if (lock->l_type == F_UNLCK && locks.keptAt == kWriteLock && lock->l_start >= kFirstReaderSlot
+            && !(Held(locks, fd) & Bits(kWriteLock + 1, lock->l_start - kWriteLock - 1))) {
+            locks.keptFd = -1;
+            return SetLock(locks, fd, F_UNLCK, kWriteLock, lock->l_start - kWriteLock + 1);
+        }
+    }
+    MakeKept(locks);
+    if (joinedScopes > 0 && oneIndexByte && lock->l_type == F_UNLCK
+        && (lock->l_start == kWriteLock || lock->l_start >= kFirstReaderSlot)
+        && (Held(locks, fd) & Bits(lock->l_start, 1))) {
+        locks.keptFd = fd;
+        locks.keptAt = lock->l_start;
+        return 0;
+    }
+    return SetLock(locks, fd, lock);
+}
+
+// Puts IndexFcntl between SQLite's Unix layer and the system.
+void JoinIndexLocks()
+{
+    sqlite3_vfs *files = sqlite3_vfs_find("unix");
+    if (!files || files->iVersion < 3 || !files->xGetSystemCall || !files->xSetSystemCall)
+        return;
+    IndexLocks &locks = Locks();
+    locks.real = reinterpret_cast<FcntlCall>(files->xGetSystemCall(files, "fcntl"));
+    if (locks.real)
+        files->xSetSystemCall(files, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(&IndexFcntl));
+}
+
 } // namespace
+
+JoinedIndexLocks::JoinedIndexLocks()
+{
+    ++joinedScopes;
+}
+
+JoinedIndexLocks::~JoinedIndexLocks()
+{
+    IndexLocks &locks = Locks();
+    std::lock_guard<std::mutex> guard(locks.mutex);
+    MakeKept(locks);
+    --joinedScopes;
+}
 
 void ConfigureSqlite()
 {
@@ -229,6 +398,7 @@ void ConfigureSqlite()
         // Both fail harmlessly (SQLITE_MISUSE) once the library is in use.
         sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        JoinIndexLocks();
         return RegisterJoinedFrames();
     }();
     static_cast<void>(configured);

@@ -1,5 +1,6 @@
 #include "store/SqliteTable.h"
 #include "store/RecordText.h"
+#include "store/SqliteSetup.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -262,10 +263,16 @@ bool SqliteTable::AppendRow(const TargetRow &row)
             return false;
         }
     }
-    const int rc = sqlite3_step(m_insertStatement);
-    if (rc != SQLITE_DONE)
-        m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
-    sqlite3_reset(m_insertStatement);
+    int rc;
+    {
+        // The row in a transaction of its own, its index locks joined where
+        // they can be; none held once this returns.
+        JoinedIndexLocks joined;
+        rc = sqlite3_step(m_insertStatement);
+        if (rc != SQLITE_DONE)
+            m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_handle)));
+        sqlite3_reset(m_insertStatement);
+    }
     if (rc != SQLITE_DONE) {
         // Prepared again at the next row, in case the failure left it unusable.
         sqlite3_finalize(m_insertStatement);

@@ -4,12 +4,18 @@
 #include "store/SqliteSetup.h"
 #include "TableReaders.h"
 #include "store/SqliteTable.h"
+#include "store/TargetLayout.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace vx;
 
@@ -25,6 +31,27 @@ qint64 WriteCalls()
         if (line.startsWith("syscw:"))
             return line.mid(6).trimmed().toLongLong();
     return -1;
+}
+
+// The locks this process holds on the file with this inode, as the system
+// lists them: "READ 124 124", "WRITE 120 EOF", sorted.
+QStringList HeldLocks(ino_t inode)
+{
+    QFile list(QStringLiteral("/proc/locks"));
+    QStringList held;
+    if (!list.open(QIODevice::ReadOnly))
+        return {QStringLiteral("/proc/locks cannot be read")};
+    const QByteArray pid = QByteArray::number(qint64(::getpid()));
+    const QByteArray file = ':' + QByteArray::number(quint64(inode));
+    for (const QByteArray &line : list.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // "1: POSIX ADVISORY WRITE <pid> <dev>:<inode> <start> <end>"; a
+        // waiter's line has "->" after the number.
+        if (fields.size() == 8 && fields[1] == "POSIX" && fields[4] == pid && fields[5].endsWith(file))
+            held << QString::fromLatin1(fields[3] + ' ' + fields[6] + ' ' + fields[7]);
+    }
+    held.sort();
+    return held;
 }
 
 } // namespace
@@ -71,6 +98,14 @@ TEST(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
     for (const QStringList &row : test::SqliteRows(cut))
         read << row.value(0);
     EXPECT_EQ(read, expected);
+
+    // No lock of the last row outlives it: another program writes at once,
+    // without waiting.
+    QProcess other;
+    other.start(QStringLiteral("sqlite3"), {path, QStringLiteral("INSERT INTO Vendrix (%1) VALUES ('other')")
+                                                      .arg(QString::fromLatin1(TargetLayout::ColumnName(0)))});
+    ASSERT_TRUE(other.waitForFinished(20000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
     table.Close();
 }
 
@@ -103,4 +138,92 @@ TEST(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
     count.start(QStringLiteral("sqlite3"), {copy, QStringLiteral("SELECT count(*) FROM t; PRAGMA integrity_check;")});
     ASSERT_TRUE(count.waitForFinished(20000));
     EXPECT_EQ(count.readAllStandardOutput(), "3000\nok\n");
+}
+
+// Lock calls on a log's index made within a JoinedIndexLocks, some kept back
+// and joined with the next: once it ends, the file is locked exactly as the
+// same calls made one by one leave it.
+TEST(SqliteSetupTest, JoinedIndexLocksLeaveTheLocksOfTheCallsOneByOne)
+{
+    ConfigureSqlite();
+    sqlite3_vfs *files = sqlite3_vfs_find("unix");
+    ASSERT_NE(files, nullptr);
+    using FcntlCall = int (*)(int, int, ...);
+    const auto joining = reinterpret_cast<FcntlCall>(files->xGetSystemCall(files, "fcntl"));
+    ASSERT_NE(joining, nullptr);
+    ASSERT_NE(reinterpret_cast<void *>(joining), reinterpret_cast<void *>(&::fcntl));
+
+    struct Call {
+        short type;
+        off_t at;
+        off_t length;
+    };
+    constexpr short R = F_RDLCK, W = F_WRLCK, U = F_UNLCK;
+    struct Case {
+        const char *rule;
+        std::vector<Call> calls;
+        QStringList after; // what the calls one by one leave
+    };
+    const Case cases[] = {
+        {"a reader's mark moved: exclusive, let go, shared",
+         {{W, 124, 1}, {U, 124, 1}, {R, 124, 1}},
+         {QStringLiteral("READ 124 124")}},
+        {"a write ends: the write lock, then the reader's slot",
+         {{R, 124, 1}, {W, 120, 1}, {U, 120, 1}, {U, 124, 1}},
+         {}},
+        {"the checkpoint's lock held between the two",
+         {{R, 121, 1}, {R, 125, 1}, {W, 120, 1}, {U, 120, 1}, {U, 125, 1}},
+         {QStringLiteral("READ 121 121")}},
+        {"the reader's slot let go first", {{R, 124, 1}, {W, 120, 1}, {U, 124, 1}, {U, 120, 1}}, {}},
+        {"another slot locked after a kept unlock",
+         {{W, 124, 1}, {U, 124, 1}, {W, 125, 1}},
+         {QStringLiteral("WRITE 125 125")}},
+        {"a kept slot's unlock at the end", {{R, 123, 1}, {W, 126, 1}, {U, 126, 1}}, {QStringLiteral("READ 123 123")}},
+        {"a kept write lock's unlock at the end",
+         {{R, 123, 1}, {W, 120, 1}, {U, 120, 1}},
+         {QStringLiteral("READ 123 123")}},
+        {"the slots locked as a range", {{W, 124, 4}, {U, 124, 4}, {R, 124, 1}, {U, 124, 1}}, {}},
+        {"the whole file let go", {{R, 124, 1}, {W, 120, 1}, {U, 0, 0}}, {}},
+    };
+    QTemporaryDir dir;
+    std::vector<int> open; // kept open to the end, so no case gets another's descriptor
+    int n = 0;
+    for (const Case &c : cases) {
+        int fds[2];
+        ino_t inodes[2];
+        for (int i = 0; i < 2; ++i) {
+            const QByteArray name = QFile::encodeName(dir.filePath(QStringLiteral("index-%1-%2").arg(n).arg(i)));
+            fds[i] = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_GE(fds[i], 0);
+            open.push_back(fds[i]);
+            struct stat st {};
+            ASSERT_EQ(::fstat(fds[i], &st), 0);
+            inodes[i] = st.st_ino;
+        }
+        ++n;
+        auto lock = [](const Call &call) {
+            struct flock l {};
+            l.l_type = call.type;
+            l.l_whence = SEEK_SET;
+            l.l_start = call.at;
+            l.l_len = call.length;
+            return l;
+        };
+        {
+            JoinedIndexLocks joined;
+            for (const Call &call : c.calls) {
+                struct flock l = lock(call);
+                ASSERT_EQ(joining(fds[0], F_SETLK, &l), 0) << c.rule;
+            }
+        }
+        for (const Call &call : c.calls) {
+            struct flock l = lock(call);
+            ASSERT_EQ(::fcntl(fds[1], F_SETLK, &l), 0) << c.rule;
+        }
+        const std::string oneByOne = HeldLocks(inodes[1]).join(QLatin1String(", ")).toStdString();
+        EXPECT_EQ(oneByOne, c.after.join(QLatin1String(", ")).toStdString()) << c.rule;
+        EXPECT_EQ(HeldLocks(inodes[0]).join(QLatin1String(", ")).toStdString(), oneByOne) << c.rule;
+    }
+    for (int fd : open)
+        ::close(fd);
 }
