@@ -140,6 +140,62 @@ TEST(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
     EXPECT_EQ(count.readAllStandardOutput(), "3000\nok\n");
 }
 
+// Another program writing the same table row after row while rows are
+// appended here: every row either side was told is stored is there, once,
+// no row told it failed is, and the file is sound.
+TEST(SqliteSetupTest, TwoWritersAtOnceKeepEveryRowEachWasToldIsStored)
+{
+    ConfigureSqlite();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("two.mdb"));
+    ASSERT_TRUE(SqliteTable::Create(path, QStringLiteral("Vendrix")));
+    SqliteTable table(QStringLiteral("two-writers-test"));
+    ASSERT_TRUE(table.Open(path, QStringLiteral("Vendrix"))) << table.ErrorText().toStdString();
+
+    constexpr int kTheirs = 3000;
+    const QString theirs = QStringLiteral(
+                               "import sqlite3, sys\n"
+                               "c = sqlite3.connect(sys.argv[1], timeout=20, isolation_level=None)\n"
+                               "for i in range(%1):\n"
+                               "    c.execute('INSERT INTO Vendrix (%2) VALUES (?)', ('theirs %d' % i,))\n"
+                               "    if i == 0: print('started', flush=True)\n")
+                               .arg(kTheirs)
+                               .arg(QString::fromLatin1(TargetLayout::ColumnName(0)));
+    QProcess other;
+    other.start(QStringLiteral("python3"), {QStringLiteral("-c"), theirs, path});
+    // Rows are appended here once the other program writes.
+    ASSERT_TRUE(other.waitForReadyRead(20000)) << other.readAllStandardError().toStdString();
+
+    QStringList expected;
+    int failed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        TargetRow row;
+        row[0] = "ours " + QByteArray::number(i);
+        if (table.AppendRow(row))
+            expected << QString::fromLatin1(row[0]);
+        else
+            ++failed; // "database is locked" after the busy time-out: a row refused, told so
+    }
+    ASSERT_TRUE(other.state() == QProcess::NotRunning || other.waitForFinished(60000));
+    EXPECT_EQ(other.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_LT(failed, 300);
+    for (int i = 0; i < kTheirs; ++i)
+        expected << QStringLiteral("theirs %1").arg(i);
+    table.Close();
+
+    QStringList read;
+    for (const QStringList &row : test::SqliteRows(path))
+        read << row.value(0);
+    read.sort();
+    expected.sort();
+    EXPECT_EQ(read, expected);
+    QProcess check;
+    check.start(QStringLiteral("sqlite3"), {path, QStringLiteral("PRAGMA integrity_check;")});
+    ASSERT_TRUE(check.waitForFinished(20000));
+    EXPECT_EQ(check.readAllStandardOutput(), "ok\n");
+}
+
 // Lock calls on a log's index made within a JoinedIndexLocks, some kept back
 // and joined with the next: once it ends, the file is locked exactly as the
 // same calls made one by one leave it.
