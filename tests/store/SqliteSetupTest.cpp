@@ -33,6 +33,18 @@ qint64 WriteCalls()
     return -1;
 }
 
+// What the sqlite3 program prints for these statements on the file, its
+// errors included; empty when it prints nothing and fails in nothing.
+QByteArray Sqlite3(const QString &path, const QString &statements)
+{
+    QProcess sqlite3;
+    sqlite3.setProcessChannelMode(QProcess::MergedChannels);
+    sqlite3.start(QStringLiteral("sqlite3"), {path, statements});
+    if (!sqlite3.waitForFinished(20000))
+        return "sqlite3 did not finish";
+    return sqlite3.readAll();
+}
+
 // The locks this process holds on the file with this inode, as the system
 // lists them: "READ 124 124", "WRITE 120 EOF", sorted.
 QStringList HeldLocks(ino_t inode)
@@ -56,14 +68,29 @@ QStringList HeldLocks(ino_t inode)
 
 } // namespace
 
-TEST(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
-{
-    ConfigureSqlite();
+class SqliteSetupTest : public ::testing::Test {
+protected:
+    // A new record-store table in this test's folder, opened in table, with
+    // SQLite set up as the program sets it up.
+    ::testing::AssertionResult NewTable(const char *name)
+    {
+        ConfigureSqlite();
+        path = dir.filePath(QString::fromLatin1(name));
+        if (!SqliteTable::Create(path, QStringLiteral("Vendrix")))
+            return ::testing::AssertionFailure() << "cannot create " << path.toStdString();
+        if (!table.Open(path, QStringLiteral("Vendrix")))
+            return ::testing::AssertionFailure() << table.ErrorText().toStdString();
+        return ::testing::AssertionSuccess();
+    }
+
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("rows.mdb"));
-    ASSERT_TRUE(SqliteTable::Create(path, QStringLiteral("Vendrix")));
-    SqliteTable table(QStringLiteral("joined-frames-test"));
-    ASSERT_TRUE(table.Open(path, QStringLiteral("Vendrix"))) << table.ErrorText().toStdString();
+    QString path;
+    SqliteTable table{QStringLiteral("sqlite-setup-test")};
+};
+
+TEST_F(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
+{
+    ASSERT_TRUE(NewTable("rows.mdb"));
 
     constexpr int kRows = 400;
     QStringList expected;
@@ -101,11 +128,9 @@ TEST(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
 
     // No lock of the last row outlives it: another program writes at once,
     // without waiting.
-    QProcess other;
-    other.start(QStringLiteral("sqlite3"), {path, QStringLiteral("INSERT INTO Vendrix (%1) VALUES ('other')")
-                                                      .arg(QString::fromLatin1(TargetLayout::ColumnName(0)))});
-    ASSERT_TRUE(other.waitForFinished(20000));
-    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_EQ(Sqlite3(path, QStringLiteral("INSERT INTO Vendrix (%1) VALUES ('other')")
+                                .arg(QString::fromLatin1(TargetLayout::ColumnName(0)))),
+              "");
     table.Close();
 }
 
@@ -113,13 +138,12 @@ TEST(SqliteSetupTest, JoinedLogFramesAreReadBackWhileOpenAndAfterACut)
 // pages changed again after that are written over their frames, and the
 // commit then writes the headers of those frames anew. The commit must be on
 // the file once it returns: a copy of the files taken right then holds it.
-TEST(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
+TEST_F(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
 {
     ConfigureSqlite();
-    QTemporaryDir dir;
-    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("spill.db")));
+    const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("spill.db")));
     sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr), SQLITE_OK);
     const char *const script =
         "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=4;"
         "CREATE TABLE t (n INTEGER, v BLOB);"
@@ -131,26 +155,18 @@ TEST(SqliteSetupTest, FramesWrittenAgainBeforeTheCommitAreOnTheFileAtTheCommit)
     ASSERT_EQ(sqlite3_exec(db, script, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
 
     const QString copy = dir.filePath(QStringLiteral("copy.db"));
-    ASSERT_TRUE(QFile::copy(QFile::decodeName(path), copy));
-    ASSERT_TRUE(QFile::copy(QFile::decodeName(path) + QStringLiteral("-wal"), copy + QStringLiteral("-wal")));
+    ASSERT_TRUE(QFile::copy(QFile::decodeName(file), copy));
+    ASSERT_TRUE(QFile::copy(QFile::decodeName(file) + QStringLiteral("-wal"), copy + QStringLiteral("-wal")));
     sqlite3_close(db);
-    QProcess count;
-    count.start(QStringLiteral("sqlite3"), {copy, QStringLiteral("SELECT count(*) FROM t; PRAGMA integrity_check;")});
-    ASSERT_TRUE(count.waitForFinished(20000));
-    EXPECT_EQ(count.readAllStandardOutput(), "3000\nok\n");
+    EXPECT_EQ(Sqlite3(copy, QStringLiteral("SELECT count(*) FROM t; PRAGMA integrity_check;")), "3000\nok\n");
 }
 
 // Another program writing the same table row after row while rows are
 // appended here: every row either side was told is stored is there, once,
 // no row told it failed is, and the file is sound.
-TEST(SqliteSetupTest, TwoWritersAtOnceKeepEveryRowEachWasToldIsStored)
+TEST_F(SqliteSetupTest, TwoWritersAtOnceKeepEveryRowEachWasToldIsStored)
 {
-    ConfigureSqlite();
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("two.mdb"));
-    ASSERT_TRUE(SqliteTable::Create(path, QStringLiteral("Vendrix")));
-    SqliteTable table(QStringLiteral("two-writers-test"));
-    ASSERT_TRUE(table.Open(path, QStringLiteral("Vendrix"))) << table.ErrorText().toStdString();
+    ASSERT_TRUE(NewTable("two.mdb"));
 
     constexpr int kTheirs = 3000;
     const QString theirs = QStringLiteral(
@@ -190,16 +206,13 @@ TEST(SqliteSetupTest, TwoWritersAtOnceKeepEveryRowEachWasToldIsStored)
     read.sort();
     expected.sort();
     EXPECT_EQ(read, expected);
-    QProcess check;
-    check.start(QStringLiteral("sqlite3"), {path, QStringLiteral("PRAGMA integrity_check;")});
-    ASSERT_TRUE(check.waitForFinished(20000));
-    EXPECT_EQ(check.readAllStandardOutput(), "ok\n");
+    EXPECT_EQ(Sqlite3(path, QStringLiteral("PRAGMA integrity_check;")), "ok\n");
 }
 
 // Lock calls on a log's index made within a JoinedIndexLocks, some kept back
 // and joined with the next: once it ends, the file is locked exactly as the
 // same calls made one by one leave it.
-TEST(SqliteSetupTest, JoinedIndexLocksLeaveTheLocksOfTheCallsOneByOne)
+TEST_F(SqliteSetupTest, JoinedIndexLocksLeaveTheLocksOfTheCallsOneByOne)
 {
     ConfigureSqlite();
     sqlite3_vfs *files = sqlite3_vfs_find("unix");
@@ -241,7 +254,6 @@ TEST(SqliteSetupTest, JoinedIndexLocksLeaveTheLocksOfTheCallsOneByOne)
         {"the slots locked as a range", {{W, 124, 4}, {U, 124, 4}, {R, 124, 1}, {U, 124, 1}}, {}},
         {"the whole file let go", {{R, 124, 1}, {W, 120, 1}, {U, 0, 0}}, {}},
     };
-    QTemporaryDir dir;
     std::vector<int> open; // kept open to the end, so no case gets another's descriptor
     int n = 0;
     for (const Case &c : cases) {
