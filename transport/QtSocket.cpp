@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -239,6 +240,7 @@ qsizetype QtSocket::sendSome(const char *data, qsizetype size)
     qsizetype sent = 0;
     while (sent < size) {
         const ssize_t written = ::send(m_fd, data + sent, size_t(size - sent), MSG_NOSIGNAL);
+        m_answered = m_answered || written > 0;
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -286,15 +288,23 @@ void QtSocket::onReadable()
 {
     if (m_phase != Phase::Connected)
         return;
-    const ssize_t got = ::read(m_fd, m_chunk.get(), kChunk);
-    if (got > 0) {
-        if (m_in.isEmpty())
-            m_in = QByteArray(m_chunk.get(), got); // one allocation, no general insertion
-        else
-            m_in.append(m_chunk.get(), got);
-        updateReading();
-        raiseArrival();
-        return;
+    ssize_t got = ::read(m_fd, m_chunk.get(), kChunk);
+    for (int ahead = 0; got > 0; ++ahead) {
+        if (!takeArrival(got) || ahead == kReadAhead || !readAheadAllowed())
+            return;
+        if (m_readAheadPause > 0) {
+            --m_readAheadPause;
+            return;
+        }
+        got = ::read(m_fd, m_chunk.get(), kChunk);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The peer is slower than that.
+            m_readAheadPause = m_nextReadAheadPause;
+            m_nextReadAheadPause = std::min(2 * m_nextReadAheadPause, kReadAheadLongestPause);
+            return;
+        }
+        if (got > 0)
+            m_nextReadAheadPause = kReadAheadPause;
     }
     if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         return;
@@ -305,6 +315,29 @@ void QtSocket::onReadable()
         return;
     }
     fail(errno);
+}
+
+// Keeps what a read brought and announces it. False when the socket went
+// away meanwhile (a handler may delete it).
+bool QtSocket::takeArrival(ssize_t got)
+{
+    if (m_in.isEmpty())
+        m_in = QByteArray(m_chunk.get(), got); // one allocation, no general insertion
+    else
+        m_in.append(m_chunk.get(), got);
+    updateReading();
+    m_answered = false;
+    QPointer<QtSocket> self(this);
+    raiseArrival();
+    return !self.isNull();
+}
+
+// Whether to read again at once: the handler took everything and answered,
+// and the connection still wants input.
+bool QtSocket::readAheadAllowed() const
+{
+    return m_phase == Phase::Connected && m_answered && m_in.isEmpty() && !m_reraiseQueued && m_readNotifier
+           && m_readNotifier->isEnabled();
 }
 
 // The connection failed (or the peer reset it, which reads as its closing).

@@ -24,6 +24,16 @@ namespace vx {
 // An arrival is announced (DataArrival, or the arrival handler) each time
 // data arrives, never inside its own handler; data that arrives while a
 // handler runs gets an announcement of its own once the handler returns.
+//
+// A handler that took everything and answered is most often followed at
+// once by the peer's next message (a terminal sends its next record as soon
+// as it has the answer): the socket reads again right away, without a wait
+// in the event loop, at most kReadAhead times in a row so that timers and
+// other connections still get their turn. A read that finds nothing yet
+// makes the next arrivals go back to the loop at once: kReadAheadPause of
+// them, twice as many after each such read in a row, up to
+// kReadAheadLongestPause; a read that finds the next message ends that. So
+// a slower peer costs next to no calls.
 class QtSocket : public Socket {
     Q_OBJECT
 public:
@@ -53,9 +63,15 @@ private:
     enum class Phase { Closed, Connecting, Connected, PeerClosed, Error };
     class Notifier;
 
+    static constexpr int kReadAhead = 16;
+    static constexpr int kReadAheadPause = 16;
+    static constexpr int kReadAheadLongestPause = 1024;
+
     void release();
     void connectFinished(int error);
     void onReadable();
+    bool takeArrival(ssize_t got);
+    bool readAheadAllowed() const;
     void onWritable();
     qsizetype sendSome(const char *data, qsizetype size);
     bool sendPending();
@@ -81,6 +97,9 @@ private:
     qint64 m_consumed = 0;
     bool m_raising = false;
     bool m_reraiseQueued = false;
+    bool m_answered = false;                    // something was sent since the last read
+    int m_readAheadPause = 0;                   // arrivals left that are not followed by a read
+    int m_nextReadAheadPause = kReadAheadPause; // after the next read that finds nothing
 };
 
 } // namespace vx

@@ -5,11 +5,16 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vx;
 using namespace vx::test;
@@ -227,4 +232,65 @@ TEST_F(SocketFixture, ARefusedConnectionIsAnErrorUntilClosed)
     socket.setRemotePort(server.serverPort());
     socket.Connect();
     ASSERT_TRUE(waitUntil([&] { return socket.State() == Socket::sckConnected; }));
+}
+
+// A handler that answers is followed by another read at once, without a
+// wait in the event loop; a peer that floods the connection must still not
+// keep the loop from turning (timers, other channels). The peer writes
+// faster than the socket is read, so there is always more to read.
+TEST(SocketReadAhead, AFloodingPeerStillLetsTheEventLoopTurn)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+
+    constexpr qsizetype kFlood = 32 * 1024 * 1024;
+    std::thread flood([listener] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        const QByteArray block(64 * 1024, 'r');
+        if (peer < 0)
+            return;
+        for (qsizetype sent = 0; sent < kFlood; sent += block.size())
+            if (::write(peer, block.constData(), size_t(block.size())) != block.size())
+                break;
+        // The answers are read before the end, or closing would reset the
+        // connection and take the last blocks with it.
+        ::shutdown(peer, SHUT_WR);
+        char answers[4096];
+        while (::read(peer, answers, sizeof answers) > 0) {
+        }
+        ::close(peer);
+    });
+
+    QtSocket socket;
+    qsizetype received = 0;
+    socket.setArrivalHandler([&](int) {
+        received += socket.GetData().size();
+        // Slower than the peer, so that its next block is always there.
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        socket.SendData("\x06"); // answered: the socket reads again at once
+    });
+    QList<qsizetype> atTicks; // what had come in at each turn of the loop
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { atTicks.append(received); });
+    tick.start(0);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(ntohs(address.sin_port));
+    socket.Connect();
+    const bool all = waitUntil([&] { return received == kFlood; }, 60000);
+    tick.stop();
+    socket.Close();
+    flood.join();
+    ::close(listener);
+    ASSERT_TRUE(all) << received;
+    // The loop turned many times while the flood was still coming in.
+    const auto early =
+        std::count_if(atTicks.cbegin(), atTicks.cend(), [](qsizetype got) { return got > 0 && got < kFlood / 2; });
+    EXPECT_GE(early, 4) << atTicks.size();
 }
