@@ -4,9 +4,13 @@
 # TCP on 127.0.0.1 into one target, the collector runs under `strace -f -c`
 # each time, and the difference of the two counts divided by the difference
 # of the record counts leaves out start-up, connection and the end of the
-# transfer. System-call counts do not depend on the machine's load.
+# transfer. One thing depends on timing: after an answer the collector reads
+# again at once, and whether the terminal's next record is already there
+# (one call) or not (a call that finds nothing, then a wait) depends on how
+# soon the terminal answers; under strace it nearly always is.
 #
 #   bench/syscalls.sh [--type TXT|CSV|SQLite|dBase] [--records N] [--collector PROGRAM] [--full-speed]
+#                     [--one-cpu]
 #
 # --records N: the long transfer (default 5000; the short one is N/5).
 # --full-speed: count with the kernel's own counter (`perf stat`, Debian's
@@ -14,6 +18,10 @@
 #   fold: what happens once per interval (a lock let go every 100 ms, the log
 #   written every 64 KiB) then weighs per record as it does at full speed.
 #   It gives the total only, not each call.
+# --one-cpu: the terminal and the collector share CPU 0 (taskset), as in the
+#   throughput goals: at full speed the terminal then answers while the
+#   collector is between calls, and the collector finds the next record
+#   without waiting for it more often than across two CPUs.
 # The build folder is $VENDRIX_BUILD_DIR (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +34,7 @@ BENCH="$BUILD_DIR/bench"    # the benchmark programs
 type=TXT
 records=5000
 full=0
+pin=()
 collector="$BIN/Vendrix"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -33,7 +42,8 @@ while [ $# -gt 0 ]; do
     --records) records="$2"; shift ;;
     --collector) collector="$2"; shift ;;
     --full-speed) full=1 ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    --one-cpu) pin=(taskset -c 0) ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "syscalls.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -63,13 +73,13 @@ trap 'rm -rf "$work"' EXIT
 measure() {
   local n=$1 summary=$2 home
   home=$(mktemp -d "$work/home.XXXX")
-  coproc TERM { exec "$BENCH/vendrix_bench_terminal" --records "$n" 2>"$home/terminal-stderr.txt"; }
+  coproc TERM { exec ${pin[@]+"${pin[@]}"} "$BENCH/vendrix_bench_terminal" --records "$n" 2>"$home/terminal-stderr.txt"; }
   local line port
   read -r line <&"${TERM[0]}"
   port=${line#PORT }
   printf '[Com(1)]\r\nConnType=TCP\r\nIP1=127\r\nIP2=0\r\nIP3=0\r\nIP4=1\r\nIP5=%s\r\n[DBMS(1)]\r\nType=%s\r\nName=%s\r\nPolicy=Append\r\n' \
     "$port" "$dbtype" "$home/$file" >"$home/Vendrix.ini"
-  VENDRIX_HOME="$home" "${tracer[@]}" -o "$summary" "$collector" --headless >"$home/stdout.txt" 2>"$home/stderr.txt" &
+  VENDRIX_HOME="$home" ${pin[@]+"${pin[@]}"} "${tracer[@]}" -o "$summary" "$collector" --headless >"$home/stdout.txt" 2>"$home/stderr.txt" &
   local pid=$!
   read -r line <&"${TERM[0]}" # CONNECTED
   for _ in $(seq 300); do
