@@ -383,13 +383,14 @@ bool DbaseTable::AppendRow(const TargetRow &row)
                                      static_cast<unsigned char>(newCount >> 8 & 0xFF),
                                      static_cast<unsigned char>(newCount >> 16 & 0xFF),
                                      static_cast<unsigned char>(newCount >> 24 & 0xFF)};
-    if (m_header.Mapped() ? !m_header.Put(1, update, sizeof update) : !WriteAt(m_fd, update, sizeof update, 1)) {
-        if (m_header.Mapped())
-            m_error = QStringLiteral("cannot count row %1 in the header of %2: the file no longer holds its header")
-                          .arg(newCount)
-                          .arg(m_path);
+    const bool mapped = m_header.Mapped();
+    if (mapped ? !m_header.Put(1, update, sizeof update) : !WriteAt(m_fd, update, sizeof update, 1)) {
+        const int error = errno;
+        const QString what = QStringLiteral("cannot count row %1 in the header of").arg(newCount);
+        if (mapped)
+            m_error = QStringLiteral("%1 %2: the file no longer holds its header").arg(what, m_path);
         else
-            Fail(QStringLiteral("cannot count row %1 in the header of").arg(newCount), errno);
+            Fail(what, error);
         putBack(head + 1);
         return false;
     }

@@ -8,9 +8,7 @@
 
 namespace vx::test {
 
-namespace {
-
-QByteArray Run(const QString &program, const QStringList &arguments)
+QByteArray RunProgram(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
@@ -20,6 +18,8 @@ QByteArray Run(const QString &program, const QStringList &arguments)
     }
     return process.readAllStandardOutput();
 }
+
+namespace {
 
 QStringList Columns()
 {
@@ -45,9 +45,9 @@ print(json.dumps({'fields': names, 'rows': rows}))
 
 QList<QStringList> SqliteRows(const QString &path)
 {
-    const QByteArray out = Run(QStringLiteral("sqlite3"),
-                               {QStringLiteral("-json"), path,
-                                QStringLiteral("SELECT %1 FROM Vendrix ORDER BY rowid").arg(Columns().join(','))});
+    const QByteArray out = RunProgram(
+        QStringLiteral("sqlite3"), {QStringLiteral("-json"), path,
+                                    QStringLiteral("SELECT %1 FROM Vendrix ORDER BY rowid").arg(Columns().join(','))});
     QList<QStringList> rows;
     if (out.trimmed().isEmpty())
         return rows;
@@ -66,7 +66,7 @@ static QJsonObject DbaseDump(const QString &path)
 {
     // Debian's Python modules belong to the system interpreter.
     const QByteArray out =
-        Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kDbfScript), path});
+        RunProgram(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kDbfScript), path});
     return QJsonDocument::fromJson(out).object();
 }
 

@@ -11,6 +11,8 @@ namespace vx::test {
 // Python dbf module for dBase tables. Each row holds AllRek, Field1..Field20
 // (trailing blanks of dBase columns removed). A reader that fails adds a
 // test failure and gives no rows.
+// What the program prints; a test failure (and nothing) when it fails.
+QByteArray RunProgram(const QString &program, const QStringList &arguments);
 QList<QStringList> SqliteRows(const QString &path);
 QList<QStringList> DbaseRows(const QString &path);
 // The AllRek column alone: of the SQLite file for an "Access" target type,
